@@ -1,0 +1,37 @@
+#include "app/application.h"
+
+#include "app/frmmain.h"
+#include "app/prompts.h"
+#include "device/qtseriallink.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QStandardPaths>
+#include <QTemporaryFile>
+
+QString ScheduleFolder()
+{
+    const QString programFolder = QCoreApplication::applicationDirPath();
+    // A probe file says more than permission bits (read-only mounts, ACLs).
+    QTemporaryFile probe(programFolder + QStringLiteral("/.kelmora-probe-XXXXXX"));
+    if (probe.open())
+        return programFolder;
+    const QString data = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+    QDir().mkpath(data);
+    return data;
+}
+
+int RunKelmora(int argc, char **argv, Variant variant)
+{
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("kelmora"));
+    QApplication::setOrganizationName(QStringLiteral("kelmora"));
+
+    const QString folder = ScheduleFolder();
+    QtSerialLink link(folder);
+    QtPrompts prompts;
+    Frmmain window({folder, variant, &link, &prompts, {}});
+    window.show();
+    return app.exec();
+}

@@ -1,0 +1,13 @@
+// Program start: the folder the schedule files live in, the real serial port
+// and dialogs, and the main window.
+#pragma once
+
+#include "protocol/frames.h"
+
+#include <QString>
+
+// The program folder when it is writable (a portable copy), else the user's
+// data folder (an installed program).
+QString ScheduleFolder();
+
+int RunKelmora(int argc, char **argv, Variant variant);

@@ -1,0 +1,594 @@
+#include "app/frmmain.h"
+
+#include "device/portnames.h"
+#include "editor/dialog.h"
+#include "schedule/channelview.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFileInfo>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPainter>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTabBar>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+namespace {
+const QString kCaption = QStringLiteral("KelmoraV2.4");
+const QString kOpen = QStringLiteral("打开");
+const QString kClose = QStringLiteral("关闭");
+const QString kOpenError = QStringLiteral("串口打开错误");
+const QString kLinkFailed = QStringLiteral("串口通信错误，连接已关闭");
+
+// A relay lamp: a filled circle in one of the board tool's colour values.
+} // namespace
+
+class Lamp final : public QWidget {
+public:
+    explicit Lamp(QWidget *parent) : QWidget(parent) { setFixedSize(26, 26); }
+    uint32_t colour() const { return m_colour; }
+    void setColour(uint32_t c)
+    {
+        if (c == m_colour)
+            return;
+        m_colour = c;
+        update();
+    }
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        QPainter p(this);
+        p.setRenderHint(QPainter::Antialiasing);
+        // Colour values keep red in the low byte.
+        const QColor fill(int(m_colour & 0xFF), int((m_colour >> 8) & 0xFF), int((m_colour >> 16) & 0xFF));
+        p.setPen(QPen(QColor(90, 90, 90), 1.2));
+        p.setBrush(fill);
+        p.drawEllipse(QRectF(2, 2, width() - 4, height() - 4));
+    }
+
+private:
+    uint32_t m_colour = kLampGrey;
+};
+
+namespace {
+// Drop-down lists whose value can only be picked: typed characters are swallowed.
+class NoTyping final : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::KeyPress) {
+            const auto *key = static_cast<QKeyEvent *>(event);
+            if (!key->text().isEmpty() && key->text().at(0).isPrint())
+                return true;
+        }
+        return QObject::eventFilter(watched, event);
+    }
+};
+
+QPushButton *button(const QString &caption, QWidget *parent)
+{
+    auto *b = new QPushButton(caption, parent);
+    b->setMinimumWidth(84);
+    return b;
+}
+} // namespace
+
+Frmmain::Frmmain(const FrmmainSetup &setup, QWidget *parent)
+    : QMainWindow(parent), m_setup(setup), m_store(setup.dataFolder),
+      m_engine(*this, *setup.link, m_book, setup.variant, setup.clock), m_prompts(*setup.prompts), m_link(*setup.link)
+{
+    m_link.setListener(this);
+    buildUi();
+    connectUi();
+    Form_Load();
+}
+
+Frmmain::~Frmmain()
+{
+    // The port is released with the window; nothing is saved.
+    m_link.setListener(nullptr);
+    m_link.close();
+}
+
+void Frmmain::buildUi()
+{
+    setWindowTitle(kCaption);
+    auto *central = new QWidget(this);
+    setCentralWidget(central);
+    auto *root = new QVBoxLayout(central);
+
+    // Title row: title, port, open/close, address.
+    auto *top = new QHBoxLayout;
+    Label1 = new QLabel(QStringLiteral("十六路时控继电器"), central);
+    QFont titleFont = Label1->font();
+    titleFont.setPointSizeF(titleFont.pointSizeF() * 1.5);
+    titleFont.setBold(true);
+    Label1->setFont(titleFont);
+    Label5 = new QLabel(QStringLiteral("串口号"), central);
+    CmbCom = new QComboBox(central);
+    CmbCom->setMinimumWidth(90);
+    CmdOpen = button(kOpen, central);
+    Label6 = new QLabel(QStringLiteral("地址"), central);
+    CmbID = new QComboBox(central);
+    CmbID->setMinimumWidth(70);
+    top->addWidget(Label1);
+    top->addStretch(1);
+    top->addWidget(Label5);
+    top->addWidget(CmbCom);
+    top->addWidget(CmdOpen);
+    top->addSpacing(16);
+    top->addWidget(Label6);
+    top->addWidget(CmbID);
+    root->addLayout(top);
+
+    auto *middle = new QHBoxLayout;
+    root->addLayout(middle, 1);
+
+    // Left column: lamp grid, all-channel buttons, file buttons.
+    auto *left = new QVBoxLayout;
+    auto *lampBox = new QGroupBox(central);
+    auto *lampGrid = new QGridLayout(lampBox);
+    Label3 = new QLabel(QStringLiteral("状态监视"), lampBox);
+    Label3->setAlignment(Qt::AlignCenter);
+    lampGrid->addWidget(Label3, 0, 0, 1, 4);
+    const QString rowCaptions[4] = {QStringLiteral("1  2  3  4"), QStringLiteral("5  6  7  8"),
+                                    QStringLiteral("9 10 11 12"), QStringLiteral("13 14 15 16")};
+    QLabel **rowLabels[4] = {&Label4, &Label2, &Label7, &Label8};
+    QFont numberFont(QStringLiteral("monospace"));
+    numberFont.setStyleHint(QFont::Monospace);
+    for (int r = 0; r < 4; ++r) {
+        auto *caption = new QLabel(rowCaptions[r], lampBox);
+        caption->setFont(numberFont);
+        caption->setAlignment(Qt::AlignCenter);
+        *rowLabels[r] = caption;
+        lampGrid->addWidget(caption, 1 + r * 2, 0, 1, 4);
+        for (int c = 0; c < 4; ++c) {
+            Lamp *lamp = new Lamp(lampBox);
+            lamp->setToolTip(QStringLiteral("第%1路").arg(r * 4 + c + 1));
+            Shape1[r * 4 + c] = lamp;
+            lampGrid->addWidget(lamp, 2 + r * 2, c, Qt::AlignCenter);
+        }
+    }
+    left->addWidget(lampBox);
+    CmdDownAll = button(QStringLiteral("写入所有"), central);
+    CmdUpLoadAll = button(QStringLiteral("读取设备"), central);
+    CmdOpenAll = button(QStringLiteral("吸合所有"), central);
+    CmdCloseAll = button(QStringLiteral("断开所有"), central);
+    auto *allGrid = new QGridLayout;
+    allGrid->addWidget(CmdDownAll, 0, 0);
+    allGrid->addWidget(CmdUpLoadAll, 0, 1);
+    allGrid->addWidget(CmdOpenAll, 1, 0);
+    allGrid->addWidget(CmdCloseAll, 1, 1);
+    left->addLayout(allGrid);
+    left->addSpacing(10);
+    CmdOpenFile = button(QStringLiteral("打开"), central);
+    CmdSave = button(QStringLiteral("保存"), central);
+    CmdSaveAs = button(QStringLiteral("另存"), central);
+    auto *fileRow = new QHBoxLayout;
+    fileRow->addWidget(CmdOpenFile);
+    fileRow->addWidget(CmdSave);
+    fileRow->addWidget(CmdSaveAs);
+    left->addLayout(fileRow);
+    left->addStretch(1);
+    middle->addLayout(left);
+
+    // Centre: the channel tabs over the entry list.
+    auto *centre = new QVBoxLayout;
+    centre->setSpacing(0);
+    SSTab2 = new QTabBar(central);
+    SSTab2->setUsesScrollButtons(true);
+    SSTab2->setExpanding(false);
+    SSTab2->setDrawBase(true);
+    for (int i = 0; i < kChannelCount; ++i)
+        SSTab2->addTab(QString());
+    List = new QTreeWidget(central);
+    List->setColumnCount(2);
+    List->setHeaderLabels({QStringLiteral("序号"), QStringLiteral("内容")});
+    List->setRootIsDecorated(false);
+    List->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    List->setUniformRowHeights(true);
+    List->header()->resizeSection(0, 60);
+    centre->addWidget(SSTab2);
+    centre->addWidget(List, 1);
+    middle->addLayout(centre, 1);
+
+    // Right column: auto flag, editing, single-channel transfer, manual, clock, quit.
+    auto *right = new QVBoxLayout;
+    ChkAuto = new QCheckBox(QStringLiteral("自动功能允许"), central);
+    right->addWidget(ChkAuto);
+    right->addSpacing(8);
+    CmdAdd = button(QStringLiteral("添加"), central);
+    CmdDel = button(QStringLiteral("删除单条"), central);
+    CmdDelAll = button(QStringLiteral("删除当前"), central);
+    CmdDown = button(QStringLiteral("写入"), central);
+    CmdUpload = button(QStringLiteral("读取"), central);
+    CmdIn = button(QStringLiteral("手动吸合"), central);
+    CmdOut = button(QStringLiteral("手动断开"), central);
+    CmdReadTime = button(QStringLiteral("读时"), central);
+    CmdSetTime = button(QStringLiteral("对时"), central);
+    CmdQuit = button(QStringLiteral("退出"), central);
+    const QList<QList<QPushButton *>> groups = {
+        {CmdAdd, CmdDel, CmdDelAll}, {CmdDown, CmdUpload}, {CmdIn, CmdOut}, {CmdReadTime, CmdSetTime}};
+    for (const auto &group : groups) {
+        for (QPushButton *b : group)
+            right->addWidget(b);
+        right->addSpacing(10);
+    }
+    right->addStretch(1);
+    right->addWidget(CmdQuit);
+    middle->addLayout(right);
+
+    // Bottom: debug label and progress bar, then the status bar.
+    LabDebug = new QLabel(central);
+    LabDebug->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    LabDebug->setMinimumHeight(LabDebug->fontMetrics().height() + 4);
+    PB = new QProgressBar(central);
+    PB->setVisible(false);
+    root->addWidget(LabDebug);
+    root->addWidget(PB);
+    for (int i = 0; i < 3; ++i) {
+        SB[i] = new QLabel(this);
+        SB[i]->setMinimumWidth(i == 2 ? 160 : 60);
+        statusBar()->addWidget(SB[i], i == 0 ? 3 : 1);
+    }
+    resize(1000, 620);
+}
+
+void Frmmain::connectUi()
+{
+    auto *noTyping = new NoTyping(this);
+    CmbID->installEventFilter(noTyping);
+    CmbCom->installEventFilter(noTyping);
+    connect(CmbID, &QComboBox::currentIndexChanged, this, [this](int i) {
+        if (i >= 0)
+            m_engine.DeviceAddress = uint8_t(i);
+    });
+    connect(CmbCom, &QComboBox::currentIndexChanged, this, [this](int i) {
+        if (i >= 0)
+            m_nComPort = i + 1;
+    });
+    connect(CmdOpen, &QPushButton::clicked, this, &Frmmain::CmdOpen_Click);
+    connect(SSTab2, &QTabBar::tabBarClicked, this, [this](int i) {
+        if (i >= 0 && SSTab2->isEnabled())
+            SSTab2_Click(i);
+    });
+    connect(SSTab2, &QTabBar::currentChanged, this, [this](int i) {
+        if (i >= 0 && i + 1 != m_engine.nPage)
+            SSTab2_Click(i);
+    });
+    connect(List, &QTreeWidget::itemDoubleClicked, this, [this] { List_DblClick(); });
+    connect(CmdAdd, &QPushButton::clicked, this, &Frmmain::CmdAdd_Click);
+    connect(CmdDel, &QPushButton::clicked, this, &Frmmain::CmdDel_Click);
+    connect(CmdDelAll, &QPushButton::clicked, this, &Frmmain::CmdDelAll_Click);
+    connect(CmdSave, &QPushButton::clicked, this, &Frmmain::CmdSave_Click);
+    connect(CmdSaveAs, &QPushButton::clicked, this, &Frmmain::CmdSaveAs_Click);
+    connect(CmdOpenFile, &QPushButton::clicked, this, &Frmmain::CmdOpenFile_Click);
+    connect(CmdQuit, &QPushButton::clicked, this, &QWidget::close);
+
+    connect(CmdDown, &QPushButton::clicked, this, [this] { m_engine.CmdDown(); });
+    connect(CmdDownAll, &QPushButton::clicked, this, [this] { m_engine.CmdDownAll(); });
+    connect(CmdUpload, &QPushButton::clicked, this, [this] { m_engine.CmdUpload(); });
+    connect(CmdUpLoadAll, &QPushButton::clicked, this, [this] { m_engine.CmdUpLoadAll(); });
+    connect(CmdReadTime, &QPushButton::clicked, this, [this] { m_engine.CmdReadTime(); });
+    connect(CmdSetTime, &QPushButton::clicked, this, [this] { m_engine.CmdSetTime(); });
+    connect(CmdIn, &QPushButton::clicked, this, [this] { m_engine.CmdIn(); });
+    connect(CmdOut, &QPushButton::clicked, this, [this] { m_engine.CmdOut(); });
+    connect(CmdOpenAll, &QPushButton::clicked, this, [this] { m_engine.CmdOpenAll(); });
+    connect(CmdCloseAll, &QPushButton::clicked, this, [this] { m_engine.CmdCloseAll(); });
+    // The automatic function has no behaviour of its own; clearing the flag stops its timer.
+    connect(ChkAuto, &QCheckBox::toggled, this, [this](bool on) {
+        if (!on)
+            Timer1.stop();
+    });
+
+    Timer1.setInterval(1000);
+    Timer2.setInterval(int(kTickInterval.count()));
+    Timer3.setInterval(1000);
+    Timer4.setInterval(int(kClockShownFor.count()));
+    Timer4.setSingleShot(true);
+    connect(&Timer2, &QTimer::timeout, this, [this] { m_engine.Timer2_Timer(); });
+    connect(&Timer3, &QTimer::timeout, this, &Frmmain::Timer3_Timer);
+    connect(&Timer4, &QTimer::timeout, this, &Frmmain::Timer4_Timer);
+}
+
+void Frmmain::Form_Load()
+{
+    CmbID->clear();
+    for (int i = 0; i <= 255; ++i)
+        CmbID->addItem(QString::number(i));
+    CmbID->setCurrentIndex(1);
+
+    CmbCom->clear();
+    for (int n = 1; n <= kPortCount; ++n) {
+        CmbCom->addItem(QStringLiteral("Com%1").arg(n));
+        const QString device = PortDevice(n, m_setup.dataFolder);
+        CmbCom->setItemData(n - 1, device.isEmpty() ? QStringLiteral("（未连接：需在程序目录建立 Com%1 链接）").arg(n) : device,
+                            Qt::ToolTipRole);
+    }
+    CmbCom->setCurrentIndex(0);
+
+    for (int i = 0; i < kChannelCount; ++i) {
+        Shape1[i]->setColour(kLampGrey);
+        SSTab2->setTabText(i, m_store.ReadName(QStringLiteral("%1").arg(i + 1, 2, 10, QLatin1Char('0'))));
+    }
+
+    m_engine.nPage = 1;
+    m_engine.DeviceAddress = 1;
+    m_nComPort = 1;
+    m_engine.bSyncRelay = true;
+
+    const LoadedSchedules loaded = LoadSchedules(m_store.notePath());
+    for (const EntryRef &e : loaded.entries)
+        m_book.append(e);
+    m_skipped = loaded.skippedKeys;
+
+    setAutoFlag();
+    m_engine.ClearWriteQueue();
+    m_engine.bWriting = m_engine.bReading = m_engine.bReadingAll = false;
+    SSTab2->setCurrentIndex(0);
+    FillList(1);
+    m_engine.bManualPending = m_engine.bSetTimePending = false;
+
+    applyLinkState(false);
+    Timer3_Timer();
+    Timer3.start();
+}
+
+void Frmmain::showEvent(QShowEvent *event)
+{
+    QMainWindow::showEvent(event);
+    if (m_skipped.isEmpty() || m_startupNoticeShown)
+        return;
+    m_startupNoticeShown = true;
+    // Told once, after the window is up; the file itself is left as it is.
+    QTimer::singleShot(0, this, [this] {
+        m_prompts.message(this, QStringLiteral("以下记录格式错误，未能载入（文件未改动）：") + m_skipped.join(QStringLiteral(", ")));
+    });
+}
+
+void Frmmain::setAutoFlag() { ChkAuto->setChecked(!m_book.isEmpty()); }
+
+void Frmmain::FillList(int channel)
+{
+    List->clear();
+    const QList<ListRow> rows = ::FillList(m_book, channel);
+    QList<QTreeWidgetItem *> items;
+    items.reserve(rows.size());
+    for (const ListRow &row : rows) {
+        auto *item = new QTreeWidgetItem({row.number, row.text});
+        item->setData(0, Qt::UserRole, row.key);
+        items.append(item);
+    }
+    List->addTopLevelItems(items);
+}
+
+// ---------------------------------------------------------------- the link
+
+void Frmmain::applyLinkState(bool open)
+{
+    CmdOpen->setText(open ? kClose : kOpen);
+    CmbID->setEnabled(!open);
+    CmbCom->setEnabled(!open);
+    for (QPushButton *b : {CmdDown, CmdDownAll, CmdUpload, CmdUpLoadAll, CmdSetTime, CmdReadTime, CmdIn, CmdOut})
+        b->setEnabled(open);
+    for (QPushButton *b : {CmdAdd, CmdDel, CmdDelAll, CmdOpenFile, CmdSave, CmdSaveAs})
+        b->setEnabled(!open);
+}
+
+QString Frmmain::permissionHint(const OpenResult &r) const
+{
+    const QString group = QFileInfo(r.device).group();
+    return QStringLiteral("无权限：%1 属于 %2 组，请将用户加入该组后重新登录")
+        .arg(r.device, group.isEmpty() ? QStringLiteral("dialout") : group);
+}
+
+void Frmmain::CmdOpen_Click()
+{
+    if (CmdOpen->text() == kOpen) {
+        if (m_link.isOpen())
+            return;
+        const OpenResult r = m_link.open(m_nComPort);
+        if (!r.ok()) {
+            if (r.error == OpenError::PermissionDenied)
+                SB[0]->setText(permissionHint(r));
+            m_prompts.message(this, kOpenError);
+            return;
+        }
+        m_linkFailureShown = false;
+        m_engine.linkOpened();
+        Timer2.start();
+        applyLinkState(true);
+        return;
+    }
+    if (m_link.isOpen())
+        closeLink();
+}
+
+void Frmmain::closeLink()
+{
+    m_link.close();
+    Timer2.stop();
+    applyLinkState(false);
+    m_engine.linkClosed();
+}
+
+void Frmmain::onFrame(const Frame &frame) { m_engine.MSCommDown_OnComm(frame); }
+
+void Frmmain::onLinkFailed(const QString &)
+{
+    if (CmdOpen->text() == kClose)
+        closeLink();
+    if (m_linkFailureShown)
+        return;
+    m_linkFailureShown = true;
+    m_prompts.message(this, kLinkFailed);
+}
+
+// ---------------------------------------------------------------- EngineView
+
+void Frmmain::setActivityText(const QString &text) { SB[0]->setText(text); }
+void Frmmain::setProgressVisible(bool visible) { PB->setVisible(visible); }
+void Frmmain::setProgressMax(int max) { PB->setMaximum(max); }
+void Frmmain::setProgressValue(int value) { PB->setValue(value); }
+void Frmmain::setTabsEnabled(bool enabled) { SSTab2->setEnabled(enabled); }
+
+void Frmmain::setWriteCommandsEnabled(bool enabled)
+{
+    CmdDown->setEnabled(enabled);
+    CmdDownAll->setEnabled(enabled);
+}
+
+void Frmmain::setReadCommandsEnabled(bool enabled)
+{
+    CmdUpload->setEnabled(enabled);
+    CmdUpLoadAll->setEnabled(enabled);
+}
+
+void Frmmain::setLamp(int index, uint32_t colour)
+{
+    if (index >= 0 && index < kChannelCount)
+        Shape1[index]->setColour(colour);
+}
+
+uint32_t Frmmain::lampColour(int index) const { return Shape1.at(index)->colour(); }
+
+void Frmmain::setDebugText(const QString &text) { LabDebug->setText(text); }
+
+void Frmmain::showChannel(int channel)
+{
+    m_engine.nPage = int16_t(channel);
+    {
+        const QSignalBlocker block(SSTab2);
+        SSTab2->setCurrentIndex(channel - 1);
+    }
+    FillList(channel);
+}
+
+void Frmmain::showMessage(const QString &text) { m_prompts.message(this, text); }
+bool Frmmain::ask(const QString &text) { return m_prompts.confirm(this, text); }
+void Frmmain::startClockClearTimer() { Timer4.start(); }
+
+QString Frmmain::statusText(int panel) const { return SB.at(panel - 1)->text(); }
+QString Frmmain::rowText(int row) const { return List->topLevelItem(row)->text(1); }
+int Frmmain::rowCount() const { return List->topLevelItemCount(); }
+
+// ---------------------------------------------------------------- tabs and timers
+
+void Frmmain::SSTab2_Click(int index)
+{
+    m_engine.nPage = int16_t(index + 1);
+    FillList(m_engine.nPage);
+}
+
+void Frmmain::Timer3_Timer()
+{
+    const QDateTime now = m_setup.clock ? m_setup.clock() : QDateTime::currentDateTime();
+    SB[2]->setText(now.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")));
+}
+
+void Frmmain::Timer4_Timer()
+{
+    SB[0]->setText(QString());
+    Timer4.stop();
+}
+
+// ---------------------------------------------------------------- editing
+
+void Frmmain::CmdAdd_Click()
+{
+    Dialog dlg(m_book, m_engine.nPage, this);
+    dlg.bIsnew = true;
+    dlg.notify = [this, &dlg](const QString &text) { m_prompts.message(&dlg, text); };
+    dlg.load();
+    m_prompts.runEditor(dlg);
+    FillList(m_engine.nPage);
+}
+
+void Frmmain::List_DblClick()
+{
+    const QTreeWidgetItem *item = List->currentItem();
+    if (!item)
+        return;
+    const int number = item->data(0, Qt::UserRole).toString().mid(5).toInt();
+    EntryRef target;
+    for (const EntryRef &e : m_book.channel(m_engine.nPage))
+        if (e->nNo == number) {
+            target = e;
+            break;
+        }
+    if (!target)
+        return;
+    Dialog dlg(m_book, m_engine.nPage, this);
+    dlg.bIsnew = false;
+    dlg.mydata = target;
+    dlg.notify = [this, &dlg](const QString &text) { m_prompts.message(&dlg, text); };
+    dlg.load();
+    m_prompts.runEditor(dlg);
+    FillList(target->nRoute);
+}
+
+void Frmmain::CmdDel_Click()
+{
+    if (!m_prompts.confirm(this, QStringLiteral("删除当前信息吗？")))
+        return;
+    QList<int> rows;
+    for (int i = 0; i < List->topLevelItemCount(); ++i)
+        if (List->topLevelItem(i)->isSelected())
+            rows.append(i + 1);
+    DeleteRows(m_book, m_engine.nPage, rows);
+    FillList(m_engine.nPage);
+}
+
+void Frmmain::CmdDelAll_Click()
+{
+    if (!m_prompts.confirm(this, QStringLiteral("删除所有信息吗？")))
+        return;
+    List->clear();
+    DeleteChannel(m_book, m_engine.nPage);
+}
+
+// ---------------------------------------------------------------- files
+
+void Frmmain::CmdSave_Click()
+{
+    const bool ok = SaveSchedules(m_book, m_store.notePath()) == SaveOutcome::Saved;
+    m_prompts.message(this, ok ? QStringLiteral("保存成功！") : QStringLiteral("保存失败！"));
+}
+
+void Frmmain::CmdSaveAs_Click()
+{
+    const QString path = m_prompts.saveFileName(this);
+    if (path.isEmpty())
+        return;
+    const bool ok = ExportSchedules(m_book, path) == SaveOutcome::Saved;
+    m_prompts.message(this, ok ? QStringLiteral("文件已另存为") + path : QStringLiteral("另存失败！"));
+}
+
+void Frmmain::CmdOpenFile_Click()
+{
+    const QString path = m_prompts.openFileName(this);
+    if (path.isEmpty())
+        return;
+    const OpenedSchedules opened = OpenSchedules(path);
+    if (!opened.ok) {
+        m_prompts.message(this, QStringLiteral("文件格式错误：") + opened.badKey);
+        return;
+    }
+    m_book.clear();
+    for (const EntryRef &e : opened.entries)
+        m_book.append(e);
+    setAutoFlag();
+    showChannel(1);
+}

@@ -1,0 +1,134 @@
+// The main window: controls, start-up, the link's opening and closing, the
+// schedule files and the editing commands. Device work is the engine's; the
+// window only shows what the engine reports.
+#pragma once
+
+#include "app/prompts.h"
+#include "device/engine.h"
+#include "device/engineview.h"
+#include "device/seriallink.h"
+#include "storage/notestore.h"
+
+#include <QMainWindow>
+#include <QTimer>
+
+#include <array>
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QProgressBar;
+class QPushButton;
+class QTabBar;
+class QTreeWidget;
+class Lamp;
+
+struct FrmmainSetup {
+    QString dataFolder;  // Note.ini, Name.ini and the ComN port links
+    Variant variant = Variant::Standard;
+    SerialLink *link = nullptr;
+    Prompts *prompts = nullptr;
+    DeviceEngine::Clock clock;  // empty: the computer's clock
+};
+
+class Frmmain final : public QMainWindow, public EngineView, public LinkListener {
+    Q_OBJECT
+public:
+    explicit Frmmain(const FrmmainSetup &setup, QWidget *parent = nullptr);
+    ~Frmmain() override;
+
+    DeviceEngine &engine() { return m_engine; }
+    ScheduleBook &book() { return m_book; }
+    const NoteStore &store() const { return m_store; }
+    uint32_t lampColour(int index) const;
+    int16_t nPage() const { return m_engine.nPage; }
+    int nComPort() const { return m_nComPort; }
+    // Keys of stored records that start-up could not read (told once, after showing).
+    const QStringList &skippedAtStartup() const { return m_skipped; }
+    QString statusText(int panel) const;  // 1..3
+    QString rowText(int row) const;       // "内容" of a list row
+    int rowCount() const;
+
+    // --- Controls, public so tests can click them ---
+    QLabel *Label1 = nullptr;
+    QLabel *Label6 = nullptr;
+    QComboBox *CmbID = nullptr;
+    QLabel *Label5 = nullptr;
+    QComboBox *CmbCom = nullptr;
+    QPushButton *CmdOpen = nullptr;
+    QLabel *Label3 = nullptr;
+    std::array<Lamp *, 16> Shape1{};
+    QLabel *Label4 = nullptr;
+    QLabel *Label2 = nullptr;
+    QLabel *Label7 = nullptr;
+    QLabel *Label8 = nullptr;
+    QTabBar *SSTab2 = nullptr;
+    QTreeWidget *List = nullptr;
+    QCheckBox *ChkAuto = nullptr;
+    QPushButton *CmdAdd = nullptr, *CmdDel = nullptr, *CmdDelAll = nullptr;
+    QPushButton *CmdDown = nullptr, *CmdDownAll = nullptr, *CmdUpload = nullptr, *CmdUpLoadAll = nullptr;
+    QPushButton *CmdIn = nullptr, *CmdOut = nullptr, *CmdOpenAll = nullptr, *CmdCloseAll = nullptr;
+    QPushButton *CmdReadTime = nullptr, *CmdSetTime = nullptr;
+    QPushButton *CmdOpenFile = nullptr, *CmdSave = nullptr, *CmdSaveAs = nullptr;
+    QPushButton *CmdQuit = nullptr;
+    QProgressBar *PB = nullptr;
+    QLabel *LabDebug = nullptr;
+    std::array<QLabel *, 3> SB{};
+    QTimer Timer1, Timer2, Timer3, Timer4;
+
+    // --- Handlers (the buttons call these; tests may too) ---
+    void CmdOpen_Click();
+    void CmdAdd_Click();
+    void List_DblClick();
+    void CmdDel_Click();
+    void CmdDelAll_Click();
+    void CmdSave_Click();
+    void CmdSaveAs_Click();
+    void CmdOpenFile_Click();
+    void SSTab2_Click(int index);
+    void Timer3_Timer();
+    void Timer4_Timer();
+
+    // --- EngineView ---
+    void setActivityText(const QString &text) override;
+    void setProgressVisible(bool visible) override;
+    void setProgressMax(int max) override;
+    void setProgressValue(int value) override;
+    void setTabsEnabled(bool enabled) override;
+    void setWriteCommandsEnabled(bool enabled) override;
+    void setReadCommandsEnabled(bool enabled) override;
+    void setLamp(int index, uint32_t colour) override;
+    void setDebugText(const QString &text) override;
+    void showChannel(int channel) override;
+    void showMessage(const QString &text) override;
+    bool ask(const QString &text) override;
+    void startClockClearTimer() override;
+
+    // --- LinkListener ---
+    void onFrame(const Frame &frame) override;
+    void onLinkFailed(const QString &why) override;
+
+protected:
+    void showEvent(QShowEvent *event) override;
+
+private:
+    void buildUi();
+    void connectUi();
+    void Form_Load();
+    void FillList(int channel);
+    void setAutoFlag();
+    void closeLink();
+    void applyLinkState(bool open);
+    QString permissionHint(const OpenResult &result) const;
+
+    FrmmainSetup m_setup;
+    NoteStore m_store;
+    ScheduleBook m_book;
+    DeviceEngine m_engine;
+    Prompts &m_prompts;
+    SerialLink &m_link;
+    int m_nComPort = 1;
+    QStringList m_skipped;
+    bool m_startupNoticeShown = false;
+    bool m_linkFailureShown = false;
+};

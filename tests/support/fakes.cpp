@@ -1,0 +1,59 @@
+#include "support/fakes.h"
+
+Frame FakeBoard::reply(uint8_t code)
+{
+    Frame r{};
+    r[0] = wire::kReplyHeader;
+    r[1] = 1;
+    r[2] = code;
+    SealFrame(r);
+    return r;
+}
+
+std::optional<Frame> FakeBoard::answer(const Frame &q)
+{
+    if (silent || q[0] != wire::kRequestHeader)
+        return std::nullopt;
+    switch (q[2]) {
+    case wire::kWriteEntry: {
+        const int index = writes++;
+        if (q[6] == 0)
+            ends[q[4]] = q[5];
+        else
+            slots[{q[4], q[5]}] = q;
+        if (!ackWrite(index))
+            return std::nullopt;
+        return reply(wire::kWriteEntry);
+    }
+    case wire::kReadEntry: {
+        Frame r = reply(wire::kReadEntry);
+        const auto slot = slots.find({q[4], q[5]});
+        const bool pastEnd = ends.contains(q[4]) && q[5] >= ends[q[4]];
+        r[4] = q[4];
+        r[5] = q[5];
+        if (slot != slots.end() && !pastEnd)
+            for (int i = 6; i <= 14; ++i)
+                r[i] = (*slot)[i];
+        SealFrame(r);
+        return r;
+    }
+    case wire::kSetClock:
+        return ackClock ? std::optional(reply(wire::kSetClock)) : std::nullopt;
+    case wire::kReadClock:
+        return reply(wire::kReadClock);
+    case wire::kStatus:
+    case wire::kStatusCompat: {
+        if (q[2] == wire::kStatusCompat || q[4] || q[5]) {
+            relays1 = q[4];
+            relays2 = q[5];
+        }
+        Frame r = reply(q[2]);
+        r[4] = relays1;
+        r[5] = relays2;
+        r[13] = 26, r[14] = 12, r[15] = 6, r[16] = 1, r[17] = 21, r[18] = 0, r[19] = 0;
+        SealFrame(r);
+        return r;
+    }
+    }
+    return std::nullopt;
+}

@@ -1,0 +1,96 @@
+// Fakes for driving the engine and the window without a port, a board or a screen.
+#pragma once
+
+#include "device/engineview.h"
+#include "device/seriallink.h"
+#include "protocol/frames.h"
+#include "protocol/replies.h"
+
+#include <QList>
+#include <QMap>
+#include <QStringList>
+
+#include <array>
+#include <functional>
+#include <optional>
+
+// Records what is written; open/close by flag.
+class FakeLink final : public SerialLink {
+public:
+    void setListener(LinkListener *l) override { listener = l; }
+    OpenResult open(int portNumber) override
+    {
+        openedPort = portNumber;
+        if (openError != OpenError::None)
+            return {openError, QStringLiteral("/dev/fake"), QStringLiteral("refused")};
+        opened = true;
+        return {};
+    }
+    void close() override { opened = false; }
+    bool isOpen() const override { return opened; }
+    void discardInput() override { ++discards; }
+    void write(const QByteArray &bytes) override { written.append(FromBytes(bytes)); }
+
+    LinkListener *listener = nullptr;
+    OpenError openError = OpenError::None;
+    bool opened = false;
+    int openedPort = 0;
+    int discards = 0;
+    QList<Frame> written;
+};
+
+// Records every effect the engine has on the window.
+class RecordingView final : public EngineView {
+public:
+    void setActivityText(const QString &text) override { activity = text, activityLog << text; }
+    void setProgressVisible(bool v) override { progressVisible = v; }
+    void setProgressMax(int m) override { progressMax = m; }
+    void setProgressValue(int v) override { progressValue = v; }
+    void setTabsEnabled(bool e) override { tabsEnabled = e; }
+    void setWriteCommandsEnabled(bool e) override { writeEnabled = e; }
+    void setReadCommandsEnabled(bool e) override { readEnabled = e; }
+    void setLamp(int i, uint32_t c) override { lamps[i] = c; }
+    void setDebugText(const QString &t) override { debug = t; }
+    void showChannel(int channel) override { shownChannel = channel; }
+    void showMessage(const QString &text) override
+    {
+        messages << text;
+        if (onMessage)
+            onMessage(text);
+    }
+    bool ask(const QString &text) override
+    {
+        questions << text;
+        return answer;
+    }
+    void startClockClearTimer() override { ++clockClears; }
+
+    QString activity;
+    QStringList activityLog;
+    bool progressVisible = false;
+    int progressMax = 0, progressValue = 0;
+    bool tabsEnabled = true, writeEnabled = true, readEnabled = true;
+    std::array<uint32_t, 16> lamps{};
+    QString debug;
+    int shownChannel = 0;
+    QStringList messages, questions;
+    bool answer = true;
+    int clockClears = 0;
+    std::function<void(const QString &)> onMessage;
+};
+
+// A board that answers the way the real one does, with switches for the faults tests need.
+class FakeBoard {
+public:
+    std::optional<Frame> answer(const Frame &request);
+
+    uint8_t relays1 = 0, relays2 = 0;
+    bool silent = false;
+    std::function<bool(int writeIndex)> ackWrite = [](int) { return true; };
+    int writes = 0;
+    bool ackClock = true;
+    QMap<QPair<int, int>, Frame> slots;  // (channel, number) -> the write frame
+    QMap<int, int> ends;                 // channel -> number of its blank entry
+
+    static Frame reply(uint8_t code);
+};
