@@ -1,0 +1,301 @@
+// The entry editor: builds its controls, fills them from an entry and writes them back on "确定".
+#include "editor/dialog.h"
+
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDateEdit>
+#include <QFrame>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QListView>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <memory>
+
+namespace {
+
+constexpr int kHours = 24;
+constexpr int kMinutes = 60;
+constexpr int kSeconds = 60;
+
+const QDate kFirstDate(kFirstEditableYear, 1, 1);
+const QDate kLastDate(kLastEditableYear, 12, 31);
+
+void fillTwoDigits(QComboBox *combo, int count)
+{
+    combo->clear();
+    for (int i = 0; i < count; ++i)
+        combo->addItem(QStringLiteral("%1").arg(i, 2, 10, QLatin1Char('0')));
+}
+
+// Out-of-list values select the nearest row rather than leaving the list blank.
+void selectClamped(QComboBox *combo, int value)
+{
+    if (combo->count() > 0)
+        combo->setCurrentIndex(std::clamp(value, 0, combo->count() - 1));
+}
+
+QDate today()
+{
+    return std::clamp(QDate::currentDate(), kFirstDate, kLastDate);
+}
+
+// A key that would pick a list item by its text. Space only opens the list, so it stays.
+bool isTypedCharacter(const QKeyEvent *key)
+{
+    const QString text = key->text();
+    return !text.isEmpty() &&
+           std::any_of(text.begin(), text.end(), [](QChar c) { return c.isPrint() && !c.isSpace(); });
+}
+
+} // namespace
+
+QDate NearestEditableDate(int year, int month, int day)
+{
+    if (year < kFirstEditableYear)
+        return kFirstDate;
+    if (year > kLastEditableYear)
+        return kLastDate;
+    const int m = std::clamp(month, 1, 12);
+    const int d = std::clamp(day, 1, QDate(year, m, 1).daysInMonth());
+    return QDate(year, m, d);
+}
+
+Dialog::Dialog(ScheduleBook &book, int nPage, QWidget *parent) : QDialog(parent), m_book(book), m_page(nPage)
+{
+    notify = [this](const QString &text) { QMessageBox::information(this, QStringLiteral("提示"), text); };
+    buildControls();
+}
+
+void Dialog::buildControls()
+{
+    setWindowTitle(QStringLiteral("添加动作"));
+
+    CmbStatus = new QComboBox(this);
+    CmbStatus->addItems({QStringLiteral("吸合"), QStringLiteral("断开")});
+
+    m_modes = new QButtonGroup(this);
+    m_modes->setExclusive(true);
+    const std::array<QString, kModeCount> modeTexts{QStringLiteral("每天"), QStringLiteral("每星期"),
+                                                    QStringLiteral("固定日期")};
+    for (int i = 0; i < kModeCount; ++i) {
+        Option1[i] = new QRadioButton(modeTexts[i], this);
+        m_modes->addButton(Option1[i], i);
+        // A user click and selectMode() both land here; toggling off is the other option's business.
+        connect(Option1[i], &QRadioButton::toggled, this, [this, i](bool on) {
+            if (on)
+                applyMode(i);
+        });
+    }
+
+    const std::array<QString, kWeekDays> dayTexts{QStringLiteral("1"), QStringLiteral("2"), QStringLiteral("3"),
+                                                  QStringLiteral("4"), QStringLiteral("5"), QStringLiteral("6"),
+                                                  QStringLiteral("日")};
+    for (int i = 0; i < kWeekDays; ++i)
+        Check1[i] = new QCheckBox(dayTexts[i], this);
+
+    DT = new QDateEdit(this);
+    DT->setCalendarPopup(true);
+    DT->setDisplayFormat(QStringLiteral("yyyy-MM-dd"));
+    DT->setDateRange(kFirstDate, kLastDate);
+
+    Combo1 = new QComboBox(this);
+    Combo2 = new QComboBox(this);
+    Combo3 = new QComboBox(this);
+    Label4 = new QLabel(QStringLiteral("时"), this);
+    Label5 = new QLabel(QStringLiteral("分"), this);
+    Label6 = new QLabel(QStringLiteral("秒"), this);
+
+    for (QComboBox *combo : {CmbStatus, Combo1, Combo2, Combo3}) {
+        combo->setEditable(false);
+        combo->installEventFilter(this);
+        // The open list searches by typed text too.
+        combo->view()->installEventFilter(this);
+    }
+
+    OKButton = new QPushButton(QStringLiteral("确定"), this);
+    CancelButton = new QPushButton(QStringLiteral("取消"), this);
+    OKButton->setDefault(true);
+    connect(OKButton, &QPushButton::clicked, this, [this] { confirm(); });
+    connect(CancelButton, &QPushButton::clicked, this, &QDialog::reject);
+
+    auto *actionRow = new QHBoxLayout;
+    actionRow->addWidget(CmbStatus);
+    actionRow->addStretch();
+
+    auto *modeFrame = new QFrame(this);
+    modeFrame->setFrameShape(QFrame::StyledPanel);
+    auto *modeGrid = new QGridLayout(modeFrame);
+    modeGrid->addWidget(Option1[kModeDaily], 0, 0);
+    modeGrid->addWidget(Option1[kModeWeekly], 1, 0);
+    auto *days = new QHBoxLayout;
+    for (QCheckBox *box : Check1)
+        days->addWidget(box);
+    days->addStretch();
+    modeGrid->addLayout(days, 1, 1);
+    modeGrid->addWidget(Option1[kModeFixedDate], 2, 0);
+    auto *dateRow = new QHBoxLayout;
+    dateRow->addWidget(DT);
+    dateRow->addStretch();
+    modeGrid->addLayout(dateRow, 2, 1);
+    modeGrid->setColumnStretch(1, 1);
+
+    auto *timeRow = new QHBoxLayout;
+    timeRow->addWidget(Combo1);
+    timeRow->addWidget(Label4);
+    timeRow->addWidget(Combo2);
+    timeRow->addWidget(Label5);
+    timeRow->addWidget(Combo3);
+    timeRow->addWidget(Label6);
+    timeRow->addStretch();
+
+    auto *buttonRow = new QHBoxLayout;
+    buttonRow->addStretch();
+    buttonRow->addWidget(OKButton);
+    buttonRow->addWidget(CancelButton);
+
+    auto *top = new QVBoxLayout(this);
+    top->addLayout(actionRow);
+    top->addWidget(modeFrame);
+    top->addLayout(timeRow);
+    top->addLayout(buttonRow);
+}
+
+void Dialog::applyMode(int mode)
+{
+    for (QCheckBox *box : Check1) {
+        box->setChecked(false);
+        box->setEnabled(mode == kModeWeekly);
+    }
+    DT->setEnabled(mode == kModeFixedDate);
+    for (QComboBox *combo : {CmbStatus, Combo1, Combo2, Combo3})
+        combo->setEnabled(true);
+}
+
+void Dialog::selectMode(int mode)
+{
+    if (mode < 0 || mode >= kModeCount)
+        return;
+    Option1[mode]->setChecked(true);
+    // Already selected: no toggled signal, but opening still wants the rule applied.
+    applyMode(mode);
+}
+
+int Dialog::selectedMode() const
+{
+    return m_modes->checkedId();
+}
+
+void Dialog::showTime(int hour, int minute, int second)
+{
+    selectClamped(Combo1, hour);
+    selectClamped(Combo2, minute);
+    selectClamped(Combo3, second);
+}
+
+void Dialog::load()
+{
+    fillTwoDigits(Combo1, kHours);
+    fillTwoDigits(Combo2, kMinutes);
+    fillTwoDigits(Combo3, kSeconds);
+    DT->setDate(today());
+
+    if (bIsnew || !mydata) {
+        selectMode(kModeDaily);
+        showTime(0, 0, 0);
+        CmbStatus->setCurrentIndex(kStatusOn);
+        return;
+    }
+
+    const Clsdata &d = *mydata;
+    // Daily wins when both flags are set, so confirming writes a consistent entry.
+    if (d.bIsEveryDay) {
+        selectMode(kModeDaily);
+    } else if (d.bIsWeek) {
+        selectMode(kModeWeekly);
+        for (int i = 0; i < kWeekDays && i < d.strWeek.size(); ++i)
+            Check1[i]->setChecked(d.strWeek[i] == QLatin1Char('1'));
+    } else {
+        selectMode(kModeFixedDate);
+        DT->setDate(NearestEditableDate(d.nStartYear, d.nStartMonth, d.nStartDay));
+    }
+    showTime(d.nStartHour, d.nStartMin, d.nStartSecond);
+    CmbStatus->setCurrentIndex(d.bIsOpen ? kStatusOn : kStatusOff);
+}
+
+bool Dialog::confirm()
+{
+    if (!bIsnew && !mydata)
+        return false;
+
+    const int n = GetCount(m_book, m_page);
+    if (bIsnew && n >= kMaxEntriesPerChannel) {
+        if (notify)
+            notify(QStringLiteral("最多255条"));
+        return false;
+    }
+    if (bIsnew)
+        mydata = std::make_shared<Clsdata>();
+
+    Clsdata &d = *mydata;
+    d.nStartHour = int16_t(Combo1->currentIndex());
+    d.nStartMin = int16_t(Combo2->currentIndex());
+    d.nStartSecond = int16_t(Combo3->currentIndex());
+    d.nRoute = int16_t(m_page);
+    d.bIsOpen = CmbStatus->currentIndex() == kStatusOn;
+    // Only the selected mode's fields change; the others keep what they held.
+    switch (selectedMode()) {
+    case kModeDaily:
+        d.bIsEveryDay = true;
+        d.bIsWeek = false;
+        break;
+    case kModeWeekly: {
+        d.bIsEveryDay = false;
+        d.bIsWeek = true;
+        QString week;
+        for (const QCheckBox *box : Check1)
+            week += box->isChecked() ? QLatin1Char('1') : QLatin1Char('0');
+        d.strWeek = week;
+        break;
+    }
+    case kModeFixedDate: {
+        d.bIsEveryDay = false;
+        d.bIsWeek = false;
+        const QDate date = DT->date();
+        d.nStartYear = int16_t(date.year());
+        d.nStartMonth = int16_t(date.month());
+        d.nStartDay = int16_t(date.day());
+        break;
+    }
+    default:
+        break;
+    }
+
+    if (bIsnew) {
+        d.nNo = int16_t(n + 1);
+        if (!m_book.add(EntryKey(d.nRoute, d.nNo), mydata)) {
+            // Keys out of step with numbers: renumber the channel so the next number's key is free.
+            m_book.renumber(m_page);
+            d.nNo = int16_t(GetCount(m_book, m_page) + 1);
+            if (!m_book.add(EntryKey(d.nRoute, d.nNo), mydata))
+                return false;
+        }
+    }
+
+    accept();
+    return true;
+}
+
+bool Dialog::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::KeyPress && isTypedCharacter(static_cast<QKeyEvent *>(event)))
+        return true;
+    return QDialog::eventFilter(watched, event);
+}
