@@ -5,6 +5,7 @@
 #include "device/seriallink.h"
 #include "protocol/frames.h"
 #include "protocol/replies.h"
+#include "support/printers.h"
 
 #include <QList>
 #include <QMap>

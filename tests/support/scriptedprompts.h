@@ -1,0 +1,33 @@
+// Scripted answers for every box and dialog the window opens.
+#pragma once
+
+#include "app/prompts.h"
+#include "editor/dialog.h"
+
+#include <QStringList>
+
+#include <functional>
+
+class ScriptedPrompts final : public Prompts {
+public:
+    void message(QWidget *, const QString &text) override { messages << text; }
+    bool confirm(QWidget *, const QString &text) override
+    {
+        questions << text;
+        return confirmAnswer;
+    }
+    QString saveFileName(QWidget *) override { return savePath; }
+    QString openFileName(QWidget *) override { return openPath; }
+    void runEditor(Dialog &dialog) override
+    {
+        if (editor)
+            editor(dialog);
+        else
+            dialog.confirm();
+    }
+
+    QStringList messages, questions;
+    bool confirmAnswer = true;
+    QString savePath, openPath;
+    std::function<void(Dialog &)> editor;
+};
