@@ -33,7 +33,7 @@ const QString kLinkFailed = QStringLiteral("串口通信错误，连接已关闭
 
 class Lamp final : public QWidget {
 public:
-    explicit Lamp(QWidget *parent) : QWidget(parent) { setFixedSize(26, 26); }
+    Lamp(QWidget *parent, int size) : QWidget(parent) { setFixedSize(size, size); }
     uint32_t colour() const { return m_colour; }
     void setColour(uint32_t c)
     {
@@ -146,21 +146,33 @@ void Frmmain::buildUi()
     const QString rowCaptions[4] = {QStringLiteral("1  2  3  4"), QStringLiteral("5  6  7  8"),
                                     QStringLiteral("9 10 11 12"), QStringLiteral("13 14 15 16")};
     QLabel **rowLabels[4] = {&Label4, &Label2, &Label7, &Label8};
+    // Each row caption is one text, as it always was. In a monospace font every
+    // third character column sits over one lamp.
     QFont numberFont(QStringLiteral("monospace"));
     numberFont.setStyleHint(QFont::Monospace);
+    numberFont.setPixelSize(15);
+    const int charWidth = QFontMetrics(numberFont).horizontalAdvance(QLatin1Char('0'));
+    const int pitch = 3 * charWidth;
+    lampGrid->setHorizontalSpacing(0);
+    lampGrid->setVerticalSpacing(2);
     for (int r = 0; r < 4; ++r) {
         auto *caption = new QLabel(rowCaptions[r], lampBox);
         caption->setFont(numberFont);
-        caption->setAlignment(Qt::AlignCenter);
+        // Two-digit numbers stand half a character further left than one-digit ones.
+        caption->setIndent(pitch / 2 - charWidth / 2 - (r == 3 ? charWidth / 2 : r == 2 ? charWidth / 4 : 0));
+        caption->setAlignment(Qt::AlignLeft | Qt::AlignBottom);
         *rowLabels[r] = caption;
         lampGrid->addWidget(caption, 1 + r * 2, 0, 1, 4);
         for (int c = 0; c < 4; ++c) {
-            Lamp *lamp = new Lamp(lampBox);
+            Lamp *lamp = new Lamp(lampBox, pitch - 2);
             lamp->setToolTip(QStringLiteral("第%1路").arg(r * 4 + c + 1));
             Shape1[r * 4 + c] = lamp;
             lampGrid->addWidget(lamp, 2 + r * 2, c, Qt::AlignCenter);
         }
     }
+    for (int c = 0; c < 4; ++c)
+        lampGrid->setColumnMinimumWidth(c, pitch);
+    lampBox->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     left->addWidget(lampBox);
     CmdDownAll = button(QStringLiteral("写入所有"), central);
     CmdUpLoadAll = button(QStringLiteral("读取设备"), central);
@@ -241,9 +253,11 @@ void Frmmain::buildUi()
     for (int i = 0; i < 3; ++i) {
         SB[i] = new QLabel(this);
         SB[i]->setMinimumWidth(i == 2 ? 160 : 60);
+        SB[i]->setFrameShape(QFrame::StyledPanel);
+        SB[i]->setFrameShadow(QFrame::Sunken);
         statusBar()->addWidget(SB[i], i == 0 ? 3 : 1);
     }
-    resize(1000, 620);
+    resize(1180, 640);
 }
 
 void Frmmain::connectUi()
