@@ -490,7 +490,12 @@ void Frmmain::showChannel(int channel)
     FillList(channel);
 }
 
-void Frmmain::showMessage(const QString &text) { m_prompts.message(this, text); }
+void Frmmain::showMessage(const QString &text)
+{
+    // The box opens from the event loop, not from inside a tick or a reply: its
+    // nested loop then never holds up the decoding of the replies behind it.
+    QTimer::singleShot(0, this, [this, text] { m_prompts.message(this, text); });
+}
 bool Frmmain::ask(const QString &text) { return m_prompts.confirm(this, text); }
 void Frmmain::startClockClearTimer() { Timer4.start(); }
 

@@ -1,0 +1,242 @@
+// End to end: the window with its real serial link and 200 ms tick against
+// kelmora-board on a pseudo-terminal. Every wait is bounded and generous.
+#include "app/frmmain.h"
+#include "device/qtseriallink.h"
+
+#include "board_process.h"
+#include "support/fakes.h"
+#include "support/scriptedprompts.h"
+
+#include <QComboBox>
+#include <QFile>
+#include <QLabel>
+#include <QPushButton>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+namespace {
+
+constexpr int kPort = 99;
+constexpr int kLongWait = 60000;
+
+struct Session {
+    explicit Session(const QStringList &boardOptions = {}, Variant variant = Variant::Standard)
+        : board(dir.path(), kPort, boardOptions), link(dir.path()),
+          w(std::make_unique<Frmmain>(FrmmainSetup{dir.path(), variant, &link, &prompts, {}}))
+    {
+        w->CmbCom->setCurrentIndex(kPort - 1);
+    }
+    bool open()
+    {
+        w->CmdOpen->click();
+        return w->CmdOpen->text() == QStringLiteral("关闭");
+    }
+    void close()
+    {
+        if (w->CmdOpen->text() == QStringLiteral("关闭"))
+            w->CmdOpen->click();
+    }
+    bool waitMessage(const QString &text, int ms = kLongWait)
+    {
+        return WaitFor([&] { return prompts.messages.contains(text); }, ms);
+    }
+    bool lampsAre(uint32_t colour, uint16_t greenMask = 0) const
+    {
+        for (int k = 0; k < kChannelCount; ++k) {
+            const uint32_t want = (greenMask >> k) & 1 ? kLampGreen : colour;
+            if (w->lampColour(k) != want)
+                return false;
+        }
+        return true;
+    }
+    void add(int channel, const char *record)
+    {
+        auto e = std::make_shared<Clsdata>(*StrToData(QString::fromLatin1(record)));
+        e->nRoute = int16_t(channel);
+        e->nNo = int16_t(w->book().countOf(channel) + 1);
+        w->book().add(e);
+    }
+    QStringList records() const
+    {
+        QStringList out;
+        for (int c = 1; c <= kChannelCount; ++c)
+            for (const EntryRef &e : w->book().channel(c))
+                out << EntryKey(c, e->nNo) + QLatin1Char('=') + e->GetStr();
+        return out;
+    }
+    QByteArray savedFile()
+    {
+        w->CmdSave->click();
+        QFile f(w->store().notePath());
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }
+
+    QTemporaryDir dir;
+    BoardProcess board;
+    ScriptedPrompts prompts;
+    QtSerialLink link;
+    std::unique_ptr<Frmmain> w;
+};
+
+void idle(int ms) { WaitFor([] { return false; }, ms); }
+
+TEST(EndToEnd, LampsFollowTheBoardAndManualCommands)
+{
+    Session s;
+    ASSERT_TRUE(s.board.started);
+    ASSERT_TRUE(s.open()) << s.prompts.messages.join(u'|').toStdString();
+    EXPECT_FALSE(s.w->CmbCom->isEnabled());
+    EXPECT_TRUE(s.w->CmdDownAll->isEnabled());
+    EXPECT_FALSE(s.w->CmdSave->isEnabled());
+    ASSERT_TRUE(WaitFor([&] { return s.lampsAre(kLampRed); }));
+    EXPECT_TRUE(s.w->statusText(1).startsWith(QStringLiteral("模块当前时间:20")));
+
+    s.w->showChannel(3);
+    s.w->CmdIn->click();
+    EXPECT_TRUE(WaitFor([&] { return s.lampsAre(kLampRed, 1u << 2); }));
+    s.w->showChannel(16);
+    s.w->CmdIn->click();
+    EXPECT_TRUE(WaitFor([&] { return s.lampsAre(kLampRed, (1u << 2) | (1u << 15)); }));
+    s.w->showChannel(3);
+    s.w->CmdOut->click();
+    EXPECT_TRUE(WaitFor([&] { return s.lampsAre(kLampRed, 1u << 15); }));
+    s.w->CmdOpenAll->click();
+    EXPECT_TRUE(WaitFor([&] { return s.lampsAre(kLampRed, 0xFFFF); }));
+
+    s.close();
+    EXPECT_TRUE(s.lampsAre(kLampGrey));
+    EXPECT_TRUE(s.w->CmbCom->isEnabled());
+    EXPECT_TRUE(s.w->CmdSave->isEnabled());
+    EXPECT_FALSE(s.w->CmdIn->isEnabled());
+
+    // Opening again reloads the board's states: nothing is switched by it.
+    ASSERT_TRUE(s.open());
+    EXPECT_TRUE(WaitFor([&] { return s.lampsAre(kLampRed, 0xFFFF); }));
+    EXPECT_TRUE(s.prompts.messages.isEmpty());
+}
+
+TEST(EndToEnd, CompatibilityVariantSwitchesEverythingOff)
+{
+    Session s({}, Variant::Compat);
+    ASSERT_TRUE(s.board.started);
+    ASSERT_TRUE(s.open());
+    s.w->CmdOpenAll->click();
+    EXPECT_TRUE(WaitFor([&] { return s.lampsAre(kLampRed, 0xFFFF); }));
+    s.w->CmdCloseAll->click();
+    EXPECT_TRUE(WaitFor([&] { return s.lampsAre(kLampRed); }));
+}
+
+TEST(EndToEnd, WriteAllAndReadBackGiveTheSameBookAndFile)
+{
+    Session s;
+    ASSERT_TRUE(s.board.started);
+    s.add(1, "11000000000100000000083000");
+    s.add(1, "00110101000100000000180530");
+    s.add(1, "10000000000120130428060000");
+    s.add(5, "10100000010500000000070000");
+    s.add(16, "01000000001600000000235959");
+    const QStringList before = s.records();
+    const QByteArray file = s.savedFile();
+    ASSERT_FALSE(file.isEmpty());
+
+    ASSERT_TRUE(s.open());
+    s.w->CmdDownAll->click();
+    ASSERT_TRUE(s.waitMessage(QStringLiteral("写入成功！")));
+    s.w->CmdUpLoadAll->click();
+    ASSERT_TRUE(s.waitMessage(QStringLiteral("读取成功！")));
+    EXPECT_EQ(s.records(), before);
+    EXPECT_EQ(s.w->nPage(), 1);
+    EXPECT_EQ(s.w->rowCount(), 3);
+
+    // One channel the same way.
+    s.w->showChannel(16);
+    s.w->CmdUpload->click();
+    ASSERT_TRUE(WaitFor([&] { return s.prompts.messages.count(QStringLiteral("读取成功！")) == 2; }, kLongWait));
+    EXPECT_EQ(s.records(), before);
+
+    s.close();
+    EXPECT_EQ(s.savedFile(), file);
+}
+
+TEST(EndToEnd, ClockIsSetAndReadBack)
+{
+    Session s;
+    ASSERT_TRUE(s.board.started);
+    ASSERT_TRUE(s.open());
+    s.w->CmdSetTime->click();
+    ASSERT_TRUE(s.waitMessage(QStringLiteral("设置成功！")));
+    s.w->CmdReadTime->click();
+    const QString today = QDate::currentDate().toString(QStringLiteral("yy-MM-dd"));
+    EXPECT_TRUE(WaitFor([&] { return s.w->statusText(1).startsWith(QStringLiteral("模块当前时间:") + today); }));
+    EXPECT_TRUE(s.w->Timer4.isActive());
+}
+
+TEST(EndToEnd, DroppingBoardFailsHonestlyAndKeepsWhatCameBack)
+{
+    Session s({QStringLiteral("--drop-percent"), QStringLiteral("60"), QStringLiteral("--seed"), QStringLiteral("7")});
+    ASSERT_TRUE(s.board.started);
+    for (int i = 0; i < 6; ++i)
+        s.add(1, "11000000000100000000083000");
+    const QStringList written = s.records();
+    ASSERT_TRUE(s.open());
+    s.w->CmdDown->click();
+    ASSERT_TRUE(WaitFor([&] { return !s.prompts.messages.isEmpty(); }, kLongWait));
+    EXPECT_EQ(s.prompts.messages.takeFirst(), QStringLiteral("写入失败！"));
+
+    s.w->CmdUpload->click();
+    ASSERT_TRUE(WaitFor([&] { return !s.prompts.messages.isEmpty(); }, kLongWait));
+    EXPECT_EQ(s.prompts.messages.takeFirst(), QStringLiteral("读取失败！"));
+    // Whatever arrived before the failure is real and stays.
+    for (const QString &r : s.records())
+        EXPECT_TRUE(written.contains(r)) << r.toStdString();
+}
+
+TEST(EndToEnd, SplitRepliesStillWork)
+{
+    Session s({QStringLiteral("--split")});
+    ASSERT_TRUE(s.board.started);
+    s.add(2, "11000000000200000000083000");
+    s.add(2, "01000000000200000000093000");
+    s.w->showChannel(2);
+    const QStringList before = s.records();
+    ASSERT_TRUE(s.open());
+    EXPECT_TRUE(WaitFor([&] { return s.lampsAre(kLampRed); }));
+    s.w->CmdDown->click();
+    ASSERT_TRUE(s.waitMessage(QStringLiteral("写入成功！")));
+    s.w->CmdUpload->click();
+    ASSERT_TRUE(s.waitMessage(QStringLiteral("读取成功！")));
+    EXPECT_EQ(s.records(), before);
+}
+
+TEST(EndToEnd, SilentBoardLeavesLampsGreyAndWritesFail)
+{
+    Session s({QStringLiteral("--silent")});
+    ASSERT_TRUE(s.board.started);
+    ASSERT_TRUE(s.open());
+    s.w->CmdDown->click();
+    ASSERT_TRUE(s.waitMessage(QStringLiteral("写入失败！")));
+    idle(1600);  // well past the sixth silent tick
+    EXPECT_TRUE(s.lampsAre(kLampGrey));
+    EXPECT_FALSE(s.w->statusText(1).startsWith(QStringLiteral("模块当前时间")));
+}
+
+TEST(EndToEnd, UnpluggedPortClosesTheLinkAndSaysSoOnce)
+{
+    Session s;
+    ASSERT_TRUE(s.board.started);
+    ASSERT_TRUE(s.open());
+    ASSERT_TRUE(WaitFor([&] { return s.lampsAre(kLampRed); }));
+    s.board.kill();
+    ASSERT_TRUE(s.waitMessage(QStringLiteral("串口通信错误，连接已关闭"), 20000));
+    idle(1000);
+    EXPECT_EQ(s.prompts.messages.count(QStringLiteral("串口通信错误，连接已关闭")), 1);
+    EXPECT_EQ(s.w->CmdOpen->text(), QStringLiteral("打开"));
+    EXPECT_FALSE(s.w->Timer2.isActive());
+    EXPECT_TRUE(s.lampsAre(kLampGrey));
+    EXPECT_TRUE(s.w->CmdSave->isEnabled());
+}
+
+} // namespace
