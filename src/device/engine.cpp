@@ -3,6 +3,8 @@
 #include "protocol/replies.h"
 
 namespace {
+// Replies with correct check bytes before the board counts as one that fills them.
+constexpr int kTrustChecksAfter = 3;
 const QString kWriteOk = QStringLiteral("写入成功！");
 const QString kWriteFailed = QStringLiteral("写入失败！");
 const QString kReadOk = QStringLiteral("读取成功！");
@@ -41,7 +43,12 @@ void DeviceEngine::tx_frame220(uint8_t id, uint8_t, uint8_t page, uint8_t index,
     send(BlankEntryFrame(id, page, index));
 }
 
-void DeviceEngine::UploadNote(uint8_t id, uint8_t page, uint8_t index) { send(ReadEntryFrame(id, page, index)); }
+void DeviceEngine::UploadNote(uint8_t id, uint8_t page, uint8_t index)
+{
+    m_expectedChannel = page;
+    m_expectedNumber = index;
+    send(ReadEntryFrame(id, page, index));
+}
 
 void DeviceEngine::SetTime(uint8_t id) { send(SetClockFrame(id, m_clock())); }
 
@@ -190,25 +197,36 @@ void DeviceEngine::watchdog()
         // relay command goes out again.
         greyLamps();
         bSyncRelay = true;
+        forgetBoardStates();
     } else {
         --nLinkCount;
     }
 }
 
+bool DeviceEngine::relayCommandMayGo() const { return !bSyncRelay && m_agreeing >= 2; }
+
+void DeviceEngine::forgetBoardStates()
+{
+    m_agreeing = 0;
+    m_boardStates = 0;
+}
+
 void DeviceEngine::idleSection()
 {
-    if (bManualPending && !bSyncRelay) {
-        uint8_t m1 = 0;
-        uint8_t m2 = 0;
-        for (int i = 1; i <= 8; ++i) {
-            if (PendingCommand[i] == kRelayOn)
-                m1 |= uint8_t(1u << (i - 1));
-            if (PendingCommand[i + 8] == kRelayOn)
-                m2 |= uint8_t(1u << (i - 1));
+    if (bManualPending && relayCommandMayGo()) {
+        // Commanded channels carry the operator's state, every other channel the
+        // state the board reported last, so only commanded relays can change.
+        uint16_t mask = 0;
+        for (int ch = 1; ch <= kChannelCount; ++ch) {
+            const bool on = m_commanded[ch] ? PendingCommand[ch] == kRelayOn : ((m_boardStates >> (ch - 1)) & 1u);
+            if (on)
+                mask |= uint16_t(1u << (ch - 1));
         }
-        tx_frame22bit(RelayCommandCode(m_variant), 0, m1, m2);
+        tx_frame22bit(RelayCommandCode(m_variant), 0, uint8_t(mask & 0xFF), uint8_t(mask >> 8));
         bManualPending = false;
         m_commanded.fill(false);
+        // What the board does with it is known from its next replies only.
+        m_agreeing = 0;
         return;
     }
     // Also the way to learn the board's states before a waiting command may go.
@@ -360,6 +378,8 @@ void DeviceEngine::linkClosed()
     // A command not yet sent is dropped with the states it was made against.
     m_commanded.fill(false);
     bManualPending = false;
+    forgetBoardStates();
+    m_goodChecks = 0;
 }
 
 // ---------------------------------------------------------------- replies
@@ -370,6 +390,14 @@ void DeviceEngine::MSCommDown_OnComm(const Frame &reply)
         RecvBuf[i] = reply[i];
     if (reply[0] != wire::kReplyHeader)
         return;
+    Frame sealed = reply;
+    SealFrame(sealed);
+    if (sealed[20] == reply[20] && sealed[21] == reply[21]) {
+        ++m_goodChecks;
+    } else if (m_goodChecks >= kTrustChecksAfter) {
+        ++m_counters.repliesRejected;
+        return;
+    }
     ++m_counters.repliesDecoded;
 
     const uint8_t code = reply[2];
@@ -382,6 +410,9 @@ void DeviceEngine::MSCommDown_OnComm(const Frame &reply)
     }
     const bool status = code == wire::kStatus || (m_variant == Variant::Compat && code == wire::kStatusCompat);
     if (status) {
+        const uint16_t states = uint16_t(reply[4] | (reply[5] << 8));
+        m_agreeing = (m_agreeing > 0 && states == m_boardStates) ? m_agreeing + 1 : 1;
+        m_boardStates = states;
         if (bSyncRelay) {
             bSyncRelay = false;
             LoadRelayState();
@@ -395,6 +426,12 @@ void DeviceEngine::MSCommDown_OnComm(const Frame &reply)
     if (code == wire::kWriteEntry)
         bWriteAck = true;
     if (code == wire::kReadEntry) {
+        if (reply[6] != 0 && m_expectedChannel != 0
+            && (reply[4] != m_expectedChannel || reply[5] != m_expectedNumber)) {
+            // The answer to some other request (or a damaged one): the read has no answer yet.
+            ++m_counters.repliesRejected;
+            return;
+        }
         if (reply[6] != 0) {
             bReadReply = true;
             AddReceivedEntry();

@@ -30,6 +30,7 @@ struct EngineCounters {
     int framesSent = 0;
     int repliesDecoded = 0;
     int entriesDropped = 0;  // received entries refused (duplicate or out of range)
+    int repliesRejected = 0; // bad check bytes from a board known to fill them, or an answer to another request
     int writesEnded = 0;
     int readsEnded = 0;
 };
@@ -116,6 +117,8 @@ private:
     void LoadRelayState();
     void AddReceivedEntry();
     void greyLamps();
+    void forgetBoardStates();
+    bool relayCommandMayGo() const;
 
     EngineView &m_view;
     SerialLink &m_link;
@@ -125,6 +128,17 @@ private:
     EngineCounters m_counters;
 
     std::array<bool, 17> m_commanded{};
+    // The board's states as its status replies last reported them, and how many
+    // replies in a row have reported the same. A relay command needs two: one
+    // corrupted or stale reply must not decide the state of a channel nobody touched.
+    uint16_t m_boardStates = 0;
+    int m_agreeing = 0;
+    // A board that fills the check bytes shows it; from then on a reply whose
+    // check bytes are wrong was damaged on the line and is not believed.
+    int m_goodChecks = 0;
+    // The entry the last read request asked for: a reply about another is no answer.
+    int m_expectedChannel = 0;
+    int m_expectedNumber = 0;
     // A write succeeds only if every frame it sent was acknowledged before the next tick.
     bool m_writeAllAcked = true;
     int m_writeFramesSent = 0;

@@ -349,13 +349,17 @@ TEST(EngineManual, MasksCarryCommandedStatesInOneFrame)
     h.tick();
     EXPECT_EQ(h.link.written.last(), RelayFrame(1, 16, 0, 0x05, 0x01));
 
+    // The next command waits for two replies that agree on what the last one did.
     h.engine.CmdOpenAll();
     h.engine.nPage = 16;
     h.engine.CmdOut();
     h.tick();
+    EXPECT_EQ(h.link.written.last(), RelayFrame(1, 16, 0, 0, 0));
+    h.tick();
     EXPECT_EQ(h.link.written.last(), RelayFrame(1, 16, 0, 0xFF, 0x7F));
     h.engine.CmdCloseAll();  // goes to the board by itself while the link is open
     EXPECT_TRUE(h.engine.bManualPending);
+    h.tick();
     h.tick();
     EXPECT_FALSE(h.engine.bManualPending);
 
@@ -404,6 +408,7 @@ TEST(EngineManual, LostLinkNeverSwitchesAnUncommandedRelay)
     h.board.silent = false;
     h.tick();  // status request answered: states known again
     EXPECT_FALSE(h.engine.bSyncRelay);
+    h.tick();  // and confirmed by a second reply
     h.tick();
     EXPECT_EQ(h.link.written.last(), RelayFrame(1, 16, 0, 0x13, 0x10));
     EXPECT_EQ(h.board.relays1, 0x13);
@@ -420,6 +425,54 @@ TEST(EngineManual, LostLinkNeverSwitchesAnUncommandedRelay)
     EXPECT_EQ(closed.engine.PendingCommand[1], kRelayOff);
     for (const Frame &f : closed.link.written)
         EXPECT_EQ(f[4] | f[5], 0);
+}
+
+TEST(EngineManual, DamagedRepliesNeverDecideAnUntouchedChannel)
+{
+    // A board that fills its check bytes: a damaged status reply is not believed.
+    Harness h;
+    h.board.relays1 = 0x01;
+    h.settle();
+    Frame damaged = *h.board.answer(RelayFrame(1, 16, 0, 0, 0));
+    damaged[4] = 0xFF;  // line noise, check bytes left as they were
+    h.engine.MSCommDown_OnComm(damaged);
+    EXPECT_EQ(h.engine.counters().repliesRejected, 1);
+    EXPECT_EQ(h.view.lamps[7], kLampRed);
+    h.engine.nPage = 3;
+    h.engine.CmdIn();
+    h.tick();
+    EXPECT_EQ(h.link.written.last(), RelayFrame(1, 16, 0, 0x05, 0));
+
+    // One reply that disagrees with the one before holds a command back.
+    Harness d;
+    d.board.relays1 = 0x01;
+    d.settle();
+    Frame odd = FakeBoard::reply(16);
+    odd[4] = 0x81;
+    SealFrame(odd);
+    d.engine.MSCommDown_OnComm(odd);
+    d.engine.nPage = 3;
+    d.engine.CmdIn();
+    for (int i = 0; i < 2; ++i) {  // the real state comes back, then again: two in a row
+        d.tick();
+        EXPECT_EQ(d.link.written.last(), RelayFrame(1, 16, 0, 0, 0));
+    }
+    d.tick();
+    EXPECT_EQ(d.link.written.last(), RelayFrame(1, 16, 0, 0x05, 0));
+
+    // An entry reply about another entry is no answer: the read fails instead of
+    // filing a wrong entry.
+    Harness r;
+    r.engine.CmdUpload();
+    r.board.silent = true;
+    r.tick();
+    Frame other = FakeBoard::reply(2);
+    other[4] = 1, other[5] = 9, other[6] = 1, other[14] = 2;
+    SealFrame(other);
+    r.engine.MSCommDown_OnComm(other);
+    r.tick();
+    EXPECT_EQ(r.view.messages, QStringList{"读取失败！"});
+    EXPECT_TRUE(r.book.isEmpty());
 }
 
 TEST(EngineModal, TickDuringAClosingBoxNeitherEndsTwiceNorInterleaves)

@@ -19,15 +19,26 @@
 
 namespace {
 
-constexpr int kPort = 99;
 constexpr int kLongWait = 60000;
+
+// QSerialPort locks ports machine-wide by the last part of their path (LCK..ComN),
+// and CTest may run these cases side by side: each takes a number of its own.
+int portFor(const char *test)
+{
+    static const char *const order[] = {"Lamps", "Compat", "WriteAll", "Clock", "Dropping", "Split", "Silent", "Unplugged"};
+    for (int i = 0; i < int(std::size(order)); ++i)
+        if (QByteArray(test).startsWith(order[i]))
+            return 89 + i;
+    return 99;
+}
 
 struct Session {
     explicit Session(const QStringList &boardOptions = {}, Variant variant = Variant::Standard)
-        : board(dir.path(), kPort, boardOptions), link(dir.path()),
+        : port(portFor(::testing::UnitTest::GetInstance()->current_test_info()->name())),
+          board(dir.path(), port, boardOptions), link(dir.path()),
           w(std::make_unique<Frmmain>(FrmmainSetup{dir.path(), variant, &link, &prompts, {}}))
     {
-        w->CmbCom->setCurrentIndex(kPort - 1);
+        w->CmbCom->setCurrentIndex(port - 1);
     }
     bool open()
     {
@@ -75,6 +86,7 @@ struct Session {
     }
 
     QTemporaryDir dir;
+    int port;
     BoardProcess board;
     ScriptedPrompts prompts;
     QtSerialLink link;

@@ -1,0 +1,140 @@
+// The simulated relay board: cuts the request stream into frames, keeps the
+// schedules, the clock and the sixteen relays, and answers like the hardware.
+// Plain logic with an injected time source, so tests drive it in-process.
+#pragma once
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QString>
+
+#include <array>
+#include <cstdint>
+#include <random>
+#include <vector>
+
+namespace board {
+inline constexpr int kFrameSize = 22;
+inline constexpr int kChannels = 16;
+inline constexpr int kSlots = 255;
+inline constexpr uint8_t kRequestHeader = 0x66;
+inline constexpr uint8_t kReplyHeader = 0x22;
+
+inline constexpr uint8_t kWriteEntry = 1;
+inline constexpr uint8_t kReadEntry = 2;
+inline constexpr uint8_t kSetClock = 3;
+inline constexpr uint8_t kReadClock = 4;
+inline constexpr uint8_t kStatus = 16;
+inline constexpr uint8_t kStatusCompat = 19;
+
+inline constexpr uint8_t kModeBlank = 0;
+inline constexpr uint8_t kModeDaily = 1;
+inline constexpr uint8_t kModeWeekly = 2;
+inline constexpr uint8_t kActionOff = 1;
+
+using Bytes = std::array<uint8_t, kFrameSize>;
+
+// Sum (byte 20) and XOR (byte 21) of bytes 0..19.
+void Seal(Bytes &f);
+bool SealIsValid(const Bytes &f);
+QByteArray ToByteArray(const Bytes &f);
+} // namespace board
+
+// Faults the board can be told to commit. Drops and corruption are decided
+// here (seeded, so a run can be repeated); delay and split are carried out by
+// whoever writes the replies to the line.
+struct BoardFaults {
+    bool silent = false;    // hears nothing, answers nothing
+    int dropPercent = 0;    // reply lost on the line (the command still took effect)
+    int corruptPercent = 0; // one byte of the reply flipped
+    int delayMs = 0;
+    bool noWriteAck = false; // stores entries but never acknowledges them
+    bool split = false;      // each reply goes out in several pieces
+    uint32_t seed = 1;
+};
+
+struct BoardConfig {
+    uint8_t address = 1;
+    BoardFaults faults;
+};
+
+struct RelayChange {
+    int channel = 0; // 1..16
+    bool on = false;
+    QString cause;  // "command" or "schedule ch N #M"
+    QDateTime time; // board clock
+};
+
+// Faults committed and frames thrown away, for the board's log.
+struct BoardNote {
+    QDateTime time;
+    QString text;
+};
+
+class BoardSim {
+public:
+    // `clock` is the board's initial clock reading (its fields are taken as
+    // they are, no time zone); `nowMs` the time source's current reading.
+    BoardSim(const BoardConfig &config, const QDateTime &clock, int64_t nowMs = 0);
+
+    // Bytes from the line -> replies to send back, in order.
+    std::vector<QByteArray> feed(const QByteArray &bytes);
+
+    // Moves the time source on to `nowMs` (never backwards) and switches the
+    // relays for every schedule entry whose time the clock passed.
+    void tick(int64_t nowMs);
+    void advance(int64_t ms) { tick(m_nowMs + ms); }
+
+    QDateTime clock() const;
+    int weekday() const; // 1 Sunday .. 7 Saturday, as the board keeps it
+    bool relayOn(int channel) const;
+    uint16_t relayMask() const { return m_relays; } // bit 0 = channel 1
+    int listLength(int channel) const;
+
+    const std::vector<RelayChange> &relayLog() const { return m_relayLog; }
+    const std::vector<BoardNote> &notes() const { return m_notes; }
+    int ignoredFrames() const { return m_ignoredFrames; }
+    const BoardConfig &config() const { return m_config; }
+
+private:
+    // Bytes 6..14 of a write-entry request: mode, year, month, day, weekday
+    // mask, hour, minute, second, action.
+    struct Slot {
+        uint8_t mode = board::kModeBlank;
+        uint8_t year = 0, month = 0, day = 0, weekMask = 0;
+        uint8_t hour = 0, minute = 0, second = 0, action = 0;
+    };
+    struct Firing {
+        QDateTime when;
+        int channel;
+        int number;
+        bool on;
+    };
+
+    void handle(const board::Bytes &request, std::vector<QByteArray> &out);
+    board::Bytes reply(uint8_t code) const;
+    void putClock(board::Bytes &f, int at) const;
+    void send(const board::Bytes &reply, std::vector<QByteArray> &out);
+    void setRelays(uint16_t mask, const QString &cause, const QDateTime &when);
+    void setRelay(int channel, bool on, const QString &cause, const QDateTime &when);
+    void runSchedules(const QDateTime &from, const QDateTime &to);
+    int weekdayIndex(const QDate &date) const; // 0 Sunday .. 6 Saturday
+    void note(const QString &text);
+    Slot &slot(int channel, int number) { return m_slots[size_t((channel - 1) * board::kSlots + number - 1)]; }
+    const Slot &slot(int channel, int number) const
+    {
+        return m_slots[size_t((channel - 1) * board::kSlots + number - 1)];
+    }
+
+    BoardConfig m_config;
+    std::mt19937 m_rng;
+    QByteArray m_input;
+    std::vector<Slot> m_slots;
+    uint16_t m_relays = 0;
+    int64_t m_nowMs = 0;
+    QDateTime m_clockBase; // clock reading at m_clockBaseMs
+    int64_t m_clockBaseMs = 0;
+    int m_weekdayShift = 0; // the weekday the board was told minus the date's own
+    std::vector<RelayChange> m_relayLog;
+    std::vector<BoardNote> m_notes;
+    int m_ignoredFrames = 0;
+};

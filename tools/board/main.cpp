@@ -1,0 +1,308 @@
+// kelmora-board: a simulated relay board behind a pseudo-terminal, for trying
+// the program without hardware. Prints the port's device path on the first line.
+#include "boardsim.h"
+#include "pseudoterminal.h"
+
+#include <QDateTime>
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <optional>
+#include <poll.h>
+#include <string>
+#include <string_view>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+constexpr int kTickMs = 100;
+constexpr int kSplitPieces = 3;
+constexpr int kSplitGapMs = 30;
+constexpr int kReadChunk = 256;
+constexpr long kMaxPercent = 100;
+constexpr long kMaxAddress = 255;
+constexpr long kMaxDelayMs = 60000;
+
+volatile std::sig_atomic_t g_stop = 0;
+void OnSignal(int)
+{
+    g_stop = 1;
+}
+
+constexpr const char *kUsage = R"(usage: kelmora-board [options]
+A simulated 16-channel relay board on a pseudo-terminal. The first line on
+stdout is the port's device path.
+  --link PATH            make PATH a symbolic link to the port (e.g. build/Com99)
+  --address N            board address 0..255 (default 1)
+  --silent               never answer
+  --drop-percent N       lose N% of the replies
+  --corrupt-percent N    flip one byte in N% of the replies
+  --delay-ms N           answer N ms late
+  --no-write-ack         never acknowledge a written entry
+  --split                send each reply in several pieces
+  --seed N               seed for drops and corruption (default 1)
+  --log FILE             append relay changes and injected faults to FILE
+  --help                 this text
+)";
+
+struct Options {
+    BoardConfig board;
+    std::string link;
+    std::string log;
+};
+
+std::optional<long> Number(const char *text, long lo, long hi)
+{
+    char *end = nullptr;
+    errno = 0;
+    const long v = std::strtol(text, &end, 10);
+    if (errno != 0 || end == text || *end != '\0' || v < lo || v > hi)
+        return std::nullopt;
+    return v;
+}
+
+// Returns nullopt after printing why (or the help text: then `helpOnly` is set).
+std::optional<Options> Parse(int argc, char **argv, bool &helpOnly)
+{
+    Options o;
+    helpOnly = false;
+    for (int i = 1; i < argc; ++i) {
+        const char *option = argv[i];
+        const std::string_view a = option;
+        auto value = [&]() -> const char * { return i + 1 < argc ? argv[++i] : nullptr; };
+        auto number = [&](long lo, long hi) -> std::optional<long> {
+            const char *v = value();
+            if (!v)
+                return std::nullopt;
+            return Number(v, lo, hi);
+        };
+        std::optional<long> n;
+        if (a == "--help") {
+            std::fputs(kUsage, stdout);
+            helpOnly = true;
+            return std::nullopt;
+        } else if (a == "--silent") {
+            o.board.faults.silent = true;
+        } else if (a == "--no-write-ack") {
+            o.board.faults.noWriteAck = true;
+        } else if (a == "--split") {
+            o.board.faults.split = true;
+        } else if (a == "--link" || a == "--log") {
+            const char *v = value();
+            if (!v || !*v) {
+                std::fprintf(stderr, "kelmora-board: %s needs a path\n", option);
+                return std::nullopt;
+            }
+            (a == "--link" ? o.link : o.log) = v;
+        } else if (a == "--address" && (n = number(0, kMaxAddress))) {
+            o.board.address = uint8_t(*n);
+        } else if (a == "--drop-percent" && (n = number(0, kMaxPercent))) {
+            o.board.faults.dropPercent = int(*n);
+        } else if (a == "--corrupt-percent" && (n = number(0, kMaxPercent))) {
+            o.board.faults.corruptPercent = int(*n);
+        } else if (a == "--delay-ms" && (n = number(0, kMaxDelayMs))) {
+            o.board.faults.delayMs = int(*n);
+        } else if (a == "--seed" && (n = number(0, 0xFFFFFFFFL))) {
+            o.board.faults.seed = uint32_t(*n);
+        } else {
+            std::fprintf(stderr, "kelmora-board: bad option or value: %s\n%s", option, kUsage);
+            return std::nullopt;
+        }
+    }
+    return o;
+}
+
+int64_t NowMs()
+{
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+// The pieces of replies waiting to go out, each with the moment it is due.
+struct Outgoing {
+    int64_t due;
+    QByteArray bytes;
+};
+
+class Board {
+public:
+    Board(const Options &options, PseudoTerminal &pty)
+        : m_options(options), m_pty(pty), m_sim(options.board, QDateTime::currentDateTime(), NowMs())
+    {
+        if (!options.log.empty())
+            m_log = std::fopen(options.log.c_str(), "a");
+    }
+    ~Board()
+    {
+        if (m_log)
+            std::fclose(m_log);
+    }
+    bool logOpen() const { return m_options.log.empty() || m_log; }
+
+    void run()
+    {
+        while (!g_stop) {
+            pollfd p{m_pty.masterFd(), POLLIN, 0};
+            const int r = ::poll(&p, 1, timeout());
+            m_sim.tick(NowMs());
+            if (r > 0 && (p.revents & POLLIN))
+                readLine();
+            sendDue();
+            writeLog();
+        }
+    }
+
+private:
+    int timeout() const
+    {
+        if (m_queue.empty())
+            return kTickMs;
+        const int64_t wait = m_queue.front().due - NowMs();
+        return int(std::clamp<int64_t>(wait, 0, kTickMs));
+    }
+
+    void readLine()
+    {
+        char buf[kReadChunk];
+        const ssize_t n = ::read(m_pty.masterFd(), buf, sizeof buf);
+        if (n <= 0)
+            return;
+        for (const QByteArray &reply : m_sim.feed(QByteArray(buf, int(n))))
+            queue(reply);
+    }
+
+    void queue(const QByteArray &reply)
+    {
+        const BoardFaults &f = m_options.board.faults;
+        int64_t due = NowMs() + f.delayMs;
+        if (!m_queue.empty())
+            due = std::max(due, m_queue.back().due);
+        if (!f.split) {
+            m_queue.push_back({due, reply});
+            return;
+        }
+        const int piece = (int(reply.size()) + kSplitPieces - 1) / kSplitPieces;
+        for (int at = 0; at < reply.size(); at += piece, due += kSplitGapMs)
+            m_queue.push_back({due, reply.mid(at, piece)});
+    }
+
+    void sendDue()
+    {
+        const int64_t now = NowMs();
+        while (!m_queue.empty() && m_queue.front().due <= now) {
+            QByteArray &bytes = m_queue.front().bytes;
+            const long n = m_pty.writeMaster(std::string_view(bytes.constData(), size_t(bytes.size())));
+            if (n < 0 || n == 0) {
+                // Nobody is reading the port and its buffer is full: the reply is lost.
+                logLine("output dropped: port buffer full");
+                m_queue.pop_front();
+                continue;
+            }
+            if (n < bytes.size()) {
+                bytes.remove(0, n);
+                return;
+            }
+            m_queue.pop_front();
+        }
+    }
+
+    void logLine(const QString &text)
+    {
+        if (!m_log)
+            return;
+        std::fprintf(m_log, "%s\n", text.toUtf8().constData());
+        std::fflush(m_log);
+    }
+
+    void writeLog()
+    {
+        const auto stamp = [](const QDateTime &t) { return t.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")); };
+        const auto &relays = m_sim.relayLog();
+        for (; m_relaysLogged < relays.size(); ++m_relaysLogged) {
+            const RelayChange &c = relays[m_relaysLogged];
+            logLine(QStringLiteral("%1 relay %2 %3 %4")
+                        .arg(stamp(c.time))
+                        .arg(c.channel)
+                        .arg(c.on ? QStringLiteral("on") : QStringLiteral("off"), c.cause));
+        }
+        const auto &notes = m_sim.notes();
+        for (; m_notesLogged < notes.size(); ++m_notesLogged)
+            logLine(stamp(notes[m_notesLogged].time) + QLatin1Char(' ') + notes[m_notesLogged].text);
+    }
+
+    const Options &m_options;
+    PseudoTerminal &m_pty;
+    BoardSim m_sim;
+    std::deque<Outgoing> m_queue;
+    std::FILE *m_log = nullptr;
+    size_t m_relaysLogged = 0;
+    size_t m_notesLogged = 0;
+};
+
+bool MakeLink(const std::string &link, const std::string &target)
+{
+    struct stat st {};
+    if (::lstat(link.c_str(), &st) == 0) {
+        if (!S_ISLNK(st.st_mode)) {
+            std::fprintf(stderr, "kelmora-board: %s exists and is not a link\n", link.c_str());
+            return false;
+        }
+        ::unlink(link.c_str());
+    }
+    if (::symlink(target.c_str(), link.c_str()) != 0) {
+        std::fprintf(stderr, "kelmora-board: cannot link %s: %s\n", link.c_str(), std::strerror(errno));
+        return false;
+    }
+    return true;
+}
+
+// Removes the link only while it still points at our port (another board may have taken the name).
+void RemoveLink(const std::string &link, const std::string &target)
+{
+    char buf[4096];
+    const ssize_t n = ::readlink(link.c_str(), buf, sizeof buf - 1);
+    if (n > 0 && std::string_view(buf, size_t(n)) == target)
+        ::unlink(link.c_str());
+}
+} // namespace
+
+int main(int argc, char **argv)
+{
+    bool helpOnly = false;
+    const std::optional<Options> options = Parse(argc, argv, helpOnly);
+    if (!options)
+        return helpOnly ? EXIT_SUCCESS : EXIT_FAILURE;
+
+    struct sigaction sa {};
+    sa.sa_handler = OnSignal;
+    sigemptyset(&sa.sa_mask);
+    ::sigaction(SIGINT, &sa, nullptr);
+    ::sigaction(SIGTERM, &sa, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+
+    PseudoTerminal pty;
+    if (!pty.open()) {
+        std::fprintf(stderr, "kelmora-board: %s\n", pty.error().c_str());
+        return EXIT_FAILURE;
+    }
+    if (!options->link.empty() && !MakeLink(options->link, pty.slavePath()))
+        return EXIT_FAILURE;
+
+    Board board(*options, pty);
+    if (!board.logOpen())
+        std::fprintf(stderr, "kelmora-board: cannot open log %s: %s\n", options->log.c_str(), std::strerror(errno));
+
+    std::printf("%s\n", pty.slavePath().c_str());
+    std::fflush(stdout);
+
+    board.run();
+
+    if (!options->link.empty())
+        RemoveLink(options->link, pty.slavePath());
+    return EXIT_SUCCESS;
+}
