@@ -47,6 +47,7 @@ stdout is the port's device path.
   --split                send each reply in several pieces
   --seed N               seed for drops and corruption (default 1)
   --log FILE             append relay changes and injected faults to FILE
+  --silent-spell A:L     hear nothing from A seconds after start, for L seconds
   --help                 this text
 )";
 
@@ -54,6 +55,9 @@ struct Options {
     BoardConfig board;
     std::string link;
     std::string log;
+    // A spell of deafness: from `spellAfterS` seconds after start, for `spellForS` seconds.
+    long spellAfterS = -1;
+    long spellForS = 0;
 };
 
 std::optional<long> Number(const char *text, long lo, long hi)
@@ -107,6 +111,15 @@ std::optional<Options> Parse(int argc, char **argv, bool &helpOnly)
             o.board.faults.corruptPercent = int(*n);
         } else if (a == "--delay-ms" && (n = number(0, kMaxDelayMs))) {
             o.board.faults.delayMs = int(*n);
+        } else if (a == "--silent-spell") {
+            const char *v = value();
+            const char *colon = v ? std::strchr(v, ':') : nullptr;
+            if (!colon) {
+                std::fprintf(stderr, "kelmora-board: --silent-spell needs AFTER:LENGTH in seconds\n");
+                return std::nullopt;
+            }
+            o.spellAfterS = std::strtol(v, nullptr, 10);
+            o.spellForS = std::strtol(colon + 1, nullptr, 10);
         } else if (a == "--seed" && (n = number(0, 0xFFFFFFFFL))) {
             o.board.faults.seed = uint32_t(*n);
         } else {
@@ -132,7 +145,8 @@ struct Outgoing {
 class Board {
 public:
     Board(const Options &options, PseudoTerminal &pty)
-        : m_options(options), m_pty(pty), m_sim(options.board, QDateTime::currentDateTime(), NowMs())
+        : m_options(options), m_pty(pty), m_sim(options.board, QDateTime::currentDateTime(), NowMs()),
+          m_startMs(NowMs())
     {
         if (!options.log.empty())
             m_log = std::fopen(options.log.c_str(), "a");
@@ -172,8 +186,23 @@ private:
         const ssize_t n = ::read(m_pty.masterFd(), buf, sizeof buf);
         if (n <= 0)
             return;
+        if (deaf()) {
+            if (!m_spellLogged)
+                logLine(QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))
+                        + QStringLiteral(" fault: silent spell begins"));
+            m_spellLogged = true;
+            return;
+        }
         for (const QByteArray &reply : m_sim.feed(QByteArray(buf, int(n))))
             queue(reply);
+    }
+
+    bool deaf() const
+    {
+        if (m_options.spellAfterS < 0)
+            return false;
+        const int64_t since = NowMs() - m_startMs;
+        return since >= m_options.spellAfterS * 1000 && since < (m_options.spellAfterS + m_options.spellForS) * 1000;
     }
 
     void queue(const QByteArray &reply)
@@ -242,6 +271,8 @@ private:
     std::FILE *m_log = nullptr;
     size_t m_relaysLogged = 0;
     size_t m_notesLogged = 0;
+    int64_t m_startMs = 0;
+    bool m_spellLogged = false;
 };
 
 bool MakeLink(const std::string &link, const std::string &target)
