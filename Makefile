@@ -33,4 +33,31 @@ run: build
 test-unit: build
 	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS) --timeout 600
 
-test: test-unit
+# The core and every test again with AddressSanitizer and UndefinedBehaviorSanitizer
+# (the soak excepted: it runs in the plain build).
+test-asan: deps
+	cmake -S . -B $(ASAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKELMORA_SANITIZE=ON
+	cmake --build $(ASAN_BUILD) -j $(JOBS)
+	cd $(ASAN_BUILD) && QT_QPA_PLATFORM=offscreen ASAN_OPTIONS=detect_leaks=1 \
+	  LSAN_OPTIONS=suppressions=$(CURDIR)/.ci/lsan.supp UBSAN_OPTIONS=print_stacktrace=1 \
+	  ctest --output-on-failure -j $(JOBS) --timeout 600 -E '^soak$$'
+
+# libFuzzer targets (clang), each run briefly with a fixed seed on the committed corpus.
+test-fuzz: deps
+	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DKELMORA_FUZZ=ON -DKELMORA_BUILD_TESTS=OFF
+	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target fuzz_ini fuzz_record fuzz_replies
+	cd $(FUZZ_BUILD) && ctest --output-on-failure --timeout 300 -R '^fuzz_'
+
+# A long fault soak: make soak SOAK_SECONDS=900
+SOAK_SECONDS ?= 900
+soak: build
+	$(BUILD)/tests/e2e/kelmora_soak --seconds $(SOAK_SECONDS) --seed $$(date +%s)
+
+test: test-unit test-asan test-fuzz
+
+# dpkg-shlibdeps (dpkg-dev) works out the package's library dependencies.
+package: build
+	@dpkg -s dpkg-dev >/dev/null 2>&1 || $(SUDO) env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends dpkg-dev
+	cd $(BUILD) && cpack -G DEB
+	@echo "Package: $$(ls -1t $(BUILD)/kelmora_*.deb | head -n 1)"
