@@ -347,6 +347,10 @@ void Frmmain::Form_Load()
     for (const EntryRef &e : loaded.entries)
         m_book.append(e);
     m_skipped = loaded.skippedKeys;
+    if (loaded.unreadable)
+        m_startupNotice = QStringLiteral("Note.ini 无法读取，未载入任何计划（文件未改动）");
+    else if (!m_skipped.isEmpty())
+        m_startupNotice = QStringLiteral("以下记录格式错误，未能载入（文件未改动）：") + m_skipped.join(QStringLiteral(", "));
 
     setAutoFlag();
     m_engine.ClearWriteQueue();
@@ -363,13 +367,11 @@ void Frmmain::Form_Load()
 void Frmmain::showEvent(QShowEvent *event)
 {
     QMainWindow::showEvent(event);
-    if (m_skipped.isEmpty() || m_startupNoticeShown)
+    if (m_startupNotice.isEmpty() || m_startupNoticeShown)
         return;
     m_startupNoticeShown = true;
     // Told once, after the window is up; the file itself is left as it is.
-    QTimer::singleShot(0, this, [this] {
-        m_prompts.message(this, QStringLiteral("以下记录格式错误，未能载入（文件未改动）：") + m_skipped.join(QStringLiteral(", ")));
-    });
+    QTimer::singleShot(0, this, [this] { m_prompts.message(this, m_startupNotice); });
 }
 
 void Frmmain::setAutoFlag() { ChkAuto->setChecked(!m_book.isEmpty()); }
@@ -602,7 +604,8 @@ void Frmmain::CmdOpenFile_Click()
         return;
     const OpenedSchedules opened = OpenSchedules(path);
     if (!opened.ok) {
-        m_prompts.message(this, QStringLiteral("文件格式错误：") + opened.badKey);
+        m_prompts.message(this, opened.badKey.isEmpty() ? QStringLiteral("文件无法读取：") + path
+                                                        : QStringLiteral("文件格式错误：") + opened.badKey);
         return;
     }
     m_book.clear();

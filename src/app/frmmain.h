@@ -129,6 +129,7 @@ private:
     SerialLink &m_link;
     int m_nComPort = 1;
     QStringList m_skipped;
+    QString m_startupNotice;
     bool m_startupNoticeShown = false;
     bool m_linkFailureShown = false;
 };

@@ -121,9 +121,9 @@ LoadedSchedules LoadSchedules(const QString &path)
 {
     const FileBytes file = ReadWholeFile(path);
     if (file.status != ReadStatus::Ok)
-        return {};
+        return {{}, {}, file.status == ReadStatus::Unreadable};
     Walk walk = walkRecords(IniFile(file.bytes), false);
-    return {std::move(walk.entries), std::move(walk.badKeys)};
+    return {std::move(walk.entries), std::move(walk.badKeys), false};
 }
 
 QByteArray SchedulesToIni(const ScheduleBook &book)

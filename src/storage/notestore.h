@@ -40,6 +40,7 @@ bool ShellDelete(const QString &path);
 struct LoadedSchedules {
     QList<EntryRef> entries;   // load order, nNo set from the key
     QStringList skippedKeys;   // records that could not be converted
+    bool unreadable = false;   // the file is there but could not be read at all
 };
 LoadedSchedules LoadSchedules(const QString &path);
 

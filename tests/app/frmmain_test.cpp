@@ -175,6 +175,21 @@ TEST(StartUp, LoadsEachChannelUpToItsFirstGapAndSkipsWhatItCannotRead)
     EXPECT_EQ(win.listTexts(), (QStringList{"第2路, 每天, 08:30:00 ,吸合 ", "第2路, 每天, 09:30:00 ,断开 "}));
 }
 
+TEST(StartUp, UnreadableStoreIsToldNotTakenForEmpty)
+{
+    QTemporaryDir dir;
+    QDir(dir.path()).mkdir(QStringLiteral("Note.ini"));  // there, but no file to read
+    Window win(dir.path());
+    win.w->show();
+    QCoreApplication::processEvents();
+    ASSERT_EQ(win.prompts.messages.size(), 1);
+    EXPECT_TRUE(win.prompts.messages[0].startsWith(QStringLiteral("Note.ini 无法读取")));
+
+    win.prompts.openPath = dir.filePath(QStringLiteral("Note.ini"));
+    win.w->CmdOpenFile->click();
+    EXPECT_EQ(win.prompts.messages.last(), QStringLiteral("文件无法读取：") + win.prompts.openPath);
+}
+
 TEST(Link, OpeningAndClosingSwitchTheControls)
 {
     QTemporaryDir dir;
