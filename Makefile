@@ -52,7 +52,7 @@ test-fuzz: deps
 # A long fault soak: make soak SOAK_SECONDS=900
 SOAK_SECONDS ?= 900
 soak: build
-	$(BUILD)/tests/e2e/kelmora_soak --seconds $(SOAK_SECONDS) --seed $$(date +%s)
+	$(BUILD)/tools/soak/kelmora_soak --seconds $(SOAK_SECONDS) --seed $$(date +%s)
 
 test: test-unit test-asan test-fuzz
 

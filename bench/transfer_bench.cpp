@@ -4,7 +4,7 @@
 #include "app/frmmain.h"
 #include "device/qtseriallink.h"
 
-#include "e2e/board_process.h"
+#include "boardprocess.h"
 #include "support/scriptedprompts.h"
 
 #include <QApplication>

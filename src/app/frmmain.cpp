@@ -423,7 +423,6 @@ void Frmmain::CmdOpen_Click()
             return;
         }
         m_linkFailureShown = false;
-        m_engine.linkOpened();
         Timer2.start();
         applyLinkState(true);
         return;

@@ -367,8 +367,6 @@ void DeviceEngine::CmdCloseAll()
     }
 }
 
-void DeviceEngine::linkOpened() {}
-
 void DeviceEngine::linkClosed()
 {
     bSyncRelay = true;

@@ -93,7 +93,6 @@ public:
     void MSCommDown_OnComm(const Frame &reply);
 
     // --- Link state changes made by the window ---
-    void linkOpened();
     // The link closed (by the operator or because the port failed): lamps grey,
     // commanded states forgotten, states to be reloaded from the board.
     void linkClosed();

@@ -40,17 +40,6 @@ uint8_t WeekMaskToWire(QStringView w)
     return uint8_t(m >= 64 ? (m - 64) * 2 + 1 : m * 2);
 }
 
-QString WireToWeekMask(uint8_t mask)
-{
-    QString w(7, QLatin1Char('0'));
-    for (int k = 1; k <= 6; ++k)
-        if (mask & (1u << k))
-            w[k - 1] = QLatin1Char('1');
-    if (mask & 1u)
-        w[6] = QLatin1Char('1');
-    return w;
-}
-
 Frame WriteEntryFrame(uint8_t address, uint8_t mode, uint8_t channel, uint8_t number, QStringView r)
 {
     Frame f = header(address, wire::kWriteEntry, wire::kWriteEntryCount);

@@ -50,8 +50,6 @@ Frame RelayFrame(uint8_t address, uint8_t code, uint8_t count, uint8_t mask1to8,
 
 // Monday-first 7-character mask -> wire byte with Sunday on bit 0.
 uint8_t WeekMaskToWire(QStringView strWeek);
-// Inverse: wire byte -> Monday-first 7-character mask.
-QString WireToWeekMask(uint8_t mask);
 
 // " ,66 ,1 ,4 ,0 ..." : each byte in upper-case hex, preceded by " ,".
 QString FrameDebugText(const Frame &f);

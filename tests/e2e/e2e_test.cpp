@@ -3,7 +3,7 @@
 #include "app/frmmain.h"
 #include "device/qtseriallink.h"
 
-#include "board_process.h"
+#include "boardprocess.h"
 #include "support/fakes.h"
 #include "support/scriptedprompts.h"
 

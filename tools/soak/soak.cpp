@@ -10,7 +10,7 @@
 #include "device/qtseriallink.h"
 #include "schedule/channelview.h"
 
-#include "board_process.h"
+#include "boardprocess.h"
 #include "support/scriptedprompts.h"
 
 #include <QApplication>

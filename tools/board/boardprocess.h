@@ -1,4 +1,4 @@
-// Runs kelmora-board as its own process, linked as a ComN in a test folder.
+// Runs kelmora-board as its own process, linked as a ComN in a folder (tests, soak, benchmarks).
 #pragma once
 
 #include <QCoreApplication>
