@@ -1,5 +1,24 @@
 #include "support/fakes.h"
 
+void AddEntries(ScheduleBook &book, int channel, const char *record, int count)
+{
+    for (int i = 0; i < count; ++i) {
+        auto e = std::make_shared<Clsdata>(*StrToData(QString::fromLatin1(record)));
+        e->nRoute = int16_t(channel);
+        e->nNo = int16_t(book.countOf(channel) + 1);
+        book.add(e);
+    }
+}
+
+QStringList ChannelRecords(const ScheduleBook &book)
+{
+    QStringList out;
+    for (int c = 1; c <= kChannelCount; ++c)
+        for (const EntryRef &e : book.channel(c))
+            out << EntryKey(c, e->nNo) + QLatin1Char('=') + e->GetStr();
+    return out;
+}
+
 Frame FakeBoard::reply(uint8_t code)
 {
     Frame r{};

@@ -15,6 +15,13 @@
 #include <functional>
 #include <optional>
 
+#include "schedule/schedulebook.h"
+
+// Appends `count` entries made from `record` to a channel, numbered after its last.
+void AddEntries(ScheduleBook &book, int channel, const char *record, int count = 1);
+// Every channel's list in order as "key=record" (how channels interleave is not kept by files).
+QStringList ChannelRecords(const ScheduleBook &book);
+
 // Records what is written; open/close by flag.
 class FakeLink final : public SerialLink {
 public:
