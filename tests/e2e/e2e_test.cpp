@@ -43,7 +43,7 @@ struct Session {
     bool open()
     {
         w->CmdOpen->click();
-        return w->CmdOpen->text() == QStringLiteral("关闭");
+        return board.started && w->CmdOpen->text() == QStringLiteral("关闭");
     }
     void close()
     {
@@ -54,15 +54,15 @@ struct Session {
     {
         return WaitFor([&] { return prompts.messages.contains(text); }, ms);
     }
-    bool lampsAre(uint32_t colour, uint16_t greenMask = 0) const
+    // The sixteen lamps as G (on), R (off) and - (not known).
+    QString lamps() const
     {
-        for (int k = 0; k < kChannelCount; ++k) {
-            const uint32_t want = (greenMask >> k) & 1 ? kLampGreen : colour;
-            if (w->lampColour(k) != want)
-                return false;
-        }
-        return true;
+        QString out;
+        for (int k = 0; k < kChannelCount; ++k)
+            out += w->lampColour(k) == kLampGreen ? u'G' : w->lampColour(k) == kLampRed ? u'R' : u'-';
+        return out;
     }
+    bool waitLamps(const char *want) { return WaitFor([&] { return lamps() == QLatin1String(want); }); }
     void add(int channel, const char *record) { AddEntries(w->book(), channel, record); }
     QStringList records() const { return ChannelRecords(w->book()); }
     QByteArray savedFile()
@@ -85,53 +85,42 @@ void idle(int ms) { WaitFor([] { return false; }, ms); }
 TEST(EndToEnd, LampsFollowTheBoardAndManualCommands)
 {
     Session s;
-    ASSERT_TRUE(s.board.started);
     ASSERT_TRUE(s.open()) << s.prompts.messages.join(u'|').toStdString();
-    EXPECT_FALSE(s.w->CmbCom->isEnabled());
-    EXPECT_TRUE(s.w->CmdDownAll->isEnabled());
-    EXPECT_FALSE(s.w->CmdSave->isEnabled());
-    ASSERT_TRUE(WaitFor([&] { return s.lampsAre(kLampRed); }));
+    EXPECT_FALSE(s.w->CmbCom->isEnabled() || s.w->CmdSave->isEnabled());
+    ASSERT_TRUE(s.waitLamps("RRRRRRRRRRRRRRRR"));
     EXPECT_TRUE(s.w->statusText(1).startsWith(QStringLiteral("模块当前时间:20")));
-
-    s.w->showChannel(3);
-    s.w->CmdIn->click();
-    EXPECT_TRUE(WaitFor([&] { return s.lampsAre(kLampRed, 1u << 2); }));
-    s.w->showChannel(16);
-    s.w->CmdIn->click();
-    EXPECT_TRUE(WaitFor([&] { return s.lampsAre(kLampRed, (1u << 2) | (1u << 15)); }));
-    s.w->showChannel(3);
-    s.w->CmdOut->click();
-    EXPECT_TRUE(WaitFor([&] { return s.lampsAre(kLampRed, 1u << 15); }));
-    s.w->CmdOpenAll->click();
-    EXPECT_TRUE(WaitFor([&] { return s.lampsAre(kLampRed, 0xFFFF); }));
+    const auto command = [&](int channel, QPushButton *button, const char *lamps) {
+        s.w->showChannel(channel);
+        button->click();
+        return s.waitLamps(lamps);
+    };
+    EXPECT_TRUE(command(3, s.w->CmdIn, "RRGRRRRRRRRRRRRR"));
+    EXPECT_TRUE(command(16, s.w->CmdIn, "RRGRRRRRRRRRRRRG"));
+    EXPECT_TRUE(command(3, s.w->CmdOut, "RRRRRRRRRRRRRRRG"));
+    EXPECT_TRUE(command(1, s.w->CmdOpenAll, "GGGGGGGGGGGGGGGG"));
 
     s.close();
-    EXPECT_TRUE(s.lampsAre(kLampGrey));
-    EXPECT_TRUE(s.w->CmbCom->isEnabled());
-    EXPECT_TRUE(s.w->CmdSave->isEnabled());
-    EXPECT_FALSE(s.w->CmdIn->isEnabled());
-
+    EXPECT_EQ(s.lamps(), QStringLiteral("----------------"));
+    EXPECT_TRUE(s.w->CmbCom->isEnabled() && s.w->CmdSave->isEnabled() && !s.w->CmdIn->isEnabled());
     // Opening again reloads the board's states: nothing is switched by it.
     ASSERT_TRUE(s.open());
-    EXPECT_TRUE(WaitFor([&] { return s.lampsAre(kLampRed, 0xFFFF); }));
+    EXPECT_TRUE(s.waitLamps("GGGGGGGGGGGGGGGG"));
     EXPECT_TRUE(s.prompts.messages.isEmpty());
 }
 
 TEST(EndToEnd, CompatibilityVariantSwitchesEverythingOff)
 {
     Session s({}, Variant::Compat);
-    ASSERT_TRUE(s.board.started);
     ASSERT_TRUE(s.open());
     s.w->CmdOpenAll->click();
-    EXPECT_TRUE(WaitFor([&] { return s.lampsAre(kLampRed, 0xFFFF); }));
+    EXPECT_TRUE(s.waitLamps("GGGGGGGGGGGGGGGG"));
     s.w->CmdCloseAll->click();
-    EXPECT_TRUE(WaitFor([&] { return s.lampsAre(kLampRed); }));
+    EXPECT_TRUE(s.waitLamps("RRRRRRRRRRRRRRRR"));
 }
 
 TEST(EndToEnd, WriteAllAndReadBackGiveTheSameBookAndFile)
 {
     Session s({QStringLiteral("--split")});  // every reply in pieces
-    ASSERT_TRUE(s.board.started);
     s.add(1, "11000000000100000000083000");
     s.add(1, "00110101000100000000180530");
     s.add(1, "10000000000120130428060000");
@@ -163,7 +152,6 @@ TEST(EndToEnd, WriteAllAndReadBackGiveTheSameBookAndFile)
 TEST(EndToEnd, ClockIsSetAndReadBack)
 {
     Session s;
-    ASSERT_TRUE(s.board.started);
     ASSERT_TRUE(s.open());
     s.w->CmdSetTime->click();
     ASSERT_TRUE(s.waitMessage(QStringLiteral("设置成功！")));
@@ -176,7 +164,6 @@ TEST(EndToEnd, ClockIsSetAndReadBack)
 TEST(EndToEnd, DroppingBoardFailsHonestlyAndKeepsWhatCameBack)
 {
     Session s({QStringLiteral("--drop-percent"), QStringLiteral("60"), QStringLiteral("--seed"), QStringLiteral("7")});
-    ASSERT_TRUE(s.board.started);
     for (int i = 0; i < 6; ++i)
         s.add(1, "11000000000100000000083000");
     const QStringList written = s.records();
@@ -196,28 +183,26 @@ TEST(EndToEnd, DroppingBoardFailsHonestlyAndKeepsWhatCameBack)
 TEST(EndToEnd, SilentBoardLeavesLampsGreyAndWritesFail)
 {
     Session s({QStringLiteral("--silent")});
-    ASSERT_TRUE(s.board.started);
     ASSERT_TRUE(s.open());
     s.w->CmdDown->click();
     ASSERT_TRUE(s.waitMessage(QStringLiteral("写入失败！")));
     idle(1600);  // well past the sixth silent tick
-    EXPECT_TRUE(s.lampsAre(kLampGrey));
+    EXPECT_EQ(s.lamps(), QStringLiteral("----------------"));
     EXPECT_FALSE(s.w->statusText(1).startsWith(QStringLiteral("模块当前时间")));
 }
 
 TEST(EndToEnd, UnpluggedPortClosesTheLinkAndSaysSoOnce)
 {
     Session s;
-    ASSERT_TRUE(s.board.started);
     ASSERT_TRUE(s.open());
-    ASSERT_TRUE(WaitFor([&] { return s.lampsAre(kLampRed); }));
+    ASSERT_TRUE(s.waitLamps("RRRRRRRRRRRRRRRR"));
     s.board.kill();
     ASSERT_TRUE(s.waitMessage(QStringLiteral("串口通信错误，连接已关闭"), 20000));
     idle(1000);
     EXPECT_EQ(s.prompts.messages.count(QStringLiteral("串口通信错误，连接已关闭")), 1);
     EXPECT_EQ(s.w->CmdOpen->text(), QStringLiteral("打开"));
     EXPECT_FALSE(s.w->Timer2.isActive());
-    EXPECT_TRUE(s.lampsAre(kLampGrey));
+    EXPECT_EQ(s.lamps(), QStringLiteral("----------------"));
     EXPECT_TRUE(s.w->CmdSave->isEnabled());
 }
 
