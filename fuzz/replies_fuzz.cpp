@@ -25,13 +25,26 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         // A control byte chooses what happens next; then a chunk of line bytes.
         const uint8_t control = data[i++];
         switch (control % 8) {
-        case 0: engine.Timer2_Timer(); break;
-        case 1: engine.CmdUpload(); break;
-        case 2: engine.CmdUpLoadAll(); break;
-        case 3: engine.CmdDown(); break;
-        case 4: engine.CmdIn(); break;
-        case 5: engine.CmdSetTime(); break;
-        default: break;
+        case 0:
+            engine.Timer2_Timer();
+            break;
+        case 1:
+            engine.CmdUpload();
+            break;
+        case 2:
+            engine.CmdUpLoadAll();
+            break;
+        case 3:
+            engine.CmdDown();
+            break;
+        case 4:
+            engine.CmdIn();
+            break;
+        case 5:
+            engine.CmdSetTime();
+            break;
+        default:
+            break;
         }
         const size_t chunk = std::min<size_t>(control / 8 + 1, size - i);
         framer.feed(QByteArray(reinterpret_cast<const char *>(data + i), qsizetype(chunk)));
@@ -40,8 +53,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             engine.MSCommDown_OnComm(*frame);
     }
     for (const auto &item : book.items()) {
-        if (!item.entry->isWithinRanges() || item.entry->GetStr().size() != kRecordLength
-            || item.key != EntryKey(item.entry->nRoute, item.entry->nNo))
+        if (!item.entry->isWithinRanges() || item.entry->GetStr().size() != kRecordLength ||
+            item.key != EntryKey(item.entry->nRoute, item.entry->nNo))
             std::abort();
     }
     return 0;

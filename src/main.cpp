@@ -5,4 +5,7 @@
 #define KELMORA_VARIANT Standard
 #endif
 
-int main(int argc, char **argv) { return RunKelmora(argc, argv, Variant::KELMORA_VARIANT); }
+int main(int argc, char **argv)
+{
+    return RunKelmora(argc, argv, Variant::KELMORA_VARIANT);
+}

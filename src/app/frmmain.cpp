@@ -328,8 +328,9 @@ void Frmmain::Form_Load()
     for (int n = 1; n <= kPortCount; ++n) {
         CmbCom->addItem(QStringLiteral("Com%1").arg(n));
         const QString device = PortDevice(n, m_setup.dataFolder);
-        CmbCom->setItemData(n - 1, device.isEmpty() ? QStringLiteral("（未连接：需在程序目录建立 Com%1 链接）").arg(n) : device,
-                            Qt::ToolTipRole);
+        CmbCom->setItemData(
+            n - 1, device.isEmpty() ? QStringLiteral("（未连接：需在程序目录建立 Com%1 链接）").arg(n) : device,
+            Qt::ToolTipRole);
     }
     CmbCom->setCurrentIndex(0);
 
@@ -350,7 +351,8 @@ void Frmmain::Form_Load()
     if (loaded.unreadable)
         m_startupNotice = QStringLiteral("Note.ini 无法读取，未载入任何计划（文件未改动）");
     else if (!m_skipped.isEmpty())
-        m_startupNotice = QStringLiteral("以下记录格式错误，未能载入（文件未改动）：") + m_skipped.join(QStringLiteral(", "));
+        m_startupNotice =
+            QStringLiteral("以下记录格式错误，未能载入（文件未改动）：") + m_skipped.join(QStringLiteral(", "));
 
     setAutoFlag();
     m_engine.ClearWriteQueue();
@@ -374,7 +376,10 @@ void Frmmain::showEvent(QShowEvent *event)
     QTimer::singleShot(0, this, [this] { m_prompts.message(this, m_startupNotice); });
 }
 
-void Frmmain::setAutoFlag() { ChkAuto->setChecked(!m_book.isEmpty()); }
+void Frmmain::setAutoFlag()
+{
+    ChkAuto->setChecked(!m_book.isEmpty());
+}
 
 void Frmmain::FillList(int channel)
 {
@@ -439,7 +444,10 @@ void Frmmain::closeLink()
     m_engine.linkClosed();
 }
 
-void Frmmain::onFrame(const Frame &frame) { m_engine.MSCommDown_OnComm(frame); }
+void Frmmain::onFrame(const Frame &frame)
+{
+    m_engine.MSCommDown_OnComm(frame);
+}
 
 void Frmmain::onLinkFailed(const QString &)
 {
@@ -453,11 +461,26 @@ void Frmmain::onLinkFailed(const QString &)
 
 // ---------------------------------------------------------------- EngineView
 
-void Frmmain::setActivityText(const QString &text) { SB[0]->setText(text); }
-void Frmmain::setProgressVisible(bool visible) { PB->setVisible(visible); }
-void Frmmain::setProgressMax(int max) { PB->setMaximum(max); }
-void Frmmain::setProgressValue(int value) { PB->setValue(value); }
-void Frmmain::setTabsEnabled(bool enabled) { SSTab2->setEnabled(enabled); }
+void Frmmain::setActivityText(const QString &text)
+{
+    SB[0]->setText(text);
+}
+void Frmmain::setProgressVisible(bool visible)
+{
+    PB->setVisible(visible);
+}
+void Frmmain::setProgressMax(int max)
+{
+    PB->setMaximum(max);
+}
+void Frmmain::setProgressValue(int value)
+{
+    PB->setValue(value);
+}
+void Frmmain::setTabsEnabled(bool enabled)
+{
+    SSTab2->setEnabled(enabled);
+}
 
 void Frmmain::setWriteCommandsEnabled(bool enabled)
 {
@@ -477,9 +500,15 @@ void Frmmain::setLamp(int index, uint32_t colour)
         Shape1[index]->setColour(colour);
 }
 
-uint32_t Frmmain::lampColour(int index) const { return Shape1.at(index)->colour(); }
+uint32_t Frmmain::lampColour(int index) const
+{
+    return Shape1.at(index)->colour();
+}
 
-void Frmmain::setDebugText(const QString &text) { LabDebug->setText(text); }
+void Frmmain::setDebugText(const QString &text)
+{
+    LabDebug->setText(text);
+}
 
 void Frmmain::showChannel(int channel)
 {
@@ -497,12 +526,27 @@ void Frmmain::showMessage(const QString &text)
     // nested loop then never holds up the decoding of the replies behind it.
     QTimer::singleShot(0, this, [this, text] { m_prompts.message(this, text); });
 }
-bool Frmmain::ask(const QString &text) { return m_prompts.confirm(this, text); }
-void Frmmain::startClockClearTimer() { Timer4.start(); }
+bool Frmmain::ask(const QString &text)
+{
+    return m_prompts.confirm(this, text);
+}
+void Frmmain::startClockClearTimer()
+{
+    Timer4.start();
+}
 
-QString Frmmain::statusText(int panel) const { return SB.at(panel - 1)->text(); }
-QString Frmmain::rowText(int row) const { return List->topLevelItem(row)->text(1); }
-int Frmmain::rowCount() const { return List->topLevelItemCount(); }
+QString Frmmain::statusText(int panel) const
+{
+    return SB.at(panel - 1)->text();
+}
+QString Frmmain::rowText(int row) const
+{
+    return List->topLevelItem(row)->text(1);
+}
+int Frmmain::rowCount() const
+{
+    return List->topLevelItemCount();
+}
 
 // ---------------------------------------------------------------- tabs and timers
 

@@ -24,11 +24,11 @@ class QTreeWidget;
 class Lamp;
 
 struct FrmmainSetup {
-    QString dataFolder;  // Note.ini, Name.ini and the ComN port links
+    QString dataFolder; // Note.ini, Name.ini and the ComN port links
     Variant variant = Variant::Standard;
     SerialLink *link = nullptr;
     Prompts *prompts = nullptr;
-    DeviceEngine::Clock clock;  // empty: the computer's clock
+    DeviceEngine::Clock clock; // empty: the computer's clock
 };
 
 class Frmmain final : public QMainWindow, public EngineView, public LinkListener {
@@ -45,8 +45,8 @@ public:
     int nComPort() const { return m_nComPort; }
     // Keys of stored records that start-up could not read (told once, after showing).
     const QStringList &skippedAtStartup() const { return m_skipped; }
-    QString statusText(int panel) const;  // 1..3
-    QString rowText(int row) const;       // "内容" of a list row
+    QString statusText(int panel) const; // 1..3
+    QString rowText(int row) const;      // "内容" of a list row
     int rowCount() const;
 
     // --- Controls, public so tests can click them ---

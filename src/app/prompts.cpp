@@ -23,8 +23,8 @@ void QtPrompts::message(QWidget *parent, const QString &text)
 
 bool QtPrompts::confirm(QWidget *parent, const QString &text)
 {
-    return QMessageBox::question(parent, kPromptTitle, text, QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::Ok)
-        == QMessageBox::Ok;
+    return QMessageBox::question(parent, kPromptTitle, text, QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::Ok) ==
+           QMessageBox::Ok;
 }
 
 QString QtPrompts::saveFileName(QWidget *parent)
@@ -43,4 +43,7 @@ QString QtPrompts::openFileName(QWidget *parent)
     return QFileDialog::getOpenFileName(parent, QString(), QString(), kFilter);
 }
 
-void QtPrompts::runEditor(Dialog &dialog) { dialog.exec(); }
+void QtPrompts::runEditor(Dialog &dialog)
+{
+    dialog.exec();
+}

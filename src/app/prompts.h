@@ -12,8 +12,8 @@ inline const QString kPromptTitle = QStringLiteral("提示");
 class Prompts {
 public:
     virtual ~Prompts() = default;
-    virtual void message(QWidget *parent, const QString &text) = 0;  // OK only
-    virtual bool confirm(QWidget *parent, const QString &text) = 0;  // OK / Cancel; true = OK
+    virtual void message(QWidget *parent, const QString &text) = 0; // OK only
+    virtual bool confirm(QWidget *parent, const QString &text) = 0; // OK / Cancel; true = OK
     // Empty = cancelled.
     virtual QString saveFileName(QWidget *parent) = 0;
     virtual QString openFileName(QWidget *parent) = 0;

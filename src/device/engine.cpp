@@ -50,9 +50,15 @@ void DeviceEngine::UploadNote(uint8_t id, uint8_t page, uint8_t index)
     send(ReadEntryFrame(id, page, index));
 }
 
-void DeviceEngine::SetTime(uint8_t id) { send(SetClockFrame(id, m_clock())); }
+void DeviceEngine::SetTime(uint8_t id)
+{
+    send(SetClockFrame(id, m_clock()));
+}
 
-void DeviceEngine::ReadTime(uint8_t id) { send(ReadClockFrame(id)); }
+void DeviceEngine::ReadTime(uint8_t id)
+{
+    send(ReadClockFrame(id));
+}
 
 void DeviceEngine::tx_frame22bit(uint8_t leixing, uint8_t nCount, uint8_t data1, uint8_t data2)
 {
@@ -203,7 +209,10 @@ void DeviceEngine::watchdog()
     }
 }
 
-bool DeviceEngine::relayCommandMayGo() const { return !bSyncRelay && m_agreeing >= 2; }
+bool DeviceEngine::relayCommandMayGo() const
+{
+    return !bSyncRelay && m_agreeing >= 2;
+}
 
 void DeviceEngine::forgetBoardStates()
 {
@@ -241,7 +250,10 @@ void DeviceEngine::greyLamps()
 
 // ---------------------------------------------------------------- commands
 
-void DeviceEngine::ClearWriteQueue() { WriteQueue.clear(); }
+void DeviceEngine::ClearWriteQueue()
+{
+    WriteQueue.clear();
+}
 
 void DeviceEngine::queueChannel(int channel)
 {
@@ -329,7 +341,10 @@ void DeviceEngine::CmdReadTime()
     m_view.startClockClearTimer();
 }
 
-void DeviceEngine::CmdSetTime() { bSetTimePending = true; }
+void DeviceEngine::CmdSetTime()
+{
+    bSetTimePending = true;
+}
 
 void DeviceEngine::CmdIn()
 {
@@ -424,8 +439,8 @@ void DeviceEngine::MSCommDown_OnComm(const Frame &reply)
     if (code == wire::kWriteEntry)
         bWriteAck = true;
     if (code == wire::kReadEntry) {
-        if (reply[6] != 0 && m_expectedChannel != 0
-            && (reply[4] != m_expectedChannel || reply[5] != m_expectedNumber)) {
+        if (reply[6] != 0 && m_expectedChannel != 0 &&
+            (reply[4] != m_expectedChannel || reply[5] != m_expectedNumber)) {
             // The answer to some other request (or a damaged one): the read has no answer yet.
             ++m_counters.repliesRejected;
             return;

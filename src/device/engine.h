@@ -21,8 +21,8 @@
 
 inline constexpr std::chrono::milliseconds kTickInterval{200};
 inline constexpr std::chrono::milliseconds kClockShownFor{3000};
-inline constexpr int kLinkTicks = 5;          // watchdog: status replies reset it to this
-inline constexpr int kMaxReadNumber = 255;    // the board holds 255 entries a channel
+inline constexpr int kLinkTicks = 5;       // watchdog: status replies reset it to this
+inline constexpr int kMaxReadNumber = 255; // the board holds 255 entries a channel
 inline constexpr uint8_t kRelayOff = 1;
 inline constexpr uint8_t kRelayOn = 2;
 
@@ -46,7 +46,7 @@ public:
     uint8_t DeviceAddress = 1;
     std::array<int32_t, 100> RecvBuf{};
     int32_t nLinkCount = 0;
-    std::array<uint8_t, 17> PendingCommand{};  // slot i: channel i, 1 off / 2 on
+    std::array<uint8_t, 17> PendingCommand{}; // slot i: channel i, 1 off / 2 on
     bool bSyncRelay = true;
     bool bWriteAck = false;
     bool bReadReply = false;
@@ -103,8 +103,8 @@ public:
 private:
     void send(const Frame &frame);
     void writeSection();
-    bool readSection();     // false: the tick ends here
-    bool readAllSection();  // false: the tick ends here
+    bool readSection();    // false: the tick ends here
+    bool readAllSection(); // false: the tick ends here
     void requestNextEntry();
     void watchdog();
     void idleSection();

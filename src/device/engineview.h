@@ -7,26 +7,26 @@
 #include <cstdint>
 
 // Lamp fill colours as the board's tool has always stored them (red in the low byte).
-inline constexpr uint32_t kLampGrey = 12632256;  // 0xC0C0C0: no state known
-inline constexpr uint32_t kLampGreen = 65280;    // 0x00FF00: relay on
-inline constexpr uint32_t kLampRed = 255;        // 0x0000FF: relay off
+inline constexpr uint32_t kLampGrey = 12632256; // 0xC0C0C0: no state known
+inline constexpr uint32_t kLampGreen = 65280;   // 0x00FF00: relay on
+inline constexpr uint32_t kLampRed = 255;       // 0x0000FF: relay off
 
 class EngineView {
 public:
     virtual ~EngineView() = default;
-    virtual void setActivityText(const QString &text) = 0;  // status panel 1
+    virtual void setActivityText(const QString &text) = 0; // status panel 1
     virtual void setProgressVisible(bool visible) = 0;
     virtual void setProgressMax(int max) = 0;
     virtual void setProgressValue(int value) = 0;
     virtual void setTabsEnabled(bool enabled) = 0;
-    virtual void setWriteCommandsEnabled(bool enabled) = 0;  // 写入, 写入所有
-    virtual void setReadCommandsEnabled(bool enabled) = 0;   // 读取, 读取设备
-    virtual void setLamp(int index, uint32_t colour) = 0;    // index 0..15 = channel 1..16
+    virtual void setWriteCommandsEnabled(bool enabled) = 0; // 写入, 写入所有
+    virtual void setReadCommandsEnabled(bool enabled) = 0;  // 读取, 读取设备
+    virtual void setLamp(int index, uint32_t colour) = 0;   // index 0..15 = channel 1..16
     virtual void setDebugText(const QString &text) = 0;
     // Fills the list with `channel` and selects its tab, so list, tab and the
     // editing commands always agree.
     virtual void showChannel(int channel) = 0;
-    virtual void showMessage(const QString &text) = 0;  // modal, OK, title "提示"
-    virtual bool ask(const QString &text) = 0;          // modal, OK/Cancel; true = OK
-    virtual void startClockClearTimer() = 0;            // one-shot, clears panel 1 after 3 s
+    virtual void showMessage(const QString &text) = 0; // modal, OK, title "提示"
+    virtual bool ask(const QString &text) = 0;         // modal, OK/Cancel; true = OK
+    virtual void startClockClearTimer() = 0;           // one-shot, clears panel 1 after 3 s
 };

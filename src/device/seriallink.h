@@ -11,8 +11,8 @@ enum class OpenError { None, NotFound, PermissionDenied, Busy, Other };
 
 struct OpenResult {
     OpenError error = OpenError::None;
-    QString device;  // what the port number resolved to
-    QString detail;  // the system's words, for the status bar
+    QString device; // what the port number resolved to
+    QString detail; // the system's words, for the status bar
     bool ok() const { return error == OpenError::None; }
 };
 

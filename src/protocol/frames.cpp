@@ -86,7 +86,7 @@ Frame SetClockFrame(uint8_t address, const QDateTime &now)
     f[4] = uint8_t(d.year() % 100);
     f[5] = uint8_t(d.month());
     f[6] = uint8_t(d.day());
-    f[7] = uint8_t(d.dayOfWeek() % 7 + 1);  // Qt: Monday 1 .. Sunday 7; wire: Sunday 1 .. Saturday 7
+    f[7] = uint8_t(d.dayOfWeek() % 7 + 1); // Qt: Monday 1 .. Sunday 7; wire: Sunday 1 .. Saturday 7
     f[8] = uint8_t(t.hour());
     f[9] = uint8_t(t.minute());
     f[10] = uint8_t(t.second());
@@ -118,7 +118,10 @@ QString FrameDebugText(const Frame &f)
     return s;
 }
 
-QByteArray ToBytes(const Frame &f) { return QByteArray(reinterpret_cast<const char *>(f.data()), kFrameSize); }
+QByteArray ToBytes(const Frame &f)
+{
+    return QByteArray(reinterpret_cast<const char *>(f.data()), kFrameSize);
+}
 
 Frame FromBytes(const QByteArray &bytes)
 {

@@ -33,7 +33,10 @@ inline constexpr uint8_t kActionRelease = 1;
 
 // The one thing the two executables differ in: the relay command's code.
 enum class Variant { Standard, Compat };
-constexpr uint8_t RelayCommandCode(Variant v) { return v == Variant::Compat ? wire::kStatusCompat : wire::kStatus; }
+constexpr uint8_t RelayCommandCode(Variant v)
+{
+    return v == Variant::Compat ? wire::kStatusCompat : wire::kStatus;
+}
 
 // Fills bytes 20 (sum) and 21 (XOR) from bytes 0..19.
 void SealFrame(Frame &f);
@@ -55,4 +58,4 @@ uint8_t WeekMaskToWire(QStringView strWeek);
 QString FrameDebugText(const Frame &f);
 
 QByteArray ToBytes(const Frame &f);
-Frame FromBytes(const QByteArray &bytes);  // first 22 bytes; missing bytes are 0
+Frame FromBytes(const QByteArray &bytes); // first 22 bytes; missing bytes are 0

@@ -3,7 +3,10 @@
 #include <algorithm>
 
 namespace {
-QString two(int v) { return QStringLiteral("%1").arg(v, 2, 10, QLatin1Char('0')); }
+QString two(int v)
+{
+    return QStringLiteral("%1").arg(v, 2, 10, QLatin1Char('0'));
+}
 const QString kClockPrefix = QStringLiteral("模块当前时间:");
 } // namespace
 
@@ -35,18 +38,21 @@ bool RelayStates::isOn(int channel) const
 
 QString ClockReplyText(const Frame &r)
 {
-    return kClockPrefix + two(r[4]) + QLatin1Char('-') + two(r[5]) + QLatin1Char('-') + two(r[6]) + QLatin1Char(' ')
-        + two(r[8]) + QLatin1Char(':') + two(r[9]) + QLatin1Char(':') + two(r[10]);
+    return kClockPrefix + two(r[4]) + QLatin1Char('-') + two(r[5]) + QLatin1Char('-') + two(r[6]) + QLatin1Char(' ') +
+           two(r[8]) + QLatin1Char(':') + two(r[9]) + QLatin1Char(':') + two(r[10]);
 }
 
 QString StatusReplyText(const Frame &r)
 {
-    return kClockPrefix + QStringLiteral("20") + two(r[13]) + QLatin1Char('-') + two(r[14]) + QLatin1Char('-')
-        + two(r[15]) + QLatin1Char(' ') + two(r[17]) + QLatin1Char(':') + two(r[18]) + QLatin1Char(':') + two(r[19])
-        + QStringLiteral(" 星期") + QString::number(int(r[16]) - 1);
+    return kClockPrefix + QStringLiteral("20") + two(r[13]) + QLatin1Char('-') + two(r[14]) + QLatin1Char('-') +
+           two(r[15]) + QLatin1Char(' ') + two(r[17]) + QLatin1Char(':') + two(r[18]) + QLatin1Char(':') + two(r[19]) +
+           QStringLiteral(" 星期") + QString::number(int(r[16]) - 1);
 }
 
-RelayStates StatusRelayStates(const Frame &r) { return {r[4], r[5]}; }
+RelayStates StatusRelayStates(const Frame &r)
+{
+    return {r[4], r[5]};
+}
 
 ReceivedEntry EntryOf(const Frame &r)
 {
@@ -65,7 +71,10 @@ ReceivedEntry EntryOf(const Frame &r)
     return e;
 }
 
-void ReplyFramer::feed(const QByteArray &bytes) { m_buffer.append(bytes); }
+void ReplyFramer::feed(const QByteArray &bytes)
+{
+    m_buffer.append(bytes);
+}
 
 std::optional<Frame> ReplyFramer::next()
 {

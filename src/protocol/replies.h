@@ -17,18 +17,18 @@ QString DECtoBIN(int16_t dec);
 struct RelayStates {
     uint8_t mask1to8 = 0;
     uint8_t mask9to16 = 0;
-    bool isOn(int channel) const;  // 1..16
+    bool isOn(int channel) const; // 1..16
 };
 
 // Entry reported by a read-entry reply, before any range check.
 struct ReceivedEntry {
     uint8_t channel = 0;
     uint8_t number = 0;
-    uint8_t mode = 0;  // 0 empty slot, 1 daily, 2 weekly, other fixed date
+    uint8_t mode = 0; // 0 empty slot, 1 daily, 2 weekly, other fixed date
     uint8_t year = 0, month = 0, day = 0;
     uint8_t weekMask = 0;
     uint8_t hour = 0, minute = 0, second = 0;
-    uint8_t action = 0;  // 1 release, anything else pull in
+    uint8_t action = 0; // 1 release, anything else pull in
 };
 
 // "模块当前时间:13-04-28 10:23:38" for a clock reply.

@@ -3,7 +3,10 @@
 #include <algorithm>
 
 namespace {
-QString two(int v) { return QStringLiteral("%1").arg(v, 2, 10, QLatin1Char('0')); }
+QString two(int v)
+{
+    return QStringLiteral("%1").arg(v, 2, 10, QLatin1Char('0'));
+}
 } // namespace
 
 QString DataToText(const Clsdata &e)
@@ -12,7 +15,8 @@ QString DataToText(const Clsdata &e)
                                         QStringLiteral("四"), QStringLiteral("五"), QStringLiteral("六"),
                                         QStringLiteral("日")};
     const QString act = e.bIsOpen ? QStringLiteral(",吸合 ") : QStringLiteral(",断开 ");
-    const QString time = two(e.nStartHour) + QLatin1Char(':') + two(e.nStartMin) + QLatin1Char(':') + two(e.nStartSecond);
+    const QString time =
+        two(e.nStartHour) + QLatin1Char(':') + two(e.nStartMin) + QLatin1Char(':') + two(e.nStartSecond);
     const QString ch = QStringLiteral("第") + QString::number(e.nRoute) + QStringLiteral("路, ");
 
     switch (e.mode()) {
@@ -26,9 +30,9 @@ QString DataToText(const Clsdata &e)
         return ch + QStringLiteral("每星期") + days + QStringLiteral("， ") + time + QLatin1Char(' ') + act;
     }
     case EntryMode::FixedDate:
-        return ch + QStringLiteral("固定日期 ") + QStringLiteral("%1").arg(e.nStartYear, 4, 10, QLatin1Char('0'))
-            + QLatin1Char('-') + two(e.nStartMonth) + QLatin1Char('-') + two(e.nStartDay) + QLatin1Char(' ') + time
-            + QLatin1Char(' ') + act;
+        return ch + QStringLiteral("固定日期 ") + QStringLiteral("%1").arg(e.nStartYear, 4, 10, QLatin1Char('0')) +
+               QLatin1Char('-') + two(e.nStartMonth) + QLatin1Char('-') + two(e.nStartDay) + QLatin1Char(' ') + time +
+               QLatin1Char(' ') + act;
     }
     return {};
 }
@@ -38,8 +42,8 @@ QList<ListRow> FillList(ScheduleBook &book, int channel)
     book.renumber(channel);
     QList<ListRow> rows;
     for (const EntryRef &e : book.channel(channel))
-        rows.append({EntryKey(channel, e->nNo), QStringLiteral("%1").arg(e->nNo, 3, 10, QLatin1Char('0')),
-                     DataToText(*e), e});
+        rows.append(
+            {EntryKey(channel, e->nNo), QStringLiteral("%1").arg(e->nNo, 3, 10, QLatin1Char('0')), DataToText(*e), e});
     return rows;
 }
 

@@ -7,9 +7,9 @@
 #include <QString>
 
 struct ListRow {
-    QString key;     // entry key of the row's entry
-    QString number;  // "001"
-    QString text;    // DataToText of the entry
+    QString key;    // entry key of the row's entry
+    QString number; // "001"
+    QString text;   // DataToText of the entry
     EntryRef entry;
 };
 

@@ -13,7 +13,10 @@ QString padded(int value, int width)
     return QString::number(clamped).rightJustified(width, QLatin1Char('0'));
 }
 
-QChar flag(bool b) { return b ? QLatin1Char('1') : QLatin1Char('0'); }
+QChar flag(bool b)
+{
+    return b ? QLatin1Char('1') : QLatin1Char('0');
+}
 
 bool allDigits(QStringView s)
 {
@@ -61,13 +64,14 @@ EntryMode Clsdata::mode() const
 bool Clsdata::isWithinRanges() const
 {
     // 0 stands for "no date" in each date field.
-    const bool dateOk = (nStartYear == 0 || (nStartYear >= 2000 && nStartYear <= 2099)) && nStartMonth >= 0
-        && nStartMonth <= 12 && nStartDay >= 0 && nStartDay <= 31;
-    const bool weekOk = strWeek.size() == 7
-        && std::all_of(strWeek.begin(), strWeek.end(), [](QChar c) { return c == QLatin1Char('0') || c == QLatin1Char('1'); });
-    return nRoute >= 1 && nRoute <= kChannelCount && nNo >= 1 && nNo <= kMaxEntriesPerChannel && dateOk && weekOk
-        && nStartHour >= 0 && nStartHour <= 23 && nStartMin >= 0 && nStartMin <= 59 && nStartSecond >= 0
-        && nStartSecond <= 59;
+    const bool dateOk = (nStartYear == 0 || (nStartYear >= 2000 && nStartYear <= 2099)) && nStartMonth >= 0 &&
+                        nStartMonth <= 12 && nStartDay >= 0 && nStartDay <= 31;
+    const bool weekOk = strWeek.size() == 7 && std::all_of(strWeek.begin(), strWeek.end(), [](QChar c) {
+                            return c == QLatin1Char('0') || c == QLatin1Char('1');
+                        });
+    return nRoute >= 1 && nRoute <= kChannelCount && nNo >= 1 && nNo <= kMaxEntriesPerChannel && dateOk && weekOk &&
+           nStartHour >= 0 && nStartHour <= 23 && nStartMin >= 0 && nStartMin <= 59 && nStartSecond >= 0 &&
+           nStartSecond <= 59;
 }
 
 std::optional<Clsdata> StrToData(QStringView record, ConvertError *error)
@@ -77,7 +81,7 @@ std::optional<Clsdata> StrToData(QStringView record, ConvertError *error)
         return d;
 
     struct Slice {
-        int from;  // 1-based
+        int from; // 1-based
         int width;
     };
     // Flags (1-3) and numbers (11-26) must be digits; the weekday slice is taken as it is.
@@ -119,4 +123,7 @@ QString RecordKey(int channel, int number)
     return QStringLiteral("%1%2").arg(channel, 2, 10, QLatin1Char('0')).arg(number, 3, 10, QLatin1Char('0'));
 }
 
-QString EntryKey(int channel, int number) { return QStringLiteral("key") + RecordKey(channel, number); }
+QString EntryKey(int channel, int number)
+{
+    return QStringLiteral("key") + RecordKey(channel, number);
+}

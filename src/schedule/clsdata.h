@@ -52,7 +52,7 @@ public:
 using EntryRef = std::shared_ptr<Clsdata>;
 
 struct ConvertError {
-    int position = 0;  // 1-based position of the offending character
+    int position = 0; // 1-based position of the offending character
     QString message;
 };
 

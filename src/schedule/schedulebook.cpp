@@ -93,4 +93,7 @@ void ScheduleBook::rekey()
     build();
 }
 
-int16_t GetCount(const ScheduleBook &book, int nPage) { return int16_t(book.countOf(nPage)); }
+int16_t GetCount(const ScheduleBook &book, int nPage)
+{
+    return int16_t(book.countOf(nPage));
+}

@@ -38,9 +38,9 @@ bool ShellDelete(const QString &path);
 // Every channel's records of a schedule file, read with one parse: channel by
 // channel from number 001 up to the first empty record, at most 255 each.
 struct LoadedSchedules {
-    QList<EntryRef> entries;   // load order, nNo set from the key
-    QStringList skippedKeys;   // records that could not be converted
-    bool unreadable = false;   // the file is there but could not be read at all
+    QList<EntryRef> entries; // load order, nNo set from the key
+    QStringList skippedKeys; // records that could not be converted
+    bool unreadable = false; // the file is there but could not be read at all
 };
 LoadedSchedules LoadSchedules(const QString &path);
 

@@ -24,21 +24,22 @@ struct Decoder {
     DeviceEngine engine;
 };
 
-const std::initializer_list<std::pair<int, int>> kSunday = {{13, 13}, {14, 4}, {15, 28}, {16, 1}, {17, 10}, {18, 23}, {19, 38}};
+const std::initializer_list<std::pair<int, int>> kSunday = {{13, 13}, {14, 4},  {15, 28}, {16, 1},
+                                                            {17, 10}, {18, 23}, {19, 38}};
 
 TEST(Decoder, StatusAndClockReplies)
 {
     Decoder d;
-    d.feed({{0, 0x21}, {4, 0xFF}}, 16);  // wrong header: nothing
+    d.feed({{0, 0x21}, {4, 0xFF}}, 16); // wrong header: nothing
     EXPECT_EQ(d.view.lamps[0], 0u);
     EXPECT_EQ(d.engine.RecvBuf[0], 0x21);
 
-    d.feed({{4, 0x05}, {5, 0x80}, {20, 0}, {21, 0}}, 16, false);  // wrong check bytes still taken
+    d.feed({{4, 0x05}, {5, 0x80}, {20, 0}, {21, 0}}, 16, false); // wrong check bytes still taken
     for (int k = 0; k < 16; ++k)
         EXPECT_EQ(d.view.lamps[k], k == 0 || k == 2 || k == 15 ? kLampGreen : kLampRed) << k;
     EXPECT_EQ(d.engine.nLinkCount, 5);
     EXPECT_EQ(d.engine.PendingCommand[16], kRelayOn);
-    d.feed(kSunday, 16);  // the second reply repaints but does not load
+    d.feed(kSunday, 16); // the second reply repaints but does not load
     EXPECT_EQ(d.view.lamps[0], kLampRed);
     EXPECT_EQ(d.engine.PendingCommand[1], kRelayOn);
     EXPECT_EQ(d.view.activity, QStringLiteral("模块当前时间:2013-04-28 10:23:38 星期0"));
@@ -56,7 +57,7 @@ TEST(Decoder, StatusAndClockReplies)
         Decoder c(v);
         c.feed({{4, 1}}, 19);
         EXPECT_EQ(c.view.lamps[0], v == Variant::Compat ? kLampGreen : 0u);
-        EXPECT_EQ(c.view.activity, QString());  // no clock text for code 19
+        EXPECT_EQ(c.view.activity, QString()); // no clock text for code 19
     }
 }
 
@@ -65,7 +66,7 @@ TEST(Decoder, EntryRepliesBecomeEntriesOrAreDropped)
     const struct {
         const char *name;
         std::initializer_list<std::pair<int, int>> bytes;
-        const char *record;  // empty: nothing added
+        const char *record; // empty: nothing added
     } cases[] = {
         {"daily pull in", {{11, 8}, {12, 30}}, "11000000000100000000083000"},
         {"mode 3 fixed date", {{6, 3}, {7, 13}, {8, 4}, {9, 28}}, "10000000000120130428000000"},
@@ -88,7 +89,7 @@ TEST(Decoder, EntryRepliesBecomeEntriesOrAreDropped)
         for (auto [i, v] : bytes)
             r[i] = uint8_t(v);
         d.engine.MSCommDown_OnComm(r);
-        EXPECT_TRUE(d.engine.bReadReply) << c.name;  // every reply counts as an answer
+        EXPECT_TRUE(d.engine.bReadReply) << c.name; // every reply counts as an answer
         QStringList got;
         for (const auto &item : d.book.items())
             got << item.entry->GetStr();
@@ -99,7 +100,7 @@ TEST(Decoder, EntryRepliesBecomeEntriesOrAreDropped)
     d.feed({{4, 1}, {5, 1}, {6, 0}}, 2);
     EXPECT_TRUE(d.engine.bReadEnd && d.engine.bReadReply);
     d.feed({{4, 1}, {5, 1}, {6, 1}, {11, 1}}, 2);
-    d.feed({{4, 1}, {5, 1}, {6, 1}, {11, 2}}, 2);  // the same number again keeps the first
+    d.feed({{4, 1}, {5, 1}, {6, 1}, {11, 2}}, 2); // the same number again keeps the first
     ASSERT_EQ(d.book.size(), 1);
     EXPECT_EQ(d.book.items()[0].entry->nStartHour, 1);
 }

@@ -41,7 +41,8 @@ struct Harness {
     void boardHolds(int channel, int count)
     {
         for (int n = 1; n <= count; ++n)
-            board.slots[{channel, n}] = WriteEntryFrame(1, 1, uint8_t(channel), uint8_t(n), u"11000000000100000000083000");
+            board.slots[{channel, n}] =
+                WriteEntryFrame(1, 1, uint8_t(channel), uint8_t(n), u"11000000000100000000083000");
     }
     QList<int> codesSince(qsizetype from) const
     {
@@ -85,7 +86,7 @@ TEST(EngineWrite, QueuesForAllEmptyAndFullChannels)
     h.add(2, "11000000000200000000083000", 3);
     h.engine.CmdDownAll();
     ASSERT_EQ(h.engine.WriteQueue.size(), 19);
-    EXPECT_EQ(h.engine.WriteQueue[1], h.book.channel(2)[0]);  // the book's own entry
+    EXPECT_EQ(h.engine.WriteQueue[1], h.book.channel(2)[0]); // the book's own entry
     for (int i : {0, 4, 18})
         EXPECT_TRUE(IsBlankRecord(h.engine.WriteQueue[i]->GetStr()));
     EXPECT_EQ(h.engine.WriteQueue[4]->nNo, 4);
@@ -97,7 +98,7 @@ TEST(EngineWrite, QueuesForAllEmptyAndFullChannels)
     EXPECT_EQ(empty.link.written[0], BlankEntryFrame(1, 1, 1));
     EXPECT_EQ(empty.view.messages, QStringList{"写入成功！"});
 
-    Harness full;  // no end entry: number 256 would not fit the frame
+    Harness full; // no end entry: number 256 would not fit the frame
     full.add(1, "11000000000100000000083000", kMaxEntriesPerChannel);
     full.engine.CmdDown();
     EXPECT_EQ(full.engine.WriteQueue.size(), 255);
@@ -124,7 +125,7 @@ TEST(EngineWrite, SuccessNeedsEveryFrameAcknowledgedDuringTheWrite)
         h.tick(5);
         EXPECT_EQ(h.view.messages, QStringList{QString::fromUtf8(c.verdict)}) << c.name;
     }
-    Harness late;  // an acknowledgement from before the write does not count
+    Harness late; // an acknowledgement from before the write does not count
     late.board.silent = true;
     late.engine.MSCommDown_OnComm(FakeBoard::reply(1));
     late.engine.CmdDown();
@@ -142,7 +143,7 @@ TEST(EngineRead, OneChannelEndsOnEmptySlotMissingReplyOrEntry255)
     h.engine.CmdUpload();
     EXPECT_EQ(h.view.questions, QStringList{"此操作将清除软件显示当前路信息，继续否？"});
     EXPECT_EQ(h.view.progressMax, 255);
-    EXPECT_EQ(h.runWhile(h.engine.bReading), 152);  // 151 requests, then the ending
+    EXPECT_EQ(h.runWhile(h.engine.bReading), 152); // 151 requests, then the ending
     EXPECT_EQ(h.view.messages, QStringList{"读取成功！"});
     EXPECT_EQ(h.book.countOf(4), 150);
     EXPECT_EQ(h.book.countOf(5), 1);
@@ -152,7 +153,7 @@ TEST(EngineRead, OneChannelEndsOnEmptySlotMissingReplyOrEntry255)
     silent.board.silent = true;
     silent.engine.CmdUpload();
     silent.tick(2);
-    EXPECT_EQ(silent.link.written.size(), 1);  // the failing tick sends nothing
+    EXPECT_EQ(silent.link.written.size(), 1); // the failing tick sends nothing
     EXPECT_EQ(silent.view.messages, QStringList{"读取失败！"});
 
     Harness full;
@@ -214,7 +215,7 @@ TEST(EngineClock, SetRepeatsUntilAcknowledgedAndReadGoesOutAtOnce)
     EXPECT_EQ(h.link.written.last(), SetClockFrame(1, kMoment));
     h.board.ackClock = true;
     h.tick();
-    h.engine.MSCommDown_OnComm(FakeBoard::reply(3));  // a second acknowledgement is no second success
+    h.engine.MSCommDown_OnComm(FakeBoard::reply(3)); // a second acknowledgement is no second success
     EXPECT_EQ(h.view.messages, QStringList{"设置成功！"});
 
     Harness w;
@@ -232,7 +233,7 @@ TEST(EngineClock, SetRepeatsUntilAcknowledgedAndReadGoesOutAtOnce)
 TEST(EngineManual, FramesCarryCommandedStatesAndTheBoardsOwn)
 {
     Harness h;
-    h.board.relays1 = 0x01;  // channels 1 and 9 on
+    h.board.relays1 = 0x01; // channels 1 and 9 on
     h.board.relays2 = 0x01;
     h.tick(3);
     const auto command = [&](int page, void (DeviceEngine::*cmd)(), int waitTicks = 1) {
@@ -242,17 +243,17 @@ TEST(EngineManual, FramesCarryCommandedStatesAndTheBoardsOwn)
         return h.link.written.last();
     };
     h.engine.nPage = 4;
-    h.engine.CmdIn();  // several clicks before a tick: one frame, last state wins
+    h.engine.CmdIn(); // several clicks before a tick: one frame, last state wins
     h.engine.CmdOut();
     EXPECT_EQ(command(3, &DeviceEngine::CmdIn), RelayFrame(1, 16, 0, 0x05, 0x01));
     h.tick();
-    EXPECT_EQ(command(2, &DeviceEngine::CmdOut), RelayFrame(1, 16, 0, 0x05, 0x01));  // already off: still sent
+    EXPECT_EQ(command(2, &DeviceEngine::CmdOut), RelayFrame(1, 16, 0, 0x05, 0x01)); // already off: still sent
     h.engine.CmdOpenAll();
     // The next command waits for two agreeing replies on what the last one did.
     EXPECT_EQ(command(16, &DeviceEngine::CmdOut), kPoll);
     h.tick();
     EXPECT_EQ(h.link.written.last(), RelayFrame(1, 16, 0, 0xFF, 0x7F));
-    h.engine.CmdCloseAll();  // goes to the board by itself while the link is open
+    h.engine.CmdCloseAll(); // goes to the board by itself while the link is open
     h.tick(2);
     EXPECT_FALSE(h.engine.bManualPending);
 
@@ -288,7 +289,7 @@ TEST(EngineManual, NoRelaySwitchesThatNobodyCommanded)
     h.board.silent = true;
     h.tick(6);
     EXPECT_EQ(h.engine.PendingCommand[1], kRelayOn);
-    h.board.relays1 = 0x03;  // the board's schedules moved on meanwhile
+    h.board.relays1 = 0x03; // the board's schedules moved on meanwhile
     h.engine.nPage = 5;
     h.engine.CmdIn();
     h.tick();
@@ -341,11 +342,11 @@ TEST(EngineModal, TickDuringAClosingBoxNeitherEndsTwiceNorInterleaves)
     qsizetype sentAtBox = -1;
     h.view.onMessage = [&](const QString &) {
         sentAtBox = h.link.written.size();
-        h.tick();  // the box's own event loop lets the timer fire
+        h.tick(); // the box's own event loop lets the timer fire
     };
     h.tick(3);
     EXPECT_EQ(h.view.messages, QStringList{"写入成功！"});
-    EXPECT_EQ(h.link.written[sentAtBox - 1], kPoll);  // the ending tick had finished first
+    EXPECT_EQ(h.link.written[sentAtBox - 1], kPoll); // the ending tick had finished first
 }
 
 TEST(EngineFrames, BuildersShowDebugTextAndWriteOnlyWhenOpen)

@@ -62,7 +62,10 @@ struct Session {
             out += w->lampColour(k) == kLampGreen ? u'G' : w->lampColour(k) == kLampRed ? u'R' : u'-';
         return out;
     }
-    bool waitLamps(const char *want) { return WaitFor([&] { return lamps() == QLatin1String(want); }); }
+    bool waitLamps(const char *want)
+    {
+        return WaitFor([&] { return lamps() == QLatin1String(want); });
+    }
     void add(int channel, const char *record) { AddEntries(w->book(), channel, record); }
     QStringList records() const { return ChannelRecords(w->book()); }
     QByteArray savedFile()
@@ -80,7 +83,10 @@ struct Session {
     std::unique_ptr<Frmmain> w;
 };
 
-void idle(int ms) { WaitFor([] { return false; }, ms); }
+void idle(int ms)
+{
+    WaitFor([] { return false; }, ms);
+}
 
 TEST(EndToEnd, LampsFollowTheBoardAndManualCommands)
 {
@@ -120,7 +126,7 @@ TEST(EndToEnd, CompatibilityVariantSwitchesEverythingOff)
 
 TEST(EndToEnd, WriteAllAndReadBackGiveTheSameBookAndFile)
 {
-    Session s({QStringLiteral("--split")});  // every reply in pieces
+    Session s({QStringLiteral("--split")}); // every reply in pieces
     s.add(1, "11000000000100000000083000");
     s.add(1, "00110101000100000000180530");
     s.add(1, "10000000000120130428060000");
@@ -186,7 +192,7 @@ TEST(EndToEnd, SilentBoardLeavesLampsGreyAndWritesFail)
     ASSERT_TRUE(s.open());
     s.w->CmdDown->click();
     ASSERT_TRUE(s.waitMessage(QStringLiteral("写入失败！")));
-    idle(1600);  // well past the sixth silent tick
+    idle(1600); // well past the sixth silent tick
     EXPECT_EQ(s.lamps(), QStringLiteral("----------------"));
     EXPECT_FALSE(s.w->statusText(1).startsWith(QStringLiteral("模块当前时间")));
 }

@@ -26,7 +26,8 @@ TEST(Frames, WorkedExamples)
         {ReadEntryFrame(1, 3, 5), bytes({0x66, 0x01, 0x02, 0x02, 0x03, 0x05}, 0x73, 0x61)},
         {WriteEntryFrame(1, 2, 3, 5, u"10110101000320130428073000"),
          bytes({0x66, 0x01, 0x01, 0x0B, 0x03, 0x05, 0x02, 0x0D, 0x04, 0x1C, 0x2A, 0x07, 0x1E, 0x00, 0x02}, 0xFB, 0x4D)},
-        {SetClockFrame(1, sunday), bytes({0x66, 0x01, 0x03, 0x07, 0x0D, 0x04, 0x1C, 0x01, 0x0A, 0x17, 0x26}, 0xE6, 0x4C)},
+        {SetClockFrame(1, sunday),
+         bytes({0x66, 0x01, 0x03, 0x07, 0x0D, 0x04, 0x1C, 0x01, 0x0A, 0x17, 0x26}, 0xE6, 0x4C)},
         {BlankEntryFrame(1, 2, 3), bytes({0x66, 0x01, 0x01, 0x0B, 0x02, 0x03}, 0x78, 0x6C)},
     };
     for (const auto &[built, expected] : cases)
@@ -37,12 +38,12 @@ TEST(Frames, WeekdayMaskYearsAndAction)
 {
     // record -> mask (byte 10), year (byte 7), action (byte 14)
     const std::tuple<const char *, int, int, int> cases[] = {
-        {"00100000010100000000000000", 0x01, 0, 1},   // Sunday only
-        {"00110000000100000000000000", 0x02, 0, 1},   // Monday only
-        {"10111111110100000000000000", 0x7F, 0, 2},   // every day
-        {"11011111110100000000000000", 0x00, 0, 2},   // weekly flag off ignores the days
-        {"00000000000120000101000000", 0x00, 0, 1},   // 2000
-        {"10000000000120991231235959", 0x00, 99, 2},  // 2099
+        {"00100000010100000000000000", 0x01, 0, 1},  // Sunday only
+        {"00110000000100000000000000", 0x02, 0, 1},  // Monday only
+        {"10111111110100000000000000", 0x7F, 0, 2},  // every day
+        {"11011111110100000000000000", 0x00, 0, 2},  // weekly flag off ignores the days
+        {"00000000000120000101000000", 0x00, 0, 1},  // 2000
+        {"10000000000120991231235959", 0x00, 99, 2}, // 2099
     };
     for (const auto &[record, mask, year, action] : cases) {
         const Frame f = WriteEntryFrame(1, 2, 1, 1, QString::fromLatin1(record));

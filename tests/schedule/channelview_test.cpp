@@ -16,13 +16,13 @@ TEST(ChannelView, DataToTextForEveryModeAndAction)
         {"00000000000320990101235959", "第3路, 固定日期 2099-01-01 23:59:59 ,断开 "},
         {"10100000000500000000000000", "第5路, 每星期， 00:00:00 ,吸合 "},
         {"00100000110200000000120000", "第2路, 每星期六日， 12:00:00 ,断开 "},
-        {"01110000000700000000010203", "第7路, 每天, 01:02:03 ,断开 "},  // both flags: daily
+        {"01110000000700000000010203", "第7路, 每天, 01:02:03 ,断开 "}, // both flags: daily
     };
     for (const auto &[record, text] : cases)
         EXPECT_EQ(DataToText(*StrToData(QString::fromLatin1(record))), text);
 }
 
-ScheduleBook bookOf(const QList<std::tuple<int, int, int>> &entries)  // channel, number, hour
+ScheduleBook bookOf(const QList<std::tuple<int, int, int>> &entries) // channel, number, hour
 {
     ScheduleBook book;
     for (auto [channel, number, hour] : entries) {
@@ -66,7 +66,7 @@ TEST(ChannelView, DeletesRenumberAndLeaveOtherChannels)
         EXPECT_EQ(keysAndHours(book), expected);
     }
     ScheduleBook book = bookOf({{6, 1, 11}, {5, 1, 1}});
-    DeleteChannel(book, 4);  // an empty channel
+    DeleteChannel(book, 4); // an empty channel
     DeleteChannel(book, 5);
     EXPECT_EQ(keysAndHours(book), QStringList{"key06001@11"});
 }

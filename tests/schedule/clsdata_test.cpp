@@ -40,7 +40,10 @@ TEST(RecordString, WorkedExamplesConvertBothWays)
 TEST(RecordString, OddRecords)
 {
     // A flag digit other than 0 is true and written back as 1; the weekday slice is kept as it stands.
-    EXPECT_EQ(StrToData(u"5011x10000120000000018053" u"0")->GetStr(), QStringLiteral("1011x100001200000000180530"));
+    EXPECT_EQ(StrToData(u"5011x10000120000000018053"
+                        u"0")
+                  ->GetStr(),
+              QStringLiteral("1011x100001200000000180530"));
     // Other lengths give the default entry, which belongs to no channel.
     for (const QString &r : {kEmptyRecord.left(25), kEmptyRecord + QStringLiteral("1")})
         EXPECT_EQ(StrToData(r), Clsdata{});
@@ -67,7 +70,7 @@ TEST(ScheduleBook, OrderKeysDuplicatesAndRemoval)
     EXPECT_TRUE(book.add(entry(2, 1)));
     EXPECT_TRUE(book.add(entry(1, 1)));
     EXPECT_TRUE(book.add(entry(2, 2)));
-    EXPECT_FALSE(book.add(entry(1, 1, 9)));  // the key is taken: nothing added
+    EXPECT_FALSE(book.add(entry(1, 1, 9))); // the key is taken: nothing added
     QStringList keys;
     for (const auto &item : book.items())
         keys << item.key;
@@ -78,10 +81,10 @@ TEST(ScheduleBook, OrderKeysDuplicatesAndRemoval)
     EXPECT_TRUE(book.remove(QStringLiteral("key02001")));
     EXPECT_FALSE(book.remove(QStringLiteral("key02001")));
 
-    book.append(entry(1, 1));  // append never loses an entry whose number is taken
+    book.append(entry(1, 1)); // append never loses an entry whose number is taken
     EXPECT_EQ(book.channel(1).last()->nNo, 2);
 
-    ScheduleBook clash;  // two entries claiming one number are renumbered, not dropped
+    ScheduleBook clash; // two entries claiming one number are renumbered, not dropped
     clash.add(QStringLiteral("key03001"), entry(5, 1));
     clash.add(QStringLiteral("key05001"), entry(5, 1));
     clash.rekey();

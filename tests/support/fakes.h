@@ -97,8 +97,8 @@ public:
     std::function<bool(int writeIndex)> ackWrite = [](int) { return true; };
     int writes = 0;
     bool ackClock = true;
-    QMap<QPair<int, int>, Frame> slots;  // (channel, number) -> the write frame
-    QMap<int, int> ends;                 // channel -> number of its blank entry
+    QMap<QPair<int, int>, Frame> slots; // (channel, number) -> the write frame
+    QMap<int, int> ends;                // channel -> number of its blank entry
 
     static Frame reply(uint8_t code);
 };

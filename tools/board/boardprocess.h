@@ -26,14 +26,15 @@ public:
     {
         m_process.setProgram(QStringLiteral(KELMORA_BOARD));
         m_process.setArguments(QStringList{QStringLiteral("--link"), folder + QStringLiteral("/Com%1").arg(port),
-                                           QStringLiteral("--log"), folder + QStringLiteral("/board.log")}
-                               + options);
+                                           QStringLiteral("--log"), folder + QStringLiteral("/board.log")} +
+                               options);
         m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         m_process.start();
         // The first line is the pseudo-terminal's path; the link exists by then.
-        started = m_process.waitForStarted(10000)
-            && WaitFor([this] { return m_process.canReadLine() || m_process.state() != QProcess::Running; }, 10000)
-            && m_process.canReadLine();
+        started =
+            m_process.waitForStarted(10000) &&
+            WaitFor([this] { return m_process.canReadLine() || m_process.state() != QProcess::Running; }, 10000) &&
+            m_process.canReadLine();
         if (started)
             device = QString::fromLocal8Bit(m_process.readLine()).trimmed();
     }

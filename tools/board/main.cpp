@@ -188,8 +188,8 @@ private:
             return;
         if (deaf()) {
             if (!m_spellLogged)
-                logLine(QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))
-                        + QStringLiteral(" fault: silent spell begins"));
+                logLine(QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) +
+                        QStringLiteral(" fault: silent spell begins"));
             m_spellLogged = true;
             return;
         }

@@ -16,13 +16,13 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDateEdit>
-#include <QTreeWidget>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QPushButton>
 #include <QRandomGenerator>
 #include <QSet>
 #include <QTemporaryDir>
+#include <QTreeWidget>
 
 #include <cstdio>
 #include <memory>
@@ -43,11 +43,15 @@ public:
 
     int run()
     {
-        const QStringList faults = {QStringLiteral("--drop-percent"), QStringLiteral("8"),
-                                    QStringLiteral("--corrupt-percent"), QStringLiteral("8"),
-                                    QStringLiteral("--delay-ms"), QStringLiteral("20"),
+        const QStringList faults = {QStringLiteral("--drop-percent"),
+                                    QStringLiteral("8"),
+                                    QStringLiteral("--corrupt-percent"),
+                                    QStringLiteral("8"),
+                                    QStringLiteral("--delay-ms"),
+                                    QStringLiteral("20"),
                                     QStringLiteral("--split"),
-                                    QStringLiteral("--seed"), QString::number(m_rng.generate() % 100000),
+                                    QStringLiteral("--seed"),
+                                    QString::number(m_rng.generate() % 100000),
                                     QStringLiteral("--silent-spell"),
                                     QStringLiteral("%1:4").arg(std::max(5, m_seconds / 3))};
         BoardProcess board(m_dir.path(), m_port, faults);
@@ -73,7 +77,7 @@ public:
         close();
         checkRelayLog();
         report(w);
-        m_window.reset();  // before the link it talks through
+        m_window.reset(); // before the link it talks through
         return m_figures.violations.isEmpty() ? 0 : 1;
     }
 
@@ -286,8 +290,8 @@ private:
     {
         const EngineCounters &c = w.engine().counters();
         std::printf("soak: %d s, %d device actions, %d saves\n", m_seconds, m_figures.actions, m_figures.saves);
-        std::printf("soak: frames sent %d, replies decoded %d, replies rejected %d, entries dropped %d\n",
-                    c.framesSent, c.repliesDecoded, c.repliesRejected, c.entriesDropped);
+        std::printf("soak: frames sent %d, replies decoded %d, replies rejected %d, entries dropped %d\n", c.framesSent,
+                    c.repliesDecoded, c.repliesRejected, c.entriesDropped);
         std::printf("soak: faults injected %d, transfers ended %d (writes %d, reads %d), relay changes checked %d\n",
                     m_faults, m_figures.transfersEnded, c.writesEnded, c.readsEnded, m_figures.relayChangesChecked);
         std::fflush(stdout);
@@ -311,7 +315,8 @@ private:
 
 int main(int argc, char **argv)
 {
-    qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? QByteArray("offscreen") : qgetenv("QT_QPA_PLATFORM"));
+    qputenv("QT_QPA_PLATFORM",
+            qgetenv("QT_QPA_PLATFORM").isEmpty() ? QByteArray("offscreen") : qgetenv("QT_QPA_PLATFORM"));
     QApplication app(argc, argv);
     int seconds = 60;
     quint32 seed = 1;
