@@ -360,22 +360,16 @@ void DeviceEngine::CmdOut()
     bManualPending = true;
 }
 
-void DeviceEngine::CmdOpenAll()
+void DeviceEngine::CmdOpenAll() { commandAll(kRelayOn); }
+
+void DeviceEngine::CmdCloseAll() { commandAll(kRelayOff); }
+
+void DeviceEngine::commandAll(uint8_t state)
 {
     for (int i = 1; i <= kChannelCount; ++i)
-        PendingCommand[i] = kRelayOn;
+        PendingCommand[i] = state;
     // With the link closed this only changes the commanded states, which the
     // board's own states replace once the link opens: nothing fires then.
-    if (m_link.isOpen()) {
-        std::fill(m_commanded.begin() + 1, m_commanded.end(), true);
-        bManualPending = true;
-    }
-}
-
-void DeviceEngine::CmdCloseAll()
-{
-    for (int i = 1; i <= kChannelCount; ++i)
-        PendingCommand[i] = kRelayOff;
     if (m_link.isOpen()) {
         std::fill(m_commanded.begin() + 1, m_commanded.end(), true);
         bManualPending = true;

@@ -111,6 +111,7 @@ private:
     void endRead(bool success, int showChannel);
     void startWrite();
     void queueChannel(int channel);
+    void commandAll(uint8_t state);
 
     void ShowRelayState();
     void LoadRelayState();

@@ -15,6 +15,16 @@ Frame header(uint8_t address, uint8_t code, uint8_t count)
     f[3] = count;
     return f;
 }
+
+// A frame whose payload is bytes 4 and 5 only.
+Frame frameWith(uint8_t address, uint8_t code, uint8_t count, uint8_t byte4, uint8_t byte5)
+{
+    Frame f = header(address, code, count);
+    f[4] = byte4;
+    f[5] = byte5;
+    SealFrame(f);
+    return f;
+}
 } // namespace
 
 void SealFrame(Frame &f)
@@ -62,20 +72,12 @@ Frame WriteEntryFrame(uint8_t address, uint8_t mode, uint8_t channel, uint8_t nu
 
 Frame BlankEntryFrame(uint8_t address, uint8_t channel, uint8_t number)
 {
-    Frame f = header(address, wire::kWriteEntry, wire::kWriteEntryCount);
-    f[4] = channel;
-    f[5] = number;
-    SealFrame(f);
-    return f;
+    return frameWith(address, wire::kWriteEntry, wire::kWriteEntryCount, channel, number);
 }
 
 Frame ReadEntryFrame(uint8_t address, uint8_t channel, uint8_t number)
 {
-    Frame f = header(address, wire::kReadEntry, wire::kReadEntryCount);
-    f[4] = channel;
-    f[5] = number;
-    SealFrame(f);
-    return f;
+    return frameWith(address, wire::kReadEntry, wire::kReadEntryCount, channel, number);
 }
 
 Frame SetClockFrame(uint8_t address, const QDateTime &now)
@@ -103,11 +105,7 @@ Frame ReadClockFrame(uint8_t address)
 
 Frame RelayFrame(uint8_t address, uint8_t code, uint8_t count, uint8_t mask1to8, uint8_t mask9to16)
 {
-    Frame f = header(address, code, count);
-    f[4] = mask1to8;
-    f[5] = mask9to16;
-    SealFrame(f);
-    return f;
+    return frameWith(address, code, count, mask1to8, mask9to16);
 }
 
 QString FrameDebugText(const Frame &f)
