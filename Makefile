@@ -24,9 +24,12 @@ build: deps
 	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 	cmake --build $(BUILD) -j $(JOBS)
 
-run: build
+run: deps
+	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build $(BUILD) -j $(JOBS) --target kelmora kelmora-compat kelmora-board
 	@$(BUILD)/kelmora-board --link $(BUILD)/Com99 > $(BUILD)/board.out 2>&1 & board=$$!; \
 	trap 'kill $$board 2>/dev/null' EXIT INT TERM; \
+	for i in 1 2 3 4 5 6 7 8 9 10; do [ -e $(BUILD)/Com99 ] && break; sleep 0.2; done; \
 	echo "Simulated board on Com99 (pick Com99 and click 打开)"; \
 	$(BUILD)/kelmora; status=$$?; kill $$board 2>/dev/null; wait $$board 2>/dev/null; exit $$status
 
