@@ -86,8 +86,8 @@ QPushButton *button(const QString &caption, QWidget *parent)
 } // namespace
 
 Frmmain::Frmmain(const FrmmainSetup &setup, QWidget *parent)
-    : QMainWindow(parent), m_setup(setup), m_store(setup.dataFolder),
-      m_engine(*this, *setup.link, m_book, setup.variant, setup.clock), m_prompts(*setup.prompts), m_link(*setup.link)
+    : QMainWindow(parent), m_store(setup.dataFolder), m_engine(*this, *setup.link, m_book, setup.variant, setup.clock),
+      m_prompts(*setup.prompts), m_link(*setup.link)
 {
     m_link.setListener(this);
     buildUi();
@@ -327,7 +327,7 @@ void Frmmain::Form_Load()
     CmbCom->clear();
     for (int n = 1; n <= kPortCount; ++n) {
         CmbCom->addItem(QStringLiteral("Com%1").arg(n));
-        const QString device = PortDevice(n, m_setup.dataFolder);
+        const QString device = PortDevice(n, m_store.folder());
         CmbCom->setItemData(
             n - 1, device.isEmpty() ? QStringLiteral("（未连接：需在程序目录建立 Com%1 链接）").arg(n) : device,
             Qt::ToolTipRole);
@@ -347,12 +347,11 @@ void Frmmain::Form_Load()
     const LoadedSchedules loaded = LoadSchedules(m_store.notePath());
     for (const EntryRef &e : loaded.entries)
         m_book.append(e);
-    m_skipped = loaded.skippedKeys;
     if (loaded.unreadable)
         m_startupNotice = QStringLiteral("Note.ini 无法读取，未载入任何计划（文件未改动）");
-    else if (!m_skipped.isEmpty())
-        m_startupNotice =
-            QStringLiteral("以下记录格式错误，未能载入（文件未改动）：") + m_skipped.join(QStringLiteral(", "));
+    else if (!loaded.skippedKeys.isEmpty())
+        m_startupNotice = QStringLiteral("以下记录格式错误，未能载入（文件未改动）：") +
+                          loaded.skippedKeys.join(QStringLiteral(", "));
 
     setAutoFlag();
     m_engine.ClearWriteQueue();
@@ -369,11 +368,10 @@ void Frmmain::Form_Load()
 void Frmmain::showEvent(QShowEvent *event)
 {
     QMainWindow::showEvent(event);
-    if (m_startupNotice.isEmpty() || m_startupNoticeShown)
+    if (m_startupNotice.isEmpty())
         return;
-    m_startupNoticeShown = true;
     // Told once, after the window is up; the file itself is left as it is.
-    QTimer::singleShot(0, this, [this] { m_prompts.message(this, m_startupNotice); });
+    QTimer::singleShot(0, this, [this, text = std::exchange(m_startupNotice, {})] { m_prompts.message(this, text); });
 }
 
 void Frmmain::setAutoFlag()
@@ -558,8 +556,7 @@ void Frmmain::SSTab2_Click(int index)
 
 void Frmmain::Timer3_Timer()
 {
-    const QDateTime now = m_setup.clock ? m_setup.clock() : QDateTime::currentDateTime();
-    SB[2]->setText(now.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")));
+    SB[2]->setText(m_engine.now().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")));
 }
 
 void Frmmain::Timer4_Timer()

@@ -43,8 +43,6 @@ public:
     uint32_t lampColour(int index) const;
     int16_t nPage() const { return m_engine.nPage; }
     int nComPort() const { return m_nComPort; }
-    // Keys of stored records that start-up could not read (told once, after showing).
-    const QStringList &skippedAtStartup() const { return m_skipped; }
     QString statusText(int panel) const; // 1..3
     QString rowText(int row) const;      // "内容" of a list row
     int rowCount() const;
@@ -121,15 +119,13 @@ private:
     void applyLinkState(bool open);
     QString permissionHint(const OpenResult &result) const;
 
-    FrmmainSetup m_setup;
     NoteStore m_store;
     ScheduleBook m_book;
     DeviceEngine m_engine;
     Prompts &m_prompts;
     SerialLink &m_link;
     int m_nComPort = 1;
-    QStringList m_skipped;
+    // What start-up could not load, told once after the window is first shown.
     QString m_startupNotice;
-    bool m_startupNoticeShown = false;
     bool m_linkFailureShown = false;
 };

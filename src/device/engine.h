@@ -62,8 +62,8 @@ public:
 
     Variant variant() const { return m_variant; }
     const EngineCounters &counters() const { return m_counters; }
-    // Channels the operator commanded since the board's states were last loaded.
-    bool isCommanded(int channel) const { return m_commanded.at(channel); }
+    // The computer's clock as the engine sees it (fixed in tests).
+    QDateTime now() const { return m_clock(); }
 
     // --- Frame builders: build, show in the debug label, send when the port is open ---
     void tx_frame22(uint8_t id, uint8_t leixing, uint8_t page, uint8_t index, const QString &str);
@@ -97,7 +97,6 @@ public:
     // commanded states forgotten, states to be reloaded from the board.
     void linkClosed();
 
-    bool isLinkOpen() const { return m_link.isOpen(); }
     bool transferUnderWay() const { return bWriting || bReading || bReadingAll || bSetTimePending; }
 
 private:

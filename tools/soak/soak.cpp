@@ -294,9 +294,9 @@ private:
                     c.repliesDecoded, c.repliesRejected, c.entriesDropped);
         std::printf("soak: faults injected %d, transfers ended %d (writes %d, reads %d), relay changes checked %d\n",
                     m_faults, m_figures.transfersEnded, c.writesEnded, c.readsEnded, m_figures.relayChangesChecked);
+        const bool passed = m_figures.violations.isEmpty();
+        std::printf("soak: %d passed, %d failed\n", passed ? 1 : 0, passed ? 0 : 1);
         std::fflush(stdout);
-        std::printf("soak: %d passed, %lld failed\n", m_figures.violations.isEmpty() ? 1 : 0,
-                    static_cast<long long>(m_figures.violations.isEmpty() ? 0 : 1));
     }
 
     int m_seconds;
