@@ -4,13 +4,14 @@
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
 FUZZ_BUILD ?= build-fuzz
+MAKE_BUILD ?= build-make
 JOBS       ?= $(shell nproc)
 
 PACKAGES = cmake ninja-build g++ pkg-config ccache qt6-base-dev qt6-serialport-dev libgl-dev \
            libgtest-dev clang libclang-rt-14-dev llvm xauth xvfb
 SUDO = $(shell [ "$$(id -u)" -eq 0 ] || echo sudo)
 
-.PHONY: deps build run test test-unit test-asan test-fuzz soak package clean
+.PHONY: deps build run test test-unit test-asan test-fuzz test-generator soak package clean
 
 deps:
 	@missing=""; for p in $(PACKAGES); do dpkg -s $$p >/dev/null 2>&1 || missing="$$missing $$p"; done; \
@@ -57,7 +58,13 @@ SOAK_SECONDS ?= 900
 soak: build
 	$(BUILD)/tools/soak/kelmora_soak --seconds $(SOAK_SECONDS) --seed $$(date +%s)
 
-test: test-unit test-asan test-fuzz
+# The programs once more with CMake's default generator (Unix Makefiles), as a
+# packager or an IDE builds them: every generator must link.
+test-generator: deps
+	CCACHE_NOHASHDIR=1 cmake -S . -B $(MAKE_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKELMORA_BUILD_TESTS=OFF
+	CCACHE_NOHASHDIR=1 cmake --build $(MAKE_BUILD) -j $(JOBS) --target kelmora kelmora-compat kelmora-board
+
+test: test-unit test-asan test-fuzz test-generator
 
 # dpkg-shlibdeps (dpkg-dev) works out the package's library dependencies.
 package: build
