@@ -360,9 +360,15 @@ void DeviceEngine::CmdOut()
     bManualPending = true;
 }
 
-void DeviceEngine::CmdOpenAll() { commandAll(kRelayOn); }
+void DeviceEngine::CmdOpenAll()
+{
+    commandAll(kRelayOn);
+}
 
-void DeviceEngine::CmdCloseAll() { commandAll(kRelayOff); }
+void DeviceEngine::CmdCloseAll()
+{
+    commandAll(kRelayOff);
+}
 
 void DeviceEngine::commandAll(uint8_t state)
 {
@@ -387,6 +393,23 @@ void DeviceEngine::linkClosed()
     bManualPending = false;
     forgetBoardStates();
     m_goodChecks = 0;
+    m_boardClock.reset();
+}
+
+std::optional<QDateTime> DeviceEngine::boardClockNow() const
+{
+    if (!m_boardClock)
+        return std::nullopt;
+    return m_boardClock->addMSecs(m_boardClockAt.msecsTo(m_clock()));
+}
+
+void DeviceEngine::noteBoardClock(const std::optional<QDateTime> &board)
+{
+    if (!board)
+        return;
+    m_boardClock = board;
+    m_boardClockAt = m_clock();
+    m_view.boardClockSeen(*board, m_boardClockAt);
 }
 
 // ---------------------------------------------------------------- replies
@@ -408,8 +431,10 @@ void DeviceEngine::MSCommDown_OnComm(const Frame &reply)
     ++m_counters.repliesDecoded;
 
     const uint8_t code = reply[2];
-    if (code == wire::kReadClock)
+    if (code == wire::kReadClock) {
         m_view.setActivityText(ClockReplyText(reply));
+        noteBoardClock(ClockReplyTime(reply));
+    }
     if (code == wire::kSetClock && bSetTimePending) {
         // A repeated frame can be acknowledged twice; the operator hears it once.
         bSetTimePending = false;
@@ -427,8 +452,10 @@ void DeviceEngine::MSCommDown_OnComm(const Frame &reply)
             ShowRelayState();
         }
         nLinkCount = kLinkTicks;
-        if (code == wire::kStatus)
+        if (code == wire::kStatus) {
             m_view.setActivityText(StatusReplyText(reply));
+            noteBoardClock(StatusReplyTime(reply));
+        }
     }
     if (code == wire::kWriteEntry)
         bWriteAck = true;

@@ -18,6 +18,7 @@
 #include <array>
 #include <chrono>
 #include <functional>
+#include <optional>
 
 inline constexpr std::chrono::milliseconds kTickInterval{200};
 inline constexpr std::chrono::milliseconds kClockShownFor{3000};
@@ -97,6 +98,10 @@ public:
     // commanded states forgotten, states to be reloaded from the board.
     void linkClosed();
 
+    // The board's clock now, from its last clock or status reply and the
+    // computer's clock since; empty while no reply has told it on this link.
+    std::optional<QDateTime> boardClockNow() const;
+
     bool transferUnderWay() const { return bWriting || bReading || bReadingAll || bSetTimePending; }
 
 private:
@@ -135,6 +140,10 @@ private:
     // A board that fills the check bytes shows it; from then on a reply whose
     // check bytes are wrong was damaged on the line and is not believed.
     int m_goodChecks = 0;
+    // The board's clock as last reported, and the computer's clock at that moment.
+    std::optional<QDateTime> m_boardClock;
+    QDateTime m_boardClockAt;
+    void noteBoardClock(const std::optional<QDateTime> &board);
     // The entry the last read request asked for: a reply about another is no answer.
     int m_expectedChannel = 0;
     int m_expectedNumber = 0;

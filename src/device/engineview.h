@@ -2,6 +2,7 @@
 // implements it with widgets; tests implement it with a recorder.
 #pragma once
 
+#include <QDateTime>
 #include <QString>
 
 #include <cstdint>
@@ -29,4 +30,11 @@ public:
     virtual void showMessage(const QString &text) = 0; // modal, OK, title "提示"
     virtual bool ask(const QString &text) = 0;         // modal, OK/Cancel; true = OK
     virtual void startClockClearTimer() = 0;           // one-shot, clears panel 1 after 3 s
+    // The board reported its clock (a clock or status reply), read at `computer`
+    // on the computer's clock. Views that do not show it ignore it.
+    virtual void boardClockSeen(const QDateTime &board, const QDateTime &computer)
+    {
+        (void)board;
+        (void)computer;
+    }
 };

@@ -49,6 +49,27 @@ QString StatusReplyText(const Frame &r)
            QStringLiteral(" 星期") + QString::number(int(r[16]) - 1);
 }
 
+namespace {
+std::optional<QDateTime> boardTime(const Frame &r, int year, int hour)
+{
+    const QDate date(2000 + r[year], r[year + 1], r[year + 2]);
+    const QTime time(r[hour], r[hour + 1], r[hour + 2]);
+    if (!date.isValid() || !time.isValid())
+        return std::nullopt;
+    return QDateTime(date, time);
+}
+} // namespace
+
+std::optional<QDateTime> ClockReplyTime(const Frame &r)
+{
+    return boardTime(r, 4, 8);
+}
+
+std::optional<QDateTime> StatusReplyTime(const Frame &r)
+{
+    return boardTime(r, 13, 17);
+}
+
 RelayStates StatusRelayStates(const Frame &r)
 {
     return {r[4], r[5]};

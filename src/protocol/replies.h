@@ -4,6 +4,7 @@
 #include "protocol/frames.h"
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QString>
 
 #include <optional>
@@ -36,6 +37,10 @@ QString ClockReplyText(const Frame &reply);
 // "模块当前时间:2013-04-28 10:23:38 星期0" for a status reply.
 QString StatusReplyText(const Frame &reply);
 RelayStates StatusRelayStates(const Frame &reply);
+// The board's clock as a reply reports it (two-digit year taken as 20yy, local
+// time, no zone); empty when its fields make no date and time.
+std::optional<QDateTime> ClockReplyTime(const Frame &reply);
+std::optional<QDateTime> StatusReplyTime(const Frame &reply);
 ReceivedEntry EntryOf(const Frame &reply);
 
 // Cuts an incoming byte stream into 22-byte groups in arrival order. It does
