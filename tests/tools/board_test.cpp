@@ -151,4 +151,43 @@ TEST(Board, DropsRepeatWithTheSeed)
     EXPECT_TRUE(first.count('+') > 50 && first.count('+') < 150) << first.toStdString();
 }
 
+TEST(Board, LineTime)
+{
+    const QByteArray frame(22, 'x');
+    // Requests of `bytes` reaching the board at the given microseconds; each is answered with one frame.
+    struct Request {
+        int64_t atUs;
+        int bytes;
+    };
+    constexpr int64_t w = 22916; // one frame at 9600 baud, in microseconds
+    struct {
+        const char *name;
+        LineTiming timing;
+        std::vector<Request> requests;
+        std::vector<int64_t> due; // every reply piece, in order
+    } cases[] = {
+        {"9600 baud: request and reply each 22.9 ms", {}, {{0, 22}}, {2 * w}},
+        {"no line time", {.baud = 0}, {{5, 22}}, {5}},
+        {"answer and delay add to it", {.answerMs = 10, .delayMs = 20}, {{0, 22}}, {2 * w + 30000}},
+        {"115200 baud", {.baud = 115200}, {{0, 22}}, {3818}},
+        {"two requests at once cross the line one after the other", {}, {{0, 22}, {0, 22}}, {2 * w, 3 * w}},
+        {"a short request's reply waits for the reply before it", {}, {{0, 22}, {0, 4}}, {2 * w, 3 * w}},
+        {"a request after a pause", {.answerMs = 50}, {{0, 22}, {200000, 22}}, {2 * w + 50000, 200000 + 2 * w + 50000}},
+        {"split pieces arrive as their bytes cross, 30 ms apart",
+         {.split = true},
+         {{0, 22}},
+         {w + 8333, w + 16666 + 30000, 2 * w + 60000}},
+        {"split without line time", {.baud = 0, .split = true}, {{0, 22}}, {0, 30000, 60000}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        SerialLine line(c.timing);
+        std::vector<int64_t> due;
+        for (const Request &r : c.requests)
+            for (const LinePiece &p : line.reply(line.requestDone(r.atUs, r.bytes), frame))
+                due.push_back(p.dueUs);
+        EXPECT_EQ(due, c.due);
+    }
+}
+
 } // namespace

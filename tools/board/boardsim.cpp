@@ -300,3 +300,32 @@ void BoardSim::runSchedules(const QDateTime &from, const QDateTime &to)
     for (const Firing &f : firings)
         setRelay(f.channel, f.on, QStringLiteral("schedule ch %1 #%2").arg(f.channel).arg(f.number), f.when);
 }
+
+int64_t SerialLine::wireUs(qsizetype bytes) const
+{
+    constexpr int64_t kUsPerSecond = 1000000;
+    return m_timing.baud > 0 ? int64_t(bytes) * kBitsPerByte * kUsPerSecond / m_timing.baud : 0;
+}
+
+int64_t SerialLine::requestDone(int64_t nowUs, qsizetype bytes)
+{
+    m_inFreeUs = std::max(nowUs, m_inFreeUs) + wireUs(bytes);
+    return m_inFreeUs;
+}
+
+std::vector<LinePiece> SerialLine::reply(int64_t requestDoneUs, const QByteArray &bytes)
+{
+    constexpr int64_t kUsPerMs = 1000;
+    const int64_t start =
+        std::max(requestDoneUs + int64_t(m_timing.answerMs + m_timing.delayMs) * kUsPerMs, m_outFreeUs);
+    std::vector<LinePiece> pieces;
+    const qsizetype piece =
+        m_timing.split ? (bytes.size() + kSplitPieces - 1) / kSplitPieces : std::max<qsizetype>(bytes.size(), 1);
+    int64_t gap = 0;
+    for (qsizetype at = 0; at < bytes.size(); at += piece, gap += kSplitGapUs) {
+        const qsizetype end = std::min(at + piece, bytes.size());
+        pieces.push_back({start + wireUs(end) + gap, bytes.mid(at, end - at)});
+    }
+    m_outFreeUs = pieces.empty() ? start : pieces.back().dueUs;
+    return pieces;
+}

@@ -21,12 +21,12 @@
 
 namespace {
 constexpr int kTickMs = 100;
-constexpr int kSplitPieces = 3;
-constexpr int kSplitGapMs = 30;
 constexpr int kReadChunk = 256;
 constexpr long kMaxPercent = 100;
 constexpr long kMaxAddress = 255;
 constexpr long kMaxDelayMs = 60000;
+constexpr long kMaxBaud = 4000000;
+constexpr int64_t kUsPerMs = 1000;
 
 volatile std::sig_atomic_t g_stop = 0;
 void OnSignal(int)
@@ -42,7 +42,9 @@ stdout is the port's device path.
   --silent               never answer
   --drop-percent N       lose N% of the replies
   --corrupt-percent N    flip one byte in N% of the replies
-  --delay-ms N           answer N ms late
+  --baud N               keep the line time of N baud, 8N1 (default 9600; 0: none)
+  --answer-ms N          the board needs N ms to prepare each answer
+  --delay-ms N           answer N ms late (on top of the line and answer time)
   --no-write-ack         never acknowledge a written entry
   --split                send each reply in several pieces
   --seed N               seed for drops and corruption (default 1)
@@ -53,6 +55,7 @@ stdout is the port's device path.
 
 struct Options {
     BoardConfig board;
+    LineTiming line;
     std::string link;
     std::string log;
     // A spell of deafness: from `spellAfterS` seconds after start, for `spellForS` seconds.
@@ -111,6 +114,10 @@ std::optional<Options> Parse(int argc, char **argv, bool &helpOnly)
             o.board.faults.corruptPercent = int(*n);
         } else if (a == "--delay-ms" && (n = number(0, kMaxDelayMs))) {
             o.board.faults.delayMs = int(*n);
+        } else if (a == "--answer-ms" && (n = number(0, kMaxDelayMs))) {
+            o.line.answerMs = int(*n);
+        } else if (a == "--baud" && (n = number(0, kMaxBaud))) {
+            o.line.baud = int(*n);
         } else if (a == "--silent-spell") {
             const char *v = value();
             const char *colon = v ? std::strchr(v, ':') : nullptr;
@@ -127,26 +134,27 @@ std::optional<Options> Parse(int argc, char **argv, bool &helpOnly)
             return std::nullopt;
         }
     }
+    o.line.delayMs = o.board.faults.delayMs;
+    o.line.split = o.board.faults.split;
     return o;
+}
+
+int64_t NowUs()
+{
+    using namespace std::chrono;
+    return duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
 int64_t NowMs()
 {
-    using namespace std::chrono;
-    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+    return NowUs() / kUsPerMs;
 }
-
-// The pieces of replies waiting to go out, each with the moment it is due.
-struct Outgoing {
-    int64_t due;
-    QByteArray bytes;
-};
 
 class Board {
 public:
     Board(const Options &options, PseudoTerminal &pty)
         : m_options(options), m_pty(pty), m_sim(options.board, QDateTime::currentDateTime(), NowMs()),
-          m_startMs(NowMs())
+          m_line(options.line), m_startMs(NowMs())
     {
         if (!options.log.empty())
             m_log = std::fopen(options.log.c_str(), "a");
@@ -162,7 +170,8 @@ public:
     {
         while (!g_stop) {
             pollfd p{m_pty.masterFd(), POLLIN, 0};
-            const int r = ::poll(&p, 1, timeout());
+            const timespec wait = timeout();
+            const int r = ::ppoll(&p, 1, &wait, nullptr);
             m_sim.tick(NowMs());
             if (r > 0 && (p.revents & POLLIN))
                 readLine();
@@ -172,12 +181,13 @@ public:
     }
 
 private:
-    int timeout() const
+    timespec timeout() const
     {
-        if (m_queue.empty())
-            return kTickMs;
-        const int64_t wait = m_queue.front().due - NowMs();
-        return int(std::clamp<int64_t>(wait, 0, kTickMs));
+        constexpr int64_t kNsPerUs = 1000, kUsPerS = 1000000;
+        int64_t us = kTickMs * kUsPerMs;
+        if (!m_queue.empty())
+            us = std::clamp<int64_t>(m_queue.front().dueUs - NowUs(), 0, us);
+        return timespec{time_t(us / kUsPerS), long(us % kUsPerS * kNsPerUs)};
     }
 
     void readLine()
@@ -193,8 +203,11 @@ private:
             m_spellLogged = true;
             return;
         }
+        // The bytes reached us at once; on a real line they would still be crossing it.
+        const int64_t done = m_line.requestDone(NowUs(), n);
         for (const QByteArray &reply : m_sim.feed(QByteArray(buf, int(n))))
-            queue(reply);
+            for (LinePiece &piece : m_line.reply(done, reply))
+                m_queue.push_back(std::move(piece));
     }
 
     bool deaf() const
@@ -205,25 +218,10 @@ private:
         return since >= m_options.spellAfterS * 1000 && since < (m_options.spellAfterS + m_options.spellForS) * 1000;
     }
 
-    void queue(const QByteArray &reply)
-    {
-        const BoardFaults &f = m_options.board.faults;
-        int64_t due = NowMs() + f.delayMs;
-        if (!m_queue.empty())
-            due = std::max(due, m_queue.back().due);
-        if (!f.split) {
-            m_queue.push_back({due, reply});
-            return;
-        }
-        const int piece = (int(reply.size()) + kSplitPieces - 1) / kSplitPieces;
-        for (int at = 0; at < reply.size(); at += piece, due += kSplitGapMs)
-            m_queue.push_back({due, reply.mid(at, piece)});
-    }
-
     void sendDue()
     {
-        const int64_t now = NowMs();
-        while (!m_queue.empty() && m_queue.front().due <= now) {
+        const int64_t now = NowUs();
+        while (!m_queue.empty() && m_queue.front().dueUs <= now) {
             QByteArray &bytes = m_queue.front().bytes;
             const long n = m_pty.writeMaster(std::string_view(bytes.constData(), size_t(bytes.size())));
             if (n < 0 || n == 0) {
@@ -267,7 +265,8 @@ private:
     const Options &m_options;
     PseudoTerminal &m_pty;
     BoardSim m_sim;
-    std::deque<Outgoing> m_queue;
+    SerialLine m_line;
+    std::deque<LinePiece> m_queue; // replies (or their pieces) waiting to go out, in order
     std::FILE *m_log = nullptr;
     size_t m_relaysLogged = 0;
     size_t m_notesLogged = 0;
