@@ -52,9 +52,20 @@ struct BoardFaults {
     uint32_t seed = 1;
 };
 
+// Stored entry altered behind the program's back, for tests of a verify.
+struct Tamper {
+    int channel = 0; // 0: none
+    int number = 0;
+};
+
 struct BoardConfig {
     uint8_t address = 1;
     BoardFaults faults;
+    double clockRate = 1.0; // the board's clock runs this many times as fast as the time source
+    // Once entry `number` of `channel` has been stored, the board adds a minute to
+    // it when the next request other than a repeat of that write comes in (so a
+    // repeated frame does not undo it). Once only: a later write stores faithfully.
+    Tamper tamper;
 };
 
 struct RelayChange {
@@ -155,6 +166,7 @@ private:
     void runSchedules(const QDateTime &from, const QDateTime &to);
     int weekdayIndex(const QDate &date) const; // 0 Sunday .. 6 Saturday
     void note(const QString &text);
+    void tamperBefore(const board::Bytes &request);
     Slot &slot(int channel, int number) { return m_slots[size_t((channel - 1) * board::kSlots + number - 1)]; }
     const Slot &slot(int channel, int number) const
     {
@@ -173,4 +185,5 @@ private:
     std::vector<RelayChange> m_relayLog;
     std::vector<BoardNote> m_notes;
     int m_ignoredFrames = 0;
+    enum class TamperState { Waiting, Armed, Done } m_tamperState = TamperState::Waiting;
 };
