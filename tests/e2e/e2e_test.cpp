@@ -2,6 +2,7 @@
 // kelmora-board on a pseudo-terminal. Every wait is bounded and generous.
 #include "app/frmmain.h"
 #include "device/qtseriallink.h"
+#include "storage/toolsettings.h"
 
 #include "boardprocess.h"
 #include "support/fakes.h"
@@ -25,7 +26,8 @@ constexpr int kLongWait = 60000;
 // and CTest may run these cases side by side: each takes a number of its own.
 int portFor(const char *test)
 {
-    static const char *const order[] = {"Lamps", "Compat", "WriteAll", "Clock", "Dropping", "Silent", "Unplugged"};
+    static const char *const order[] = {"Lamps",    "Compat", "WriteAll",  "Clock",
+                                        "Dropping", "Silent", "Unplugged", "ClockDrift"};
     for (int i = 0; i < int(std::size(order)); ++i)
         if (QByteArray(test).startsWith(order[i]))
             return 89 + i;
@@ -210,6 +212,29 @@ TEST(EndToEnd, UnpluggedPortClosesTheLinkAndSaysSoOnce)
     EXPECT_FALSE(s.w->Timer2.isActive());
     EXPECT_EQ(s.lamps(), QStringLiteral("----------------"));
     EXPECT_TRUE(s.w->CmdSave->isEnabled());
+}
+
+TEST(EndToEnd, ClockDriftIsShownAndSetOnConnectWhenAsked)
+{
+    Session s({QStringLiteral("--clock-offset"), QStringLiteral("90")});
+    ASSERT_TRUE(s.open());
+    // 89 or 90 s by when the reply and the computer's clock were read.
+    ASSERT_TRUE(WaitFor([&] { return s.w->SBDrift->text().startsWith(QStringLiteral("设备时钟快1分")); }))
+        << s.w->SBDrift->text().toStdString();
+    EXPECT_TRUE(s.w->SBDrift->styleSheet().contains(QStringLiteral("red")));
+    EXPECT_TRUE(s.w->SBDrift->toolTip().contains(QStringLiteral("对时")));
+    idle(1000);
+    EXPECT_TRUE(s.prompts.messages.isEmpty()) << "no box of its own";
+    s.close();
+    EXPECT_TRUE(s.w->SBDrift->text().isEmpty());
+
+    ASSERT_TRUE(ToolSettings(s.dir.path()).setSetClockOnConnect(true));
+    ASSERT_TRUE(s.open());
+    ASSERT_TRUE(s.waitMessage(QStringLiteral("设置成功！")));
+    EXPECT_TRUE(WaitFor([&] { return s.w->SBDrift->text() == QStringLiteral("设备时钟准确"); }))
+        << s.w->SBDrift->text().toStdString();
+    EXPECT_TRUE(s.w->SBDrift->styleSheet().isEmpty());
+    EXPECT_EQ(s.prompts.messages, QStringList{QStringLiteral("设置成功！")}) << "set once";
 }
 
 } // namespace
