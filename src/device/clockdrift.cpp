@@ -9,9 +9,12 @@ constexpr qint64 kHour = 60 * kMinute;
 constexpr qint64 kDay = 24 * kHour;
 constexpr int kYearsOff = 1;
 
+// The fields as they read, to the whole second: the board shows no fractions,
+// so dropping the computer's keeps the two readings alike.
 QDateTime wallClock(const QDateTime &t)
 {
-    return QDateTime(t.date(), t.time(), Qt::UTC);
+    const QTime time = t.time();
+    return QDateTime(t.date(), QTime(time.hour(), time.minute(), time.second()), Qt::UTC);
 }
 
 // "3分5秒", "2时": a larger unit and the next one, the second left out when zero.

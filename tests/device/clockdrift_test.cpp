@@ -39,6 +39,7 @@ TEST(ClockDrift, Words)
     }
     // Local wall-clock times: a board in another zone's offset means nothing, its fields are read as they are.
     EXPECT_EQ(ClockDriftSeconds(QDateTime(kNow.date(), QTime(10, 0, 12), Qt::UTC), kNow), 12);
+    EXPECT_EQ(ClockDriftSeconds(kNow.addSecs(12), kNow.addMSecs(999)), 12) << "whole seconds on both sides";
 }
 
 TEST(ClockDrift, SetOnConnect)
