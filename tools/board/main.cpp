@@ -6,10 +6,9 @@
 #include <QDateTime>
 
 #include <algorithm>
-#include <cmath>
-
 #include <cerrno>
 #include <chrono>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
