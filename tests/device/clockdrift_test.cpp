@@ -17,7 +17,6 @@ TEST(ClockDrift, Words)
     } cases[] = {
         {"same second", kNow, "设备时钟准确", false},
         {"two seconds ahead is right", kNow.addSecs(2), "设备时钟准确", false},
-        {"two seconds behind is right", kNow.addSecs(-2), "设备时钟准确", false},
         {"seconds ahead", kNow.addSecs(12), "设备时钟快12秒", false},
         {"at the threshold", kNow.addSecs(-30), "设备时钟慢30秒", false},
         {"past the threshold", kNow.addSecs(31), "设备时钟快31秒", true},
@@ -25,7 +24,6 @@ TEST(ClockDrift, Words)
         {"whole minutes", kNow.addSecs(120), "设备时钟快2分", true},
         {"hours drop the seconds", kNow.addSecs(2 * 3600 + 5 * 60 + 59), "设备时钟快2时5分", true},
         {"days and hours", kNow.addSecs(-(3 * 86400 + 4 * 3600 + 59 * 60)), "设备时钟慢3天4时", true},
-        {"whole days", kNow.addDays(40), "设备时钟快40天", true},
         {"a year behind is a drift", kNow.addDays(-364), "设备时钟慢364天", true},
         {"two-digit year of another century", QDateTime(QDate(2096, 12, 7), QTime(10, 0, 0)), "时钟无效", true},
         {"board year two off", kNow.addYears(2), "时钟无效", true},

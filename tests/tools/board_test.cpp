@@ -241,22 +241,6 @@ TEST(Board, ClockRateAndTamper)
     }
 }
 
-// A week of a channel's schedule, stepped minute by minute as a comparison would run it.
-TEST(Board, WeekSteppedByTheMinute)
-{
-    BoardSim board({}, kSunday);                                       // Sunday 10:23:38
-    Ask(board, {Request(1, {11, 1, 1, 2, 0, 0, 0, 0x02, 7, 0, 0, 2}),  // Monday 07:00 on
-                Request(1, {11, 1, 2, 1, 0, 0, 0, 0, 18, 30, 0, 1})}); // daily 18:30 off
-    QStringList changes;
-    for (int minute = 0; minute < 7 * 24 * 60; ++minute) {
-        board.advance(60 * 1000);
-        for (; changes.size() < int(board.relayLog().size());)
-            changes << board.relayLog()[size_t(changes.size())].time.toString(QStringLiteral("ddd hh:mm"));
-    }
-    // The release of Sunday 18:30 finds the relay off already and changes nothing.
-    EXPECT_EQ(changes, QStringList({"Mon 07:00", "Mon 18:30"}));
-}
-
 // The program itself: two boards on one line, their clock 90 s ahead.
 TEST(Board, TwoBoardsOnOneLine)
 {
