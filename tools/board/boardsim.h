@@ -60,12 +60,12 @@ struct Tamper {
 
 struct BoardConfig {
     uint8_t address = 1;
-    BoardFaults faults;
+    BoardFaults faults{};
     double clockRate = 1.0; // the board's clock runs this many times as fast as the time source
     // Once entry `number` of `channel` has been stored, the board adds a minute to
     // it when the next request other than a repeat of that write comes in (so a
     // repeated frame does not undo it). Once only: a later write stores faithfully.
-    Tamper tamper;
+    Tamper tamper{};
 };
 
 struct RelayChange {
