@@ -13,15 +13,18 @@
 #include <QTimer>
 
 #include <array>
+#include <optional>
 
 class QCheckBox;
 class QComboBox;
 class QLabel;
+class QMenu;
 class QProgressBar;
 class QPushButton;
 class QTabBar;
 class QTreeWidget;
 class Lamp;
+class ScheduleTools;
 
 struct FrmmainSetup {
     QString dataFolder; // Note.ini, Name.ini and the ComN port links
@@ -46,6 +49,15 @@ public:
     QString statusText(int panel) const; // 1..3
     QString rowText(int row) const;      // "内容" of a list row
     int rowCount() const;
+
+    // The 工具 menu, made on first use; every tool adds its items here.
+    QMenu *toolsMenu();
+    ScheduleTools *scheduleTools() const { return m_tools; }
+    Prompts &prompts() { return m_prompts; }
+    bool linkOpen() const;
+    // The ring around a lamp (none: no ring) and the note its tooltip adds.
+    void setLampRing(int index, std::optional<uint32_t> colour, bool dashed, const QString &note);
+    std::optional<uint32_t> lampRing(int index) const;
 
     // --- Controls, public so tests can click them ---
     QLabel *Label1 = nullptr;
@@ -106,6 +118,10 @@ public:
     void onFrame(const Frame &frame) override;
     void onLinkFailed(const QString &why) override;
 
+Q_SIGNALS:
+    // The book may have changed: the list was refilled or a channel deleted.
+    void bookTouched();
+
 protected:
     void showEvent(QShowEvent *event) override;
 
@@ -128,4 +144,6 @@ private:
     // What start-up could not load, told once after the window is first shown.
     QString m_startupNotice;
     bool m_linkFailureShown = false;
+    QMenu *m_toolsMenu = nullptr;
+    ScheduleTools *m_tools = nullptr;
 };
