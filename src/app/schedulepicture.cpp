@@ -19,7 +19,7 @@ constexpr int kRulerHeight = 22;
 constexpr int kMargin = 8;
 constexpr double kHitTolerance = 4.0;
 const QColor kOnColour(46, 160, 67);
-const QColor kOffColour(250, 250, 250);
+const QColor kOffColour(246, 246, 246);
 const QColor kUnknownColour(150, 150, 150);
 const QColor kPointColour(30, 30, 30);
 const QColor kNowColour(214, 40, 40);
@@ -56,9 +56,12 @@ void DayChart::setNow(WallSecs now)
 
 int DayChart::labelWidth() const
 {
+    QFont bold = font();
+    bold.setBold(true);
+    const QFontMetrics metrics(bold);
     int w = 0;
     for (const QString &l : m_labels)
-        w = std::max(w, fontMetrics().horizontalAdvance(l));
+        w = std::max(w, metrics.horizontalAdvance(l));
     return w + 2 * kMargin;
 }
 
@@ -91,15 +94,22 @@ void DayChart::paintEvent(QPaintEvent *)
     }
 
     QBrush hatch(kUnknownColour, Qt::BDiagPattern);
+    const qint64 today = m_now / kSecsPerDay;
     for (int r = 0; r < m_rows.size(); ++r) {
         const DayRow &row = m_rows[r];
         const QRectF band(plot.left(), plot.top() + r * rowHeight, plot.width(), rowHeight);
-        const QRectF bar = band.adjusted(0, rowHeight * 0.18, 0, -rowHeight * 0.18);
+        const QRectF bar = band.adjusted(0, rowHeight * 0.2, 0, -rowHeight * 0.2);
+        const WallSecs start = ToWall(row.day);
+        const bool isToday = start / kSecsPerDay == today;
+        QFont labelFont = font();
+        labelFont.setBold(isToday && m_rows.first().day != m_rows.last().day); // today's row of a week
+        p.setFont(labelFont);
         p.setPen(palette().text().color());
         p.drawText(QRectF(kMargin, band.top(), labelWidth() - 2 * kMargin, band.height()),
                    Qt::AlignVCenter | Qt::AlignLeft, m_labels.value(r));
-        const WallSecs start = ToWall(row.day);
-        p.setPen(Qt::NoPen);
+        p.setFont(font());
+        // The track: off is the empty track, on a filled bar, unknown hatched.
+        p.fillRect(bar, kOffColour);
         for (const StateSpan &s : row.line.spans) {
             const QRectF piece(plot.left() + double(s.from - start) * perSecond, bar.top(),
                                double(s.to - s.from) * perSecond, bar.height());
@@ -107,19 +117,28 @@ void DayChart::paintEvent(QPaintEvent *)
                 p.fillRect(piece, kOnColour);
             else if (s.state == RelayState::Unknown)
                 p.fillRect(piece, hatch);
-            else
-                p.fillRect(piece, kOffColour);
         }
-        p.setPen(QColor(200, 200, 200));
-        p.drawLine(band.bottomLeft(), band.bottomRight());
-        // Switching points: a tick across the bar, pull-ins above, releases below.
+        p.setPen(QColor(205, 205, 205));
+        p.setBrush(Qt::NoBrush);
+        p.drawRect(bar);
+        // Switching points: a line through the band with a small mark on top,
+        // pointing down for a pull-in and up for a release.
         for (const SwitchPoint &s : row.line.points) {
             const double x = plot.left() + double(s.at - start) * perSecond;
             const bool selected = m_selected && m_selected->onPoint && m_selected->row == r && m_selected->at == s.at;
-            p.setPen(QPen(selected ? kNowColour : kPointColour, selected ? 2.5 : 1.2));
-            p.drawLine(QPointF(x, bar.top() - 2), QPointF(x, bar.bottom() + 2));
+            const QColor colour = selected ? kNowColour : kPointColour;
+            p.setPen(QPen(colour, selected ? 2.5 : 1.3));
+            p.drawLine(QPointF(x, band.top() + 2), QPointF(x, band.bottom() - 2));
+            const double m = std::min(4.0, rowHeight * 0.18);
+            const double y = band.top() + 2;
+            const QPointF tip = s.on ? QPointF(x, y + m) : QPointF(x, y);
+            const double base = s.on ? y : y + m;
+            const QPointF mark[3] = {tip, QPointF(x - m, base), QPointF(x + m, base)};
+            p.setPen(Qt::NoPen);
+            p.setBrush(colour);
+            p.drawPolygon(mark, 3);
         }
-        if (m_now >= start && m_now < start + kSecsPerDay) {
+        if (isToday && m_now >= start) {
             const double x = plot.left() + double(m_now - start) * perSecond;
             p.setPen(QPen(kNowColour, 1.5, Qt::DashLine));
             p.drawLine(QPointF(x, band.top()), QPointF(x, band.bottom()));
@@ -187,12 +206,14 @@ PictureWindow::PictureWindow(const Sources &sources, QWidget *parent) : QWidget(
     auto *dayBar = new QHBoxLayout;
     auto *dayBack = new QPushButton(QStringLiteral("前一天"), dayPage);
     m_date = new QDateEdit(dayPage);
-    m_date->setDisplayFormat(QStringLiteral("yyyy-MM-dd dddd"));
+    m_date->setDisplayFormat(QStringLiteral("yyyy-MM-dd"));
     m_date->setCalendarPopup(true);
     auto *today = new QPushButton(QStringLiteral("今天"), dayPage);
     auto *dayForward = new QPushButton(QStringLiteral("后一天"), dayPage);
     dayBar->addWidget(dayBack);
     dayBar->addWidget(m_date);
+    m_dayName = new QLabel(dayPage);
+    dayBar->addWidget(m_dayName);
     dayBar->addWidget(dayForward);
     dayBar->addWidget(today);
     dayBar->addStretch(1);
@@ -202,7 +223,8 @@ PictureWindow::PictureWindow(const Sources &sources, QWidget *parent) : QWidget(
     m_pages->addTab(dayPage, QStringLiteral("全部通道"));
 
     auto *legend = new QLabel(
-        QStringLiteral("绿色：吸合　空白：断开　斜线：尚无切换，状态未知　竖线：切换点　红色虚线：现在"), this);
+        QStringLiteral("绿色：吸合　空白：断开　斜线：尚无切换，状态未知　竖线：切换点（▼吸合 ▲断开）　红色虚线：现在"),
+        this);
     m_info = new QLabel(QStringLiteral("指向或点击切换点，显示它的条目"), this);
     m_info->setTextInteractionFlags(Qt::TextSelectableByMouse);
     m_info->setMinimumHeight(2 * fontMetrics().height() + 6);
@@ -301,6 +323,7 @@ void PictureWindow::refresh()
         m_channel->setItemText(c - 1, QStringLiteral("第%1路 %2").arg(c).arg(m_sources.channelName(c)));
     }
     m_day->setRows(DayRows(book, m_date->date()), dayLabels);
+    m_dayName->setText(kWeekdays[m_date->date().dayOfWeek() - 1]);
     const WallSecs now = ToWall(m_sources.now());
     m_week->setNow(now);
     m_day->setNow(now);

@@ -82,6 +82,7 @@ private:
     QLabel *m_weekTitle = nullptr;
     DayChart *m_week = nullptr;
     QDateEdit *m_date = nullptr;
+    QLabel *m_dayName = nullptr;
     DayChart *m_day = nullptr;
     QLabel *m_info = nullptr;
 };
