@@ -4,6 +4,8 @@
 #include "schedule/channelview.h"
 #include "schedule/timeline.h"
 
+#include <QHash>
+
 #include <algorithm>
 
 namespace {
@@ -71,15 +73,18 @@ void CheckChannel(const QList<EntryRef> &entries, int channel, WallSecs now, QLi
     const int onBoard = int(BoardList(entries).size());
     QList<BoardEntry> wire;
     QStringList records;
+    QList<bool> fires; // can still fire from now on
     for (const EntryRef &e : entries) {
         wire.append(AsBoardEntry(*e));
         records.append(e->GetStr());
+        fires.append(FiresFrom(*e, now));
     }
+    QHash<QString, int> firstWith; // record -> first entry that has it
     int firstOn = -1, firstOff = -1;
     bool anyLeft = false;
     for (int i = 0; i < entries.size(); ++i) {
         const BoardEntry &w = wire[i];
-        const bool live = i < onBoard && FiresFrom(*entries[i], now);
+        const bool live = i < onBoard && fires[i];
         if (IsBlankRecord(records[i]))
             add(FindingKind::NeverFires, i, QStringLiteral("写入设备后是本路的结束标记，此条及其后各条都不执行"));
         else if (w.timeOfDay < 0)
@@ -92,15 +97,14 @@ void CheckChannel(const QList<EntryRef> &entries, int channel, WallSecs now, QLi
             add(FindingKind::DatePast, i, QStringLiteral("固定日期已过，不会再执行"));
 
         if (i < onBoard && !IsBlankRecord(records[i])) {
-            for (int j = 0; j < i; ++j) {
-                if (records[j] == records[i]) {
-                    add(FindingKind::Duplicate, i, QStringLiteral("与第%1条完全相同").arg(j + 1));
-                    break;
-                }
-            }
+            const int first = int(firstWith.value(records[i], i));
+            if (first < i)
+                add(FindingKind::Duplicate, i, QStringLiteral("与第%1条完全相同").arg(first + 1));
+            else
+                firstWith.insert(records[i], i);
             if (live) {
                 for (int j = 0; j < i; ++j) {
-                    if (wire[j].on != w.on && FiresFrom(*entries[j], now) && MayCoincide(wire[j], w)) {
+                    if (wire[j].on != w.on && fires[j] && MayCoincide(wire[j], w)) {
                         add(FindingKind::OppositeAtOnce, i,
                             QStringLiteral("与第%1条同一秒动作相反，按顺序第%2条生效").arg(j + 1).arg(i + 1));
                         break;
