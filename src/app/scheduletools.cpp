@@ -248,7 +248,7 @@ void ScheduleTools::refreshRings()
     const std::optional<WallSecs> now = m_w.linkOpen() ? boardNow() : std::nullopt;
     for (int c = 1; c <= kChannelCount; ++c) {
         const int i = c - 1;
-        const QList<EntryRef> entries = m_w.book().channel(c);
+        const QList<EntryRef> entries = now ? m_w.book().channel(c) : QList<EntryRef>();
         if (!now || BoardList(entries).isEmpty()) {
             m_w.setLampRing(i, std::nullopt, false, QString());
             continue;
