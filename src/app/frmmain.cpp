@@ -1,6 +1,7 @@
 #include "app/frmmain.h"
 
 #include "device/clockdrift.h"
+#include "app/scheduletools.h"
 #include "device/portnames.h"
 #include "editor/dialog.h"
 #include "schedule/channelview.h"
@@ -15,6 +16,7 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QMenuBar>
 #include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
@@ -44,6 +46,16 @@ public:
         m_colour = c;
         update();
     }
+    // A thin outer ring in the colour the schedule says; dashed while set by hand.
+    void setRing(std::optional<uint32_t> colour, bool dashed)
+    {
+        if (colour == m_ring && dashed == m_dashed)
+            return;
+        m_ring = colour;
+        m_dashed = dashed;
+        update();
+    }
+    std::optional<uint32_t> ring() const { return m_ring; }
 
 protected:
     void paintEvent(QPaintEvent *) override
@@ -51,14 +63,24 @@ protected:
         QPainter p(this);
         p.setRenderHint(QPainter::Antialiasing);
         // Colour values keep red in the low byte.
-        const QColor fill(int(m_colour & 0xFF), int((m_colour >> 8) & 0xFF), int((m_colour >> 16) & 0xFF));
+        auto qcolour = [](uint32_t c) { return QColor(int(c & 0xFF), int((c >> 8) & 0xFF), int((c >> 16) & 0xFF)); };
+        QRectF fill(2, 2, width() - 4, height() - 4);
+        if (m_ring) {
+            QPen pen(qcolour(*m_ring).darker(115), 2.5, m_dashed ? Qt::DashLine : Qt::SolidLine);
+            p.setPen(pen);
+            p.setBrush(Qt::NoBrush);
+            p.drawEllipse(QRectF(1.25, 1.25, width() - 2.5, height() - 2.5));
+            fill.adjust(2.5, 2.5, -2.5, -2.5);
+        }
         p.setPen(QPen(QColor(90, 90, 90), 1.2));
-        p.setBrush(fill);
-        p.drawEllipse(QRectF(2, 2, width() - 4, height() - 4));
+        p.setBrush(qcolour(m_colour));
+        p.drawEllipse(fill);
     }
 
 private:
     uint32_t m_colour = kLampGrey;
+    std::optional<uint32_t> m_ring;
+    bool m_dashed = false;
 };
 
 namespace {
@@ -95,6 +117,7 @@ Frmmain::Frmmain(const FrmmainSetup &setup, QWidget *parent)
     buildUi();
     connectUi();
     Form_Load();
+    m_tools = new ScheduleTools(*this);
 }
 
 Frmmain::~Frmmain()
@@ -398,6 +421,7 @@ void Frmmain::FillList(int channel)
         items.append(item);
     }
     List->addTopLevelItems(items);
+    Q_EMIT bookTouched();
 }
 
 // ---------------------------------------------------------------- the link
@@ -649,6 +673,7 @@ void Frmmain::CmdDelAll_Click()
         return;
     List->clear();
     DeleteChannel(m_book, m_engine.nPage);
+    Q_EMIT bookTouched();
 }
 
 // ---------------------------------------------------------------- files
@@ -684,4 +709,31 @@ void Frmmain::CmdOpenFile_Click()
         m_book.append(e);
     setAutoFlag();
     showChannel(1);
+}
+
+// ---------------------------------------------------------------- tools
+
+QMenu *Frmmain::toolsMenu()
+{
+    if (!m_toolsMenu)
+        m_toolsMenu = menuBar()->addMenu(QStringLiteral("工具"));
+    return m_toolsMenu;
+}
+
+bool Frmmain::linkOpen() const
+{
+    return m_link.isOpen();
+}
+
+void Frmmain::setLampRing(int index, std::optional<uint32_t> colour, bool dashed, const QString &note)
+{
+    Lamp *lamp = Shape1.at(index);
+    lamp->setRing(colour, dashed);
+    const QString base = QStringLiteral("第%1路").arg(index + 1);
+    lamp->setToolTip(note.isEmpty() ? base : base + u'\n' + note);
+}
+
+std::optional<uint32_t> Frmmain::lampRing(int index) const
+{
+    return Shape1.at(index)->ring();
 }

@@ -14,15 +14,18 @@
 
 #include <array>
 #include <chrono>
+#include <optional>
 
 class QCheckBox;
 class QComboBox;
 class QLabel;
+class QMenu;
 class QProgressBar;
 class QPushButton;
 class QTabBar;
 class QTreeWidget;
 class Lamp;
+class ScheduleTools;
 
 struct FrmmainSetup {
     QString dataFolder; // Note.ini, Name.ini and the ComN port links
@@ -47,6 +50,15 @@ public:
     QString statusText(int panel) const; // 1..3
     QString rowText(int row) const;      // "内容" of a list row
     int rowCount() const;
+
+    // The 工具 menu, made on first use; every tool adds its items here.
+    QMenu *toolsMenu();
+    ScheduleTools *scheduleTools() const { return m_tools; }
+    Prompts &prompts() { return m_prompts; }
+    bool linkOpen() const;
+    // The ring around a lamp (none: no ring) and the note its tooltip adds.
+    void setLampRing(int index, std::optional<uint32_t> colour, bool dashed, const QString &note);
+    std::optional<uint32_t> lampRing(int index) const;
 
     // --- Controls, public so tests can click them ---
     QLabel *Label1 = nullptr;
@@ -109,6 +121,10 @@ public:
     void onFrame(const Frame &frame) override;
     void onLinkFailed(const QString &why) override;
 
+Q_SIGNALS:
+    // The book may have changed: the list was refilled or a channel deleted.
+    void bookTouched();
+
 protected:
     void showEvent(QShowEvent *event) override;
 
@@ -135,4 +151,6 @@ private:
     bool m_clockSeenSinceOpen = false;
     bool m_setClockOnConnect = false;
     std::chrono::seconds m_driftThreshold{};
+    QMenu *m_toolsMenu = nullptr;
+    ScheduleTools *m_tools = nullptr;
 };
