@@ -6,6 +6,7 @@
 #include <QFileInfo>
 #include <QSaveFile>
 #include <QStandardPaths>
+#include <QStorageInfo>
 #include <QStringDecoder>
 #include <QTemporaryDir>
 
@@ -379,8 +380,11 @@ QString trashCopyOf(const QString &path)
     const QString copy = scratch.filePath(info.fileName());
     if (::link(QFile::encodeName(path).constData(), QFile::encodeName(copy).constData()) != 0) {
         QFile old(path);
-        if (!old.copy(copy))
+        if (!old.copy(copy)) {
+            if (QStorageInfo(info.absolutePath()).bytesAvailable() < info.size())
+                return QString::fromUtf16(kReasonDiskFull);
             return FileFailureReason(old.errorString(), path);
+        }
     }
     QFile::moveToTrash(copy); // fails across devices: then there is simply no trash copy
     return {};

@@ -79,7 +79,7 @@ TEST(ScheduleFile, LoadNumbersEveryChannelAndOpenRefusesWhatLoadLeavesOut)
     const auto as = [](const QString &l, int channel, int number) { return RecordKey(channel, number) + l.mid(5); };
     const QByteArray record = line(1, 1).mid(6).toLatin1();
     QByteArray huge = "[Note]\n" + line(1, 1).toLatin1() + "\n";
-    huge += QByteArray(kMaxReadBytes + 1 - huge.size(), ';');
+    huge += QByteArray(16 * 1024 * 1024 + 1 - huge.size(), ';'); // just above 16 MB
     enum Problem { None, Unreadable, NoSection };
     struct Row {
         const char *name;
