@@ -222,7 +222,7 @@ bool IniFile::setValue(QByteArrayView section, QByteArrayView key, QByteArrayVie
     section = trimmed(section);
     key = trimmed(key);
     if (section.isEmpty() || key.isEmpty() || hasBreak(section) || hasBreak(key) || hasBreak(value) ||
-        key.contains('=') || key.front() == ';' || key.front() == '[')
+        section.contains(']') || key.contains('=') || key.front() == ';' || key.front() == '[' || value.contains('\0'))
         return false;
 
     const QByteArrayView data(m_data);

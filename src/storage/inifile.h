@@ -24,7 +24,8 @@ public:
     // The value (trimmed, unquoted, cut at its first NUL) or nothing when the section or key is absent.
     std::optional<QByteArray> value(QByteArrayView section, QByteArrayView key) const;
     // False (and nothing changed) for names that could not be read back: empty, with line
-    // breaks, a key with '=' or starting like a comment or section; values with line breaks.
+    // breaks, a section with ']', a key with '=' or starting like a comment or section; values
+    // with line breaks or NUL bytes.
     bool setValue(QByteArrayView section, QByteArrayView key, QByteArrayView value);
 
     const QByteArray &toBytes() const { return m_data; }
