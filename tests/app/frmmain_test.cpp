@@ -130,7 +130,8 @@ TEST_F(App, StartUpLoadsEachChannelUpToItsFirstGapAndTellsWhatItCannotRead)
                       "02001=11000000000200000000083000\n02002=01000000000200000000093000\n"
                       "02004=11000000000200000000103000\n"                                   // behind the gap at 003
                       "03001=1100000000030000000008x000\n03002=00110101000300000000180530\n" // 03001 unreadable
-                      "04001=11000000001700000000083000\n";                                  // no channel 17
+                      "04001=11000000001700000000083000\n"                                   // no channel 17
+                      "05001=11000000001600000000083000\n";                                  // channel 16, full already
     for (int n = 1; n <= 256; ++n)
         note += RecordKey(16, n).toLatin1() + "=10000000001620130428060000\n";
     put("Note.ini", note);
@@ -153,6 +154,7 @@ TEST_F(App, StartUpLoadsEachChannelUpToItsFirstGapAndTellsWhatItCannotRead)
     QApplication::processEvents();
     EXPECT_EQ(prompts.messages.join(u'|').count("03001"), 1);
     EXPECT_EQ(prompts.messages.join(u'|').count("04001"), 1);
+    EXPECT_TRUE(prompts.messages.join(u'|').contains("以下记录超出每路255条，未能载入（文件未改动）：05001"));
 
     put("Note.ini", "01001=11000000000100000000083000\n", "[Other]\n");
     start();
