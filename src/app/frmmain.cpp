@@ -364,9 +364,10 @@ void Frmmain::Form_Load()
     }
     CmbCom->setCurrentIndex(0);
 
+    const QStringList names = m_store.ReadNames();
     for (int i = 0; i < kChannelCount; ++i) {
         Shape1[i]->setColour(kLampGrey);
-        SSTab2->setTabText(i, m_store.ReadName(QStringLiteral("%1").arg(i + 1, 2, 10, QLatin1Char('0'))));
+        SSTab2->setTabText(i, names[i]);
     }
 
     m_engine.nPage = 1;
@@ -379,9 +380,15 @@ void Frmmain::Form_Load()
         m_book.append(e);
     if (loaded.unreadable)
         m_startupNotice = QStringLiteral("Note.ini 无法读取，未载入任何计划（文件未改动）");
-    else if (!loaded.skippedKeys.isEmpty())
+    else if (loaded.noSection)
+        m_startupNotice = QStringLiteral("Note.ini 中没有[Note]节，未载入任何计划（文件未改动）");
+    if (!loaded.skippedKeys.isEmpty())
         m_startupNotice = QStringLiteral("以下记录格式错误，未能载入（文件未改动）：") +
                           loaded.skippedKeys.join(QStringLiteral(", "));
+    if (!loaded.overflowKeys.isEmpty())
+        m_startupNotice += (m_startupNotice.isEmpty() ? QString() : QStringLiteral("\n")) +
+                           QStringLiteral("以下记录超出每路255条，未能载入（文件未改动）：") +
+                           loaded.overflowKeys.join(QStringLiteral(", "));
 
     setAutoFlag();
     m_engine.ClearWriteQueue();
@@ -680,7 +687,9 @@ void Frmmain::CmdDelAll_Click()
 
 void Frmmain::CmdSave_Click()
 {
-    const bool ok = SaveSchedules(m_book, m_store.notePath()) == SaveOutcome::Saved;
+    const SaveResult r = SaveSchedules(m_book, m_store.notePath());
+    const bool ok = r == SaveOutcome::Saved;
+    SB[0]->setText(ok ? QString() : QStringLiteral("保存失败：") + r.reason);
     m_prompts.message(this, ok ? QStringLiteral("保存成功！") : QStringLiteral("保存失败！"));
 }
 
@@ -689,7 +698,9 @@ void Frmmain::CmdSaveAs_Click()
     const QString path = m_prompts.saveFileName(this);
     if (path.isEmpty())
         return;
-    const bool ok = ExportSchedules(m_book, path) == SaveOutcome::Saved;
+    const SaveResult r = ExportSchedules(m_book, path);
+    const bool ok = r == SaveOutcome::Saved;
+    SB[0]->setText(ok ? QString() : QStringLiteral("另存失败：") + r.reason);
     m_prompts.message(this, ok ? QStringLiteral("文件已另存为") + path : QStringLiteral("另存失败！"));
 }
 
@@ -700,8 +711,10 @@ void Frmmain::CmdOpenFile_Click()
         return;
     const OpenedSchedules opened = OpenSchedules(path);
     if (!opened.ok) {
-        m_prompts.message(this, opened.badKey.isEmpty() ? QStringLiteral("文件无法读取：") + path
-                                                        : QStringLiteral("文件格式错误：") + opened.badKey);
+        const QString format = QStringLiteral("文件格式错误：");
+        m_prompts.message(this, opened.problem == OpenProblem::Unreadable ? QStringLiteral("文件无法读取：") + path
+                                : opened.problem == OpenProblem::NoSection ? format + QStringLiteral("没有[Note]节")
+                                                                           : format + opened.badKey);
         return;
     }
     m_book.clear();

@@ -156,6 +156,11 @@ void Dialog::buildControls()
     timeRow->addWidget(Label6);
     timeRow->addStretch();
 
+    LabChanged = new QLabel(this);
+    LabChanged->setWordWrap(true);
+    LabChanged->setStyleSheet(QStringLiteral("color: #b00000;"));
+    LabChanged->hide();
+
     auto *buttonRow = new QHBoxLayout;
     buttonRow->addStretch();
     buttonRow->addWidget(OKButton);
@@ -165,6 +170,7 @@ void Dialog::buildControls()
     top->addLayout(actionRow);
     top->addWidget(modeFrame);
     top->addLayout(timeRow);
+    top->addWidget(LabChanged);
     top->addLayout(buttonRow);
 }
 
@@ -215,19 +221,41 @@ void Dialog::load()
     }
 
     const Clsdata &d = *mydata;
+    // A stored value the controls cannot hold is shown as the nearest one they can; the
+    // operator is told, since "确定" writes what is shown.
+    QStringList changed;
+    const auto note = [&changed](const QString &field, const QString &stored, const QString &shown) {
+        changed << QStringLiteral("%1 %2 无法显示，已改为 %3").arg(field, stored, shown);
+    };
     // Daily wins when both flags are set, so confirming writes a consistent entry.
     if (d.bIsEveryDay) {
         selectMode(kModeDaily);
+        if (d.bIsWeek)
+            note(QStringLiteral("方式"), QStringLiteral("每天+每星期"), QStringLiteral("每天"));
     } else if (d.bIsWeek) {
         selectMode(kModeWeekly);
-        for (int i = 0; i < kWeekDays && i < d.strWeek.size(); ++i)
-            Check1[i]->setChecked(d.strWeek[i] == QLatin1Char('1'));
+        QString shown;
+        for (int i = 0; i < kWeekDays; ++i) {
+            Check1[i]->setChecked(i < d.strWeek.size() && d.strWeek[i] == QLatin1Char('1'));
+            shown += Check1[i]->isChecked() ? QLatin1Char('1') : QLatin1Char('0');
+        }
+        if (shown != d.strWeek)
+            note(QStringLiteral("星期"), d.strWeek, shown);
     } else {
         selectMode(kModeFixedDate);
         DT->setDate(NearestEditableDate(d.nStartYear, d.nStartMonth, d.nStartDay));
+        if (DT->date() != QDate(d.nStartYear, d.nStartMonth, d.nStartDay))
+            note(QStringLiteral("日期"), QString::asprintf("%04d-%02d-%02d", d.nStartYear, d.nStartMonth, d.nStartDay),
+                 DT->date().toString(QStringLiteral("yyyy-MM-dd")));
     }
     showTime(d.nStartHour, d.nStartMin, d.nStartSecond);
+    if (Combo1->currentIndex() != d.nStartHour || Combo2->currentIndex() != d.nStartMin ||
+        Combo3->currentIndex() != d.nStartSecond)
+        note(QStringLiteral("时间"), QString::asprintf("%02d:%02d:%02d", d.nStartHour, d.nStartMin, d.nStartSecond),
+             QStringLiteral("%1:%2:%3").arg(Combo1->currentText(), Combo2->currentText(), Combo3->currentText()));
     CmbStatus->setCurrentIndex(d.bIsOpen ? kStatusOn : kStatusOff);
+    LabChanged->setText(changed.join(QLatin1Char('\n')));
+    LabChanged->setVisible(!changed.isEmpty());
 }
 
 bool Dialog::confirm()

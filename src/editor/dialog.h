@@ -69,6 +69,9 @@ public:
     QLabel *Label4 = nullptr;
     QLabel *Label5 = nullptr;
     QLabel *Label6 = nullptr;
+    // What the editor shows differently from the stored entry (and so writes on "确定"), one
+    // field a line; hidden when it shows the entry as stored.
+    QLabel *LabChanged = nullptr;
     QPushButton *OKButton = nullptr;
     QPushButton *CancelButton = nullptr;
 

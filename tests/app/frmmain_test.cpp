@@ -5,6 +5,8 @@
 #include "support/fakes.h"
 #include "support/scriptedprompts.h"
 
+#include "storage/inifile.h"
+
 #include <QtWidgets>
 
 #include <gtest/gtest.h>
@@ -126,15 +128,20 @@ TEST_F(App, StartUpLoadsEachChannelUpToItsFirstGapAndTellsWhatItCannotRead)
 {
     QByteArray note = "01001=00000000000000000000000000\n01002=11000000000100000000083000\n" // 26 zeros end channel 1
                       "02001=11000000000200000000083000\n02002=01000000000200000000093000\n"
-                      "02004=11000000000200000000103000\n"                                    // behind the gap at 003
-                      "03001=1100000000030000000008x000\n03002=00110101000300000000180530\n"; // 03001 unreadable
+                      "02004=11000000000200000000103000\n"                                   // behind the gap at 003
+                      "03001=1100000000030000000008x000\n03002=00110101000300000000180530\n" // 03001 unreadable
+                      "04001=11000000001700000000083000\n"                                   // no channel 17
+                      "05001=11000000001600000000083000\n";                                  // channel 16, full already
     for (int n = 1; n <= 256; ++n)
         note += RecordKey(16, n).toLatin1() + "=10000000001620130428060000\n";
     put("Note.ini", note);
     put("Name.ini", "02=" + QByteArray(QStringEncoder("GBK").encode(u"第二路水泵")) + "\n16=Lights\n");
+    const qint64 reads = FileReadCount();
     start();
+    EXPECT_EQ(FileReadCount() - reads, 2); // Note.ini and Name.ini, once each
     EXPECT_EQ(records().first(3), (QStringList{"02001=11000000000200000000083000", "02002=01000000000200000000093000",
-                                               "03002=00110101000300000000180530"}));
+                                               "03001=00110101000300000000180530"}));
+    EXPECT_TRUE(w->book().contains("key03001"));
     EXPECT_EQ(w->book().countOf(16), 255);
     EXPECT_EQ(tabs().first(3) << tabs()[15], (QStringList{"未命名", "第二路水", "未命名", "Lights"}));
     w->SSTab2_Click(1);
@@ -146,6 +153,14 @@ TEST_F(App, StartUpLoadsEachChannelUpToItsFirstGapAndTellsWhatItCannotRead)
     w->show();
     QApplication::processEvents();
     EXPECT_EQ(prompts.messages.join(u'|').count("03001"), 1);
+    EXPECT_EQ(prompts.messages.join(u'|').count("04001"), 1);
+    EXPECT_TRUE(prompts.messages.join(u'|').contains("以下记录超出每路255条，未能载入（文件未改动）：05001"));
+
+    put("Note.ini", "01001=11000000000100000000083000\n", "[Other]\n");
+    start();
+    w->show();
+    QApplication::processEvents();
+    EXPECT_TRUE(prompts.messages.last().startsWith("Note.ini 中没有[Note]节"));
 
     QFile::remove(dir.filePath("Note.ini"));
     QDir(dir.path()).mkdir("Note.ini"); // there, but no file to read
@@ -217,10 +232,18 @@ TEST_F(App, FilesSaveSaveAsRestartAndOpen)
     EXPECT_EQ(told(w->CmdSave), "保存成功！");
     EXPECT_EQ(told(w->CmdSaveAs) + told(w->CmdOpenFile), ""); // cancelled dialogs
     EXPECT_EQ(told(w->CmdSaveAs, dir.filePath("no/such/dir/x.ini")), "另存失败！");
+    EXPECT_EQ(w->statusText(1), "另存失败：文件夹不存在");
+    QFile::setPermissions(w->store().notePath(), QFileDevice::ReadOwner);
+    EXPECT_EQ(told(w->CmdSave), "保存失败！");
+    EXPECT_EQ(w->statusText(1), "保存失败：文件为只读");
+    QFile::setPermissions(w->store().notePath(), QFileDevice::ReadOwner | QFileDevice::WriteOwner);
 
     start(); // restart
     EXPECT_EQ(records(), good);
-    EXPECT_EQ(told(w->CmdOpenFile, put("other.ini", "01001=11000000000100000000083000\n", "[Other]\n")), "");
+    EXPECT_EQ(told(w->CmdOpenFile, put("other.ini", "01001=11000000000100000000083000\n", "[Other]\n")),
+              "文件格式错误：没有[Note]节");
+    EXPECT_EQ(records(), good);
+    EXPECT_EQ(told(w->CmdOpenFile, put("none.ini", "")), "");
     EXPECT_TRUE(w->book().isEmpty());
     EXPECT_FALSE(w->ChkAuto->isChecked());
     told(w->CmdOpenFile, exported); // Save As wrote the book as it stood
