@@ -84,7 +84,7 @@ TEST(ScheduleFile, LoadNumbersEveryChannelAndOpenRefusesWhatLoadLeavesOut)
     struct Row {
         const char *name;
         QByteArray file; // "/": a folder in its place
-        QStringList loaded, skipped, overflow;
+        QStringList loaded = {}, skipped = {}, overflow = {};
         Problem problem = None;
         bool sameAsKeyByKey = true;
     };
