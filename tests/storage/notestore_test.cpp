@@ -135,8 +135,9 @@ TEST(ScheduleFile, LoadNumbersEveryChannelAndOpenRefusesWhatLoadLeavesOut)
         EXPECT_EQ(std::tuple(linesOf(l.entries), l.skippedKeys, l.overflowKeys),
                   std::tuple(r.loaded, r.skipped, r.overflow));
         EXPECT_EQ(std::pair(l.unreadable, l.noSection), std::pair(r.problem == Unreadable, r.problem == NoSection));
-        if (r.sameAsKeyByKey && r.problem == None)
+        if (r.sameAsKeyByKey && r.problem == None) {
             EXPECT_EQ(loadKeyByKey(path), std::pair(recordsOf(l.entries), r.skipped));
+        }
         const OpenedSchedules o = OpenSchedules(path);
         const bool ok = r.skipped.isEmpty() && r.overflow.isEmpty() && r.problem == None;
         EXPECT_EQ(std::tuple(o.ok, o.badKey, linesOf(o.entries)),
