@@ -2,16 +2,15 @@
 
 #include "device/portnames.h"
 #include "editor/dialog.h"
+#include "editor/picklist.h"
 #include "schedule/channelview.h"
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QFileInfo>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QPainter>
 #include <QProgressBar>
@@ -20,6 +19,8 @@
 #include <QTabBar>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+
+#include <functional>
 
 namespace {
 const QString kCaption = QStringLiteral("KelmoraV2.4");
@@ -60,21 +61,21 @@ private:
 };
 
 namespace {
-// Drop-down lists whose value can only be picked: typed characters are swallowed.
-class NoTyping final : public QObject {
+// The port list; its tooltips are made as it opens, so links made since show.
+class PortList final : public QComboBox {
 public:
-    using QObject::QObject;
-
-protected:
-    bool eventFilter(QObject *watched, QEvent *event) override
+    PortList(QWidget *parent, std::function<void()> beforeOpening)
+        : QComboBox(parent), m_beforeOpening(std::move(beforeOpening))
     {
-        if (event->type() == QEvent::KeyPress) {
-            const auto *key = static_cast<QKeyEvent *>(event);
-            if (!key->text().isEmpty() && key->text().at(0).isPrint())
-                return true;
-        }
-        return QObject::eventFilter(watched, event);
     }
+    void showPopup() override
+    {
+        m_beforeOpening();
+        QComboBox::showPopup();
+    }
+
+private:
+    std::function<void()> m_beforeOpening;
 };
 
 QPushButton *button(const QString &caption, QWidget *parent)
@@ -117,7 +118,7 @@ void Frmmain::buildUi()
     titleFont.setBold(true);
     Label1->setFont(titleFont);
     Label5 = new QLabel(QStringLiteral("串口号"), central);
-    CmbCom = new QComboBox(central);
+    CmbCom = new PortList(central, [this] { refreshPortToolTips(); });
     CmbCom->setMinimumWidth(90);
     CmdOpen = button(kOpen, central);
     Label6 = new QLabel(QStringLiteral("地址"), central);
@@ -262,9 +263,8 @@ void Frmmain::buildUi()
 
 void Frmmain::connectUi()
 {
-    auto *noTyping = new NoTyping(this);
-    CmbID->installEventFilter(noTyping);
-    CmbCom->installEventFilter(noTyping);
+    MakePickOnly(CmbID);
+    MakePickOnly(CmbCom);
     connect(CmbID, &QComboBox::currentIndexChanged, this, [this](int i) {
         if (i >= 0)
             m_engine.DeviceAddress = uint8_t(i);
@@ -325,13 +325,8 @@ void Frmmain::Form_Load()
     CmbID->setCurrentIndex(1);
 
     CmbCom->clear();
-    for (int n = 1; n <= kPortCount; ++n) {
+    for (int n = 1; n <= kPortCount; ++n)
         CmbCom->addItem(QStringLiteral("Com%1").arg(n));
-        const QString device = PortDevice(n, m_store.folder());
-        CmbCom->setItemData(
-            n - 1, device.isEmpty() ? QStringLiteral("（未连接：需在程序目录建立 Com%1 链接）").arg(n) : device,
-            Qt::ToolTipRole);
-    }
     CmbCom->setCurrentIndex(0);
 
     for (int i = 0; i < kChannelCount; ++i) {
@@ -406,11 +401,20 @@ void Frmmain::applyLinkState(bool open)
         b->setEnabled(!open);
 }
 
-QString Frmmain::permissionHint(const OpenResult &r) const
+void Frmmain::refreshPortToolTips()
 {
-    const QString group = QFileInfo(r.device).group();
-    return QStringLiteral("无权限：%1 属于 %2 组，请将用户加入该组后重新登录")
-        .arg(r.device, group.isEmpty() ? QStringLiteral("dialout") : group);
+    for (int n = 1; n <= CmbCom->count(); ++n)
+        CmbCom->setItemData(n - 1, PortToolTip(n, m_store.folder()), Qt::ToolTipRole);
+}
+
+// Panel 1 after a refused open: why, where the system can tell.
+QString Frmmain::openFailureText(const OpenResult &r) const
+{
+    if (r.error == OpenError::PermissionDenied)
+        return PermissionHint(r.device, AccessOf(r.device));
+    if (const QString gone = MissingLinkTarget(r.device); !gone.isEmpty())
+        return QStringLiteral("Com%1 指向的 %2 不存在").arg(m_nComPort).arg(gone);
+    return {};
 }
 
 void Frmmain::CmdOpen_Click()
@@ -419,9 +423,9 @@ void Frmmain::CmdOpen_Click()
         if (m_link.isOpen())
             return;
         const OpenResult r = m_link.open(m_nComPort);
+        // A hint from an earlier attempt no longer holds.
+        SB[0]->setText(r.ok() ? QString() : openFailureText(r));
         if (!r.ok()) {
-            if (r.error == OpenError::PermissionDenied)
-                SB[0]->setText(permissionHint(r));
             m_prompts.message(this, kOpenError);
             return;
         }
@@ -439,6 +443,9 @@ void Frmmain::closeLink()
     m_link.close();
     Timer2.stop();
     applyLinkState(false);
+    // The board's last time would pass for a live one.
+    Timer4.stop();
+    SB[0]->setText(QString());
     m_engine.linkClosed();
 }
 

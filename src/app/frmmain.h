@@ -117,7 +117,8 @@ private:
     void setAutoFlag();
     void closeLink();
     void applyLinkState(bool open);
-    QString permissionHint(const OpenResult &result) const;
+    void refreshPortToolTips();
+    QString openFailureText(const OpenResult &result) const;
 
     NoteStore m_store;
     ScheduleBook m_book;

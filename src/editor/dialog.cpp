@@ -1,6 +1,8 @@
 // The entry editor: builds its controls, fills them from an entry and writes them back on "确定".
 #include "editor/dialog.h"
 
+#include "editor/picklist.h"
+
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
@@ -8,9 +10,7 @@
 #include <QFrame>
 #include <QGridLayout>
 #include <QHBoxLayout>
-#include <QKeyEvent>
 #include <QLabel>
-#include <QListView>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
@@ -45,14 +45,6 @@ void selectClamped(QComboBox *combo, int value)
 QDate today()
 {
     return std::clamp(QDate::currentDate(), kFirstDate, kLastDate);
-}
-
-// A key that would pick a list item by its text. Space only opens the list, so it stays.
-bool isTypedCharacter(const QKeyEvent *key)
-{
-    const QString text = key->text();
-    return !text.isEmpty() &&
-           std::any_of(text.begin(), text.end(), [](QChar c) { return c.isPrint() && !c.isSpace(); });
 }
 
 } // namespace
@@ -115,9 +107,7 @@ void Dialog::buildControls()
 
     for (QComboBox *combo : {CmbStatus, Combo1, Combo2, Combo3}) {
         combo->setEditable(false);
-        combo->installEventFilter(this);
-        // The open list searches by typed text too.
-        combo->view()->installEventFilter(this);
+        MakePickOnly(combo);
     }
 
     OKButton = new QPushButton(QStringLiteral("确定"), this);
@@ -291,11 +281,4 @@ bool Dialog::confirm()
 
     accept();
     return true;
-}
-
-bool Dialog::eventFilter(QObject *watched, QEvent *event)
-{
-    if (event->type() == QEvent::KeyPress && isTypedCharacter(static_cast<QKeyEvent *>(event)))
-        return true;
-    return QDialog::eventFilter(watched, event);
 }

@@ -72,10 +72,6 @@ public:
     QPushButton *OKButton = nullptr;
     QPushButton *CancelButton = nullptr;
 
-protected:
-    // Swallows typed characters on the drop-down lists so a key press cannot pick an item by its text.
-    bool eventFilter(QObject *watched, QEvent *event) override;
-
 private:
     void buildControls();
     void applyMode(int mode);

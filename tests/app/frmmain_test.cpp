@@ -1,5 +1,6 @@
 // The main window: start-up against prepared folders, the link's control
 // switching, the editing commands and the schedule files, with scripted boxes.
+#include "app/application.h"
 #include "app/frmmain.h"
 
 #include "support/fakes.h"
@@ -105,21 +106,74 @@ TEST_F(App, BothVariantsStartAlikeAndSwitchTheControlsWithTheLink)
             w->CmdOpen->click();
             EXPECT_EQ(link.openedPort, 3);
             EXPECT_EQ(state(), kLinked);
+            EXPECT_EQ(w->statusText(1), ""); // the permission hint went with the successful open
             Frame status = FakeBoard::reply(wire::kStatus);
             status[4] = 0x05, status[5] = 0x80;
             w->onFrame(status);
             EXPECT_EQ(state().left(21), "GRGRRRRRRRRRRRRG T2:1");
+            EXPECT_TRUE(w->statusText(1).startsWith("模块当前时间:"));
             if (failures == 0)
                 w->CmdOpen->click();
             for (int i = 0; i < failures; ++i)
                 w->onLinkFailed("unplugged");
             EXPECT_EQ(state(), kIdle);
+            EXPECT_EQ(w->statusText(1), ""); // no board time without a board
             EXPECT_FALSE(link.isOpen());
             EXPECT_EQ(QByteArrayView(w->engine().PendingCommand).sliced(1), QByteArray(kChannelCount, kRelayOff));
             EXPECT_TRUE(w->engine().bSyncRelay);
         }
         EXPECT_EQ(prompts.messages.count("串口通信错误，连接已关闭"), 1);
     }
+}
+
+TEST_F(App, PortsNameWhatTheyOpenAndSelectorsOnlyPick)
+{
+    start();
+    // A ComN link whose device is gone: refused, and panel 1 names the device.
+    ASSERT_TRUE(QFile::link("/dev/ttyUSB-unplugged", dir.filePath("Com40")));
+    link.openError = OpenError::NotFound;
+    link.device = dir.filePath("Com40");
+    w->CmbCom->setCurrentIndex(39);
+    EXPECT_EQ(told(w->CmdOpen), "串口打开错误");
+    EXPECT_EQ(w->statusText(1), "Com40 指向的 /dev/ttyUSB-unplugged 不存在");
+
+    // The port list's tooltips are made as it opens: a link made since start-up shows.
+    ASSERT_TRUE(QFile::link(dir.path(), dir.filePath("Com41")));
+    w->CmbCom->showPopup();
+    w->CmbCom->hidePopup();
+    auto tip = [&](int port) { return w->CmbCom->itemData(port - 1, Qt::ToolTipRole).toString(); };
+    EXPECT_EQ(tip(41), dir.filePath("Com41"));
+    EXPECT_EQ(tip(40), dir.filePath("Com40") + " → /dev/ttyUSB-unplugged（目标不存在）");
+    EXPECT_TRUE(tip(97).contains(QDir::toNativeSeparators(dir.path()))) << "where to make the link";
+
+    // Typed characters and an input method's text never pick an address or a port, open list or closed.
+    for (QComboBox *combo : {w->CmbID, w->CmbCom}) {
+        SCOPED_TRACE(combo == w->CmbID ? "address" : "port");
+        const int before = combo->currentIndex();
+        combo->showPopup();
+        for (const char *typed : {"2", "0", "0", " "}) {
+            QKeyEvent key(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, typed);
+            QApplication::sendEvent(combo->view(), &key);
+        }
+        QInputMethodEvent composed;
+        composed.setCommitString("7");
+        QApplication::sendEvent(combo->view(), &composed);
+        QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+        QApplication::sendEvent(combo->view(), &enter);
+        QInputMethodEvent composedOnBox;
+        composedOnBox.setCommitString("9");
+        QApplication::sendEvent(combo, &composedOnBox);
+        EXPECT_EQ(combo->currentIndex(), before);
+    }
+}
+
+TEST(ScheduleFolder, BesideAWritableCopyElseTheDataFolder)
+{
+    QTemporaryDir portable;
+    const QString data = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+    EXPECT_EQ(ScheduleFolder(portable.path()), portable.path());
+    EXPECT_EQ(ScheduleFolder("/usr/bin"), data) << "installed, even when root may write there";
+    EXPECT_EQ(ScheduleFolder(portable.filePath("missing")), data);
 }
 
 TEST_F(App, StartUpLoadsEachChannelUpToItsFirstGapAndTellsWhatItCannotRead)

@@ -114,6 +114,13 @@ TEST(EditorAdd, ModesApplyTheirRuleAndTypedCharactersDoNotSelect)
         auto *combo = qobject_cast<QComboBox *>(target);
         EXPECT_EQ(combo ? combo->currentIndex() : hourList->currentIndex().row(), expected);
     }
+    // Text an input method commits searches the box and its list like typing does.
+    for (QWidget *target : std::initializer_list<QWidget *>{d->Combo2, d->Combo3->view()}) {
+        QInputMethodEvent composed;
+        composed.setCommitString(QStringLiteral("4"));
+        QApplication::sendEvent(target, &composed);
+    }
+    EXPECT_EQ(std::pair(d->Combo2->currentIndex(), d->Combo3->view()->currentIndex().row()), std::pair(0, -1));
 }
 
 TEST(EditorEdit, OpensTheEntryCancelKeepsItConfirmWritesWhatItShows)
