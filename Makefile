@@ -66,8 +66,14 @@ test-generator: deps
 
 test: test-unit test-asan test-fuzz test-generator
 
-# dpkg-shlibdeps (dpkg-dev) works out the package's library dependencies.
+# dpkg-shlibdeps (dpkg-dev) works out the package's library dependencies; lintian
+# checks the package as Debian would and fails the target on any error.
 package: build
-	@dpkg -s dpkg-dev >/dev/null 2>&1 || $(SUDO) env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends dpkg-dev
+	@missing=""; for p in dpkg-dev lintian; do dpkg -s $$p >/dev/null 2>&1 || missing="$$missing $$p"; done; \
+	if [ -n "$$missing" ]; then \
+	  $(SUDO) apt-get update -qq && \
+	  $(SUDO) env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends $$missing; \
+	fi
 	cd $(BUILD) && cpack -G DEB
-	@echo "Package: $$(ls -1t $(BUILD)/kelmora_*.deb | head -n 1)"
+	@deb=$$(ls -1t $(BUILD)/kelmora_*.deb | head -n 1); \
+	lintian --fail-on error --display-info "$$deb" && echo "Package: $$deb"
