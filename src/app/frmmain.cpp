@@ -5,6 +5,7 @@
 #include "editor/picklist.h"
 #include "schedule/channelview.h"
 
+#include <QAccessible>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGridLayout>
@@ -15,6 +16,7 @@
 #include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QShortcut>
 #include <QStatusBar>
 #include <QTabBar>
 #include <QTreeWidget>
@@ -34,14 +36,28 @@ const QString kLinkFailed = QStringLiteral("串口通信错误，连接已关闭
 
 class Lamp final : public QWidget {
 public:
-    Lamp(QWidget *parent, int size) : QWidget(parent) { setFixedSize(size, size); }
+    Lamp(QWidget *parent, int size) : QWidget(parent)
+    {
+        setFixedSize(size, size);
+        setAccessibleDescription(stateText(m_colour));
+    }
     uint32_t colour() const { return m_colour; }
     void setColour(uint32_t c)
     {
         if (c == m_colour)
             return;
         m_colour = c;
+        // Read out by screen readers, who hear of the change.
+        setAccessibleDescription(stateText(c));
+        QAccessibleEvent changed(this, QAccessible::DescriptionChanged);
+        QAccessible::updateAccessibility(&changed);
         update();
+    }
+    static QString stateText(uint32_t c)
+    {
+        return c == kLampGreen ? QStringLiteral("吸合")
+               : c == kLampRed ? QStringLiteral("断开")
+                               : QStringLiteral("未知");
     }
 
 protected:
@@ -259,6 +275,102 @@ void Frmmain::buildUi()
         statusBar()->addWidget(SB[i], i == 0 ? 3 : 1);
     }
     resize(1180, 640);
+    setAccessibility();
+}
+
+// Object names as the program calls its controls (for automation and tests), accessible
+// names and descriptions for screen readers, tab order along the layout, and the keyboard
+// shortcuts of the file and editing commands. Buttons are named by their captions.
+void Frmmain::setAccessibility()
+{
+    setObjectName(QStringLiteral("Frmmain"));
+    const std::pair<QWidget *, const char *> named[] = {
+        {Label1, "Label1"},
+        {Label6, "Label6"},
+        {CmbID, "CmbID"},
+        {Label5, "Label5"},
+        {CmbCom, "CmbCom"},
+        {CmdOpen, "CmdOpen"},
+        {Label3, "Label3"},
+        {Label4, "Label4"},
+        {Label2, "Label2"},
+        {Label7, "Label7"},
+        {Label8, "Label8"},
+        {SSTab2, "SSTab2"},
+        {List, "List"},
+        {ChkAuto, "ChkAuto"},
+        {CmdAdd, "CmdAdd"},
+        {CmdDel, "CmdDel"},
+        {CmdDelAll, "CmdDelAll"},
+        {CmdDown, "CmdDown"},
+        {CmdDownAll, "CmdDownAll"},
+        {CmdUpload, "CmdUpload"},
+        {CmdUpLoadAll, "CmdUpLoadAll"},
+        {CmdIn, "CmdIn"},
+        {CmdOut, "CmdOut"},
+        {CmdOpenAll, "CmdOpenAll"},
+        {CmdCloseAll, "CmdCloseAll"},
+        {CmdReadTime, "CmdReadTime"},
+        {CmdSetTime, "CmdSetTime"},
+        {CmdOpenFile, "CmdOpenFile"},
+        {CmdSave, "CmdSave"},
+        {CmdSaveAs, "CmdSaveAs"},
+        {CmdQuit, "CmdQuit"},
+        {PB, "PB"},
+        {LabDebug, "LabDebug"},
+    };
+    for (const auto &[widget, name] : named)
+        widget->setObjectName(QLatin1String(name));
+    for (QTimer *t : {&Timer1, &Timer2, &Timer3, &Timer4})
+        t->setObjectName(QStringLiteral("Timer%1").arg(t == &Timer1 ? 1 : t == &Timer2 ? 2 : t == &Timer3 ? 3 : 4));
+    for (int i = 0; i < kChannelCount; ++i) {
+        Shape1[i]->setObjectName(QStringLiteral("Shape1_%1").arg(i));
+        Shape1[i]->setAccessibleName(QStringLiteral("第%1路").arg(i + 1));
+    }
+    const QString panelNames[3] = {QStringLiteral("状态"), QStringLiteral("状态2"), QStringLiteral("电脑时间")};
+    for (int i = 0; i < 3; ++i) {
+        SB[i]->setObjectName(QStringLiteral("SB%1").arg(i + 1));
+        SB[i]->setAccessibleName(panelNames[i]);
+    }
+    // Controls without a caption of their own take their label's, or say what they show.
+    Label5->setBuddy(CmbCom);
+    Label6->setBuddy(CmbID);
+    CmbCom->setAccessibleName(Label5->text());
+    CmbID->setAccessibleName(Label6->text());
+    SSTab2->setAccessibleName(QStringLiteral("通道"));
+    List->setAccessibleName(QStringLiteral("定时列表"));
+    PB->setAccessibleName(QStringLiteral("进度"));
+    LabDebug->setAccessibleName(QStringLiteral("发送帧"));
+    for (QLabel *l : {Label1, Label3, Label4, Label2, Label7, Label8})
+        l->setAccessibleName(l->text());
+    // Two buttons read "打开": the description tells them apart.
+    CmdOpen->setAccessibleDescription(QStringLiteral("打开或关闭串口"));
+    CmdOpenFile->setAccessibleDescription(QStringLiteral("打开计划文件"));
+
+    const QList<QWidget *> order = {CmbCom,      CmdOpen,     CmbID,       CmdDownAll, CmdUpLoadAll, CmdOpenAll,
+                                    CmdCloseAll, CmdOpenFile, CmdSave,     CmdSaveAs,  SSTab2,       List,
+                                    ChkAuto,     CmdAdd,      CmdDel,      CmdDelAll,  CmdDown,      CmdUpload,
+                                    CmdIn,       CmdOut,      CmdReadTime, CmdSetTime, CmdQuit};
+    for (qsizetype i = 1; i < order.size(); ++i)
+        setTabOrder(order[i - 1], order[i]);
+
+    // A shortcut works like its button: not at all while the button is disabled.
+    const std::pair<QKeySequence, QPushButton *> keys[] = {
+        {QKeySequence(Qt::CTRL | Qt::Key_S), CmdSave},
+        {QKeySequence(Qt::CTRL | Qt::Key_O), CmdOpenFile},
+        {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S), CmdSaveAs},
+        {QKeySequence(Qt::Key_Insert), CmdAdd},
+        {QKeySequence(Qt::Key_Delete), CmdDel},
+    };
+    for (const auto &[key, target] : keys) {
+        new QShortcut(key, this, target, &QPushButton::click);
+        target->setToolTip(key.toString(QKeySequence::NativeText));
+    }
+    // Enter on a row edits it, as a double-click does.
+    auto *enter = new QShortcut(QKeySequence(Qt::Key_Return), List, this, &Frmmain::List_DblClick);
+    enter->setContext(Qt::WidgetShortcut);
+    auto *keypadEnter = new QShortcut(QKeySequence(Qt::Key_Enter), List, this, &Frmmain::List_DblClick);
+    keypadEnter->setContext(Qt::WidgetShortcut);
 }
 
 void Frmmain::connectUi()

@@ -111,6 +111,7 @@ protected:
 
 private:
     void buildUi();
+    void setAccessibility();
     void connectUi();
     void Form_Load();
     void FillList(int channel);

@@ -64,6 +64,7 @@ Dialog::Dialog(ScheduleBook &book, int nPage, QWidget *parent) : QDialog(parent)
 {
     notify = [this](const QString &text) { QMessageBox::information(this, QStringLiteral("提示"), text); };
     buildControls();
+    setAccessibility();
 }
 
 void Dialog::buildControls()
@@ -156,6 +157,45 @@ void Dialog::buildControls()
     top->addWidget(modeFrame);
     top->addLayout(timeRow);
     top->addLayout(buttonRow);
+}
+
+// Object names as the program calls its controls, accessible names for screen readers
+// (a control without a caption of its own takes its label's), and tab order along the layout.
+void Dialog::setAccessibility()
+{
+    setObjectName(QStringLiteral("Dialog"));
+    const std::pair<QWidget *, const char *> named[] = {
+        {CmbStatus, "CmbStatus"}, {DT, "DT"},
+        {Combo1, "Combo1"},       {Combo2, "Combo2"},
+        {Combo3, "Combo3"},       {Label4, "Label4"},
+        {Label5, "Label5"},       {Label6, "Label6"},
+        {OKButton, "OKButton"},   {CancelButton, "CancelButton"},
+    };
+    for (const auto &[widget, name] : named)
+        widget->setObjectName(QLatin1String(name));
+    for (int i = 0; i < kModeCount; ++i)
+        Option1[i]->setObjectName(QStringLiteral("Option1_%1").arg(i));
+    // The day boxes read "1".."日"; a reader says the whole day.
+    const std::array<QString, kWeekDays> days{
+        QStringLiteral("星期一"), QStringLiteral("星期二"), QStringLiteral("星期三"), QStringLiteral("星期四"),
+        QStringLiteral("星期五"), QStringLiteral("星期六"), QStringLiteral("星期日")};
+    for (int i = 0; i < kWeekDays; ++i) {
+        Check1[i]->setObjectName(QStringLiteral("Check1_%1").arg(i));
+        Check1[i]->setAccessibleName(days[i]);
+    }
+    CmbStatus->setAccessibleName(QStringLiteral("动作"));
+    DT->setAccessibleName(Option1[kModeFixedDate]->text());
+    const std::pair<QComboBox *, QLabel *> timeLists[] = {{Combo1, Label4}, {Combo2, Label5}, {Combo3, Label6}};
+    for (const auto &[combo, label] : timeLists) {
+        label->setBuddy(combo);
+        combo->setAccessibleName(label->text());
+    }
+
+    QList<QWidget *> order = {CmbStatus, Option1[kModeDaily], Option1[kModeWeekly]};
+    order.append(QList<QWidget *>(Check1.begin(), Check1.end()));
+    order << Option1[kModeFixedDate] << DT << Combo1 << Combo2 << Combo3 << OKButton << CancelButton;
+    for (qsizetype i = 1; i < order.size(); ++i)
+        setTabOrder(order[i - 1], order[i]);
 }
 
 void Dialog::applyMode(int mode)

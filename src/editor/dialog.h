@@ -74,6 +74,7 @@ public:
 
 private:
     void buildControls();
+    void setAccessibility();
     void applyMode(int mode);
     void showTime(int hour, int minute, int second);
 

@@ -6,6 +6,7 @@
 #include "support/fakes.h"
 #include "support/scriptedprompts.h"
 
+#include <QtTest>
 #include <QtWidgets>
 
 #include <gtest/gtest.h>
@@ -165,6 +166,86 @@ TEST_F(App, PortsNameWhatTheyOpenAndSelectorsOnlyPick)
         QApplication::sendEvent(combo, &composedOnBox);
         EXPECT_EQ(combo->currentIndex(), before);
     }
+}
+
+// Every control is found by its name and read by a screen reader; the lamps tell their
+// state; tab order follows the layout; the file and editing commands have keys.
+TEST_F(App, ControlsAreNamedReadableAndKeyboardDriven)
+{
+    put("Note.ini", "01001=11000000000100000000083000\n");
+    start();
+    QStringList names{"CmbCom",      "CmdOpen",     "CmbID",       "CmdDownAll", "CmdUpLoadAll", "CmdOpenAll",
+                      "CmdCloseAll", "CmdOpenFile", "CmdSave",     "CmdSaveAs",  "SSTab2",       "List",
+                      "ChkAuto",     "CmdAdd",      "CmdDel",      "CmdDelAll",  "CmdDown",      "CmdUpload",
+                      "CmdIn",       "CmdOut",      "CmdReadTime", "CmdSetTime", "CmdQuit"};
+    QStringList focusOrder;
+    QWidget *first = w->findChild<QWidget *>("CmbCom");
+    ASSERT_TRUE(first);
+    for (QWidget *c = first; focusOrder.size() < names.size(); c = c->nextInFocusChain())
+        if (c->focusPolicy() & Qt::TabFocus)
+            focusOrder << c->objectName();
+    EXPECT_EQ(focusOrder, names);
+    names << "Label1"
+          << "Label3"
+          << "Label5"
+          << "Label6"
+          << "Label4"
+          << "Label2"
+          << "Label7"
+          << "Label8"
+          << "PB"
+          << "LabDebug"
+          << "SB1"
+          << "SB2"
+          << "SB3";
+    QStringList spoken;
+    for (const QString &name : names) {
+        auto *c = w->findChild<QWidget *>(name);
+        ASSERT_TRUE(c) << name.toStdString();
+        if (QAccessible::queryAccessibleInterface(c)->text(QAccessible::Name).isEmpty())
+            spoken << name;
+    }
+    EXPECT_EQ(spoken, QStringList()) << "controls without an accessible name";
+
+    // What a screen reader says of each lamp, before and after the board's first status reply (that it hears of
+    // each change takes a running accessibility bus: make test-a11y).
+    auto lamps = [&] {
+        QString out;
+        for (int k = 0; k < kChannelCount; ++k) {
+            QAccessibleInterface *lamp =
+                QAccessible::queryAccessibleInterface(w->findChild<QWidget *>(QStringLiteral("Shape1_%1").arg(k)));
+            out += lamp->text(QAccessible::Name) + u' ' + lamp->text(QAccessible::Description) + u';';
+        }
+        return out;
+    };
+    EXPECT_TRUE(lamps().startsWith("第1路 未知;第2路 未知;")) << lamps().toStdString();
+    w->findChild<QPushButton *>("CmdOpen")->click();
+    Frame status = FakeBoard::reply(wire::kStatus);
+    status[4] = 0x05;
+    w->onFrame(status);
+    EXPECT_TRUE(lamps().startsWith("第1路 吸合;第2路 断开;第3路 吸合;第4路 断开;")) << lamps().toStdString();
+    w->findChild<QPushButton *>("CmdOpen")->click();
+
+    // Keys, with the window active as under a real keyboard.
+    w->show();
+    QApplication::setActiveWindow(&*w);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&*w));
+    prompts.savePath = dir.filePath("copy.ini");
+    int edits = 0;
+    prompts.editor = [&edits](Dialog &d) { ++edits, d.confirm(); };
+    QTest::keyClick(&*w, Qt::Key_S, Qt::ControlModifier);
+    QTest::keyClick(&*w, Qt::Key_S, Qt::ControlModifier | Qt::ShiftModifier);
+    QTest::keyClick(&*w, Qt::Key_O, Qt::ControlModifier); // cancelled: no file named
+    QTest::keyClick(&*w, Qt::Key_Insert);
+    auto *list = w->findChild<QTreeWidget *>("List");
+    list->setFocus();
+    list->setCurrentItem(list->topLevelItem(0));
+    QTest::keyClick(list, Qt::Key_Return);
+    prompts.confirmAnswer = false;
+    QTest::keyClick(&*w, Qt::Key_Delete);
+    EXPECT_EQ(prompts.messages, (QStringList{"保存成功！", "文件已另存为" + prompts.savePath}));
+    EXPECT_EQ(std::pair(edits, w->book().countOf(1)), std::pair(2, 2)) << "Insert added, Enter edited";
+    EXPECT_EQ(prompts.questions, QStringList{"删除当前信息吗？"});
 }
 
 TEST(ScheduleFolder, BesideAWritableCopyElseTheDataFolder)
