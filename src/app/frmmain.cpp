@@ -5,7 +5,6 @@
 #include "editor/picklist.h"
 #include "schedule/channelview.h"
 
-#include <QAccessible>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGridLayout>
@@ -47,10 +46,8 @@ public:
         if (c == m_colour)
             return;
         m_colour = c;
-        // Read out by screen readers, who hear of the change.
+        // Read out by screen readers; setting it raises QAccessible::DescriptionChanged, so they hear of it.
         setAccessibleDescription(stateText(c));
-        QAccessibleEvent changed(this, QAccessible::DescriptionChanged);
-        QAccessible::updateAccessibility(&changed);
         update();
     }
     static QString stateText(uint32_t c)
@@ -327,10 +324,12 @@ void Frmmain::setAccessibility()
         Shape1[i]->setObjectName(QStringLiteral("Shape1_%1").arg(i));
         Shape1[i]->setAccessibleName(QStringLiteral("第%1路").arg(i + 1));
     }
-    const QString panelNames[3] = {QStringLiteral("状态"), QStringLiteral("状态2"), QStringLiteral("电脑时间")};
+    // Texts that change (panels, the frame dump) are read as their names; the description says what they are.
+    const QString panels[3] = {QStringLiteral("状态栏 1"), QStringLiteral("状态栏 2"),
+                               QStringLiteral("状态栏 3：电脑时间")};
     for (int i = 0; i < 3; ++i) {
         SB[i]->setObjectName(QStringLiteral("SB%1").arg(i + 1));
-        SB[i]->setAccessibleName(panelNames[i]);
+        SB[i]->setAccessibleDescription(panels[i]);
     }
     // Controls without a caption of their own take their label's, or say what they show.
     Label5->setBuddy(CmbCom);
@@ -340,9 +339,7 @@ void Frmmain::setAccessibility()
     SSTab2->setAccessibleName(QStringLiteral("通道"));
     List->setAccessibleName(QStringLiteral("定时列表"));
     PB->setAccessibleName(QStringLiteral("进度"));
-    LabDebug->setAccessibleName(QStringLiteral("发送帧"));
-    for (QLabel *l : {Label1, Label3, Label4, Label2, Label7, Label8})
-        l->setAccessibleName(l->text());
+    LabDebug->setAccessibleDescription(QStringLiteral("最后发送的帧"));
     // Two buttons read "打开": the description tells them apart.
     CmdOpen->setAccessibleDescription(QStringLiteral("打开或关闭串口"));
     CmdOpenFile->setAccessibleDescription(QStringLiteral("打开计划文件"));
