@@ -23,26 +23,18 @@ const char *kWeeklyNoDay = "10100000000100000000090000";
 
 class Tools : public testing::Test {
 protected:
-    // Note.ini lines "CCNNN=record"; the window starts on them.
-    void start(const QStringList &lines)
+    struct Add {
+        int channel;
+        const char *record;
+        int count = 1;
+    };
+    // The window starts with no Note.ini; then the entries are added to its book.
+    void start(std::initializer_list<Add> adds)
     {
-        QFile f(dir.filePath("Note.ini"));
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write("[Note]\n" + lines.join(u'\n').toLatin1() + "\n");
-        f.close();
         w.emplace(FrmmainSetup{dir.path(), Variant::Standard, &link, &prompts, [] { return kNow; }});
         tools = w->scheduleTools();
-    }
-    static QStringList channel(int c, const QList<const char *> &records)
-    {
-        QStringList out;
-        for (int n = 0; n < records.size(); ++n)
-            out << QStringLiteral("%1%2=%3")
-                       .arg(c, 2, 10, QLatin1Char('0'))
-                       .arg(n + 1, 3, 10, QLatin1Char('0'))
-                       .arg(QString::fromLatin1(records[n])
-                                .replace(10, 2, QStringLiteral("%1").arg(c, 2, 10, QLatin1Char('0'))));
-        return out;
+        for (const Add &a : adds)
+            AddEntries(w->book(), a.channel, a.record, a.count);
     }
     QWidget *lamp(int c)
     {
@@ -61,7 +53,7 @@ protected:
 
 TEST_F(Tools, MenuItemsOpenOnTheCurrentChannel)
 {
-    start(channel(1, {kDailyOn8, kDailyOff18}) + channel(3, {kDailyOn8, kWeeklyNoDay}));
+    start({{1, kDailyOn8}, {1, kDailyOff18}, {3, kDailyOn8}, {3, kWeeklyNoDay}});
     QMenu *menu = w->toolsMenu();
     EXPECT_EQ(menu->title(), QStringLiteral("工具"));
     EXPECT_TRUE(w->menuBar()->actions().contains(menu->menuAction()));
@@ -89,8 +81,7 @@ TEST_F(Tools, MenuItemsOpenOnTheCurrentChannel)
     ASSERT_TRUE(findings && findings->isVisible());
     EXPECT_EQ(findings->summary(), QStringLiteral("未发现问题"));
     w->SSTab2_Click(4);
-    AddEntries(w->book(), 2, kWeeklyNoDay);
-    AddEntries(w->book(), 2, kWeeklyNoDay);
+    AddEntries(w->book(), 2, kWeeklyNoDay, 2);
     findings->findChild<QPushButton *>()->click(); // 重新检查
     ASSERT_EQ(findings->list()->topLevelItemCount(), 3);
     QTreeWidgetItem *second = findings->list()->topLevelItem(1);
@@ -109,14 +100,7 @@ TEST_F(Tools, MenuItemsOpenOnTheCurrentChannel)
 
 TEST_F(Tools, CopyRefusesPast255AndAsksBeforeReplacing)
 {
-    QStringList full;
-    for (int n = 1; n <= 254; ++n)
-        full << QStringLiteral("02%1=11000000000200000000%2%3")
-                        .arg(n, 3, 10, QLatin1Char('0'))
-                        .arg(n / 60, 2, 10, QLatin1Char('0'))
-                        .arg(n % 60, 2, 10, QLatin1Char('0')) +
-                    QStringLiteral("00");
-    start(channel(1, {kDailyOn8, kDailyOff18}) + full);
+    start({{1, kDailyOn8}, {1, kDailyOff18}, {2, kDailyOn8, 254}});
     ASSERT_EQ(w->book().countOf(2), 254);
     tools->copyAction->trigger();
     CopyDialog *copy = tools->copyDialog();
@@ -150,7 +134,8 @@ TEST_F(Tools, CopyRefusesPast255AndAsksBeforeReplacing)
 
 TEST_F(Tools, WriteShowsTheFindingsPanelUntilTheBookChanges)
 {
-    start(channel(1, {kDailyOn8, kDailyOff18, kWeeklyNoDay}));
+    start({{1, kDailyOn8}, {1, kDailyOff18}, {1, kWeeklyNoDay}});
+    w->SSTab2_Click(0); // the window takes in the entries added behind its back
     QLabel *panel = tools->panel();
     EXPECT_FALSE(panel->isVisibleTo(&*w));
     w->CmdOpen->click();
@@ -176,7 +161,7 @@ TEST_F(Tools, WriteShowsTheFindingsPanelUntilTheBookChanges)
 TEST_F(Tools, LampRingsFollowTheScheduleOnTheBoardsClock)
 {
     // Channel 1 on from 08:00 to 18:00; channel 2 on at 08:00 only; channel 3 has no entries.
-    start(channel(1, {kDailyOn8, kDailyOff18}) + channel(2, {kDailyOn8}));
+    start({{1, kDailyOn8}, {1, kDailyOff18}, {2, kDailyOn8}});
     w->CmdOpen->click();
     tools->refreshRings();
     EXPECT_FALSE(w->lampRing(0)) << "no board clock yet";

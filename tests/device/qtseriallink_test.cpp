@@ -8,7 +8,6 @@
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QFileInfo>
-#include <QProcess>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -108,26 +107,6 @@ TEST(LinkOverPty, OpensDeliversAndFailsOnce)
     link.write(ToBytes(ReadClockFrame(1)));
     WaitUntil([] { return false; }, kQuietMs);
     EXPECT_EQ(recorder.failures, 1);
-}
-
-TEST(LinkToBoardProgram, AnswersAStatusRequest)
-{
-    QTemporaryDir folder;
-    ASSERT_TRUE(folder.isValid());
-    const QString com = folder.filePath(QStringLiteral("Com%1").arg(kBoardPort));
-    QProcess board;
-    board.start(QStringLiteral(KELMORA_BOARD_EXE), {QStringLiteral("--link"), com});
-    ASSERT_TRUE(WaitUntil([&] { return board.canReadLine() || board.waitForReadyRead(10); }));
-    Recorder recorder;
-    QtSerialLink link(folder.path());
-    link.setListener(&recorder);
-    ASSERT_TRUE(link.open(kBoardPort).ok());
-    link.write(ToBytes(RelayFrame(1, wire::kStatus, 0, 0, 0)));
-    ASSERT_TRUE(WaitUntil([&] { return !recorder.frames.empty(); }));
-    EXPECT_EQ(ToBytes(recorder.frames[0]).left(6), QByteArray::fromHex("220110000000")) << "status, all relays off";
-
-    board.terminate();
-    board.waitForFinished(kWaitMs);
 }
 
 } // namespace
