@@ -83,6 +83,7 @@ TEST(Board, Scenarios)
     const Frame write = Daily(2, 1, 6, 30, 0), readIt = ReadEntryFrame(1, 2, 1);
     const Frame stored = Reply(2, {2, 1, 1, 0, 0, 0, 0, 6, 30, 0, 2}),
                 altered = Reply(2, {2, 1, 1, 0, 0, 0, 0, 6, 31, 0, 2});
+    const Frame blank2 = BlankEntryFrame(1, 2, 2), sundayClock = Reply(4, {13, 4, 28, 1, 10, 23, 38});
     const BoardConfig tamper{.tamper = Tamper{2, 1}}, fast{.clockRate = 60};
     Frame badSum = clock, badXor = clock;
     badSum[20]++;
@@ -135,21 +136,9 @@ TEST(Board, Scenarios)
          24 * kHour,
          {"on 04-30 08:00:00 schedule ch 3 #1", "on 04-30 08:00:01 schedule ch 4 #1"}},
         {"clock runs 60 times as fast", {}, 1000, {}, clock, Reply(4, {13, 4, 28, 1, 10, 24, 38}), fast},
-        {"and keeps its rate once set",
-         {set(28, 10, 22, 38)},
-         1000,
-         {},
-         clock,
-         Reply(4, {13, 4, 28, 1, 10, 23, 38}),
-         fast},
+        {"and keeps its rate once set", {set(28, 10, 22, 38)}, 1000, {}, clock, sundayClock, fast},
         {"tampered entry is a minute later", {write}, 0, {}, readIt, altered, tamper},
-        {"a repeated write does not undo it",
-         {write, write, BlankEntryFrame(1, 2, 2), write},
-         0,
-         {},
-         readIt,
-         stored,
-         tamper},
+        {"a repeated write does not undo it", {write, write, blank2, write}, 0, {}, readIt, stored, tamper},
         {"repeats before the next request", {write, write, write}, 0, {}, readIt, altered, tamper},
         {"another entry is left alone", {write, Daily(2, 2, 7, 0, 0)}, 0, {}, readIt, stored, {.tamper = Tamper{2, 2}}},
         {"a blank slot stays blank", {BlankEntryFrame(1, 2, 1)}, 0, {}, readIt, Reply(2, {2, 1}), tamper},
