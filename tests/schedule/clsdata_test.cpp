@@ -40,10 +40,7 @@ TEST(RecordString, WorkedExamplesConvertBothWays)
 TEST(RecordString, OddRecords)
 {
     // A flag digit other than 0 is true and written back as 1; the weekday slice is kept as it stands.
-    EXPECT_EQ(StrToData(u"5011x10000120000000018053"
-                        u"0")
-                  ->GetStr(),
-              QStringLiteral("1011x100001200000000180530"));
+    EXPECT_EQ(StrToData(u"5011x100001200000000180530")->GetStr(), QStringLiteral("1011x100001200000000180530"));
     // Other lengths give the default entry, which belongs to no channel.
     for (const QString &r : {kEmptyRecord.left(25), kEmptyRecord + QStringLiteral("1")})
         EXPECT_EQ(StrToData(r), Clsdata{});

@@ -21,14 +21,18 @@ QString At(WallSecs at, WallSecs origin)
     return d ? QStringLiteral("+%1 %2").arg(d).arg(time) : time;
 }
 
+QString Name(RelayState s)
+{
+    return s == RelayState::Unknown ? "U" : s == RelayState::On ? "On" : "Off";
+}
+
 // "On#1 | 08:00:00 Off#2": the state at the start, then each change of span.
 QString Describe(const ChannelTimeline &t, WallSecs origin)
 {
     QStringList parts;
     for (const StateSpan &s : t.spans) {
-        const QString state = s.state == RelayState::Unknown
-                                  ? QStringLiteral("U")
-                                  : QStringLiteral("%1#%2").arg(s.state == RelayState::On ? "On" : "Off").arg(s.number);
+        const QString state =
+            s.state == RelayState::Unknown ? Name(s.state) : Name(s.state) + u'#' + QString::number(s.number);
         parts << (s.from == origin ? state : At(s.from, origin) + u' ' + state);
     }
     return parts.join(QStringLiteral(" | "));
@@ -157,10 +161,7 @@ TEST(Picture, PointMapsToItsEntries)
             got = QStringLiteral("%1:%2:%3:%4")
                       .arg(hit->row)
                       .arg(numbers.join(u','))
-                      .arg(hit->onPoint ? "point" : "span")
-                      .arg(hit->state == RelayState::On    ? "On"
-                           : hit->state == RelayState::Off ? "Off"
-                                                           : "U");
+                      .arg(hit->onPoint ? "point" : "span", Name(hit->state));
         }
         EXPECT_EQ(got, c.expected) << c.name;
     }
