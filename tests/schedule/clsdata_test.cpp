@@ -64,19 +64,15 @@ TEST(RecordString, OddRecords)
 TEST(ScheduleBook, OrderKeysDuplicatesAndRemoval)
 {
     ScheduleBook book;
-    EXPECT_TRUE(book.add(entry(2, 1)));
-    EXPECT_TRUE(book.add(entry(1, 1)));
-    EXPECT_TRUE(book.add(entry(2, 2)));
+    EXPECT_TRUE(book.add(entry(2, 1)) && book.add(entry(1, 1)) && book.add(entry(2, 2)));
     EXPECT_FALSE(book.add(entry(1, 1, 9))); // the key is taken: nothing added
     QStringList keys;
     for (const auto &item : book.items())
         keys << item.key;
     EXPECT_EQ(keys, (QStringList{"key02001", "key01001", "key02002"}));
     EXPECT_EQ(book.find(QStringLiteral("key01001"))->nStartHour, 0);
-    EXPECT_EQ(GetCount(book, 2), 2);
-    EXPECT_EQ(GetCount(book, 5), 0);
-    EXPECT_TRUE(book.remove(QStringLiteral("key02001")));
-    EXPECT_FALSE(book.remove(QStringLiteral("key02001")));
+    EXPECT_EQ(std::pair(int(GetCount(book, 2)), int(GetCount(book, 5))), std::pair(2, 0));
+    EXPECT_TRUE(book.remove(QStringLiteral("key02001")) && !book.remove(QStringLiteral("key02001")));
 
     book.append(entry(1, 1)); // append never loses an entry whose number is taken
     EXPECT_EQ(book.channel(1).last()->nNo, 2);
