@@ -21,7 +21,6 @@ constexpr int kWaitMs = 5000; // generous: the machine is small and shared
 constexpr int kQuietMs = 200; // more event passes, for a wrong extra delivery to show up
 // QSerialPort locks a port machine-wide by name ("LCK..Com81"): tests that may run in parallel need their own.
 constexpr int kPort = 81;
-constexpr int kBoardPort = 97;
 
 // Turns the event loop until `done` holds or `ms` have passed.
 bool WaitUntil(const std::function<bool()> &done, int ms = kWaitMs)
@@ -55,7 +54,7 @@ TEST(LinkOverPty, OpensDeliversAndFailsOnce)
 
     QtSerialLink other(folder.path());
     EXPECT_EQ(other.open(kPort).error, OpenError::Busy) << "held by the first link";
-    EXPECT_EQ(other.open(kBoardPort).error, OpenError::NotFound) << "links-only port without a link";
+    EXPECT_EQ(other.open(97).error, OpenError::NotFound) << "links-only port without a link";
     // Com64 is /dev/ttyUSB31, unless this machine really has one.
     EXPECT_TRUE(QFileInfo::exists("/dev/ttyUSB31") || other.open(64).error == OpenError::NotFound) << "missing node";
     link.close();
