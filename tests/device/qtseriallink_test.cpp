@@ -8,7 +8,6 @@
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QFileInfo>
-#include <QProcess>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -22,7 +21,6 @@ constexpr int kWaitMs = 5000; // generous: the machine is small and shared
 constexpr int kQuietMs = 200; // more event passes, for a wrong extra delivery to show up
 // QSerialPort locks a port machine-wide by name ("LCK..Com81"): tests that may run in parallel need their own.
 constexpr int kPort = 81;
-constexpr int kBoardPort = 97;
 
 // Turns the event loop until `done` holds or `ms` have passed.
 bool WaitUntil(const std::function<bool()> &done, int ms = kWaitMs)
@@ -56,7 +54,7 @@ TEST(LinkOverPty, OpensDeliversAndFailsOnce)
 
     QtSerialLink other(folder.path());
     EXPECT_EQ(other.open(kPort).error, OpenError::Busy) << "held by the first link";
-    EXPECT_EQ(other.open(kBoardPort).error, OpenError::NotFound) << "links-only port without a link";
+    EXPECT_EQ(other.open(97).error, OpenError::NotFound) << "links-only port without a link";
     // Com60 would be /dev/ttyUSB27; its link, whose target is gone, stands in its way.
     const QString dangling = folder.filePath(QStringLiteral("Com60"));
     ASSERT_TRUE(QFile::link(folder.filePath(QStringLiteral("unplugged")), dangling));
@@ -113,26 +111,6 @@ TEST(LinkOverPty, OpensDeliversAndFailsOnce)
     link.write(ToBytes(ReadClockFrame(1)));
     WaitUntil([] { return false; }, kQuietMs);
     EXPECT_EQ(recorder.failures, 1);
-}
-
-TEST(LinkToBoardProgram, AnswersAStatusRequest)
-{
-    QTemporaryDir folder;
-    ASSERT_TRUE(folder.isValid());
-    const QString com = folder.filePath(QStringLiteral("Com%1").arg(kBoardPort));
-    QProcess board;
-    board.start(QStringLiteral(KELMORA_BOARD_EXE), {QStringLiteral("--link"), com});
-    ASSERT_TRUE(WaitUntil([&] { return board.canReadLine() || board.waitForReadyRead(10); }));
-    Recorder recorder;
-    QtSerialLink link(folder.path());
-    link.setListener(&recorder);
-    ASSERT_TRUE(link.open(kBoardPort).ok());
-    link.write(ToBytes(RelayFrame(1, wire::kStatus, 0, 0, 0)));
-    ASSERT_TRUE(WaitUntil([&] { return !recorder.frames.empty(); }));
-    EXPECT_EQ(ToBytes(recorder.frames[0]).left(6), QByteArray::fromHex("220110000000")) << "status, all relays off";
-
-    board.terminate();
-    board.waitForFinished(kWaitMs);
 }
 
 } // namespace

@@ -40,10 +40,7 @@ TEST(RecordString, WorkedExamplesConvertBothWays)
 TEST(RecordString, OddRecords)
 {
     // A flag digit other than 0 is true and written back as 1; the weekday slice is kept as it stands.
-    EXPECT_EQ(StrToData(u"5011x10000120000000018053"
-                        u"0")
-                  ->GetStr(),
-              QStringLiteral("1011x100001200000000180530"));
+    EXPECT_EQ(StrToData(u"5011x100001200000000180530")->GetStr(), QStringLiteral("1011x100001200000000180530"));
     // Other lengths give the default entry, which belongs to no channel.
     for (const QString &r : {kEmptyRecord.left(25), kEmptyRecord + QStringLiteral("1")})
         EXPECT_EQ(StrToData(r), Clsdata{});
@@ -67,19 +64,15 @@ TEST(RecordString, OddRecords)
 TEST(ScheduleBook, OrderKeysDuplicatesAndRemoval)
 {
     ScheduleBook book;
-    EXPECT_TRUE(book.add(entry(2, 1)));
-    EXPECT_TRUE(book.add(entry(1, 1)));
-    EXPECT_TRUE(book.add(entry(2, 2)));
+    EXPECT_TRUE(book.add(entry(2, 1)) && book.add(entry(1, 1)) && book.add(entry(2, 2)));
     EXPECT_FALSE(book.add(entry(1, 1, 9))); // the key is taken: nothing added
     QStringList keys;
     for (const auto &item : book.items())
         keys << item.key;
     EXPECT_EQ(keys, (QStringList{"key02001", "key01001", "key02002"}));
     EXPECT_EQ(book.find(QStringLiteral("key01001"))->nStartHour, 0);
-    EXPECT_EQ(GetCount(book, 2), 2);
-    EXPECT_EQ(GetCount(book, 5), 0);
-    EXPECT_TRUE(book.remove(QStringLiteral("key02001")));
-    EXPECT_FALSE(book.remove(QStringLiteral("key02001")));
+    EXPECT_EQ(std::pair(int(GetCount(book, 2)), int(GetCount(book, 5))), std::pair(2, 0));
+    EXPECT_TRUE(book.remove(QStringLiteral("key02001")) && !book.remove(QStringLiteral("key02001")));
 
     book.append(entry(1, 1)); // append never loses an entry whose number is taken
     EXPECT_EQ(book.channel(1).last()->nNo, 2);

@@ -35,10 +35,8 @@ inline EntryRef Weekly(bool on, const QString &days, const QString &time)
 inline EntryRef Fixed(bool on, const QString &date, const QString &time)
 {
     EntryRef e = Make(on, time);
-    const QDate d = QDate::fromString(date, Qt::ISODate);
-    e->nStartYear = int16_t(d.isValid() ? d.year() : date.left(4).toInt());
-    e->nStartMonth = int16_t(d.isValid() ? d.month() : date.mid(5, 2).toInt());
-    e->nStartDay = int16_t(d.isValid() ? d.day() : date.mid(8, 2).toInt());
+    e->nStartYear = int16_t(date.left(4).toInt()), e->nStartMonth = int16_t(date.mid(5, 2).toInt());
+    e->nStartDay = int16_t(date.mid(8, 2).toInt()); // as written, even a day that does not exist
     return e;
 }
 // Puts the entries into a book on `channel`, numbered in order.

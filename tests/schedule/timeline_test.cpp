@@ -21,14 +21,18 @@ QString At(WallSecs at, WallSecs origin)
     return d ? QStringLiteral("+%1 %2").arg(d).arg(time) : time;
 }
 
+QString Name(RelayState s)
+{
+    return s == RelayState::Unknown ? "U" : s == RelayState::On ? "On" : "Off";
+}
+
 // "On#1 | 08:00:00 Off#2": the state at the start, then each change of span.
 QString Describe(const ChannelTimeline &t, WallSecs origin)
 {
     QStringList parts;
     for (const StateSpan &s : t.spans) {
-        const QString state = s.state == RelayState::Unknown
-                                  ? QStringLiteral("U")
-                                  : QStringLiteral("%1#%2").arg(s.state == RelayState::On ? "On" : "Off").arg(s.number);
+        const QString state =
+            s.state == RelayState::Unknown ? Name(s.state) : Name(s.state) + u'#' + QString::number(s.number);
         parts << (s.from == origin ? state : At(s.from, origin) + u' ' + state);
     }
     return parts.join(QStringLiteral(" | "));
@@ -37,86 +41,63 @@ QString Describe(const ChannelTimeline &t, WallSecs origin)
 TEST(Timeline, SpansAsTheBoardSwitches)
 {
     const EntryRef blank = Fixed(false, "0000-00-00", "00:00:00");
+    EntryRef bothFlags = Weekly(true, "0000010", "07:00:00");
+    bothFlags->bIsEveryDay = true;
+    const auto on = [](const char *t) { return Daily(true, t); };
+    const auto off = [](const char *t) { return Daily(false, t); };
     struct Case {
         const char *name;
         QList<EntryRef> list;
-        QDate from;
-        int days;
         QString expected;
+        int days = 1;
+        QDate from = kMonday;
     };
     const Case cases[] = {
-        {"no entries leave the state unknown", {}, kMonday, 1, "U"},
+        {"no entries leave the state unknown", {}, "U"},
         {"daily pair, the day starts as yesterday ended",
-         {Daily(true, "08:00:00"), Daily(false, "18:00:00")},
-         kMonday,
-         1,
+         {on("08:00:00"), off("18:00:00")},
          "Off#2 | 08:00:00 On#1 | 18:00:00 Off#2"},
-        {"daily pull-in alone holds from yesterday", {Daily(true, "08:00:00")}, kMonday, 1, "On#1 | 08:00:00 On#1"},
+        {"daily pull-in alone holds from yesterday", {on("08:00:00")}, "On#1 | 08:00:00 On#1"},
         {"weekly Saturday and Sunday seen from Monday",
          {Weekly(true, "0000010", "09:00:00"), Weekly(false, "0000001", "09:00:00")},
-         kMonday,
-         1,
          "Off#2"},
         {"weekly with only Sunday fires on the seventh day",
-         {Weekly(true, "0000001", "10:00:00"), Daily(false, "23:00:00")},
-         kMonday,
-         7,
+         {Weekly(true, "0000001", "10:00:00"), off("23:00:00")},
          "Off#2 | 23:00:00 Off#2 | +1 23:00:00 Off#2 | +2 23:00:00 Off#2 | +3 23:00:00 Off#2 | +4 23:00:00 Off#2 | "
-         "+5 23:00:00 Off#2 | +6 10:00:00 On#1 | +6 23:00:00 Off#2"},
+         "+5 23:00:00 Off#2 | +6 10:00:00 On#1 | +6 23:00:00 Off#2",
+         7},
         {"week boundary: Sunday's release, Monday's pull-in",
          {Weekly(true, "1000000", "06:00:00"), Weekly(false, "0000001", "23:00:00")},
-         kMonday.addDays(6),
+         "On#1 | 23:00:00 Off#2 | +1 06:00:00 On#1",
          2,
-         "On#1 | 23:00:00 Off#2 | +1 06:00:00 On#1"},
-        {"weekly with no day never switches", {Weekly(true, "0000000", "08:00:00")}, kMonday, 1, "U"},
-        {"both flags are daily whatever the mask says",
-         {[] {
-             EntryRef e = Weekly(true, "0000010", "07:00:00");
-             e->bIsEveryDay = true;
-             return e;
-         }()},
-         kMonday,
-         1,
-         "On#1 | 07:00:00 On#1"},
-        {"fixed date inside the range", {Fixed(true, "2026-12-07", "10:00:00")}, kMonday, 1, "U | 10:00:00 On#1"},
-        {"fixed date years back still holds", {Fixed(true, "2020-01-01", "00:00:01")}, kMonday, 1, "On#1"},
-        {"fixed date ahead leaves it unknown until then", {Fixed(true, "2027-01-01", "00:00:00")}, kMonday, 1, "U"},
+         kMonday.addDays(6)},
+        {"weekly with no day never switches", {Weekly(true, "0000000", "08:00:00")}, "U"},
+        {"both flags are daily whatever the mask says", {bothFlags}, "On#1 | 07:00:00 On#1"},
+        {"fixed date inside the range", {Fixed(true, "2026-12-07", "10:00:00")}, "U | 10:00:00 On#1"},
+        {"fixed date years back still holds", {Fixed(true, "2020-01-01", "00:00:01")}, "On#1"},
+        {"past fixed dates at one second: the later in book order holds",
+         {Fixed(false, "2020-12-01", "08:00:00"), Fixed(true, "2020-12-01", "08:00:00")},
+         "On#2"},
+        {"fixed date ahead leaves it unknown until then", {Fixed(true, "2027-01-01", "00:00:00")}, "U"},
         {"fixed date older than a daily firing loses",
-         {Fixed(true, "2026-11-01", "12:00:00"), Daily(false, "20:00:00")},
-         kMonday,
-         1,
+         {Fixed(true, "2026-11-01", "12:00:00"), off("20:00:00")},
          "Off#2 | 20:00:00 Off#2"},
         {"fixed date after the last daily firing wins",
-         {Daily(false, "20:00:00"), Fixed(true, "2026-12-06", "22:00:00")},
-         kMonday,
-         1,
+         {off("20:00:00"), Fixed(true, "2026-12-06", "22:00:00")},
          "On#2 | 20:00:00 Off#1"},
         {"same second: the later entry in book order wins",
-         {Daily(true, "12:00:00"), Daily(false, "12:00:00")},
-         kMonday,
-         1,
+         {on("12:00:00"), off("12:00:00")},
          "Off#2 | 12:00:00 Off#2"},
-        {"same second the other way round",
-         {Daily(false, "12:00:00"), Daily(true, "12:00:00")},
-         kMonday,
-         1,
-         "On#2 | 12:00:00 On#2"},
+        {"same second the other way round", {off("12:00:00"), on("12:00:00")}, "On#2 | 12:00:00 On#2"},
         {"a blank record ends the list the board holds",
-         {Daily(true, "08:00:00"), blank, Daily(false, "18:00:00")},
-         kMonday,
-         1,
+         {on("08:00:00"), blank, off("18:00:00")},
          "On#1 | 08:00:00 On#1"},
-        {"a time that does not exist never fires", {Daily(true, "25:00:00")}, kMonday, 1, "U"},
-        {"fixed date on a day that does not exist never fires",
-         {Fixed(true, "2026-02-30", "08:00:00")},
-         kMonday,
-         1,
-         "U"},
+        {"a time that does not exist never fires", {on("25:00:00")}, "U"},
+        {"fixed date on a day that does not exist never fires", {Fixed(true, "2026-02-30", "08:00:00")}, "U"},
     };
     for (const Case &c : cases) {
-        const ScheduleBook book = Book(c.list);
         const WallSecs from = ToWall(c.from);
-        EXPECT_EQ(Describe(Timeline(book, 1, from, from + c.days * kSecsPerDay), from), c.expected) << c.name;
+        EXPECT_EQ(Describe(Timeline(Book(c.list), 1, from, from + c.days * kSecsPerDay), from), c.expected) << c.name;
     }
 }
 
@@ -127,35 +108,22 @@ TEST(Timeline, StateNowAndNextFiring)
     struct Case {
         const char *name;
         QList<EntryRef> list;
-        QDateTime at;
+        QTime at; // on Monday
         RelayState state;
         QString next; // "" when none
     };
     const Case cases[] = {
-        {"at the firing second the firing counts", list, QDateTime(kMonday, QTime(8, 0)), RelayState::On,
-         "2026-12-08T08:00:00"},
-        {"a second before it, Sunday's release holds", list, QDateTime(kMonday, QTime(7, 59, 59)), RelayState::Off,
-         "2026-12-07T08:00:00"},
-        {"weekly only: next firing six days on",
-         {Weekly(false, "0000001", "18:00:00")},
-         QDateTime(kMonday, QTime(0, 0)),
-         RelayState::Off,
-         "2026-12-13T18:00:00"},
-        {"fixed date months ahead",
-         {Fixed(false, "2027-03-01", "09:00:00")},
-         QDateTime(kMonday, QTime(0, 0)),
-         RelayState::Unknown,
-         "2027-03-01T09:00:00"},
-        {"nothing more to come",
-         {Fixed(true, "2026-01-01", "09:00:00")},
-         QDateTime(kMonday, QTime(0, 0)),
-         RelayState::On,
-         ""},
+        {"at the firing second the firing counts", list, QTime(8, 0), RelayState::On, "2026-12-08T08:00:00"},
+        {"a second before it, Sunday's release holds", list, QTime(7, 59, 59), RelayState::Off, "2026-12-07T08:00:00"},
+        {"weekly only: next firing six days on", {list[1]}, QTime(0, 0), RelayState::Off, "2026-12-13T18:00:00"},
+        {"fixed date months ahead", {list[2]}, QTime(0, 0), RelayState::Unknown, "2027-03-01T09:00:00"},
+        {"nothing more to come", {Fixed(true, "2026-01-01", "09:00:00")}, QTime(0, 0), RelayState::On, ""},
     };
     for (const Case &c : cases) {
         const ScheduleBook book = Book(c.list);
-        EXPECT_EQ(StateAt(book.channel(1), ToWall(c.at)).state, c.state) << c.name;
-        const auto next = NextFiring(book.channel(1), ToWall(c.at));
+        const WallSecs at = ToWall(kMonday, c.at);
+        EXPECT_EQ(StateAt(book.channel(1), at).state, c.state) << c.name;
+        const auto next = NextFiring(book.channel(1), at);
         EXPECT_EQ(next ? FromWall(next->at).toString(Qt::ISODate).left(19) : QString(), c.next) << c.name;
     }
 }
@@ -193,10 +161,7 @@ TEST(Picture, PointMapsToItsEntries)
             got = QStringLiteral("%1:%2:%3:%4")
                       .arg(hit->row)
                       .arg(numbers.join(u','))
-                      .arg(hit->onPoint ? "point" : "span")
-                      .arg(hit->state == RelayState::On    ? "On"
-                           : hit->state == RelayState::Off ? "Off"
-                                                           : "U");
+                      .arg(hit->onPoint ? "point" : "span", Name(hit->state));
         }
         EXPECT_EQ(got, c.expected) << c.name;
     }
