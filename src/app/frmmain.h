@@ -70,6 +70,7 @@ public:
     QPushButton *CmdOpenFile = nullptr, *CmdSave = nullptr, *CmdSaveAs = nullptr;
     QPushButton *CmdQuit = nullptr;
     QProgressBar *PB = nullptr;
+    QPushButton *CmdStop = nullptr; // 停止, beside PB while a write or read is under way
     QLabel *LabDebug = nullptr;
     std::array<QLabel *, 3> SB{};
     QTimer Timer1, Timer2, Timer3, Timer4;
@@ -101,6 +102,9 @@ public:
     void showMessage(const QString &text) override;
     bool ask(const QString &text) override;
     void startClockClearTimer() override;
+    bool schedulePacedStep(std::chrono::milliseconds after) override;
+    void setTransferRunning(bool running) override;
+    void setTransferNote(const QString &text) override;
 
     // --- LinkListener ---
     void onFrame(const Frame &frame) override;
@@ -128,4 +132,7 @@ private:
     // What start-up could not load, told once after the window is first shown.
     QString m_startupNotice;
     bool m_linkFailureShown = false;
+    // Runs the engine's paced step a guard after each reply of a transfer.
+    QTimer m_pace;
+    bool m_transferRunning = false;
 };
