@@ -13,6 +13,7 @@
 #include <QTimer>
 
 #include <array>
+#include <chrono>
 
 class QCheckBox;
 class QComboBox;
@@ -73,6 +74,7 @@ public:
     QPushButton *CmdStop = nullptr; // 停止, beside PB while a write or read is under way
     QLabel *LabDebug = nullptr;
     std::array<QLabel *, 3> SB{};
+    QLabel *SBDrift = nullptr; // the board clock's drift, a panel after the three
     QTimer Timer1, Timer2, Timer3, Timer4;
 
     // --- Handlers (the buttons call these; tests may too) ---
@@ -102,9 +104,13 @@ public:
     void showMessage(const QString &text) override;
     bool ask(const QString &text) override;
     void startClockClearTimer() override;
+<<<<<<< HEAD
     bool schedulePacedStep(std::chrono::milliseconds after) override;
     void setTransferRunning(bool running) override;
     void setTransferNote(const QString &text) override;
+=======
+    void boardClockSeen(const QDateTime &board, const QDateTime &computer) override;
+>>>>>>> board
 
     // --- LinkListener ---
     void onFrame(const Frame &frame) override;
@@ -132,7 +138,14 @@ private:
     // What start-up could not load, told once after the window is first shown.
     QString m_startupNotice;
     bool m_linkFailureShown = false;
+<<<<<<< HEAD
     // Runs the engine's paced step a guard after each reply of a transfer.
     QTimer m_pace;
     bool m_transferRunning = false;
+=======
+    // Clock drift: options read when the link opens, and whether its clock was seen since.
+    bool m_clockSeenSinceOpen = false;
+    bool m_setClockOnConnect = false;
+    std::chrono::seconds m_driftThreshold{};
+>>>>>>> board
 };
