@@ -461,13 +461,10 @@ void Frmmain::closeLink()
     m_pace.stop();
     // The engine ends a transfer under way first; the link's state then decides the buttons.
     m_engine.linkClosed();
-<<<<<<< HEAD
     applyLinkState(false);
-=======
     SBDrift->clear();
     SBDrift->setStyleSheet(QString());
     SBDrift->setToolTip(QString());
->>>>>>> board
 }
 
 void Frmmain::onFrame(const Frame &frame)

@@ -104,13 +104,10 @@ public:
     void showMessage(const QString &text) override;
     bool ask(const QString &text) override;
     void startClockClearTimer() override;
-<<<<<<< HEAD
     bool schedulePacedStep(std::chrono::milliseconds after) override;
     void setTransferRunning(bool running) override;
     void setTransferNote(const QString &text) override;
-=======
     void boardClockSeen(const QDateTime &board, const QDateTime &computer) override;
->>>>>>> board
 
     // --- LinkListener ---
     void onFrame(const Frame &frame) override;
@@ -138,14 +135,11 @@ private:
     // What start-up could not load, told once after the window is first shown.
     QString m_startupNotice;
     bool m_linkFailureShown = false;
-<<<<<<< HEAD
     // Runs the engine's paced step a guard after each reply of a transfer.
     QTimer m_pace;
     bool m_transferRunning = false;
-=======
     // Clock drift: options read when the link opens, and whether its clock was seen since.
     bool m_clockSeenSinceOpen = false;
     bool m_setClockOnConnect = false;
     std::chrono::seconds m_driftThreshold{};
->>>>>>> board
 };
