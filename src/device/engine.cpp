@@ -118,6 +118,7 @@ void DeviceEngine::begin(TransferKind kind)
     m_transfer.pacePending = false;
     m_transfer.done = 0;
     m_transfer.retries = 0;
+    m_transfer.slowestAnswerMs = 0;
     m_transfer.started = m_clock();
     setKind(kind);
     m_view.setWriteCommandsEnabled(false);
@@ -139,8 +140,14 @@ void DeviceEngine::transferTick()
         advance(true);
         return;
     }
-    if (++t.ticksWaited < 1)
-        return; // sent by a paced step since the last tick: it has until the next
+    ++t.ticksWaited;
+    if (t.ticksWaited < 1) {
+        // Sent by a paced step since the last tick: it has until the next,
+        // unless it has had plenty of time already.
+        const qint64 out = t.sentAt.msecsTo(m_clock());
+        if (out < std::max<qint64>(kEarliestTimeout.count(), 2 * t.slowestAnswerMs))
+            return;
+    }
     if (t.attempts >= kFrameAttempts) {
         endTransfer(false);
         return;
@@ -179,6 +186,7 @@ void DeviceEngine::sendCurrent(bool byTick, bool retry)
     t.awaiting = true;
     t.answered = false;
     t.ticksWaited = byTick ? 0 : -1;
+    t.sentAt = m_clock();
     int channel = t.channel, number = t.number;
     if (t.kind == TransferKind::Write) {
         const EntryRef e = t.queue.first();
@@ -212,6 +220,7 @@ void DeviceEngine::frameAnswered()
     t.awaiting = false;
     t.answered = true;
     ++t.done;
+    t.slowestAnswerMs = std::max(t.slowestAnswerMs, t.sentAt.msecsTo(m_clock()));
     if (t.kind == TransferKind::Write) {
         t.queue.removeFirst();
     } else {

@@ -11,7 +11,8 @@ const QDateTime kMoment(QDate(2013, 4, 28), QTime(10, 23, 38));
 const Frame kPoll = RelayFrame(1, 16, 0, 0, 0);
 
 struct Harness {
-    explicit Harness(Variant v = Variant::Standard) : engine(view, link, book, v, [] { return kMoment; })
+    explicit Harness(Variant v = Variant::Standard)
+        : engine(view, link, book, v, [this] { return kMoment.addMSecs(clockMs); })
     {
         link.opened = true;
     }
@@ -55,6 +56,7 @@ struct Harness {
     RecordingView view;
     ScheduleBook book;
     FakeBoard board;
+    qint64 clockMs = 0; // the engine's clock, from kMoment
     DeviceEngine engine;
 };
 
@@ -353,6 +355,7 @@ struct Timeline {
     int run(const bool &flag, int limitMs = 600000)
     {
         for (; flag && now < limitMs; ++now) {
+            h.clockMs = now;
             for (auto it = replies.begin(); it != replies.end() && it->first <= now;) {
                 const Frame r = it->second;
                 it = replies.erase(it);
@@ -392,11 +395,13 @@ TEST(EnginePacing, EachFrameGoesAGuardAfterTheLastReplyAndALostOneAtTheTick)
     const struct {
         const char *name;
         int latencyMs;
-        int lostFrame; // index of the write frame whose first reply is lost, or -1
+        int lostFrame;  // index of the write frame whose first reply is lost, or -1
+        int retryAfter; // ms from the lost frame to its retry
     } cases[] = {
-        {"9600-baud board", 46, -1},
-        {"board that needs 150 ms to answer", 150, -1},
-        {"lost reply falls back to the tick", 46, 10},
+        {"9600-baud board", 46, -1, 0},
+        {"board that needs 150 ms to answer", 150, -1, 0},
+        {"lost reply sent 90 ms before a tick is retried at the tick after", 46, 10, 290},
+        {"lost reply sent 188 ms before a tick is retried at that tick", 46, 12, 188},
     };
     const int guard = int(kReplyGuard.count());
     for (const auto &c : cases) {
@@ -417,8 +422,10 @@ TEST(EnginePacing, EachFrameGoesAGuardAfterTheLastReplyAndALostOneAtTheTick)
                 << c.name << i;
             paced += writes[i] - writes[i - 1] == c.latencyMs + guard;
         }
-        if (c.lostFrame >= 0)
+        if (c.lostFrame >= 0) {
             EXPECT_TRUE(t.ticks.contains(writes[c.lostFrame + 1])) << c.name; // the retry went at a tick
+            EXPECT_EQ(writes[c.lostFrame + 1] - writes[c.lostFrame], c.retryAfter) << c.name;
+        }
         EXPECT_GE(paced, 28) << c.name;
         EXPECT_LT(took, 200 + 31 * (c.latencyMs + guard) + (c.lostFrame >= 0 ? 400 : 0) + 200) << c.name;
         EXPECT_EQ(h.engine.counters().retries, c.lostFrame >= 0 ? 1 : 0) << c.name;
