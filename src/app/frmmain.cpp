@@ -273,14 +273,20 @@ void Frmmain::buildUi()
     LabDebug->setMinimumHeight(LabDebug->fontMetrics().height() + 4);
     PB = new QProgressBar(central);
     PB->setVisible(false);
+    CmdStop = button(QStringLiteral("停止"), central);
+    CmdStop->setVisible(false);
+    CmdStop->setEnabled(false);
     root->addWidget(LabDebug);
-    root->addWidget(PB);
+    auto *progressRow = new QHBoxLayout;
+    progressRow->addWidget(PB, 1);
+    progressRow->addWidget(CmdStop);
+    root->addLayout(progressRow);
     for (int i = 0; i < 3; ++i) {
         SB[i] = new QLabel(this);
         SB[i]->setMinimumWidth(i == 2 ? 160 : 60);
         SB[i]->setFrameShape(QFrame::StyledPanel);
         SB[i]->setFrameShadow(QFrame::Sunken);
-        statusBar()->addWidget(SB[i], i == 0 ? 3 : 1);
+        statusBar()->addWidget(SB[i], i == 0 ? 3 : i == 1 ? 2 : 1);
     }
     SBDrift = new QLabel(this);
     SBDrift->setMinimumWidth(120);
@@ -331,6 +337,10 @@ void Frmmain::connectUi()
     connect(CmdOut, &QPushButton::clicked, this, [this] { m_engine.CmdOut(); });
     connect(CmdOpenAll, &QPushButton::clicked, this, [this] { m_engine.CmdOpenAll(); });
     connect(CmdCloseAll, &QPushButton::clicked, this, [this] { m_engine.CmdCloseAll(); });
+    connect(CmdStop, &QPushButton::clicked, this, [this] { m_engine.CmdStop(); });
+    m_pace.setSingleShot(true);
+    m_pace.setTimerType(Qt::PreciseTimer);
+    connect(&m_pace, &QTimer::timeout, this, [this] { m_engine.pacedStep(); });
     // The automatic function has no behaviour of its own; clearing the flag stops its timer.
     connect(ChkAuto, &QCheckBox::toggled, this, [this](bool on) {
         if (!on)
@@ -392,7 +402,6 @@ void Frmmain::Form_Load()
 
     setAutoFlag();
     m_engine.ClearWriteQueue();
-    m_engine.bWriting = m_engine.bReading = m_engine.bReadingAll = false;
     SSTab2->setCurrentIndex(0);
     FillList(1);
     m_engine.bManualPending = m_engine.bSetTimePending = false;
@@ -480,8 +489,10 @@ void Frmmain::closeLink()
 {
     m_link.close();
     Timer2.stop();
-    applyLinkState(false);
+    m_pace.stop();
+    // The engine ends a transfer under way first; the link's state then decides the buttons.
     m_engine.linkClosed();
+    applyLinkState(false);
     SBDrift->clear();
     SBDrift->setStyleSheet(QString());
     SBDrift->setToolTip(QString());
@@ -577,6 +588,23 @@ void Frmmain::startClockClearTimer()
 {
     Timer4.start();
 }
+bool Frmmain::schedulePacedStep(std::chrono::milliseconds after)
+{
+    m_pace.start(after);
+    return true;
+}
+void Frmmain::setTransferRunning(bool running)
+{
+    m_transferRunning = running;
+    CmdStop->setVisible(running);
+    CmdStop->setEnabled(running);
+    if (!running)
+        m_pace.stop();
+}
+void Frmmain::setTransferNote(const QString &text)
+{
+    SB[1]->setText(text);
+}
 
 void Frmmain::boardClockSeen(const QDateTime &board, const QDateTime &computer)
 {
@@ -642,7 +670,8 @@ void Frmmain::CmdAdd_Click()
 void Frmmain::List_DblClick()
 {
     const QTreeWidgetItem *item = List->currentItem();
-    if (!item)
+    // An entry may be on its way to or from the board: it is not edited meanwhile.
+    if (!item || m_transferRunning)
         return;
     const int number = item->data(0, Qt::UserRole).toString().mid(5).toInt();
     EntryRef target;

@@ -83,6 +83,7 @@ public:
     QPushButton *CmdOpenFile = nullptr, *CmdSave = nullptr, *CmdSaveAs = nullptr;
     QPushButton *CmdQuit = nullptr;
     QProgressBar *PB = nullptr;
+    QPushButton *CmdStop = nullptr; // 停止, beside PB while a write or read is under way
     QLabel *LabDebug = nullptr;
     std::array<QLabel *, 3> SB{};
     QLabel *SBDrift = nullptr; // the board clock's drift, a panel after the three
@@ -115,6 +116,9 @@ public:
     void showMessage(const QString &text) override;
     bool ask(const QString &text) override;
     void startClockClearTimer() override;
+    bool schedulePacedStep(std::chrono::milliseconds after) override;
+    void setTransferRunning(bool running) override;
+    void setTransferNote(const QString &text) override;
     void boardClockSeen(const QDateTime &board, const QDateTime &computer) override;
 
     // --- LinkListener ---
@@ -147,6 +151,9 @@ private:
     // What start-up could not load, told once after the window is first shown.
     QString m_startupNotice;
     bool m_linkFailureShown = false;
+    // Runs the engine's paced step a guard after each reply of a transfer.
+    QTimer m_pace;
+    bool m_transferRunning = false;
     // Clock drift: options read when the link opens, and whether its clock was seen since.
     bool m_clockSeenSinceOpen = false;
     bool m_setClockOnConnect = false;
