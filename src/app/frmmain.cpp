@@ -4,26 +4,28 @@
 #include "app/scheduletools.h"
 #include "device/portnames.h"
 #include "editor/dialog.h"
+#include "editor/picklist.h"
 #include "schedule/channelview.h"
 #include "storage/toolsettings.h"
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QFileInfo>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QMenuBar>
 #include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QShortcut>
 #include <QStatusBar>
 #include <QTabBar>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+
+#include <functional>
 
 namespace {
 const QString kCaption = QStringLiteral("KelmoraV2.4");
@@ -37,13 +39,19 @@ const QString kLinkFailed = QStringLiteral("串口通信错误，连接已关闭
 
 class Lamp final : public QWidget {
 public:
-    Lamp(QWidget *parent, int size) : QWidget(parent) { setFixedSize(size, size); }
+    Lamp(QWidget *parent, int size) : QWidget(parent)
+    {
+        setFixedSize(size, size);
+        setAccessibleDescription(stateText(m_colour));
+    }
     uint32_t colour() const { return m_colour; }
     void setColour(uint32_t c)
     {
         if (c == m_colour)
             return;
         m_colour = c;
+        // Read out by screen readers; setting it raises QAccessible::DescriptionChanged, so they hear of it.
+        setAccessibleDescription(stateText(c));
         update();
     }
     // A thin outer ring in the colour the schedule says; dashed while set by hand.
@@ -56,6 +64,12 @@ public:
         update();
     }
     std::optional<uint32_t> ring() const { return m_ring; }
+    static QString stateText(uint32_t c)
+    {
+        return c == kLampGreen ? QStringLiteral("吸合")
+               : c == kLampRed ? QStringLiteral("断开")
+                               : QStringLiteral("未知");
+    }
 
 protected:
     void paintEvent(QPaintEvent *) override
@@ -84,21 +98,21 @@ private:
 };
 
 namespace {
-// Drop-down lists whose value can only be picked: typed characters are swallowed.
-class NoTyping final : public QObject {
+// The port list; its tooltips are made as it opens, so links made since show.
+class PortList final : public QComboBox {
 public:
-    using QObject::QObject;
-
-protected:
-    bool eventFilter(QObject *watched, QEvent *event) override
+    PortList(QWidget *parent, std::function<void()> beforeOpening)
+        : QComboBox(parent), m_beforeOpening(std::move(beforeOpening))
     {
-        if (event->type() == QEvent::KeyPress) {
-            const auto *key = static_cast<QKeyEvent *>(event);
-            if (!key->text().isEmpty() && key->text().at(0).isPrint())
-                return true;
-        }
-        return QObject::eventFilter(watched, event);
     }
+    void showPopup() override
+    {
+        m_beforeOpening();
+        QComboBox::showPopup();
+    }
+
+private:
+    std::function<void()> m_beforeOpening;
 };
 
 QPushButton *button(const QString &caption, QWidget *parent)
@@ -142,7 +156,7 @@ void Frmmain::buildUi()
     titleFont.setBold(true);
     Label1->setFont(titleFont);
     Label5 = new QLabel(QStringLiteral("串口号"), central);
-    CmbCom = new QComboBox(central);
+    CmbCom = new PortList(central, [this] { refreshPortToolTips(); });
     CmbCom->setMinimumWidth(90);
     CmdOpen = button(kOpen, central);
     Label6 = new QLabel(QStringLiteral("地址"), central);
@@ -294,13 +308,108 @@ void Frmmain::buildUi()
     SBDrift->setFrameShadow(QFrame::Sunken);
     statusBar()->addWidget(SBDrift, 1);
     resize(1180, 640);
+    setAccessibility();
+}
+
+// Object names as the program calls its controls (for automation and tests), accessible
+// names and descriptions for screen readers, tab order along the layout, and the keyboard
+// shortcuts of the file and editing commands. Buttons are named by their captions.
+void Frmmain::setAccessibility()
+{
+    setObjectName(QStringLiteral("Frmmain"));
+    const std::pair<QWidget *, const char *> named[] = {
+        {Label1, "Label1"},
+        {Label6, "Label6"},
+        {CmbID, "CmbID"},
+        {Label5, "Label5"},
+        {CmbCom, "CmbCom"},
+        {CmdOpen, "CmdOpen"},
+        {Label3, "Label3"},
+        {Label4, "Label4"},
+        {Label2, "Label2"},
+        {Label7, "Label7"},
+        {Label8, "Label8"},
+        {SSTab2, "SSTab2"},
+        {List, "List"},
+        {ChkAuto, "ChkAuto"},
+        {CmdAdd, "CmdAdd"},
+        {CmdDel, "CmdDel"},
+        {CmdDelAll, "CmdDelAll"},
+        {CmdDown, "CmdDown"},
+        {CmdDownAll, "CmdDownAll"},
+        {CmdUpload, "CmdUpload"},
+        {CmdUpLoadAll, "CmdUpLoadAll"},
+        {CmdIn, "CmdIn"},
+        {CmdOut, "CmdOut"},
+        {CmdOpenAll, "CmdOpenAll"},
+        {CmdCloseAll, "CmdCloseAll"},
+        {CmdReadTime, "CmdReadTime"},
+        {CmdSetTime, "CmdSetTime"},
+        {CmdOpenFile, "CmdOpenFile"},
+        {CmdSave, "CmdSave"},
+        {CmdSaveAs, "CmdSaveAs"},
+        {CmdQuit, "CmdQuit"},
+        {PB, "PB"},
+        {LabDebug, "LabDebug"},
+    };
+    for (const auto &[widget, name] : named)
+        widget->setObjectName(QLatin1String(name));
+    for (QTimer *t : {&Timer1, &Timer2, &Timer3, &Timer4})
+        t->setObjectName(QStringLiteral("Timer%1").arg(t == &Timer1 ? 1 : t == &Timer2 ? 2 : t == &Timer3 ? 3 : 4));
+    for (int i = 0; i < kChannelCount; ++i) {
+        Shape1[i]->setObjectName(QStringLiteral("Shape1_%1").arg(i));
+        Shape1[i]->setAccessibleName(QStringLiteral("第%1路").arg(i + 1));
+    }
+    // Texts that change (panels, the frame dump) are read as their names; the description says what they are.
+    const QString panels[3] = {QStringLiteral("状态栏 1"), QStringLiteral("状态栏 2"),
+                               QStringLiteral("状态栏 3：电脑时间")};
+    for (int i = 0; i < 3; ++i) {
+        SB[i]->setObjectName(QStringLiteral("SB%1").arg(i + 1));
+        SB[i]->setAccessibleDescription(panels[i]);
+    }
+    // Controls without a caption of their own take their label's, or say what they show.
+    Label5->setBuddy(CmbCom);
+    Label6->setBuddy(CmbID);
+    CmbCom->setAccessibleName(Label5->text());
+    CmbID->setAccessibleName(Label6->text());
+    SSTab2->setAccessibleName(QStringLiteral("通道"));
+    List->setAccessibleName(QStringLiteral("定时列表"));
+    PB->setAccessibleName(QStringLiteral("进度"));
+    LabDebug->setAccessibleDescription(QStringLiteral("最后发送的帧"));
+    // Two buttons read "打开": the description tells them apart.
+    CmdOpen->setAccessibleDescription(QStringLiteral("打开或关闭串口"));
+    CmdOpenFile->setAccessibleDescription(QStringLiteral("打开计划文件"));
+
+    const QList<QWidget *> order = {CmbCom,      CmdOpen,     CmbID,       CmdDownAll, CmdUpLoadAll, CmdOpenAll,
+                                    CmdCloseAll, CmdOpenFile, CmdSave,     CmdSaveAs,  SSTab2,       List,
+                                    ChkAuto,     CmdAdd,      CmdDel,      CmdDelAll,  CmdDown,      CmdUpload,
+                                    CmdIn,       CmdOut,      CmdReadTime, CmdSetTime, CmdQuit};
+    for (qsizetype i = 1; i < order.size(); ++i)
+        setTabOrder(order[i - 1], order[i]);
+
+    // A shortcut works like its button: not at all while the button is disabled.
+    const std::pair<QKeySequence, QPushButton *> keys[] = {
+        {QKeySequence(Qt::CTRL | Qt::Key_S), CmdSave},
+        {QKeySequence(Qt::CTRL | Qt::Key_O), CmdOpenFile},
+        {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S), CmdSaveAs},
+        {QKeySequence(Qt::Key_Insert), CmdAdd},
+        {QKeySequence(Qt::Key_Delete), CmdDel},
+    };
+    for (const auto &[key, target] : keys) {
+        new QShortcut(key, this, target, &QPushButton::click);
+        target->setToolTip(key.toString(QKeySequence::NativeText));
+    }
+    // Enter on a row edits it, as a double-click does.
+    auto *enter = new QShortcut(QKeySequence(Qt::Key_Return), List, this, &Frmmain::List_DblClick);
+    enter->setContext(Qt::WidgetShortcut);
+    auto *keypadEnter = new QShortcut(QKeySequence(Qt::Key_Enter), List, this, &Frmmain::List_DblClick);
+    keypadEnter->setContext(Qt::WidgetShortcut);
 }
 
 void Frmmain::connectUi()
 {
-    auto *noTyping = new NoTyping(this);
-    CmbID->installEventFilter(noTyping);
-    CmbCom->installEventFilter(noTyping);
+    MakePickOnly(CmbID);
+    MakePickOnly(CmbCom);
     connect(CmbID, &QComboBox::currentIndexChanged, this, [this](int i) {
         if (i >= 0)
             m_engine.DeviceAddress = uint8_t(i);
@@ -365,13 +474,8 @@ void Frmmain::Form_Load()
     CmbID->setCurrentIndex(1);
 
     CmbCom->clear();
-    for (int n = 1; n <= kPortCount; ++n) {
+    for (int n = 1; n <= kPortCount; ++n)
         CmbCom->addItem(QStringLiteral("Com%1").arg(n));
-        const QString device = PortDevice(n, m_store.folder());
-        CmbCom->setItemData(
-            n - 1, device.isEmpty() ? QStringLiteral("（未连接：需在程序目录建立 Com%1 链接）").arg(n) : device,
-            Qt::ToolTipRole);
-    }
     CmbCom->setCurrentIndex(0);
 
     const QStringList names = m_store.ReadNames();
@@ -453,11 +557,20 @@ void Frmmain::applyLinkState(bool open)
         b->setEnabled(!open);
 }
 
-QString Frmmain::permissionHint(const OpenResult &r) const
+void Frmmain::refreshPortToolTips()
 {
-    const QString group = QFileInfo(r.device).group();
-    return QStringLiteral("无权限：%1 属于 %2 组，请将用户加入该组后重新登录")
-        .arg(r.device, group.isEmpty() ? QStringLiteral("dialout") : group);
+    for (int n = 1; n <= CmbCom->count(); ++n)
+        CmbCom->setItemData(n - 1, PortToolTip(n, m_store.folder()), Qt::ToolTipRole);
+}
+
+// Panel 1 after a refused open: why, where the system can tell.
+QString Frmmain::openFailureText(const OpenResult &r) const
+{
+    if (r.error == OpenError::PermissionDenied)
+        return PermissionHint(r.device, AccessOf(r.device));
+    if (const QString gone = MissingLinkTarget(r.device); !gone.isEmpty())
+        return QStringLiteral("Com%1 指向的 %2 不存在").arg(m_nComPort).arg(gone);
+    return {};
 }
 
 void Frmmain::CmdOpen_Click()
@@ -466,9 +579,9 @@ void Frmmain::CmdOpen_Click()
         if (m_link.isOpen())
             return;
         const OpenResult r = m_link.open(m_nComPort);
+        // A hint from an earlier attempt no longer holds.
+        SB[0]->setText(r.ok() ? QString() : openFailureText(r));
         if (!r.ok()) {
-            if (r.error == OpenError::PermissionDenied)
-                SB[0]->setText(permissionHint(r));
             m_prompts.message(this, kOpenError);
             return;
         }
@@ -490,6 +603,9 @@ void Frmmain::closeLink()
     m_link.close();
     Timer2.stop();
     m_pace.stop();
+    // The board's last time would pass for a live one.
+    Timer4.stop();
+    SB[0]->setText(QString());
     // The engine ends a transfer under way first; the link's state then decides the buttons.
     m_engine.linkClosed();
     applyLinkState(false);

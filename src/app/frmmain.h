@@ -134,13 +134,15 @@ protected:
 
 private:
     void buildUi();
+    void setAccessibility();
     void connectUi();
     void Form_Load();
     void FillList(int channel);
     void setAutoFlag();
     void closeLink();
     void applyLinkState(bool open);
-    QString permissionHint(const OpenResult &result) const;
+    void refreshPortToolTips();
+    QString openFailureText(const OpenResult &result) const;
 
     NoteStore m_store;
     ScheduleBook m_book;

@@ -75,12 +75,9 @@ public:
     QPushButton *OKButton = nullptr;
     QPushButton *CancelButton = nullptr;
 
-protected:
-    // Swallows typed characters on the drop-down lists so a key press cannot pick an item by its text.
-    bool eventFilter(QObject *watched, QEvent *event) override;
-
 private:
     void buildControls();
+    void setAccessibility();
     void applyMode(int mode);
     void showTime(int hour, int minute, int second);
 

@@ -1,5 +1,6 @@
 // The main window: start-up against prepared folders, the link's control
 // switching, the editing commands and the schedule files, with scripted boxes.
+#include "app/application.h"
 #include "app/frmmain.h"
 
 #include "support/fakes.h"
@@ -7,6 +8,7 @@
 
 #include "storage/inifile.h"
 
+#include <QtTest>
 #include <QtWidgets>
 
 #include <gtest/gtest.h>
@@ -107,15 +109,18 @@ TEST_F(App, BothVariantsStartAlikeAndSwitchTheControlsWithTheLink)
             w->CmdOpen->click();
             EXPECT_EQ(link.openedPort, 3);
             EXPECT_EQ(state(), kLinked);
+            EXPECT_EQ(w->statusText(1), ""); // the permission hint went with the successful open
             Frame status = FakeBoard::reply(wire::kStatus);
             status[4] = 0x05, status[5] = 0x80;
             w->onFrame(status);
             EXPECT_EQ(state().left(21), "GRGRRRRRRRRRRRRG T2:1");
+            EXPECT_TRUE(w->statusText(1).startsWith("模块当前时间:"));
             if (failures == 0)
                 w->CmdOpen->click();
             for (int i = 0; i < failures; ++i)
                 w->onLinkFailed("unplugged");
             EXPECT_EQ(state(), kIdle);
+            EXPECT_EQ(w->statusText(1), ""); // no board time without a board
             EXPECT_FALSE(link.isOpen());
             EXPECT_EQ(QByteArrayView(w->engine().PendingCommand).sliced(1), QByteArray(kChannelCount, kRelayOff));
             EXPECT_TRUE(w->engine().bSyncRelay);
@@ -168,6 +173,126 @@ TEST_F(App, ATransferHoldsTheOtherCommandsOffersStopAndEndsWithTheLink)
         if (stop)
             w->CmdOpen->click();
     }
+}
+
+TEST_F(App, PortsNameWhatTheyOpenAndSelectorsOnlyPick)
+{
+    start();
+    // A ComN link whose device is gone: refused, and panel 1 names the device.
+    ASSERT_TRUE(QFile::link("/dev/ttyUSB-unplugged", dir.filePath("Com40")));
+    link.openError = OpenError::NotFound;
+    link.device = dir.filePath("Com40");
+    w->CmbCom->setCurrentIndex(39);
+    EXPECT_EQ(told(w->CmdOpen), "串口打开错误");
+    EXPECT_EQ(w->statusText(1), "Com40 指向的 /dev/ttyUSB-unplugged 不存在");
+
+    // The port list's tooltips are made as it opens: a link made since start-up shows.
+    ASSERT_TRUE(QFile::link(dir.path(), dir.filePath("Com41")));
+    w->CmbCom->showPopup();
+    w->CmbCom->hidePopup();
+    auto tip = [&](int port) { return w->CmbCom->itemData(port - 1, Qt::ToolTipRole).toString(); };
+    EXPECT_EQ(tip(41), dir.filePath("Com41"));
+    EXPECT_EQ(tip(40), dir.filePath("Com40") + " → /dev/ttyUSB-unplugged（目标不存在）");
+    EXPECT_TRUE(tip(97).contains(QDir::toNativeSeparators(dir.path()))) << "where to make the link";
+
+    // Typed characters and an input method's text never pick an address or a port, open list or closed.
+    for (QComboBox *combo : {w->CmbID, w->CmbCom}) {
+        SCOPED_TRACE(combo == w->CmbID ? "address" : "port");
+        const int before = combo->currentIndex();
+        combo->showPopup();
+        for (const char *typed : {"2", "0", "0", " "}) {
+            QKeyEvent key(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, typed);
+            QApplication::sendEvent(combo->view(), &key);
+        }
+        QInputMethodEvent composed;
+        composed.setCommitString("7");
+        QApplication::sendEvent(combo->view(), &composed);
+        QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+        QApplication::sendEvent(combo->view(), &enter);
+        QInputMethodEvent composedOnBox;
+        composedOnBox.setCommitString("9");
+        QApplication::sendEvent(combo, &composedOnBox);
+        EXPECT_EQ(combo->currentIndex(), before);
+    }
+}
+
+// Every control is found by its name and read by a screen reader; the lamps tell their
+// state; tab order follows the layout; the file and editing commands have keys.
+TEST_F(App, ControlsAreNamedReadableAndKeyboardDriven)
+{
+    put("Note.ini", "01001=11000000000100000000083000\n");
+    start();
+    QStringList names{"CmbCom",      "CmdOpen",     "CmbID",       "CmdDownAll", "CmdUpLoadAll", "CmdOpenAll",
+                      "CmdCloseAll", "CmdOpenFile", "CmdSave",     "CmdSaveAs",  "SSTab2",       "List",
+                      "ChkAuto",     "CmdAdd",      "CmdDel",      "CmdDelAll",  "CmdDown",      "CmdUpload",
+                      "CmdIn",       "CmdOut",      "CmdReadTime", "CmdSetTime", "CmdQuit"};
+    QStringList focusOrder;
+    QWidget *first = w->findChild<QWidget *>("CmbCom");
+    ASSERT_TRUE(first);
+    for (QWidget *c = first; focusOrder.size() < names.size(); c = c->nextInFocusChain())
+        if (c->focusPolicy() & Qt::TabFocus)
+            focusOrder << c->objectName();
+    EXPECT_EQ(focusOrder, names);
+    names.append({"Label1", "Label3", "Label5", "Label6", "Label4", "Label2", "Label7", "Label8", "PB"});
+    QStringList spoken;
+    for (const QString &name : names) {
+        auto *c = w->findChild<QWidget *>(name);
+        ASSERT_TRUE(c) << name.toStdString();
+        if (QAccessible::queryAccessibleInterface(c)->text(QAccessible::Name).isEmpty())
+            spoken << name;
+    }
+    EXPECT_EQ(spoken, QStringList()) << "controls without an accessible name";
+    for (const char *name : {"SB1", "SB2", "SB3", "LabDebug"}) // read by their changing text, told by description
+        EXPECT_FALSE(w->findChild<QLabel *>(name)->accessibleDescription().isEmpty()) << name;
+
+    // What a screen reader says of each lamp, before and after the board's first status reply (that it hears of
+    // each change takes a running accessibility bus: make test-a11y).
+    auto lamps = [&] {
+        QString out;
+        for (int k = 0; k < kChannelCount; ++k) {
+            QAccessibleInterface *lamp =
+                QAccessible::queryAccessibleInterface(w->findChild<QWidget *>(QStringLiteral("Shape1_%1").arg(k)));
+            out += lamp->text(QAccessible::Name) + u' ' + lamp->text(QAccessible::Description) + u';';
+        }
+        return out;
+    };
+    EXPECT_TRUE(lamps().startsWith("第1路 未知;第2路 未知;")) << lamps().toStdString();
+    w->findChild<QPushButton *>("CmdOpen")->click();
+    Frame status = FakeBoard::reply(wire::kStatus);
+    status[4] = 0x05;
+    w->onFrame(status);
+    EXPECT_TRUE(lamps().startsWith("第1路 吸合;第2路 断开;第3路 吸合;第4路 断开;")) << lamps().toStdString();
+    w->findChild<QPushButton *>("CmdOpen")->click();
+
+    // Keys, with the window active as under a real keyboard.
+    w->show();
+    QApplication::setActiveWindow(&*w);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&*w));
+    prompts.savePath = dir.filePath("copy.ini");
+    int edits = 0;
+    prompts.editor = [&edits](Dialog &d) { ++edits, d.confirm(); };
+    QTest::keyClick(&*w, Qt::Key_S, Qt::ControlModifier);
+    QTest::keyClick(&*w, Qt::Key_S, Qt::ControlModifier | Qt::ShiftModifier);
+    QTest::keyClick(&*w, Qt::Key_O, Qt::ControlModifier); // cancelled: no file named
+    QTest::keyClick(&*w, Qt::Key_Insert);
+    auto *list = w->findChild<QTreeWidget *>("List");
+    list->setFocus();
+    list->setCurrentItem(list->topLevelItem(0));
+    QTest::keyClick(list, Qt::Key_Return);
+    prompts.confirmAnswer = false;
+    QTest::keyClick(&*w, Qt::Key_Delete);
+    EXPECT_EQ(prompts.messages, (QStringList{"保存成功！", "文件已另存为" + prompts.savePath}));
+    EXPECT_EQ(std::pair(edits, w->book().countOf(1)), std::pair(2, 2)) << "Insert added, Enter edited";
+    EXPECT_EQ(prompts.questions, QStringList{"删除当前信息吗？"});
+}
+
+TEST(ScheduleFolder, BesideAWritableCopyElseTheDataFolder)
+{
+    QTemporaryDir portable;
+    const QString data = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+    EXPECT_EQ(ScheduleFolder(portable.path()), portable.path());
+    EXPECT_EQ(ScheduleFolder("/usr/bin"), data) << "installed, even when root may write there";
+    EXPECT_EQ(ScheduleFolder(portable.filePath("missing")), data);
 }
 
 TEST_F(App, StartUpLoadsEachChannelUpToItsFirstGapAndTellsWhatItCannotRead)

@@ -114,6 +114,13 @@ TEST(EditorAdd, ModesApplyTheirRuleAndTypedCharactersDoNotSelect)
         auto *combo = qobject_cast<QComboBox *>(target);
         EXPECT_EQ(combo ? combo->currentIndex() : hourList->currentIndex().row(), expected);
     }
+    // Text an input method commits searches the box and its list like typing does.
+    for (QWidget *target : std::initializer_list<QWidget *>{d->Combo2, d->Combo3->view()}) {
+        QInputMethodEvent composed;
+        composed.setCommitString(QStringLiteral("4"));
+        QApplication::sendEvent(target, &composed);
+    }
+    EXPECT_EQ(std::pair(d->Combo2->currentIndex(), d->Combo3->view()->currentIndex().row()), std::pair(0, -1));
 }
 
 TEST(EditorEdit, OpensTheEntryCancelKeepsItConfirmWritesWhatItShows)
@@ -176,4 +183,28 @@ TEST(EditorEdit, ChangesTheEntryInPlace)
     // Same object, key and number; the weekly days stay behind.
     expected[1] = QStringLiteral("key02002 %1 2 ").arg(quintptr(target.get())) + rec("010 1010100 02 00000000 050000");
     EXPECT_EQ(snapshot(book), expected);
+}
+
+TEST(EditorAccess, ControlsAreNamedReadableAndInLayoutOrder)
+{
+    ScheduleBook book;
+    auto d = editor(book, 1);
+    const QStringList order{"CmbStatus", "Option1_0", "Option1_1", "Check1_0", "Check1_1",    "Check1_2",
+                            "Check1_3",  "Check1_4",  "Check1_5",  "Check1_6", "Option1_2",   "DT",
+                            "Combo1",    "Combo2",    "Combo3",    "OKButton", "CancelButton"};
+    QStringList focusOrder, spoken;
+    QWidget *first = d->findChild<QWidget *>("CmbStatus");
+    ASSERT_TRUE(first);
+    for (QWidget *c = first; focusOrder.size() < order.size(); c = c->nextInFocusChain())
+        if (c->focusPolicy() & Qt::TabFocus && !c->objectName().startsWith("qt_")) // not the picker's own field
+            focusOrder << c->objectName();
+    EXPECT_EQ(focusOrder, order);
+    for (const QString &name : order + QStringList{"Label4", "Label5", "Label6"})
+        if (const QWidget *c = d->findChild<QWidget *>(name); c) // on Linux a list reads its label through the buddy
+            spoken << (c->accessibleName().isEmpty()
+                           ? QAccessible::queryAccessibleInterface(const_cast<QWidget *>(c))->text(QAccessible::Name)
+                           : c->accessibleName());
+    EXPECT_EQ(spoken.join(u' '),
+              "动作 每天 每星期 星期一 星期二 星期三 星期四 星期五 星期六 星期日 固定日期 固定日期 时 分 "
+              "秒 确定 取消 时 分 秒");
 }

@@ -30,7 +30,7 @@ public:
     {
         openedPort = portNumber;
         if (openError != OpenError::None)
-            return {openError, QStringLiteral("/dev/fake"), QStringLiteral("refused")};
+            return {openError, device, QStringLiteral("refused")};
         opened = true;
         return {};
     }
@@ -41,6 +41,7 @@ public:
 
     LinkListener *listener = nullptr;
     OpenError openError = OpenError::None;
+    QString device = QStringLiteral("/dev/fake"); // what a refused open names
     bool opened = false;
     int openedPort = 0;
     int discards = 0;
