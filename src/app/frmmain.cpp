@@ -1,7 +1,8 @@
 #include "app/frmmain.h"
 
-#include "device/clockdrift.h"
 #include "app/scheduletools.h"
+#include "app/verifytools.h"
+#include "device/clockdrift.h"
 #include "device/portnames.h"
 #include "editor/dialog.h"
 #include "editor/picklist.h"
@@ -132,6 +133,7 @@ Frmmain::Frmmain(const FrmmainSetup &setup, QWidget *parent)
     connectUi();
     Form_Load();
     m_tools = new ScheduleTools(*this);
+    m_verify = new VerifyTools(*this);
 }
 
 Frmmain::~Frmmain()
@@ -555,6 +557,7 @@ void Frmmain::applyLinkState(bool open)
         b->setEnabled(open);
     for (QPushButton *b : {CmdAdd, CmdDel, CmdDelAll, CmdOpenFile, CmdSave, CmdSaveAs})
         b->setEnabled(!open);
+    Q_EMIT commandsChanged();
 }
 
 void Frmmain::refreshPortToolTips()
@@ -694,7 +697,10 @@ void Frmmain::showMessage(const QString &text)
 {
     // The box opens from the event loop, not from inside a tick or a reply: its
     // nested loop then never holds up the decoding of the replies behind it.
-    QTimer::singleShot(0, this, [this, text] { m_prompts.message(this, text); });
+    QTimer::singleShot(0, this, [this, text] {
+        m_prompts.message(this, text);
+        Q_EMIT messageClosed(text);
+    });
 }
 bool Frmmain::ask(const QString &text)
 {
@@ -716,6 +722,11 @@ void Frmmain::setTransferRunning(bool running)
     CmdStop->setEnabled(running);
     if (!running)
         m_pace.stop();
+    Q_EMIT commandsChanged();
+}
+void Frmmain::transferEnded(const TransferResult &result)
+{
+    Q_EMIT transferFinished(result);
 }
 void Frmmain::setTransferNote(const QString &text)
 {

@@ -26,6 +26,7 @@ class QTabBar;
 class QTreeWidget;
 class Lamp;
 class ScheduleTools;
+class VerifyTools;
 
 struct FrmmainSetup {
     QString dataFolder; // Note.ini, Name.ini and the ComN port links
@@ -54,6 +55,7 @@ public:
     // The 工具 menu, made on first use; every tool adds its items here.
     QMenu *toolsMenu();
     ScheduleTools *scheduleTools() const { return m_tools; }
+    VerifyTools *verifyTools() const { return m_verify; }
     Prompts &prompts() { return m_prompts; }
     bool linkOpen() const;
     // The ring around a lamp (none: no ring) and the note its tooltip adds.
@@ -120,6 +122,7 @@ public:
     void setTransferRunning(bool running) override;
     void setTransferNote(const QString &text) override;
     void boardClockSeen(const QDateTime &board, const QDateTime &computer) override;
+    void transferEnded(const TransferResult &result) override;
 
     // --- LinkListener ---
     void onFrame(const Frame &frame) override;
@@ -128,6 +131,11 @@ public:
 Q_SIGNALS:
     // The book may have changed: the list was refilled or a channel deleted.
     void bookTouched();
+    // The link opened or closed, or a transfer started or ended.
+    void commandsChanged();
+    void transferFinished(const TransferResult &result);
+    // The operator closed a box the engine had the window show.
+    void messageClosed(const QString &text);
 
 protected:
     void showEvent(QShowEvent *event) override;
@@ -162,4 +170,5 @@ private:
     std::chrono::seconds m_driftThreshold{};
     QMenu *m_toolsMenu = nullptr;
     ScheduleTools *m_tools = nullptr;
+    VerifyTools *m_verify = nullptr;
 };

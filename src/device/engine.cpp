@@ -429,6 +429,20 @@ void DeviceEngine::CmdDownAll()
     startWrite();
 }
 
+bool DeviceEngine::startWriteChannels(const QList<int> &channels)
+{
+    if (transferActive() || channels.isEmpty())
+        return false;
+    for (int c : channels)
+        if (c < 1 || c > kChannelCount)
+            return false;
+    ClearWriteQueue();
+    for (int c : channels)
+        queueChannel(c);
+    startWrite();
+    return true;
+}
+
 void DeviceEngine::startRead(TransferKind kind, int first, int last, ScheduleBook &target, bool verify)
 {
     m_transfer.target = &target;

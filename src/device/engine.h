@@ -161,6 +161,9 @@ public:
     // book and screen alone and asking nothing; false if a transfer is under way.
     // The outcome is lastResult() (and the view's transferEnded), never a box.
     bool startVerifyRead(int channel, ScheduleBook &target);
+    // Writes the given channels (1..16, in this order) as 写入所有 writes each,
+    // with its closing box; false if a transfer is under way or none is given.
+    bool startWriteChannels(const QList<int> &channels);
 
     // --- Replies ---
     void MSCommDown_OnComm(const Frame &reply);
