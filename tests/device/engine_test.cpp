@@ -262,6 +262,27 @@ TEST(EngineTransfer, OneAtATimeWithTheOtherCommandsHeldAndTabsDisabledThroughout
     EXPECT_FALSE(w.engine.bReadingAll);
 }
 
+TEST(EngineWrite, GivenChannelsOnlyAreWrittenAsWriteAllWritesThem)
+{
+    Harness h;
+    h.add(2, "11000000000200000000083000", 2);
+    h.add(3, "11000000000300000000083000");
+    h.add(7, "11000000000700000000083000");
+    for (const QList<int> &refused : {QList<int>{}, QList<int>{3, 17}, QList<int>{0}})
+        EXPECT_FALSE(h.engine.startWriteChannels(refused));
+    EXPECT_TRUE(h.link.written.isEmpty());
+    ASSERT_TRUE(h.engine.startWriteChannels({7, 2}));
+    EXPECT_FALSE(h.engine.startWriteChannels({3}));
+    EXPECT_EQ(h.view.progressMax, 5);
+    h.runWhile(h.engine.bWriting);
+    QStringList written; // channel:number of every write frame
+    for (const Frame &f : h.link.written)
+        if (f[2] != kPoll[2])
+            written << QStringLiteral("%1:%2").arg(f[4]).arg(f[5]);
+    EXPECT_EQ(written, (QStringList{"7:1", "7:2", "2:1", "2:2", "2:3"}));
+    EXPECT_EQ(h.view.messages, QStringList{"写入成功！"});
+}
+
 TEST(EngineTransfer, StopEndsAtOnceAndSaysWhereAWriteStopped)
 {
     Harness w;
