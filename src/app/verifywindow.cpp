@@ -2,6 +2,7 @@
 #include "app/verifywindow.h"
 
 #include "schedule/verifyreport.h"
+#include "storage/notestore.h"
 
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -34,7 +35,6 @@ VerifyWindow::VerifyWindow(QWidget *parent, std::function<QString(int)> channelN
     m_channels->setHeaderLabels({QStringLiteral("路"), QStringLiteral("结果")});
     m_channels->setRootIsDecorated(false);
     m_channels->setUniformRowHeights(true);
-    m_channels->header()->resizeSection(0, 130);
     m_entries = new QTreeWidget(split);
     m_entries->setObjectName(QStringLiteral("VerifyEntries"));
     m_entries->setAccessibleName(QStringLiteral("该路不同的条目"));
@@ -87,7 +87,7 @@ void VerifyWindow::setComparisons(const QList<ChannelComparison> &comparisons)
     for (const ChannelComparison &c : comparisons) {
         const QString name = m_channelName ? m_channelName(c.channel) : QString();
         QString label = QStringLiteral("第%1路").arg(c.channel);
-        if (!name.isEmpty() && name != label)
+        if (!name.isEmpty() && name != kDefaultChannelName) // sixteen "未命名" say nothing
             label += u' ' + name;
         auto *item = new QTreeWidgetItem({label, VerdictText(c.verdict)});
         item->setData(0, Qt::UserRole, c.channel);
@@ -100,6 +100,7 @@ void VerifyWindow::setComparisons(const QList<ChannelComparison> &comparisons)
     if (!first)
         first = m_channels->topLevelItem(0);
     m_channels->setCurrentItem(first);
+    m_channels->resizeColumnToContents(0);
     m_summary->setText(summary());
     showEntries();
     updateButtons();

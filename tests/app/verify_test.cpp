@@ -136,7 +136,7 @@ TEST_F(Verify, ReadsIntoItsOwnBookShowsDifferencesAndActsOnThem)
     EXPECT_EQ(channels, QSet<int>{5});
     EXPECT_EQ(prompts.messages, QStringList{"写入成功！"});
     ASSERT_TRUE(w->engine().lastResult() && w->engine().lastResult()->verify);
-    EXPECT_EQ(column(v->channels(), 0), QStringList{"第5路 未命名"});
+    EXPECT_EQ(column(v->channels(), 0), QStringList{"第5路"});
     EXPECT_EQ(column(v->channels(), 1), QStringList{"相同"});
     EXPECT_FALSE(v->writeButton()->isEnabled());
 
