@@ -152,10 +152,12 @@ QString VerifyWindow::summary() const
     }
     if (differ == 0 && unread == 0)
         return QStringLiteral("校验%1路，全部相同").arg(m_comparisons.size());
-    QString text = QStringLiteral("校验%1路：%2路不同").arg(m_comparisons.size()).arg(differ);
+    QStringList parts;
+    if (differ > 0)
+        parts << QStringLiteral("%1路不同").arg(differ);
     if (unread > 0)
-        text += QStringLiteral("，%1路无法读取").arg(unread);
-    return text;
+        parts << QStringLiteral("%1路无法读取").arg(unread);
+    return QStringLiteral("校验%1路：").arg(m_comparisons.size()) + parts.join(QStringLiteral("，"));
 }
 
 void VerifyWindow::showEntries()

@@ -125,6 +125,8 @@ TEST_F(Verify, ReadsIntoItsOwnBookShowsDifferencesAndActsOnThem)
     // follows once "写入成功！" is closed, and finds it the same.
     tools->verifyAfterWriteAction->trigger();
     EXPECT_TRUE(ToolSettings(dir.path()).verifyAfterWrite());
+    bool busyWhileBoxOpen = true;
+    prompts.onMessage = [&](const QString &) { busyWhileBoxOpen = w->engine().transferActive(); };
     const qsizetype sent = link.written.size();
     v->writeButton()->click();
     ASSERT_EQ(w->engine().transfer().kind, TransferKind::Write);
@@ -135,10 +137,19 @@ TEST_F(Verify, ReadsIntoItsOwnBookShowsDifferencesAndActsOnThem)
             channels << f[4];
     EXPECT_EQ(channels, QSet<int>{5});
     EXPECT_EQ(prompts.messages, QStringList{"写入成功！"});
+    EXPECT_FALSE(busyWhileBoxOpen) << "the verify waits for the box";
     ASSERT_TRUE(w->engine().lastResult() && w->engine().lastResult()->verify);
     EXPECT_EQ(column(v->channels(), 0), QStringList{"第5路"});
     EXPECT_EQ(column(v->channels(), 1), QStringList{"相同"});
     EXPECT_FALSE(v->writeButton()->isEnabled());
+
+    // Stopped, the verify knows nothing of the channel.
+    tools->verifyChannelAction->trigger();
+    w->CmdStop->click();
+    QApplication::processEvents();
+    EXPECT_EQ(prompts.messages.last(), QStringLiteral("已停止"));
+    EXPECT_EQ(column(v->channels(), 1), QStringList{"无法读取"});
+    EXPECT_EQ(v->summary(), QStringLiteral("校验1路：1路无法读取"));
 
     tools->clockOnConnectAction->trigger();
     EXPECT_TRUE(ToolSettings(dir.path()).setClockOnConnect());
