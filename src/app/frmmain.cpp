@@ -1,7 +1,8 @@
 #include "app/frmmain.h"
 
-#include "device/clockdrift.h"
 #include "app/scheduletools.h"
+#include "app/verifytools.h"
+#include "device/clockdrift.h"
 #include "device/portnames.h"
 #include "editor/dialog.h"
 #include "editor/picklist.h"
@@ -132,6 +133,7 @@ Frmmain::Frmmain(const FrmmainSetup &setup, QWidget *parent)
     connectUi();
     Form_Load();
     m_tools = new ScheduleTools(*this);
+    m_verify = new VerifyTools(*this);
 }
 
 Frmmain::~Frmmain()
@@ -287,14 +289,20 @@ void Frmmain::buildUi()
     LabDebug->setMinimumHeight(LabDebug->fontMetrics().height() + 4);
     PB = new QProgressBar(central);
     PB->setVisible(false);
+    CmdStop = button(QStringLiteral("停止"), central);
+    CmdStop->setVisible(false);
+    CmdStop->setEnabled(false);
     root->addWidget(LabDebug);
-    root->addWidget(PB);
+    auto *progressRow = new QHBoxLayout;
+    progressRow->addWidget(PB, 1);
+    progressRow->addWidget(CmdStop);
+    root->addLayout(progressRow);
     for (int i = 0; i < 3; ++i) {
         SB[i] = new QLabel(this);
         SB[i]->setMinimumWidth(i == 2 ? 160 : 60);
         SB[i]->setFrameShape(QFrame::StyledPanel);
         SB[i]->setFrameShadow(QFrame::Sunken);
-        statusBar()->addWidget(SB[i], i == 0 ? 3 : 1);
+        statusBar()->addWidget(SB[i], i == 0 ? 3 : i == 1 ? 2 : 1);
     }
     SBDrift = new QLabel(this);
     SBDrift->setMinimumWidth(120);
@@ -440,6 +448,10 @@ void Frmmain::connectUi()
     connect(CmdOut, &QPushButton::clicked, this, [this] { m_engine.CmdOut(); });
     connect(CmdOpenAll, &QPushButton::clicked, this, [this] { m_engine.CmdOpenAll(); });
     connect(CmdCloseAll, &QPushButton::clicked, this, [this] { m_engine.CmdCloseAll(); });
+    connect(CmdStop, &QPushButton::clicked, this, [this] { m_engine.CmdStop(); });
+    m_pace.setSingleShot(true);
+    m_pace.setTimerType(Qt::PreciseTimer);
+    connect(&m_pace, &QTimer::timeout, this, [this] { m_engine.pacedStep(); });
     // The automatic function has no behaviour of its own; clearing the flag stops its timer.
     connect(ChkAuto, &QCheckBox::toggled, this, [this](bool on) {
         if (!on)
@@ -496,7 +508,6 @@ void Frmmain::Form_Load()
 
     setAutoFlag();
     m_engine.ClearWriteQueue();
-    m_engine.bWriting = m_engine.bReading = m_engine.bReadingAll = false;
     SSTab2->setCurrentIndex(0);
     FillList(1);
     m_engine.bManualPending = m_engine.bSetTimePending = false;
@@ -546,6 +557,7 @@ void Frmmain::applyLinkState(bool open)
         b->setEnabled(open);
     for (QPushButton *b : {CmdAdd, CmdDel, CmdDelAll, CmdOpenFile, CmdSave, CmdSaveAs})
         b->setEnabled(!open);
+    Q_EMIT commandsChanged();
 }
 
 void Frmmain::refreshPortToolTips()
@@ -593,11 +605,13 @@ void Frmmain::closeLink()
 {
     m_link.close();
     Timer2.stop();
-    applyLinkState(false);
+    m_pace.stop();
     // The board's last time would pass for a live one.
     Timer4.stop();
     SB[0]->setText(QString());
+    // The engine ends a transfer under way first; the link's state then decides the buttons.
     m_engine.linkClosed();
+    applyLinkState(false);
     SBDrift->clear();
     SBDrift->setStyleSheet(QString());
     SBDrift->setToolTip(QString());
@@ -683,7 +697,10 @@ void Frmmain::showMessage(const QString &text)
 {
     // The box opens from the event loop, not from inside a tick or a reply: its
     // nested loop then never holds up the decoding of the replies behind it.
-    QTimer::singleShot(0, this, [this, text] { m_prompts.message(this, text); });
+    QTimer::singleShot(0, this, [this, text] {
+        m_prompts.message(this, text);
+        Q_EMIT messageClosed(text);
+    });
 }
 bool Frmmain::ask(const QString &text)
 {
@@ -692,6 +709,28 @@ bool Frmmain::ask(const QString &text)
 void Frmmain::startClockClearTimer()
 {
     Timer4.start();
+}
+bool Frmmain::schedulePacedStep(std::chrono::milliseconds after)
+{
+    m_pace.start(after);
+    return true;
+}
+void Frmmain::setTransferRunning(bool running)
+{
+    m_transferRunning = running;
+    CmdStop->setVisible(running);
+    CmdStop->setEnabled(running);
+    if (!running)
+        m_pace.stop();
+    Q_EMIT commandsChanged();
+}
+void Frmmain::transferEnded(const TransferResult &result)
+{
+    Q_EMIT transferFinished(result);
+}
+void Frmmain::setTransferNote(const QString &text)
+{
+    SB[1]->setText(text);
 }
 
 void Frmmain::boardClockSeen(const QDateTime &board, const QDateTime &computer)
@@ -758,7 +797,8 @@ void Frmmain::CmdAdd_Click()
 void Frmmain::List_DblClick()
 {
     const QTreeWidgetItem *item = List->currentItem();
-    if (!item)
+    // An entry may be on its way to or from the board: it is not edited meanwhile.
+    if (!item || m_transferRunning)
         return;
     const int number = item->data(0, Qt::UserRole).toString().mid(5).toInt();
     EntryRef target;

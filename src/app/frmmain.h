@@ -26,6 +26,7 @@ class QTabBar;
 class QTreeWidget;
 class Lamp;
 class ScheduleTools;
+class VerifyTools;
 
 struct FrmmainSetup {
     QString dataFolder; // Note.ini, Name.ini and the ComN port links
@@ -54,6 +55,7 @@ public:
     // The 工具 menu, made on first use; every tool adds its items here.
     QMenu *toolsMenu();
     ScheduleTools *scheduleTools() const { return m_tools; }
+    VerifyTools *verifyTools() const { return m_verify; }
     Prompts &prompts() { return m_prompts; }
     bool linkOpen() const;
     // The ring around a lamp (none: no ring) and the note its tooltip adds.
@@ -83,6 +85,7 @@ public:
     QPushButton *CmdOpenFile = nullptr, *CmdSave = nullptr, *CmdSaveAs = nullptr;
     QPushButton *CmdQuit = nullptr;
     QProgressBar *PB = nullptr;
+    QPushButton *CmdStop = nullptr; // 停止, beside PB while a write or read is under way
     QLabel *LabDebug = nullptr;
     std::array<QLabel *, 3> SB{};
     QLabel *SBDrift = nullptr; // the board clock's drift, a panel after the three
@@ -115,7 +118,11 @@ public:
     void showMessage(const QString &text) override;
     bool ask(const QString &text) override;
     void startClockClearTimer() override;
+    bool schedulePacedStep(std::chrono::milliseconds after) override;
+    void setTransferRunning(bool running) override;
+    void setTransferNote(const QString &text) override;
     void boardClockSeen(const QDateTime &board, const QDateTime &computer) override;
+    void transferEnded(const TransferResult &result) override;
 
     // --- LinkListener ---
     void onFrame(const Frame &frame) override;
@@ -124,6 +131,11 @@ public:
 Q_SIGNALS:
     // The book may have changed: the list was refilled or a channel deleted.
     void bookTouched();
+    // The link opened or closed, or a transfer started or ended.
+    void commandsChanged();
+    void transferFinished(const TransferResult &result);
+    // The operator closed a box the engine had the window show.
+    void messageClosed(const QString &text);
 
 protected:
     void showEvent(QShowEvent *event) override;
@@ -149,10 +161,14 @@ private:
     // What start-up could not load, told once after the window is first shown.
     QString m_startupNotice;
     bool m_linkFailureShown = false;
+    // Runs the engine's paced step a guard after each reply of a transfer.
+    QTimer m_pace;
+    bool m_transferRunning = false;
     // Clock drift: options read when the link opens, and whether its clock was seen since.
     bool m_clockSeenSinceOpen = false;
     bool m_setClockOnConnect = false;
     std::chrono::seconds m_driftThreshold{};
     QMenu *m_toolsMenu = nullptr;
     ScheduleTools *m_tools = nullptr;
+    VerifyTools *m_verify = nullptr;
 };

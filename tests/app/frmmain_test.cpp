@@ -22,9 +22,9 @@ const auto kClock = [] { return QDateTime(QDate(2024, 1, 5), QTime(9, 5, 7)); };
 // state() of a fresh window: lamps (. grey, G green, R red), timers, then every button and combo in the
 // order they are built, "+" enabled / "-" disabled.
 const QString kIdle = "................ T2:0 T3:1 Cmb+ 打开+ Cmb+ 写入所有- 读取设备- 吸合所有+ 断开所有+ 打开+ 保存+ "
-                      "另存+ 添加+ 删除单条+ 删除当前+ 写入- 读取- 手动吸合- 手动断开- 读时- 对时- 退出+";
+                      "另存+ 添加+ 删除单条+ 删除当前+ 写入- 读取- 手动吸合- 手动断开- 读时- 对时- 退出+ 停止-";
 const QString kLinked = "................ T2:1 T3:1 Cmb- 关闭+ Cmb- 写入所有+ 读取设备+ 吸合所有+ 断开所有+ 打开- "
-                        "保存- 另存- 添加- 删除单条- 删除当前- 写入+ 读取+ 手动吸合+ 手动断开+ 读时+ 对时+ 退出+";
+                        "保存- 另存- 添加- 删除单条- 删除当前- 写入+ 读取+ 手动吸合+ 手动断开+ 读时+ 对时+ 退出+ 停止-";
 
 template <typename T, typename R> QList<R> collect(const T *from, R (T::*get)(int) const, int count)
 {
@@ -126,6 +126,52 @@ TEST_F(App, BothVariantsStartAlikeAndSwitchTheControlsWithTheLink)
             EXPECT_TRUE(w->engine().bSyncRelay);
         }
         EXPECT_EQ(prompts.messages.count("串口通信错误，连接已关闭"), 1);
+    }
+}
+
+TEST_F(App, ATransferHoldsTheOtherCommandsOffersStopAndEndsWithTheLink)
+{
+    put("Note.ini", "01001=11000000000100000000083000\n01002=11000000000100000000093000\n");
+    start();
+    const auto stopOffered = [&] { return !w->CmdStop->isHidden() && w->CmdStop->isEnabled(); };
+    const auto held = [&] {
+        return !w->CmdDown->isEnabled() && !w->CmdDownAll->isEnabled() && !w->CmdUpload->isEnabled() &&
+               !w->CmdUpLoadAll->isEnabled() && !w->SSTab2->isEnabled() && !w->statusText(2).isEmpty();
+    };
+    w->CmdOpen->click();
+    EXPECT_FALSE(stopOffered());
+    w->CmdDown->click();
+    EXPECT_TRUE(stopOffered() && held());
+    int edits = 0;
+    prompts.editor = [&](Dialog &) { ++edits; };
+    w->List->setCurrentItem(w->List->topLevelItem(0));
+    w->List_DblClick(); // the entry is on its way to the board
+    EXPECT_EQ(edits, 0);
+    w->engine().Timer2_Timer();
+    w->onLinkFailed("unplugged");
+    EXPECT_EQ(state(), kIdle);
+    EXPECT_FALSE(w->engine().transferActive() || w->PB->isVisibleTo(w->centralWidget()) || stopOffered());
+    EXPECT_EQ(w->statusText(2), "写入未完成：连接已关闭");
+    QApplication::processEvents();
+    EXPECT_EQ(prompts.messages, QStringList{"串口通信错误，连接已关闭"}); // and no second box
+
+    prompts.messages.clear();
+    prompts.confirmAnswer = true;
+    for (bool stop : {true, false}) {
+        w->CmdOpen->click();
+        w->CmdUpLoadAll->click();
+        EXPECT_TRUE(stopOffered() && held());
+        w->engine().Timer2_Timer();
+        (stop ? w->CmdStop : w->CmdOpen)->click();
+        EXPECT_FALSE(w->engine().transferActive() || stopOffered());
+        EXPECT_TRUE(w->SSTab2->isEnabled());
+        EXPECT_EQ(w->CmdUpload->isEnabled(), stop);
+        QApplication::processEvents();
+        EXPECT_EQ(prompts.messages, stop ? QStringList{"已停止"} : QStringList{}) << stop;
+        EXPECT_EQ(w->statusText(2), stop ? "" : "读取未完成：连接已关闭");
+        prompts.messages.clear();
+        if (stop)
+            w->CmdOpen->click();
     }
 }
 
@@ -339,7 +385,7 @@ TEST_F(App, EditingAsksFirstAndChangesOnlyWhatItShould)
 TEST_F(App, FilesSaveSaveAsRestartAndOpen)
 {
     start();
-    w->SSTab2_Click(2);
+    w->SSTab2->setCurrentIndex(2);
     w->CmdAdd->click();
     const QString bad = put("bad.ini", "01001=11000000000100000000083000\n01002=1100000000010000000008300x\n");
     EXPECT_EQ(told(w->CmdOpenFile, bad), "文件格式错误：01002");
@@ -349,6 +395,7 @@ TEST_F(App, FilesSaveSaveAsRestartAndOpen)
     EXPECT_EQ(told(w->CmdOpenFile, put("good.ini", good.join(u'\n').toLatin1())), "");
     EXPECT_EQ(records(), good);
     EXPECT_EQ(w->SSTab2->currentIndex(), 0);
+    EXPECT_EQ(w->nPage(), 1);
     EXPECT_EQ(listTexts(), (QStringList{"第1路, 每天, 08:30:00 ,吸合 ", "第1路, 每天, 09:30:00 ,断开 "}));
 
     const QString exported = dir.filePath("export.ini");

@@ -10,7 +10,12 @@
 
 class ScriptedPrompts final : public Prompts {
 public:
-    void message(QWidget *, const QString &text) override { messages << text; }
+    void message(QWidget *, const QString &text) override
+    {
+        messages << text;
+        if (onMessage)
+            onMessage(text);
+    }
     bool confirm(QWidget *, const QString &text) override
     {
         questions << text;
@@ -30,4 +35,5 @@ public:
     bool confirmAnswer = true;
     QString savePath, openPath;
     std::function<void(Dialog &)> editor;
+    std::function<void(const QString &)> onMessage; // while the box is open
 };
