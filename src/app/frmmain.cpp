@@ -1,8 +1,10 @@
 #include "app/frmmain.h"
 
+#include "device/clockdrift.h"
 #include "device/portnames.h"
 #include "editor/dialog.h"
 #include "schedule/channelview.h"
+#include "storage/toolsettings.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -257,6 +259,11 @@ void Frmmain::buildUi()
         SB[i]->setFrameShadow(QFrame::Sunken);
         statusBar()->addWidget(SB[i], i == 0 ? 3 : 1);
     }
+    SBDrift = new QLabel(this);
+    SBDrift->setMinimumWidth(120);
+    SBDrift->setFrameShape(QFrame::StyledPanel);
+    SBDrift->setFrameShadow(QFrame::Sunken);
+    statusBar()->addWidget(SBDrift, 1);
     resize(1180, 640);
 }
 
@@ -426,6 +433,10 @@ void Frmmain::CmdOpen_Click()
             return;
         }
         m_linkFailureShown = false;
+        const ToolSettings settings(m_store.folder());
+        m_setClockOnConnect = settings.setClockOnConnect();
+        m_driftThreshold = settings.driftThreshold(kDefaultDriftThreshold);
+        m_clockSeenSinceOpen = false;
         Timer2.start();
         applyLinkState(true);
         return;
@@ -440,6 +451,9 @@ void Frmmain::closeLink()
     Timer2.stop();
     applyLinkState(false);
     m_engine.linkClosed();
+    SBDrift->clear();
+    SBDrift->setStyleSheet(QString());
+    SBDrift->setToolTip(QString());
 }
 
 void Frmmain::onFrame(const Frame &frame)
@@ -531,6 +545,23 @@ bool Frmmain::ask(const QString &text)
 void Frmmain::startClockClearTimer()
 {
     Timer4.start();
+}
+
+void Frmmain::boardClockSeen(const QDateTime &board, const QDateTime &computer)
+{
+    if (CmdOpen->text() != kClose)
+        return; // a reply that came in as the link closed
+    const std::optional<qint64> drift = ClockDriftSeconds(board, computer);
+    const bool alarming = ClockDriftAlarming(drift, m_driftThreshold);
+    SBDrift->setText(ClockDriftText(drift));
+    const QString style = alarming ? QStringLiteral("QLabel { color: red; }") : QString();
+    if (SBDrift->styleSheet() != style) // restyling is not free, and status replies come five times a second
+        SBDrift->setStyleSheet(style);
+    SBDrift->setToolTip(alarming ? ClockDriftHint() : QString());
+    const bool first = !m_clockSeenSinceOpen;
+    m_clockSeenSinceOpen = true;
+    if (ShouldSetClockOnConnect(drift, m_driftThreshold, m_setClockOnConnect, first))
+        CmdSetTime->click(); // the operator's own 对时, with its "设置成功！"
 }
 
 QString Frmmain::statusText(int panel) const

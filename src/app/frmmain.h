@@ -13,6 +13,7 @@
 #include <QTimer>
 
 #include <array>
+#include <chrono>
 
 class QCheckBox;
 class QComboBox;
@@ -72,6 +73,7 @@ public:
     QProgressBar *PB = nullptr;
     QLabel *LabDebug = nullptr;
     std::array<QLabel *, 3> SB{};
+    QLabel *SBDrift = nullptr; // the board clock's drift, a panel after the three
     QTimer Timer1, Timer2, Timer3, Timer4;
 
     // --- Handlers (the buttons call these; tests may too) ---
@@ -101,6 +103,7 @@ public:
     void showMessage(const QString &text) override;
     bool ask(const QString &text) override;
     void startClockClearTimer() override;
+    void boardClockSeen(const QDateTime &board, const QDateTime &computer) override;
 
     // --- LinkListener ---
     void onFrame(const Frame &frame) override;
@@ -128,4 +131,8 @@ private:
     // What start-up could not load, told once after the window is first shown.
     QString m_startupNotice;
     bool m_linkFailureShown = false;
+    // Clock drift: options read when the link opens, and whether its clock was seen since.
+    bool m_clockSeenSinceOpen = false;
+    bool m_setClockOnConnect = false;
+    std::chrono::seconds m_driftThreshold{};
 };

@@ -2,6 +2,8 @@
 // kelmora-board on a pseudo-terminal. Every wait is bounded and generous.
 #include "app/frmmain.h"
 #include "device/qtseriallink.h"
+#include "schedule/bookcompare.h"
+#include "storage/toolsettings.h"
 
 #include "boardprocess.h"
 #include "support/fakes.h"
@@ -25,7 +27,8 @@ constexpr int kLongWait = 60000;
 // and CTest may run these cases side by side: each takes a number of its own.
 int portFor(const char *test)
 {
-    static const char *const order[] = {"Lamps", "Compat", "WriteAll", "Clock", "Dropping", "Silent", "Unplugged"};
+    static const char *const order[] = {"Lamps",  "Compat",    "WriteAll",   "Clock",   "Dropping",
+                                        "Silent", "Unplugged", "ClockDrift", "Tampered"};
     for (int i = 0; i < int(std::size(order)); ++i)
         if (QByteArray(test).startsWith(order[i]))
             return 89 + i;
@@ -210,6 +213,60 @@ TEST(EndToEnd, UnpluggedPortClosesTheLinkAndSaysSoOnce)
     EXPECT_FALSE(s.w->Timer2.isActive());
     EXPECT_EQ(s.lamps(), QStringLiteral("----------------"));
     EXPECT_TRUE(s.w->CmdSave->isEnabled());
+}
+
+TEST(EndToEnd, ClockDriftIsShownAndSetOnConnectWhenAsked)
+{
+    Session s({QStringLiteral("--clock-offset"), QStringLiteral("90")});
+    ASSERT_TRUE(s.open());
+    // 89 or 90 s by when the reply and the computer's clock were read.
+    ASSERT_TRUE(WaitFor([&] { return s.w->SBDrift->text().startsWith(QStringLiteral("设备时钟快1分")); }))
+        << s.w->SBDrift->text().toStdString();
+    EXPECT_TRUE(s.w->SBDrift->styleSheet().contains(QStringLiteral("red")));
+    EXPECT_TRUE(s.w->SBDrift->toolTip().contains(QStringLiteral("对时")));
+    idle(1000);
+    EXPECT_TRUE(s.prompts.messages.isEmpty()) << "no box of its own";
+    s.close();
+    EXPECT_TRUE(s.w->SBDrift->text().isEmpty());
+
+    ASSERT_TRUE(ToolSettings(s.dir.path()).setSetClockOnConnect(true));
+    ASSERT_TRUE(s.open());
+    ASSERT_TRUE(s.waitMessage(QStringLiteral("设置成功！")));
+    EXPECT_TRUE(WaitFor([&] { return s.w->SBDrift->text() == QStringLiteral("设备时钟准确"); }))
+        << s.w->SBDrift->text().toStdString();
+    EXPECT_TRUE(s.w->SBDrift->styleSheet().isEmpty());
+    EXPECT_EQ(s.prompts.messages, QStringList{QStringLiteral("设置成功！")}) << "set once";
+}
+
+TEST(EndToEnd, TamperedEntryIsTheOneDifferenceReadBack)
+{
+    Session s({QStringLiteral("--tamper"), QStringLiteral("2:2")});
+    for (const char *record :
+         {"11000000000200000000080000", "10000000000200000000090000", "01000000000200000000100000"})
+        s.add(2, record);
+    ScheduleBook program;
+    for (const EntryRef &e : s.w->book().channel(2))
+        program.add(std::make_shared<Clsdata>(*e));
+    ASSERT_TRUE(s.open());
+    s.w->showChannel(2);
+    s.w->CmdDown->click();
+    ASSERT_TRUE(s.waitMessage(QStringLiteral("写入成功！")));
+    s.w->CmdUpload->click(); // the board's version replaces the channel in the book
+    ASSERT_TRUE(s.waitMessage(QStringLiteral("读取成功！")));
+    const ChannelComparison c = CompareChannel(2, program.channel(2), s.w->book().channel(2));
+    ASSERT_EQ(c.differences.size(), 1);
+    EXPECT_EQ(c.differences[0].number, 2);
+    EXPECT_EQ(c.differences[0].fields, unsigned(kFieldMinute));
+    EXPECT_EQ(c.differences[0].board->nStartMin, 1);
+
+    // Written again, the board keeps it: the tamper happens once.
+    for (const EntryRef &e : program.channel(2))
+        *s.w->book().find(EntryKey(2, e->nNo)) = *e;
+    s.w->CmdDown->click();
+    ASSERT_TRUE(WaitFor([&] { return s.prompts.messages.count(QStringLiteral("写入成功！")) == 2; }, kLongWait));
+    s.w->CmdUpload->click();
+    ASSERT_TRUE(WaitFor([&] { return s.prompts.messages.count(QStringLiteral("读取成功！")) == 2; }, kLongWait));
+    EXPECT_EQ(CompareChannel(2, program.channel(2), s.w->book().channel(2)).verdict, ChannelVerdict::Same);
 }
 
 } // namespace

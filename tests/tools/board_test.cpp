@@ -1,9 +1,17 @@
 // The simulated board, driven in-process. Replies are compared whole, checksums
 // included; requests come from the program's builders where they fit.
+#include "boardprocess.h"
 #include "boardsim.h"
 #include "protocol/frames.h"
 
+#include <QTemporaryDir>
+
 #include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
 
 namespace {
 
@@ -149,6 +157,129 @@ TEST(Board, DropsRepeatWithTheSeed)
     EXPECT_EQ(answered(7), first) << "same seed, same drops";
     EXPECT_NE(answered(8), first) << "another seed, other drops";
     EXPECT_TRUE(first.count('+') > 50 && first.count('+') < 150) << first.toStdString();
+}
+
+TEST(Board, LineTime)
+{
+    const QByteArray frame(22, 'x');
+    // Requests of `bytes` reaching the board at the given microseconds; each is answered with one frame.
+    struct Request {
+        int64_t atUs;
+        int bytes;
+    };
+    constexpr int64_t w = 22916; // one frame at 9600 baud, in microseconds
+    struct {
+        const char *name;
+        LineTiming timing;
+        std::vector<Request> requests;
+        std::vector<int64_t> due; // every reply piece, in order
+    } cases[] = {
+        {"9600 baud: request and reply each 22.9 ms", {}, {{0, 22}}, {2 * w}},
+        {"no line time", {.baud = 0}, {{5, 22}}, {5}},
+        {"answer and delay add to it", {.answerMs = 10, .delayMs = 20}, {{0, 22}}, {2 * w + 30000}},
+        {"115200 baud", {.baud = 115200}, {{0, 22}}, {3818}},
+        {"two requests at once cross the line one after the other", {}, {{0, 22}, {0, 22}}, {2 * w, 3 * w}},
+        {"a short request's reply waits for the reply before it", {}, {{0, 22}, {0, 4}}, {2 * w, 3 * w}},
+        {"a request after a pause", {.answerMs = 50}, {{0, 22}, {200000, 22}}, {2 * w + 50000, 200000 + 2 * w + 50000}},
+        {"split pieces arrive as their bytes cross, 30 ms apart",
+         {.split = true},
+         {{0, 22}},
+         {w + 8333, w + 16666 + 30000, 2 * w + 60000}},
+        {"split without line time", {.baud = 0, .split = true}, {{0, 22}}, {0, 30000, 60000}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        SerialLine line(c.timing);
+        std::vector<int64_t> due;
+        for (const Request &r : c.requests)
+            for (const LinePiece &p : line.reply(line.requestDone(r.atUs, r.bytes), frame))
+                due.push_back(p.dueUs);
+        EXPECT_EQ(due, c.due);
+    }
+}
+
+TEST(Board, ClockRateAndTamper)
+{
+    const Frame clock = ReadClockFrame(1);
+    const Frame fast = Reply(4, {13, 4, 28, 1, 10, 24, 38}); // a minute on after one second at 60x
+    const Frame write = Daily(2, 1, 6, 30, 0);
+    const Frame stored = Reply(2, {2, 1, 1, 0, 0, 0, 0, 6, 30, 0, 2});
+    const Frame altered = Reply(2, {2, 1, 1, 0, 0, 0, 0, 6, 31, 0, 2});
+    const Frame readIt = ReadEntryFrame(1, 2, 1);
+    const Tamper it{2, 1};
+    struct {
+        const char *name;
+        BoardConfig config;
+        std::vector<Frame> before;
+        int64_t advanceMs;
+        Frame request, expected;
+    } cases[] = {
+        {"clock runs 60 times as fast", {.clockRate = 60}, {}, 1000, clock, fast},
+        {"and keeps its rate once set",
+         {.clockRate = 60},
+         {SetClockFrame(1, kSunday.addSecs(-60))},
+         1000,
+         clock,
+         Reply(4, {13, 4, 28, 1, 10, 23, 38})},
+        {"tampered entry is a minute later", {.tamper = it}, {write}, 0, readIt, altered},
+        {"a repeated write does not undo it",
+         {.tamper = it},
+         {write, write, BlankEntryFrame(1, 2, 2), write},
+         0,
+         readIt,
+         stored},
+        {"repeats before the next request", {.tamper = it}, {write, write, write}, 0, readIt, altered},
+        {"another entry is left alone", {.tamper = {2, 2}}, {write, Daily(2, 2, 7, 0, 0)}, 0, readIt, stored},
+        {"a blank slot stays blank", {.tamper = it}, {BlankEntryFrame(1, 2, 1)}, 0, readIt, Reply(2, {2, 1})},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        BoardSim board(c.config, kSunday);
+        Ask(board, c.before);
+        board.advance(c.advanceMs);
+        EXPECT_EQ(Ask(board, {c.request}), c.expected);
+    }
+}
+
+// The program itself: two boards on one line, their clock 90 s ahead.
+TEST(Board, TwoBoardsOnOneLine)
+{
+    QTemporaryDir dir;
+    BoardProcess line(dir.path(), 88, {"--address", "1", "--address", "7", "--clock-offset", "90"});
+    ASSERT_TRUE(line.started);
+    const int fd = ::open(line.device.toLocal8Bit().constData(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(fd, 0);
+    termios tio{};
+    ::tcgetattr(fd, &tio);
+    ::cfmakeraw(&tio);
+    ::tcsetattr(fd, TCSANOW, &tio);
+    // The reply to a relay command, or an all-zero frame when none comes within two seconds.
+    auto ask = [fd](const Frame &request) {
+        const QByteArray bytes = ToBytes(request);
+        EXPECT_EQ(::write(fd, bytes.constData(), size_t(bytes.size())), bytes.size());
+        QByteArray got;
+        pollfd p{fd, POLLIN, 0};
+        while (got.size() < 22 && ::poll(&p, 1, 2000) > 0) {
+            char buf[64];
+            const ssize_t n = ::read(fd, buf, sizeof buf);
+            if (n <= 0)
+                break;
+            got.append(buf, int(n));
+        }
+        return FromBytes(got);
+    };
+    const Frame one = ask(RelayFrame(1, 16, 0, 0x04, 0));
+    const Frame seven = ask(RelayFrame(7, 16, 0, 0, 0));
+    const Frame none = ask(RelayFrame(3, 16, 0, 0, 0));
+    ::close(fd);
+    EXPECT_EQ(one[1], 1);
+    EXPECT_EQ(one[4], 0x04) << "board 1 switched its relay 3";
+    EXPECT_EQ(seven[1], 7);
+    EXPECT_EQ(seven[4], 0) << "board 7 has relays of its own";
+    EXPECT_EQ(none, Frame{}) << "nobody answers for address 3";
+    const QDateTime board(QDate(2000 + one[13], one[14], one[15]), QTime(one[17], one[18], one[19]));
+    const qint64 drift = QDateTime::currentDateTime().secsTo(board);
+    EXPECT_TRUE(drift >= 85 && drift <= 91) << drift;
 }
 
 } // namespace

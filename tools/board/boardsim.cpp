@@ -51,7 +51,7 @@ BoardSim::BoardSim(const BoardConfig &config, const QDateTime &clock, int64_t no
 
 QDateTime BoardSim::clock() const
 {
-    return m_clockBase.addMSecs(m_nowMs - m_clockBaseMs);
+    return m_clockBase.addMSecs(int64_t(double(m_nowMs - m_clockBaseMs) * m_config.clockRate));
 }
 
 int BoardSim::weekdayIndex(const QDate &date) const
@@ -118,6 +118,7 @@ std::vector<QByteArray> BoardSim::feed(const QByteArray &bytes)
             note(QStringLiteral("ignored frame for address %1").arg(f[1]));
             continue;
         }
+        tamperBefore(f);
         handle(f, out);
     }
     return out;
@@ -164,6 +165,31 @@ void BoardSim::send(const Bytes &r, std::vector<QByteArray> &out)
         f[at] ^= flip;
     }
     out.push_back(ToByteArray(f));
+}
+
+void BoardSim::tamperBefore(const Bytes &q)
+{
+    const Tamper &t = m_config.tamper;
+    if (t.channel == 0 || m_tamperState == TamperState::Done)
+        return;
+    const bool writesIt = q[2] == kWriteEntry && q[4] == t.channel && q[5] == t.number;
+    if (m_tamperState == TamperState::Waiting) {
+        if (writesIt)
+            m_tamperState = TamperState::Armed;
+        return;
+    }
+    if (writesIt)
+        return; // a repeat of the same write
+    m_tamperState = TamperState::Done;
+    Slot &s = slot(t.channel, t.number);
+    if (s.mode == kModeBlank)
+        return;
+    constexpr int kMinutes = 60;
+    s.minute = uint8_t((s.minute + 1) % kMinutes);
+    note(QStringLiteral("fault: tampered with channel %1 entry %2 (minute now %3)")
+             .arg(t.channel)
+             .arg(t.number)
+             .arg(s.minute));
 }
 
 void BoardSim::handle(const Bytes &q, std::vector<QByteArray> &out)
@@ -299,4 +325,33 @@ void BoardSim::runSchedules(const QDateTime &from, const QDateTime &to)
     });
     for (const Firing &f : firings)
         setRelay(f.channel, f.on, QStringLiteral("schedule ch %1 #%2").arg(f.channel).arg(f.number), f.when);
+}
+
+int64_t SerialLine::wireUs(qsizetype bytes) const
+{
+    constexpr int64_t kUsPerSecond = 1000000;
+    return m_timing.baud > 0 ? int64_t(bytes) * kBitsPerByte * kUsPerSecond / m_timing.baud : 0;
+}
+
+int64_t SerialLine::requestDone(int64_t nowUs, qsizetype bytes)
+{
+    m_inFreeUs = std::max(nowUs, m_inFreeUs) + wireUs(bytes);
+    return m_inFreeUs;
+}
+
+std::vector<LinePiece> SerialLine::reply(int64_t requestDoneUs, const QByteArray &bytes)
+{
+    constexpr int64_t kUsPerMs = 1000;
+    const int64_t start =
+        std::max(requestDoneUs + int64_t(m_timing.answerMs + m_timing.delayMs) * kUsPerMs, m_outFreeUs);
+    std::vector<LinePiece> pieces;
+    const qsizetype piece =
+        m_timing.split ? (bytes.size() + kSplitPieces - 1) / kSplitPieces : std::max<qsizetype>(bytes.size(), 1);
+    int64_t gap = 0;
+    for (qsizetype at = 0; at < bytes.size(); at += piece, gap += kSplitGapUs) {
+        const qsizetype end = std::min(at + piece, bytes.size());
+        pieces.push_back({start + wireUs(end) + gap, bytes.mid(at, end - at)});
+    }
+    m_outFreeUs = pieces.empty() ? start : pieces.back().dueUs;
+    return pieces;
 }

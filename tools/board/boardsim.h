@@ -52,9 +52,20 @@ struct BoardFaults {
     uint32_t seed = 1;
 };
 
+// Stored entry altered behind the program's back, for tests of a verify.
+struct Tamper {
+    int channel = 0; // 0: none
+    int number = 0;
+};
+
 struct BoardConfig {
     uint8_t address = 1;
-    BoardFaults faults;
+    BoardFaults faults{};
+    double clockRate = 1.0; // the board's clock runs this many times as fast as the time source
+    // Once entry `number` of `channel` has been stored, the board adds a minute to
+    // it when the next request other than a repeat of that write comes in (so a
+    // repeated frame does not undo it). Once only: a later write stores faithfully.
+    Tamper tamper{};
 };
 
 struct RelayChange {
@@ -68,6 +79,42 @@ struct RelayChange {
 struct BoardNote {
     QDateTime time;
     QString text;
+};
+
+// The serial line between the program and the board. A pseudo-terminal moves
+// bytes at once; a real line moves 10 bits a byte (8N1) at its baud rate. The
+// line keeps each direction busy while a frame crosses it, so a request is
+// answered after its own wire time, the board's answer time, and the reply's
+// wire time (2 x 22.9 ms at 9600 baud). Times are in microseconds.
+struct LineTiming {
+    int baud = 9600;  // 0: no line time at all
+    int answerMs = 0; // the board's time to prepare an answer
+    int delayMs = 0;  // a fault: the answer comes this much later still
+    bool split = false;
+};
+
+struct LinePiece {
+    int64_t dueUs = 0;
+    QByteArray bytes;
+};
+
+class SerialLine {
+public:
+    static constexpr int kBitsPerByte = 10;
+    static constexpr int kSplitPieces = 3;
+    static constexpr int64_t kSplitGapUs = 30000;
+
+    explicit SerialLine(const LineTiming &timing) : m_timing(timing) {}
+    int64_t wireUs(qsizetype bytes) const;
+    // `bytes` request bytes reached the board's side at `nowUs`: when the last has crossed the line.
+    int64_t requestDone(int64_t nowUs, qsizetype bytes);
+    // The pieces of a reply to a request done at `requestDoneUs`, each due when it has crossed the line.
+    std::vector<LinePiece> reply(int64_t requestDoneUs, const QByteArray &bytes);
+
+private:
+    LineTiming m_timing;
+    int64_t m_inFreeUs = 0;  // the request direction is busy until then
+    int64_t m_outFreeUs = 0; // the reply direction is busy until then
 };
 
 class BoardSim {
@@ -119,6 +166,7 @@ private:
     void runSchedules(const QDateTime &from, const QDateTime &to);
     int weekdayIndex(const QDate &date) const; // 0 Sunday .. 6 Saturday
     void note(const QString &text);
+    void tamperBefore(const board::Bytes &request);
     Slot &slot(int channel, int number) { return m_slots[size_t((channel - 1) * board::kSlots + number - 1)]; }
     const Slot &slot(int channel, int number) const
     {
@@ -137,4 +185,5 @@ private:
     std::vector<RelayChange> m_relayLog;
     std::vector<BoardNote> m_notes;
     int m_ignoredFrames = 0;
+    enum class TamperState { Waiting, Armed, Done } m_tamperState = TamperState::Waiting;
 };

@@ -5,8 +5,10 @@
 
 #include <QDateTime>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -18,15 +20,19 @@
 #include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 constexpr int kTickMs = 100;
-constexpr int kSplitPieces = 3;
-constexpr int kSplitGapMs = 30;
 constexpr int kReadChunk = 256;
 constexpr long kMaxPercent = 100;
 constexpr long kMaxAddress = 255;
 constexpr long kMaxDelayMs = 60000;
+constexpr long kMaxBaud = 4000000;
+constexpr int64_t kUsPerMs = 1000;
+constexpr double kMaxClockOffsetS = 100.0 * 366 * 24 * 3600;
+constexpr double kMinClockRate = 1e-3;
+constexpr double kMaxClockRate = 1e6;
 
 volatile std::sig_atomic_t g_stop = 0;
 void OnSignal(int)
@@ -38,11 +44,19 @@ constexpr const char *kUsage = R"(usage: kelmora-board [options]
 A simulated 16-channel relay board on a pseudo-terminal. The first line on
 stdout is the port's device path.
   --link PATH            make PATH a symbolic link to the port (e.g. build/Com99)
-  --address N            board address 0..255 (default 1)
+  --address N            board address 0..255 (default 1); give it again for more
+                         boards on the same line, each with its own relays,
+                         schedules and clock, answering only its own address
+  --clock-offset S       the board's clock starts S seconds off the computer's
+  --clock-rate R         the board's clock runs R times as fast (e.g. 1.001, 60)
+  --tamper CH:NO         once entry NO of channel CH is written, alter it on
+                         the board (one minute later), once
   --silent               never answer
   --drop-percent N       lose N% of the replies
   --corrupt-percent N    flip one byte in N% of the replies
-  --delay-ms N           answer N ms late
+  --baud N               keep the line time of N baud, 8N1 (default 9600; 0: none)
+  --answer-ms N          the board needs N ms to prepare each answer
+  --delay-ms N           answer N ms late (on top of the line and answer time)
   --no-write-ack         never acknowledge a written entry
   --split                send each reply in several pieces
   --seed N               seed for drops and corruption (default 1)
@@ -53,12 +67,27 @@ stdout is the port's device path.
 
 struct Options {
     BoardConfig board;
+    std::vector<uint8_t> addresses; // empty: the one board's own address
+    double clockOffsetS = 0;
+    LineTiming line;
     std::string link;
     std::string log;
     // A spell of deafness: from `spellAfterS` seconds after start, for `spellForS` seconds.
     long spellAfterS = -1;
     long spellForS = 0;
 };
+
+std::optional<double> Real(const char *text, double lo, double hi)
+{
+    if (!text)
+        return std::nullopt;
+    char *end = nullptr;
+    errno = 0;
+    const double v = std::strtod(text, &end);
+    if (errno != 0 || end == text || *end != '\0' || !std::isfinite(v) || v < lo || v > hi)
+        return std::nullopt;
+    return v;
+}
 
 std::optional<long> Number(const char *text, long lo, long hi)
 {
@@ -86,6 +115,7 @@ std::optional<Options> Parse(int argc, char **argv, bool &helpOnly)
             return Number(v, lo, hi);
         };
         std::optional<long> n;
+        std::optional<double> r;
         if (a == "--help") {
             std::fputs(kUsage, stdout);
             helpOnly = true;
@@ -104,13 +134,35 @@ std::optional<Options> Parse(int argc, char **argv, bool &helpOnly)
             }
             (a == "--link" ? o.link : o.log) = v;
         } else if (a == "--address" && (n = number(0, kMaxAddress))) {
-            o.board.address = uint8_t(*n);
+            if (std::find(o.addresses.begin(), o.addresses.end(), uint8_t(*n)) != o.addresses.end()) {
+                std::fprintf(stderr, "kelmora-board: address %ld given twice\n", *n);
+                return std::nullopt;
+            }
+            o.addresses.push_back(uint8_t(*n));
+        } else if (a == "--clock-offset" && (r = Real(value(), -kMaxClockOffsetS, kMaxClockOffsetS))) {
+            o.clockOffsetS = *r;
+        } else if (a == "--clock-rate" && (r = Real(value(), kMinClockRate, kMaxClockRate))) {
+            o.board.clockRate = *r;
+        } else if (a == "--tamper") {
+            const char *v = value();
+            const char *colon = v ? std::strchr(v, ':') : nullptr;
+            const auto channel = colon ? Number(std::string(v, colon).c_str(), 1, board::kChannels) : std::nullopt;
+            const auto entry = colon ? Number(colon + 1, 1, board::kSlots) : std::nullopt;
+            if (!channel || !entry) {
+                std::fprintf(stderr, "kelmora-board: --tamper needs CHANNEL:ENTRY (1..16:1..255)\n");
+                return std::nullopt;
+            }
+            o.board.tamper = {int(*channel), int(*entry)};
         } else if (a == "--drop-percent" && (n = number(0, kMaxPercent))) {
             o.board.faults.dropPercent = int(*n);
         } else if (a == "--corrupt-percent" && (n = number(0, kMaxPercent))) {
             o.board.faults.corruptPercent = int(*n);
         } else if (a == "--delay-ms" && (n = number(0, kMaxDelayMs))) {
             o.board.faults.delayMs = int(*n);
+        } else if (a == "--answer-ms" && (n = number(0, kMaxDelayMs))) {
+            o.line.answerMs = int(*n);
+        } else if (a == "--baud" && (n = number(0, kMaxBaud))) {
+            o.line.baud = int(*n);
         } else if (a == "--silent-spell") {
             const char *v = value();
             const char *colon = v ? std::strchr(v, ':') : nullptr;
@@ -127,27 +179,37 @@ std::optional<Options> Parse(int argc, char **argv, bool &helpOnly)
             return std::nullopt;
         }
     }
+    if (o.addresses.empty())
+        o.addresses.push_back(o.board.address);
+    o.line.delayMs = o.board.faults.delayMs;
+    o.line.split = o.board.faults.split;
     return o;
+}
+
+int64_t NowUs()
+{
+    using namespace std::chrono;
+    return duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
 int64_t NowMs()
 {
-    using namespace std::chrono;
-    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+    return NowUs() / kUsPerMs;
 }
-
-// The pieces of replies waiting to go out, each with the moment it is due.
-struct Outgoing {
-    int64_t due;
-    QByteArray bytes;
-};
 
 class Board {
 public:
     Board(const Options &options, PseudoTerminal &pty)
-        : m_options(options), m_pty(pty), m_sim(options.board, QDateTime::currentDateTime(), NowMs()),
-          m_startMs(NowMs())
+        : m_options(options), m_pty(pty), m_line(options.line), m_startMs(NowMs())
     {
+        const auto offsetMs = int64_t(std::llround(options.clockOffsetS * 1000));
+        for (size_t i = 0; i < options.addresses.size(); ++i) {
+            BoardConfig config = options.board;
+            config.address = options.addresses[i];
+            config.faults.seed += uint32_t(i); // each board drops its own replies
+            m_sims.emplace_back(config, QDateTime::currentDateTime().addMSecs(offsetMs), NowMs());
+            m_logged.push_back({});
+        }
         if (!options.log.empty())
             m_log = std::fopen(options.log.c_str(), "a");
     }
@@ -162,8 +224,10 @@ public:
     {
         while (!g_stop) {
             pollfd p{m_pty.masterFd(), POLLIN, 0};
-            const int r = ::poll(&p, 1, timeout());
-            m_sim.tick(NowMs());
+            const timespec wait = timeout();
+            const int r = ::ppoll(&p, 1, &wait, nullptr);
+            for (BoardSim &sim : m_sims)
+                sim.tick(NowMs());
             if (r > 0 && (p.revents & POLLIN))
                 readLine();
             sendDue();
@@ -172,12 +236,13 @@ public:
     }
 
 private:
-    int timeout() const
+    timespec timeout() const
     {
-        if (m_queue.empty())
-            return kTickMs;
-        const int64_t wait = m_queue.front().due - NowMs();
-        return int(std::clamp<int64_t>(wait, 0, kTickMs));
+        constexpr int64_t kNsPerUs = 1000, kUsPerS = 1000000;
+        int64_t us = kTickMs * kUsPerMs;
+        if (!m_queue.empty())
+            us = std::clamp<int64_t>(m_queue.front().dueUs - NowUs(), 0, us);
+        return timespec{time_t(us / kUsPerS), long(us % kUsPerS * kNsPerUs)};
     }
 
     void readLine()
@@ -193,8 +258,12 @@ private:
             m_spellLogged = true;
             return;
         }
-        for (const QByteArray &reply : m_sim.feed(QByteArray(buf, int(n))))
-            queue(reply);
+        // The bytes reached us at once; on a real line they would still be crossing it.
+        const int64_t done = m_line.requestDone(NowUs(), n);
+        for (BoardSim &sim : m_sims)
+            for (const QByteArray &reply : sim.feed(QByteArray(buf, int(n))))
+                for (LinePiece &piece : m_line.reply(done, reply))
+                    m_queue.push_back(std::move(piece));
     }
 
     bool deaf() const
@@ -205,25 +274,10 @@ private:
         return since >= m_options.spellAfterS * 1000 && since < (m_options.spellAfterS + m_options.spellForS) * 1000;
     }
 
-    void queue(const QByteArray &reply)
-    {
-        const BoardFaults &f = m_options.board.faults;
-        int64_t due = NowMs() + f.delayMs;
-        if (!m_queue.empty())
-            due = std::max(due, m_queue.back().due);
-        if (!f.split) {
-            m_queue.push_back({due, reply});
-            return;
-        }
-        const int piece = (int(reply.size()) + kSplitPieces - 1) / kSplitPieces;
-        for (int at = 0; at < reply.size(); at += piece, due += kSplitGapMs)
-            m_queue.push_back({due, reply.mid(at, piece)});
-    }
-
     void sendDue()
     {
-        const int64_t now = NowMs();
-        while (!m_queue.empty() && m_queue.front().due <= now) {
+        const int64_t now = NowUs();
+        while (!m_queue.empty() && m_queue.front().dueUs <= now) {
             QByteArray &bytes = m_queue.front().bytes;
             const long n = m_pty.writeMaster(std::string_view(bytes.constData(), size_t(bytes.size())));
             if (n < 0 || n == 0) {
@@ -251,26 +305,43 @@ private:
     void writeLog()
     {
         const auto stamp = [](const QDateTime &t) { return t.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")); };
-        const auto &relays = m_sim.relayLog();
-        for (; m_relaysLogged < relays.size(); ++m_relaysLogged) {
-            const RelayChange &c = relays[m_relaysLogged];
-            logLine(QStringLiteral("%1 relay %2 %3 %4")
-                        .arg(stamp(c.time))
-                        .arg(c.channel)
-                        .arg(c.on ? QStringLiteral("on") : QStringLiteral("off"), c.cause));
+        for (size_t i = 0; i < m_sims.size(); ++i) {
+            const BoardSim &sim = m_sims[i];
+            // With several boards on the line, each line says whose it is (at its end: readers split on spaces).
+            const QString whose =
+                m_sims.size() > 1 ? QStringLiteral(" (board %1)").arg(sim.config().address) : QString();
+            Logged &done = m_logged[i];
+            const auto &relays = sim.relayLog();
+            for (; done.relays < relays.size(); ++done.relays) {
+                const RelayChange &c = relays[done.relays];
+                logLine(QStringLiteral("%1 relay %2 %3 %4")
+                            .arg(stamp(c.time))
+                            .arg(c.channel)
+                            .arg(c.on ? QStringLiteral("on") : QStringLiteral("off"), c.cause) +
+                        whose);
+            }
+            const auto &notes = sim.notes();
+            for (; done.notes < notes.size(); ++done.notes) {
+                // Frames for the other boards on the line are no news.
+                if (m_sims.size() > 1 && notes[done.notes].text.startsWith(QStringLiteral("ignored frame for address")))
+                    continue;
+                logLine(stamp(notes[done.notes].time) + QLatin1Char(' ') + notes[done.notes].text + whose);
+            }
         }
-        const auto &notes = m_sim.notes();
-        for (; m_notesLogged < notes.size(); ++m_notesLogged)
-            logLine(stamp(notes[m_notesLogged].time) + QLatin1Char(' ') + notes[m_notesLogged].text);
     }
+
+    struct Logged {
+        size_t relays = 0;
+        size_t notes = 0;
+    };
 
     const Options &m_options;
     PseudoTerminal &m_pty;
-    BoardSim m_sim;
-    std::deque<Outgoing> m_queue;
+    std::vector<BoardSim> m_sims; // one per address on the line
+    std::vector<Logged> m_logged;
+    SerialLine m_line;
+    std::deque<LinePiece> m_queue; // replies (or their pieces) waiting to go out, in order
     std::FILE *m_log = nullptr;
-    size_t m_relaysLogged = 0;
-    size_t m_notesLogged = 0;
     int64_t m_startMs = 0;
     bool m_spellLogged = false;
 };

@@ -1,0 +1,36 @@
+// How far the board's clock is off the computer's, in words for the status bar,
+// and whether to set it on its own when the link opens.
+#pragma once
+
+#include <QDateTime>
+#include <QString>
+
+#include <chrono>
+#include <optional>
+
+// Within this the clock counts as right: a status reply is up to a tick old, and
+// both clocks show whole seconds.
+inline constexpr std::chrono::seconds kDriftTolerance{2};
+inline constexpr std::chrono::seconds kDefaultDriftThreshold{30};
+
+// Board time minus computer time in seconds, both read as local wall-clock time
+// (the board knows no time zone or daylight saving). Nothing when the board's
+// clock is not a time at all: invalid, or its year more than a year off the
+// computer's (two-digit years: better "invalid" than a drift of decades).
+std::optional<qint64> ClockDriftSeconds(const QDateTime &board, const QDateTime &computer);
+
+// "设备时钟快12秒", "设备时钟慢3分5秒", "设备时钟快2时5分", "设备时钟慢3天4时": the two
+// largest units (seconds dropped from an hour on, a zero second unit left out);
+// "设备时钟准确" within the tolerance; "时钟无效" for no drift at all.
+QString ClockDriftText(std::optional<qint64> drift);
+
+// Beyond the threshold (an invalid clock always is): shown in red, with a hint to press 对时.
+bool ClockDriftAlarming(std::optional<qint64> drift, std::chrono::seconds threshold = kDefaultDriftThreshold);
+
+// The tooltip of an alarming drift.
+QString ClockDriftHint();
+
+// Whether to set the board's clock now on its own: only with the option on, only on
+// the first clock report since the link opened, and only when the drift is alarming.
+bool ShouldSetClockOnConnect(std::optional<qint64> drift, std::chrono::seconds threshold, bool optionOn,
+                             bool firstReportSinceOpen);

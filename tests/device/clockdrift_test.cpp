@@ -1,0 +1,64 @@
+// The board's clock against the computer's: drift in words, and when to set it.
+#include "device/clockdrift.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+const QDateTime kNow(QDate(2026, 12, 7), QTime(10, 0, 0));
+
+TEST(ClockDrift, Words)
+{
+    struct {
+        const char *name;
+        QDateTime board;
+        const char *text;
+        bool alarming;
+    } cases[] = {
+        {"same second", kNow, "设备时钟准确", false},
+        {"two seconds ahead is right", kNow.addSecs(2), "设备时钟准确", false},
+        {"seconds ahead", kNow.addSecs(12), "设备时钟快12秒", false},
+        {"at the threshold", kNow.addSecs(-30), "设备时钟慢30秒", false},
+        {"past the threshold", kNow.addSecs(31), "设备时钟快31秒", true},
+        {"minutes and seconds", kNow.addSecs(-185), "设备时钟慢3分5秒", true},
+        {"whole minutes", kNow.addSecs(120), "设备时钟快2分", true},
+        {"hours drop the seconds", kNow.addSecs(2 * 3600 + 5 * 60 + 59), "设备时钟快2时5分", true},
+        {"days and hours", kNow.addSecs(-(3 * 86400 + 4 * 3600 + 59 * 60)), "设备时钟慢3天4时", true},
+        {"a year behind is a drift", kNow.addDays(-364), "设备时钟慢364天", true},
+        {"two-digit year of another century", QDateTime(QDate(2096, 12, 7), QTime(10, 0, 0)), "时钟无效", true},
+        {"board year two off", kNow.addYears(2), "时钟无效", true},
+        {"no time at all", QDateTime(), "时钟无效", true},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::optional<qint64> drift = ClockDriftSeconds(c.board, kNow);
+        EXPECT_EQ(ClockDriftText(drift), QString::fromUtf8(c.text));
+        EXPECT_EQ(ClockDriftAlarming(drift), c.alarming);
+    }
+    // Local wall-clock times: a board in another zone's offset means nothing, its fields are read as they are.
+    EXPECT_EQ(ClockDriftSeconds(QDateTime(kNow.date(), QTime(10, 0, 12), Qt::UTC), kNow), 12);
+    EXPECT_EQ(ClockDriftSeconds(kNow.addSecs(12), kNow.addMSecs(999)), 12) << "whole seconds on both sides";
+}
+
+TEST(ClockDrift, SetOnConnect)
+{
+    const auto thirty = kDefaultDriftThreshold;
+    struct {
+        const char *name;
+        std::optional<qint64> drift;
+        bool option, first, expected;
+    } cases[] = {
+        {"far off on the first report", 90, true, true, true},
+        {"behind as much", -90, true, true, true},
+        {"invalid clock", std::nullopt, true, true, true},
+        {"option off", 90, false, true, false},
+        {"a later report", 90, true, false, false},
+        {"within the threshold", 30, true, true, false},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(ShouldSetClockOnConnect(c.drift, thirty, c.option, c.first), c.expected);
+    }
+}
+
+} // namespace
