@@ -1,6 +1,8 @@
 #include "app/clisession.h"
 
 #include "device/busscan.h"
+#include "device/clockdrift.h"
+#include "schedule/bookcompare.h"
 #include "storage/notestore.h"
 
 #include <QCoreApplication>
@@ -211,13 +213,26 @@ QJsonValue CliSession::relaysJson() const
     return relays;
 }
 
+std::optional<qint64> CliSession::drift() const
+{
+    const std::optional<QDateTime> board = m_engine.boardClockNow();
+    return board ? ClockDriftSeconds(*board, m_engine.now()) : std::nullopt;
+}
+
 QJsonObject CliSession::clockJson() const
 {
-    QJsonObject o;
     const std::optional<QDateTime> board = m_engine.boardClockNow();
-    o[QStringLiteral("board_time")] = board ? QJsonValue(Iso(*board)) : QJsonValue();
-    o[QStringLiteral("drift_seconds")] = board ? QJsonValue(qint64(m_engine.now().secsTo(*board))) : QJsonValue();
-    return o;
+    const std::optional<qint64> d = drift();
+    return {{QStringLiteral("board_time"), board ? QJsonValue(Iso(*board)) : QJsonValue()},
+            {QStringLiteral("drift_seconds"), d ? QJsonValue(*d) : QJsonValue()}};
+}
+
+QString CliSession::clockLine() const
+{
+    const std::optional<QDateTime> board = m_engine.boardClockNow();
+    if (!board)
+        return QStringLiteral("board time unknown");
+    return QStringLiteral("board time %1, %2").arg(Iso(*board), ClockDriftText(drift()));
 }
 
 int CliSession::finish(CliExit exit, const QJsonObject &json, const QStringList &lines)
@@ -262,10 +277,7 @@ int CliSession::status()
         states += m_lamps[size_t(i)] == kLampGreen ? QLatin1Char('1') : QLatin1Char('0');
     lines << QStringLiteral("address %1").arg(m_request.address)
           << QStringLiteral("relays 1-16: %1 (1 吸合, 0 断开)").arg(states);
-    if (o[QStringLiteral("board_time")].isString())
-        lines << QStringLiteral("board time %1, drift %2 s")
-                     .arg(o[QStringLiteral("board_time")].toString())
-                     .arg(o[QStringLiteral("drift_seconds")].toInteger());
+    lines << clockLine();
     return finish(CliExit::Ok, o, lines);
 }
 
@@ -323,35 +335,43 @@ int CliSession::verify()
     if (!readInto(m_request.channel))
         return fail(CliExit::TransferFailed, kReadFailed);
 
-    QJsonArray channels;
+    QList<int> channels;
+    for (int ch = m_request.channel ? m_request.channel : 1; ch <= (m_request.channel ? m_request.channel : 16); ++ch)
+        channels << ch;
+    const QList<ChannelComparison> result = CompareBooks(program, m_book, channels);
+    const bool same = AllSame(result);
+    QJsonArray differing;
     QStringList lines;
-    bool same = true;
-    const int first = m_request.channel ? m_request.channel : 1;
-    const int last = m_request.channel ? m_request.channel : 16;
-    for (int ch = first; ch <= last; ++ch) {
-        const QList<EntryRef> mine = program.channel(ch), theirs = m_book.channel(ch);
+    const auto record = [](const EntryRef &e) { return e ? QJsonValue(e->GetStr()) : QJsonValue(); };
+    for (const ChannelComparison &c : result) {
+        if (c.verdict != ChannelVerdict::Differs)
+            continue;
         QJsonArray diffs;
-        for (int i = 0; i < std::max(mine.size(), theirs.size()); ++i) {
-            const QString a = i < mine.size() ? mine[i]->GetStr() : QString();
-            const QString b = i < theirs.size() ? theirs[i]->GetStr() : QString();
-            if (a == b)
-                continue;
-            diffs.append(QJsonObject{{QStringLiteral("number"), i + 1},
-                                     {QStringLiteral("program"), a.isEmpty() ? QJsonValue() : QJsonValue(a)},
-                                     {QStringLiteral("board"), b.isEmpty() ? QJsonValue() : QJsonValue(b)}});
-            lines << QStringLiteral("channel %1 entry %2: program %3, board %4")
-                         .arg(ch)
-                         .arg(i + 1)
-                         .arg(a.isEmpty() ? QStringLiteral("-") : a, b.isEmpty() ? QStringLiteral("-") : b);
+        for (const EntryDifference &d : c.differences) {
+            QJsonObject o{{QStringLiteral("number"), d.number},
+                          {QStringLiteral("program"), record(d.program)},
+                          {QStringLiteral("board"), record(d.board)}};
+            QString what;
+            switch (d.kind) {
+            case DifferenceKind::OnlyInProgram:
+                what = QStringLiteral("only in the file");
+                break;
+            case DifferenceKind::OnlyOnBoard:
+                what = QStringLiteral("only on the board");
+                break;
+            case DifferenceKind::Changed:
+                o[QStringLiteral("fields")] = QJsonArray::fromStringList(EntryFieldNames(d.fields));
+                what = QStringLiteral("differs in ") + EntryFieldNames(d.fields).join(QLatin1Char(','));
+                break;
+            }
+            diffs.append(o);
+            lines << QStringLiteral("channel %1 entry %2: %3").arg(c.channel).arg(d.number).arg(what);
         }
-        if (!diffs.isEmpty()) {
-            same = false;
-            channels.append(QJsonObject{{QStringLiteral("channel"), ch}, {QStringLiteral("differences"), diffs}});
-        }
+        differing.append(QJsonObject{{QStringLiteral("channel"), c.channel}, {QStringLiteral("differences"), diffs}});
     }
     if (same)
         lines << QStringLiteral("the board holds the file's schedules");
-    const QJsonObject o{{QStringLiteral("same"), same}, {QStringLiteral("channels"), channels}};
+    const QJsonObject o{{QStringLiteral("same"), same}, {QStringLiteral("channels"), differing}};
     return finish(same ? CliExit::Ok : CliExit::Differs, o, lines);
 }
 
@@ -360,15 +380,10 @@ int CliSession::clock()
     if (!boardAnswers())
         return int(CliExit::NoAnswer);
     QJsonObject o = clockJson();
-    const std::optional<QDateTime> board = m_engine.boardClockNow();
-    bool set = m_request.setClock;
-    if (m_request.setIfDrift && board)
-        set = set || std::abs(m_engine.now().secsTo(*board)) > *m_request.setIfDrift;
-    if (m_request.setIfDrift && !board)
-        set = true; // a clock the board does not report cannot be right
-    QStringList lines;
-    if (board)
-        lines << QStringLiteral("board time %1, drift %2 s").arg(Iso(*board)).arg(m_engine.now().secsTo(*board));
+    const std::optional<qint64> d = drift();
+    // A clock that makes no sense (no time, or years off) is beyond any limit.
+    const bool set = m_request.setClock || (m_request.setIfDrift && (!d || std::abs(*d) > *m_request.setIfDrift));
+    QStringList lines{clockLine()};
     if (set) {
         m_messages.clear();
         m_engine.CmdSetTime();

@@ -69,7 +69,9 @@ private:
     std::optional<QString> takeOutcome(const QStringList &texts);
 
     QJsonValue relaysJson() const;
+    std::optional<qint64> drift() const;
     QJsonObject clockJson() const;
+    QString clockLine() const;
     int finish(CliExit exit, const QJsonObject &json, const QStringList &lines);
     int fail(CliExit exit, const QString &text);
     void progressLine(const QString &text);
