@@ -11,7 +11,7 @@ PACKAGES = cmake ninja-build g++ pkg-config ccache qt6-base-dev qt6-serialport-d
            libgtest-dev clang libclang-rt-14-dev llvm xauth xvfb
 SUDO = $(shell [ "$$(id -u)" -eq 0 ] || echo sudo)
 
-.PHONY: deps build run test test-unit test-asan test-fuzz test-generator soak package clean
+.PHONY: deps build run test test-unit test-asan test-fuzz test-generator test-a11y soak package clean
 
 deps:
 	@missing=""; for p in $(PACKAGES); do dpkg -s $$p >/dev/null 2>&1 || missing="$$missing $$p"; done; \
@@ -66,8 +66,27 @@ test-generator: deps
 
 test: test-unit test-asan test-fuzz test-generator
 
-# dpkg-shlibdeps (dpkg-dev) works out the package's library dependencies.
+# The real window read and driven through AT-SPI (lamps, a list row, a message box,
+# a click on 打开) under D-Bus and Xvfb. Not part of make test: it needs packages of its own.
+A11Y_PACKAGES = python3-pyatspi at-spi2-core dbus xvfb xauth
+test-a11y: deps
+	@missing=""; for p in $(A11Y_PACKAGES); do dpkg -s $$p >/dev/null 2>&1 || missing="$$missing $$p"; done; \
+	if [ -n "$$missing" ]; then \
+	  $(SUDO) apt-get update -qq && \
+	  $(SUDO) env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends $$missing; \
+	fi
+	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build $(BUILD) -j $(JOBS) --target kelmora kelmora-board
+	timeout 600 dbus-run-session -- xvfb-run -a /usr/bin/python3 tests/a11y/a11y_check.py $(BUILD)/kelmora $(BUILD)/kelmora-board
+
+# dpkg-shlibdeps (dpkg-dev) works out the package's library dependencies; lintian
+# checks the package as Debian would and fails the target on any error.
 package: build
-	@dpkg -s dpkg-dev >/dev/null 2>&1 || $(SUDO) env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends dpkg-dev
+	@missing=""; for p in dpkg-dev lintian; do dpkg -s $$p >/dev/null 2>&1 || missing="$$missing $$p"; done; \
+	if [ -n "$$missing" ]; then \
+	  $(SUDO) apt-get update -qq && \
+	  $(SUDO) env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends $$missing; \
+	fi
 	cd $(BUILD) && cpack -G DEB
-	@echo "Package: $$(ls -1t $(BUILD)/kelmora_*.deb | head -n 1)"
+	@deb=$$(ls -1t $(BUILD)/kelmora_*.deb | head -n 1); \
+	lintian --fail-on error --display-info "$$deb" && echo "Package: $$deb"

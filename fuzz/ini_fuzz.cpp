@@ -21,7 +21,7 @@ bool readsBackAsWritten(QByteArrayView v)
 {
     if (v.isEmpty())
         return true;
-    const auto blank = [](char c) { return c == ' ' || c == '\t'; };
+    const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\v'; };
     const bool quoted = v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front();
     return !blank(v.front()) && !blank(v.back()) && !quoted;
 }

@@ -10,12 +10,13 @@
 #include <QStandardPaths>
 #include <QTemporaryFile>
 
-QString ScheduleFolder()
+QString ScheduleFolder(const QString &programFolder)
 {
-    const QString programFolder = QCoreApplication::applicationDirPath();
+    // An installed copy never keeps files beside itself, not even when run by root.
+    const bool installed = programFolder.startsWith(QStringLiteral("/usr/"));
     // A probe file says more than permission bits (read-only mounts, ACLs).
     QTemporaryFile probe(programFolder + QStringLiteral("/.kelmora-probe-XXXXXX"));
-    if (probe.open())
+    if (!installed && probe.open())
         return programFolder;
     const QString data = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
     QDir().mkpath(data);
@@ -28,7 +29,7 @@ int RunKelmora(int argc, char **argv, Variant variant)
     QApplication::setApplicationName(QStringLiteral("kelmora"));
     QApplication::setOrganizationName(QStringLiteral("kelmora"));
 
-    const QString folder = ScheduleFolder();
+    const QString folder = ScheduleFolder(QCoreApplication::applicationDirPath());
     QtSerialLink link(folder);
     QtPrompts prompts;
     Frmmain window({folder, variant, &link, &prompts, {}});

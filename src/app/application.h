@@ -6,9 +6,9 @@
 
 #include <QString>
 
-// The program folder when it is writable (a portable copy), else the user's
-// data folder (an installed program).
-QString ScheduleFolder();
+// The program folder when it is writable and not under /usr (a portable copy),
+// else the user's data folder (an installed program).
+QString ScheduleFolder(const QString &programFolder);
 
 int RunKelmora(int argc, char **argv, Variant variant);
 

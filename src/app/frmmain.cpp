@@ -1,27 +1,31 @@
 #include "app/frmmain.h"
 
 #include "device/clockdrift.h"
+#include "app/scheduletools.h"
 #include "device/portnames.h"
 #include "editor/dialog.h"
+#include "editor/picklist.h"
 #include "schedule/channelview.h"
 #include "storage/toolsettings.h"
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QFileInfo>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
-#include <QKeyEvent>
 #include <QLabel>
+#include <QMenuBar>
 #include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QShortcut>
 #include <QStatusBar>
 #include <QTabBar>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+
+#include <functional>
 
 namespace {
 const QString kCaption = QStringLiteral("KelmoraV2.4");
@@ -35,14 +39,36 @@ const QString kLinkFailed = QStringLiteral("串口通信错误，连接已关闭
 
 class Lamp final : public QWidget {
 public:
-    Lamp(QWidget *parent, int size) : QWidget(parent) { setFixedSize(size, size); }
+    Lamp(QWidget *parent, int size) : QWidget(parent)
+    {
+        setFixedSize(size, size);
+        setAccessibleDescription(stateText(m_colour));
+    }
     uint32_t colour() const { return m_colour; }
     void setColour(uint32_t c)
     {
         if (c == m_colour)
             return;
         m_colour = c;
+        // Read out by screen readers; setting it raises QAccessible::DescriptionChanged, so they hear of it.
+        setAccessibleDescription(stateText(c));
         update();
+    }
+    // A thin outer ring in the colour the schedule says; dashed while set by hand.
+    void setRing(std::optional<uint32_t> colour, bool dashed)
+    {
+        if (colour == m_ring && dashed == m_dashed)
+            return;
+        m_ring = colour;
+        m_dashed = dashed;
+        update();
+    }
+    std::optional<uint32_t> ring() const { return m_ring; }
+    static QString stateText(uint32_t c)
+    {
+        return c == kLampGreen ? QStringLiteral("吸合")
+               : c == kLampRed ? QStringLiteral("断开")
+                               : QStringLiteral("未知");
     }
 
 protected:
@@ -51,32 +77,42 @@ protected:
         QPainter p(this);
         p.setRenderHint(QPainter::Antialiasing);
         // Colour values keep red in the low byte.
-        const QColor fill(int(m_colour & 0xFF), int((m_colour >> 8) & 0xFF), int((m_colour >> 16) & 0xFF));
+        auto qcolour = [](uint32_t c) { return QColor(int(c & 0xFF), int((c >> 8) & 0xFF), int((c >> 16) & 0xFF)); };
+        QRectF fill(2, 2, width() - 4, height() - 4);
+        if (m_ring) {
+            QPen pen(qcolour(*m_ring).darker(115), 2.5, m_dashed ? Qt::DashLine : Qt::SolidLine);
+            p.setPen(pen);
+            p.setBrush(Qt::NoBrush);
+            p.drawEllipse(QRectF(1.25, 1.25, width() - 2.5, height() - 2.5));
+            fill.adjust(2.5, 2.5, -2.5, -2.5);
+        }
         p.setPen(QPen(QColor(90, 90, 90), 1.2));
-        p.setBrush(fill);
-        p.drawEllipse(QRectF(2, 2, width() - 4, height() - 4));
+        p.setBrush(qcolour(m_colour));
+        p.drawEllipse(fill);
     }
 
 private:
     uint32_t m_colour = kLampGrey;
+    std::optional<uint32_t> m_ring;
+    bool m_dashed = false;
 };
 
 namespace {
-// Drop-down lists whose value can only be picked: typed characters are swallowed.
-class NoTyping final : public QObject {
+// The port list; its tooltips are made as it opens, so links made since show.
+class PortList final : public QComboBox {
 public:
-    using QObject::QObject;
-
-protected:
-    bool eventFilter(QObject *watched, QEvent *event) override
+    PortList(QWidget *parent, std::function<void()> beforeOpening)
+        : QComboBox(parent), m_beforeOpening(std::move(beforeOpening))
     {
-        if (event->type() == QEvent::KeyPress) {
-            const auto *key = static_cast<QKeyEvent *>(event);
-            if (!key->text().isEmpty() && key->text().at(0).isPrint())
-                return true;
-        }
-        return QObject::eventFilter(watched, event);
     }
+    void showPopup() override
+    {
+        m_beforeOpening();
+        QComboBox::showPopup();
+    }
+
+private:
+    std::function<void()> m_beforeOpening;
 };
 
 QPushButton *button(const QString &caption, QWidget *parent)
@@ -95,6 +131,7 @@ Frmmain::Frmmain(const FrmmainSetup &setup, QWidget *parent)
     buildUi();
     connectUi();
     Form_Load();
+    m_tools = new ScheduleTools(*this);
 }
 
 Frmmain::~Frmmain()
@@ -119,7 +156,7 @@ void Frmmain::buildUi()
     titleFont.setBold(true);
     Label1->setFont(titleFont);
     Label5 = new QLabel(QStringLiteral("串口号"), central);
-    CmbCom = new QComboBox(central);
+    CmbCom = new PortList(central, [this] { refreshPortToolTips(); });
     CmbCom->setMinimumWidth(90);
     CmdOpen = button(kOpen, central);
     Label6 = new QLabel(QStringLiteral("地址"), central);
@@ -250,14 +287,20 @@ void Frmmain::buildUi()
     LabDebug->setMinimumHeight(LabDebug->fontMetrics().height() + 4);
     PB = new QProgressBar(central);
     PB->setVisible(false);
+    CmdStop = button(QStringLiteral("停止"), central);
+    CmdStop->setVisible(false);
+    CmdStop->setEnabled(false);
     root->addWidget(LabDebug);
-    root->addWidget(PB);
+    auto *progressRow = new QHBoxLayout;
+    progressRow->addWidget(PB, 1);
+    progressRow->addWidget(CmdStop);
+    root->addLayout(progressRow);
     for (int i = 0; i < 3; ++i) {
         SB[i] = new QLabel(this);
         SB[i]->setMinimumWidth(i == 2 ? 160 : 60);
         SB[i]->setFrameShape(QFrame::StyledPanel);
         SB[i]->setFrameShadow(QFrame::Sunken);
-        statusBar()->addWidget(SB[i], i == 0 ? 3 : 1);
+        statusBar()->addWidget(SB[i], i == 0 ? 3 : i == 1 ? 2 : 1);
     }
     SBDrift = new QLabel(this);
     SBDrift->setMinimumWidth(120);
@@ -265,13 +308,108 @@ void Frmmain::buildUi()
     SBDrift->setFrameShadow(QFrame::Sunken);
     statusBar()->addWidget(SBDrift, 1);
     resize(1180, 640);
+    setAccessibility();
+}
+
+// Object names as the program calls its controls (for automation and tests), accessible
+// names and descriptions for screen readers, tab order along the layout, and the keyboard
+// shortcuts of the file and editing commands. Buttons are named by their captions.
+void Frmmain::setAccessibility()
+{
+    setObjectName(QStringLiteral("Frmmain"));
+    const std::pair<QWidget *, const char *> named[] = {
+        {Label1, "Label1"},
+        {Label6, "Label6"},
+        {CmbID, "CmbID"},
+        {Label5, "Label5"},
+        {CmbCom, "CmbCom"},
+        {CmdOpen, "CmdOpen"},
+        {Label3, "Label3"},
+        {Label4, "Label4"},
+        {Label2, "Label2"},
+        {Label7, "Label7"},
+        {Label8, "Label8"},
+        {SSTab2, "SSTab2"},
+        {List, "List"},
+        {ChkAuto, "ChkAuto"},
+        {CmdAdd, "CmdAdd"},
+        {CmdDel, "CmdDel"},
+        {CmdDelAll, "CmdDelAll"},
+        {CmdDown, "CmdDown"},
+        {CmdDownAll, "CmdDownAll"},
+        {CmdUpload, "CmdUpload"},
+        {CmdUpLoadAll, "CmdUpLoadAll"},
+        {CmdIn, "CmdIn"},
+        {CmdOut, "CmdOut"},
+        {CmdOpenAll, "CmdOpenAll"},
+        {CmdCloseAll, "CmdCloseAll"},
+        {CmdReadTime, "CmdReadTime"},
+        {CmdSetTime, "CmdSetTime"},
+        {CmdOpenFile, "CmdOpenFile"},
+        {CmdSave, "CmdSave"},
+        {CmdSaveAs, "CmdSaveAs"},
+        {CmdQuit, "CmdQuit"},
+        {PB, "PB"},
+        {LabDebug, "LabDebug"},
+    };
+    for (const auto &[widget, name] : named)
+        widget->setObjectName(QLatin1String(name));
+    for (QTimer *t : {&Timer1, &Timer2, &Timer3, &Timer4})
+        t->setObjectName(QStringLiteral("Timer%1").arg(t == &Timer1 ? 1 : t == &Timer2 ? 2 : t == &Timer3 ? 3 : 4));
+    for (int i = 0; i < kChannelCount; ++i) {
+        Shape1[i]->setObjectName(QStringLiteral("Shape1_%1").arg(i));
+        Shape1[i]->setAccessibleName(QStringLiteral("第%1路").arg(i + 1));
+    }
+    // Texts that change (panels, the frame dump) are read as their names; the description says what they are.
+    const QString panels[3] = {QStringLiteral("状态栏 1"), QStringLiteral("状态栏 2"),
+                               QStringLiteral("状态栏 3：电脑时间")};
+    for (int i = 0; i < 3; ++i) {
+        SB[i]->setObjectName(QStringLiteral("SB%1").arg(i + 1));
+        SB[i]->setAccessibleDescription(panels[i]);
+    }
+    // Controls without a caption of their own take their label's, or say what they show.
+    Label5->setBuddy(CmbCom);
+    Label6->setBuddy(CmbID);
+    CmbCom->setAccessibleName(Label5->text());
+    CmbID->setAccessibleName(Label6->text());
+    SSTab2->setAccessibleName(QStringLiteral("通道"));
+    List->setAccessibleName(QStringLiteral("定时列表"));
+    PB->setAccessibleName(QStringLiteral("进度"));
+    LabDebug->setAccessibleDescription(QStringLiteral("最后发送的帧"));
+    // Two buttons read "打开": the description tells them apart.
+    CmdOpen->setAccessibleDescription(QStringLiteral("打开或关闭串口"));
+    CmdOpenFile->setAccessibleDescription(QStringLiteral("打开计划文件"));
+
+    const QList<QWidget *> order = {CmbCom,      CmdOpen,     CmbID,       CmdDownAll, CmdUpLoadAll, CmdOpenAll,
+                                    CmdCloseAll, CmdOpenFile, CmdSave,     CmdSaveAs,  SSTab2,       List,
+                                    ChkAuto,     CmdAdd,      CmdDel,      CmdDelAll,  CmdDown,      CmdUpload,
+                                    CmdIn,       CmdOut,      CmdReadTime, CmdSetTime, CmdQuit};
+    for (qsizetype i = 1; i < order.size(); ++i)
+        setTabOrder(order[i - 1], order[i]);
+
+    // A shortcut works like its button: not at all while the button is disabled.
+    const std::pair<QKeySequence, QPushButton *> keys[] = {
+        {QKeySequence(Qt::CTRL | Qt::Key_S), CmdSave},
+        {QKeySequence(Qt::CTRL | Qt::Key_O), CmdOpenFile},
+        {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S), CmdSaveAs},
+        {QKeySequence(Qt::Key_Insert), CmdAdd},
+        {QKeySequence(Qt::Key_Delete), CmdDel},
+    };
+    for (const auto &[key, target] : keys) {
+        new QShortcut(key, this, target, &QPushButton::click);
+        target->setToolTip(key.toString(QKeySequence::NativeText));
+    }
+    // Enter on a row edits it, as a double-click does.
+    auto *enter = new QShortcut(QKeySequence(Qt::Key_Return), List, this, &Frmmain::List_DblClick);
+    enter->setContext(Qt::WidgetShortcut);
+    auto *keypadEnter = new QShortcut(QKeySequence(Qt::Key_Enter), List, this, &Frmmain::List_DblClick);
+    keypadEnter->setContext(Qt::WidgetShortcut);
 }
 
 void Frmmain::connectUi()
 {
-    auto *noTyping = new NoTyping(this);
-    CmbID->installEventFilter(noTyping);
-    CmbCom->installEventFilter(noTyping);
+    MakePickOnly(CmbID);
+    MakePickOnly(CmbCom);
     connect(CmbID, &QComboBox::currentIndexChanged, this, [this](int i) {
         if (i >= 0)
             m_engine.DeviceAddress = uint8_t(i);
@@ -308,6 +446,10 @@ void Frmmain::connectUi()
     connect(CmdOut, &QPushButton::clicked, this, [this] { m_engine.CmdOut(); });
     connect(CmdOpenAll, &QPushButton::clicked, this, [this] { m_engine.CmdOpenAll(); });
     connect(CmdCloseAll, &QPushButton::clicked, this, [this] { m_engine.CmdCloseAll(); });
+    connect(CmdStop, &QPushButton::clicked, this, [this] { m_engine.CmdStop(); });
+    m_pace.setSingleShot(true);
+    m_pace.setTimerType(Qt::PreciseTimer);
+    connect(&m_pace, &QTimer::timeout, this, [this] { m_engine.pacedStep(); });
     // The automatic function has no behaviour of its own; clearing the flag stops its timer.
     connect(ChkAuto, &QCheckBox::toggled, this, [this](bool on) {
         if (!on)
@@ -332,18 +474,14 @@ void Frmmain::Form_Load()
     CmbID->setCurrentIndex(1);
 
     CmbCom->clear();
-    for (int n = 1; n <= kPortCount; ++n) {
+    for (int n = 1; n <= kPortCount; ++n)
         CmbCom->addItem(QStringLiteral("Com%1").arg(n));
-        const QString device = PortDevice(n, m_store.folder());
-        CmbCom->setItemData(
-            n - 1, device.isEmpty() ? QStringLiteral("（未连接：需在程序目录建立 Com%1 链接）").arg(n) : device,
-            Qt::ToolTipRole);
-    }
     CmbCom->setCurrentIndex(0);
 
+    const QStringList names = m_store.ReadNames();
     for (int i = 0; i < kChannelCount; ++i) {
         Shape1[i]->setColour(kLampGrey);
-        SSTab2->setTabText(i, m_store.ReadName(QStringLiteral("%1").arg(i + 1, 2, 10, QLatin1Char('0'))));
+        SSTab2->setTabText(i, names[i]);
     }
 
     m_engine.nPage = 1;
@@ -356,13 +494,18 @@ void Frmmain::Form_Load()
         m_book.append(e);
     if (loaded.unreadable)
         m_startupNotice = QStringLiteral("Note.ini 无法读取，未载入任何计划（文件未改动）");
-    else if (!loaded.skippedKeys.isEmpty())
+    else if (loaded.noSection)
+        m_startupNotice = QStringLiteral("Note.ini 中没有[Note]节，未载入任何计划（文件未改动）");
+    if (!loaded.skippedKeys.isEmpty())
         m_startupNotice = QStringLiteral("以下记录格式错误，未能载入（文件未改动）：") +
                           loaded.skippedKeys.join(QStringLiteral(", "));
+    if (!loaded.overflowKeys.isEmpty())
+        m_startupNotice += (m_startupNotice.isEmpty() ? QString() : QStringLiteral("\n")) +
+                           QStringLiteral("以下记录超出每路255条，未能载入（文件未改动）：") +
+                           loaded.overflowKeys.join(QStringLiteral(", "));
 
     setAutoFlag();
     m_engine.ClearWriteQueue();
-    m_engine.bWriting = m_engine.bReading = m_engine.bReadingAll = false;
     SSTab2->setCurrentIndex(0);
     FillList(1);
     m_engine.bManualPending = m_engine.bSetTimePending = false;
@@ -398,6 +541,7 @@ void Frmmain::FillList(int channel)
         items.append(item);
     }
     List->addTopLevelItems(items);
+    Q_EMIT bookTouched();
 }
 
 // ---------------------------------------------------------------- the link
@@ -413,11 +557,20 @@ void Frmmain::applyLinkState(bool open)
         b->setEnabled(!open);
 }
 
-QString Frmmain::permissionHint(const OpenResult &r) const
+void Frmmain::refreshPortToolTips()
 {
-    const QString group = QFileInfo(r.device).group();
-    return QStringLiteral("无权限：%1 属于 %2 组，请将用户加入该组后重新登录")
-        .arg(r.device, group.isEmpty() ? QStringLiteral("dialout") : group);
+    for (int n = 1; n <= CmbCom->count(); ++n)
+        CmbCom->setItemData(n - 1, PortToolTip(n, m_store.folder()), Qt::ToolTipRole);
+}
+
+// Panel 1 after a refused open: why, where the system can tell.
+QString Frmmain::openFailureText(const OpenResult &r) const
+{
+    if (r.error == OpenError::PermissionDenied)
+        return PermissionHint(r.device, AccessOf(r.device));
+    if (const QString gone = MissingLinkTarget(r.device); !gone.isEmpty())
+        return QStringLiteral("Com%1 指向的 %2 不存在").arg(m_nComPort).arg(gone);
+    return {};
 }
 
 void Frmmain::CmdOpen_Click()
@@ -426,9 +579,9 @@ void Frmmain::CmdOpen_Click()
         if (m_link.isOpen())
             return;
         const OpenResult r = m_link.open(m_nComPort);
+        // A hint from an earlier attempt no longer holds.
+        SB[0]->setText(r.ok() ? QString() : openFailureText(r));
         if (!r.ok()) {
-            if (r.error == OpenError::PermissionDenied)
-                SB[0]->setText(permissionHint(r));
             m_prompts.message(this, kOpenError);
             return;
         }
@@ -449,8 +602,13 @@ void Frmmain::closeLink()
 {
     m_link.close();
     Timer2.stop();
-    applyLinkState(false);
+    m_pace.stop();
+    // The board's last time would pass for a live one.
+    Timer4.stop();
+    SB[0]->setText(QString());
+    // The engine ends a transfer under way first; the link's state then decides the buttons.
     m_engine.linkClosed();
+    applyLinkState(false);
     SBDrift->clear();
     SBDrift->setStyleSheet(QString());
     SBDrift->setToolTip(QString());
@@ -546,6 +704,23 @@ void Frmmain::startClockClearTimer()
 {
     Timer4.start();
 }
+bool Frmmain::schedulePacedStep(std::chrono::milliseconds after)
+{
+    m_pace.start(after);
+    return true;
+}
+void Frmmain::setTransferRunning(bool running)
+{
+    m_transferRunning = running;
+    CmdStop->setVisible(running);
+    CmdStop->setEnabled(running);
+    if (!running)
+        m_pace.stop();
+}
+void Frmmain::setTransferNote(const QString &text)
+{
+    SB[1]->setText(text);
+}
 
 void Frmmain::boardClockSeen(const QDateTime &board, const QDateTime &computer)
 {
@@ -611,7 +786,8 @@ void Frmmain::CmdAdd_Click()
 void Frmmain::List_DblClick()
 {
     const QTreeWidgetItem *item = List->currentItem();
-    if (!item)
+    // An entry may be on its way to or from the board: it is not edited meanwhile.
+    if (!item || m_transferRunning)
         return;
     const int number = item->data(0, Qt::UserRole).toString().mid(5).toInt();
     EntryRef target;
@@ -649,13 +825,16 @@ void Frmmain::CmdDelAll_Click()
         return;
     List->clear();
     DeleteChannel(m_book, m_engine.nPage);
+    Q_EMIT bookTouched();
 }
 
 // ---------------------------------------------------------------- files
 
 void Frmmain::CmdSave_Click()
 {
-    const bool ok = SaveSchedules(m_book, m_store.notePath()) == SaveOutcome::Saved;
+    const SaveResult r = SaveSchedules(m_book, m_store.notePath());
+    const bool ok = r == SaveOutcome::Saved;
+    SB[0]->setText(ok ? QString() : QStringLiteral("保存失败：") + r.reason);
     m_prompts.message(this, ok ? QStringLiteral("保存成功！") : QStringLiteral("保存失败！"));
 }
 
@@ -664,7 +843,9 @@ void Frmmain::CmdSaveAs_Click()
     const QString path = m_prompts.saveFileName(this);
     if (path.isEmpty())
         return;
-    const bool ok = ExportSchedules(m_book, path) == SaveOutcome::Saved;
+    const SaveResult r = ExportSchedules(m_book, path);
+    const bool ok = r == SaveOutcome::Saved;
+    SB[0]->setText(ok ? QString() : QStringLiteral("另存失败：") + r.reason);
     m_prompts.message(this, ok ? QStringLiteral("文件已另存为") + path : QStringLiteral("另存失败！"));
 }
 
@@ -675,8 +856,10 @@ void Frmmain::CmdOpenFile_Click()
         return;
     const OpenedSchedules opened = OpenSchedules(path);
     if (!opened.ok) {
-        m_prompts.message(this, opened.badKey.isEmpty() ? QStringLiteral("文件无法读取：") + path
-                                                        : QStringLiteral("文件格式错误：") + opened.badKey);
+        const QString format = QStringLiteral("文件格式错误：");
+        m_prompts.message(this, opened.problem == OpenProblem::Unreadable ? QStringLiteral("文件无法读取：") + path
+                                : opened.problem == OpenProblem::NoSection ? format + QStringLiteral("没有[Note]节")
+                                                                           : format + opened.badKey);
         return;
     }
     m_book.clear();
@@ -684,4 +867,31 @@ void Frmmain::CmdOpenFile_Click()
         m_book.append(e);
     setAutoFlag();
     showChannel(1);
+}
+
+// ---------------------------------------------------------------- tools
+
+QMenu *Frmmain::toolsMenu()
+{
+    if (!m_toolsMenu)
+        m_toolsMenu = menuBar()->addMenu(QStringLiteral("工具"));
+    return m_toolsMenu;
+}
+
+bool Frmmain::linkOpen() const
+{
+    return m_link.isOpen();
+}
+
+void Frmmain::setLampRing(int index, std::optional<uint32_t> colour, bool dashed, const QString &note)
+{
+    Lamp *lamp = Shape1.at(index);
+    lamp->setRing(colour, dashed);
+    const QString base = QStringLiteral("第%1路").arg(index + 1);
+    lamp->setToolTip(note.isEmpty() ? base : base + u'\n' + note);
+}
+
+std::optional<uint32_t> Frmmain::lampRing(int index) const
+{
+    return Shape1.at(index)->ring();
 }

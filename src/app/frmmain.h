@@ -14,15 +14,18 @@
 
 #include <array>
 #include <chrono>
+#include <optional>
 
 class QCheckBox;
 class QComboBox;
 class QLabel;
+class QMenu;
 class QProgressBar;
 class QPushButton;
 class QTabBar;
 class QTreeWidget;
 class Lamp;
+class ScheduleTools;
 
 struct FrmmainSetup {
     QString dataFolder; // Note.ini, Name.ini and the ComN port links
@@ -48,6 +51,15 @@ public:
     QString rowText(int row) const;      // "内容" of a list row
     int rowCount() const;
 
+    // The 工具 menu, made on first use; every tool adds its items here.
+    QMenu *toolsMenu();
+    ScheduleTools *scheduleTools() const { return m_tools; }
+    Prompts &prompts() { return m_prompts; }
+    bool linkOpen() const;
+    // The ring around a lamp (none: no ring) and the note its tooltip adds.
+    void setLampRing(int index, std::optional<uint32_t> colour, bool dashed, const QString &note);
+    std::optional<uint32_t> lampRing(int index) const;
+
     // --- Controls, public so tests can click them ---
     QLabel *Label1 = nullptr;
     QLabel *Label6 = nullptr;
@@ -71,6 +83,7 @@ public:
     QPushButton *CmdOpenFile = nullptr, *CmdSave = nullptr, *CmdSaveAs = nullptr;
     QPushButton *CmdQuit = nullptr;
     QProgressBar *PB = nullptr;
+    QPushButton *CmdStop = nullptr; // 停止, beside PB while a write or read is under way
     QLabel *LabDebug = nullptr;
     std::array<QLabel *, 3> SB{};
     QLabel *SBDrift = nullptr; // the board clock's drift, a panel after the three
@@ -103,24 +116,33 @@ public:
     void showMessage(const QString &text) override;
     bool ask(const QString &text) override;
     void startClockClearTimer() override;
+    bool schedulePacedStep(std::chrono::milliseconds after) override;
+    void setTransferRunning(bool running) override;
+    void setTransferNote(const QString &text) override;
     void boardClockSeen(const QDateTime &board, const QDateTime &computer) override;
 
     // --- LinkListener ---
     void onFrame(const Frame &frame) override;
     void onLinkFailed(const QString &why) override;
 
+Q_SIGNALS:
+    // The book may have changed: the list was refilled or a channel deleted.
+    void bookTouched();
+
 protected:
     void showEvent(QShowEvent *event) override;
 
 private:
     void buildUi();
+    void setAccessibility();
     void connectUi();
     void Form_Load();
     void FillList(int channel);
     void setAutoFlag();
     void closeLink();
     void applyLinkState(bool open);
-    QString permissionHint(const OpenResult &result) const;
+    void refreshPortToolTips();
+    QString openFailureText(const OpenResult &result) const;
 
     NoteStore m_store;
     ScheduleBook m_book;
@@ -131,8 +153,13 @@ private:
     // What start-up could not load, told once after the window is first shown.
     QString m_startupNotice;
     bool m_linkFailureShown = false;
+    // Runs the engine's paced step a guard after each reply of a transfer.
+    QTimer m_pace;
+    bool m_transferRunning = false;
     // Clock drift: options read when the link opens, and whether its clock was seen since.
     bool m_clockSeenSinceOpen = false;
     bool m_setClockOnConnect = false;
     std::chrono::seconds m_driftThreshold{};
+    QMenu *m_toolsMenu = nullptr;
+    ScheduleTools *m_tools = nullptr;
 };

@@ -69,20 +69,13 @@ void DeviceEngine::tx_frame22bit(uint8_t leixing, uint8_t nCount, uint8_t data1,
 
 void DeviceEngine::Timer2_Timer()
 {
-    if (bWriting)
-        writeSection();
-    bool goOn = true;
-    if (bReading)
-        goOn = readSection();
-    if (goOn && bReadingAll)
-        goOn = readAllSection();
-    if (goOn) {
-        if (bSetTimePending)
-            SetTime(DeviceAddress);
-        watchdog();
-        if (!transferUnderWay())
-            idleSection();
-    }
+    if (transferActive())
+        transferTick();
+    if (bSetTimePending)
+        SetTime(DeviceAddress);
+    watchdog();
+    if (!transferUnderWay())
+        idleSection();
 
     // Everything this tick had to do is done; only now may a box open (and with
     // it a nested event loop in which further ticks can run).
@@ -91,108 +84,245 @@ void DeviceEngine::Timer2_Timer()
         m_view.showMessage(m);
 }
 
-void DeviceEngine::writeSection()
+void DeviceEngine::pacedStep()
 {
-    if (WriteQueue.isEmpty()) {
-        // The last frame's acknowledgement had its tick to arrive.
-        if (m_writeFramesSent > 0 && !bWriteAck)
-            m_writeAllAcked = false;
-        const bool ok = m_writeAllAcked && m_writeFramesSent > 0;
-        bWriting = false;
-        m_view.setWriteCommandsEnabled(true);
-        m_view.setProgressVisible(false);
-        m_view.setActivityText(QString());
-        m_view.setTabsEnabled(true);
-        ++m_counters.writesEnded;
-        m_messages.append(ok ? kWriteOk : kWriteFailed);
+    // Only an answered frame moves the transfer on here; an unanswered one is
+    // the tick's to time out.
+    m_transfer.pacePending = false;
+    if (!transferActive() || m_transfer.awaiting)
+        return;
+    nLinkCount = kLinkTicks;
+    advance(false);
+    const QStringList messages = std::exchange(m_messages, {});
+    for (const QString &m : messages)
+        m_view.showMessage(m);
+}
+
+// ---------------------------------------------------------------- transfers
+
+void DeviceEngine::setKind(TransferKind kind)
+{
+    m_transfer.kind = kind;
+    bWriting = kind == TransferKind::Write;
+    bReading = kind == TransferKind::Read;
+    bReadingAll = kind == TransferKind::ReadAll;
+}
+
+void DeviceEngine::begin(TransferKind kind)
+{
+    m_transfer.awaiting = false;
+    m_transfer.answered = true;
+    m_transfer.channelEnded = false;
+    m_transfer.attempts = 0;
+    m_transfer.ticksWaited = 0;
+    m_transfer.pacePending = false;
+    m_transfer.done = 0;
+    m_transfer.retries = 0;
+    m_transfer.slowestAnswerMs = 0;
+    m_transfer.started = m_clock();
+    setKind(kind);
+    m_view.setWriteCommandsEnabled(false);
+    m_view.setReadCommandsEnabled(false);
+    m_view.setTabsEnabled(false);
+    m_view.setTransferRunning(true);
+    m_view.setTransferNote(transferNote());
+}
+
+void DeviceEngine::transferTick()
+{
+    Transfer &t = m_transfer;
+    nLinkCount = kLinkTicks;
+    if (!t.awaiting) {
+        // The paced step is due within the guard; it keeps the board's turnaround.
+        // Should it not come, this tick was its last chance to.
+        if (std::exchange(t.pacePending, false))
+            return;
+        advance(true);
         return;
     }
-
-    if (m_writeFramesSent > 0 && !bWriteAck)
-        m_writeAllAcked = false;
-    bWriteAck = false;
-
-    const EntryRef e = WriteQueue.first();
-    const QString r = e->GetStr();
-    if (IsBlankRecord(r)) {
-        tx_frame220(DeviceAddress, 1, uint8_t(e->nRoute), uint8_t(e->nNo), r);
-        m_view.setProgressVisible(false);
-        m_view.setActivityText(QString());
-    } else {
-        tx_frame22(DeviceAddress, uint8_t(e->mode()), uint8_t(e->nRoute), uint8_t(e->nNo), r);
-        m_view.setActivityText(QStringLiteral("正在写入第%1路第%2条").arg(e->nRoute).arg(e->nNo));
-        m_view.setProgressValue(nWriteTotal - int(WriteQueue.size()) + 1);
+    ++t.ticksWaited;
+    if (t.ticksWaited < 1) {
+        // Sent by a paced step since the last tick: it has until the next,
+        // unless it has had plenty of time already.
+        const qint64 out = t.sentAt.msecsTo(m_clock());
+        if (out < std::max<qint64>(kEarliestTimeout.count(), 2 * t.slowestAnswerMs))
+            return;
     }
-    ++m_writeFramesSent;
+    if (t.attempts >= kFrameAttempts) {
+        endTransfer(false);
+        return;
+    }
+    ++t.retries;
+    ++m_counters.retries;
+    sendCurrent(true, true);
+}
+
+// The next step of the transfer when nothing is out: its next frame, or its end.
+void DeviceEngine::advance(bool byTick)
+{
+    Transfer &t = m_transfer;
+    if (t.kind == TransferKind::Write) {
+        if (t.queue.isEmpty()) {
+            endTransfer(true);
+            return;
+        }
+    } else if (t.channelEnded) {
+        if (t.channel >= t.lastChannel) {
+            endTransfer(true);
+            return;
+        }
+        ++t.channel;
+        t.number = 1;
+        t.channelEnded = false;
+    }
+    t.attempts = 0;
+    sendCurrent(byTick, false);
+}
+
+void DeviceEngine::sendCurrent(bool byTick, bool retry)
+{
+    Transfer &t = m_transfer;
+    ++t.attempts;
+    t.awaiting = true;
+    t.answered = false;
+    t.ticksWaited = byTick ? 0 : -1;
+    t.sentAt = m_clock();
+    int channel = t.channel, number = t.number;
+    if (t.kind == TransferKind::Write) {
+        const EntryRef e = t.queue.first();
+        channel = e->nRoute;
+        number = e->nNo;
+        const QString r = e->GetStr();
+        if (IsBlankRecord(r)) {
+            tx_frame220(DeviceAddress, 1, uint8_t(e->nRoute), uint8_t(e->nNo), r);
+            m_view.setProgressVisible(false);
+            m_view.setActivityText(QString());
+        } else {
+            tx_frame22(DeviceAddress, uint8_t(e->mode()), uint8_t(e->nRoute), uint8_t(e->nNo), r);
+            m_view.setActivityText(QStringLiteral("正在写入第%1路第%2条").arg(e->nRoute).arg(e->nNo));
+            m_view.setProgressValue(t.total - int(t.queue.size()) + 1);
+        }
+    } else {
+        m_view.setProgressValue(t.number);
+        UploadNote(DeviceAddress, uint8_t(t.channel), uint8_t(t.number));
+        m_view.setActivityText(QStringLiteral("正在读取第%1路第%2条").arg(t.channel).arg(t.number));
+    }
+    if (retry)
+        m_view.setActivityText(QStringLiteral("重发第%1路第%2条").arg(channel).arg(number));
     m_view.setTabsEnabled(false);
-    WriteQueue.removeFirst();
     nLinkCount = kLinkTicks;
 }
 
-void DeviceEngine::requestNextEntry()
+// The reply to the frame that is out has come: take it, and step on after the guard.
+void DeviceEngine::frameAnswered()
 {
-    m_view.setProgressValue(nReadNo);
-    UploadNote(DeviceAddress, uint8_t(nPage), uint8_t(nReadNo));
-    m_view.setActivityText(QStringLiteral("正在读取第%1路第%2条").arg(nPage).arg(nReadNo));
-    bReadReply = false;
-    ++nReadNo;
-    if (nReadNo > kMaxReadNumber)
-        bReadEnd = true;
-    m_view.setTabsEnabled(false);
-    nLinkCount = kLinkTicks;
+    Transfer &t = m_transfer;
+    t.awaiting = false;
+    t.answered = true;
+    ++t.done;
+    t.slowestAnswerMs = std::max(t.slowestAnswerMs, t.sentAt.msecsTo(m_clock()));
+    if (t.kind == TransferKind::Write) {
+        t.queue.removeFirst();
+    } else {
+        ++t.number;
+        if (t.number > kMaxReadNumber)
+            t.channelEnded = true;
+    }
+    m_view.setTransferNote(transferNote());
+    t.pacePending = m_view.schedulePacedStep(kReplyGuard);
 }
 
-void DeviceEngine::endRead(bool success, int channel)
+QString DeviceEngine::transferNote() const
 {
-    bReading = false;
-    bReadingAll = false;
-    bReadEnd = false;
-    nReadNo = 1;
-    nPage = int16_t(channel);
-    m_view.showChannel(channel);
+    const Transfer &t = m_transfer;
+    const bool write = t.kind == TransferKind::Write;
+    const int total = write ? t.total : (t.lastChannel - t.channel + 1) * kMaxReadNumber;
+    QString text = write ? QStringLiteral("写入 %1/%2").arg(t.done).arg(total)
+                         : QStringLiteral("已读 %1 条，第%2路").arg(t.done).arg(t.channel);
+    const qint64 elapsed = t.started.msecsTo(m_clock());
+    if (write && t.done > 0 && elapsed > 0) {
+        const qint64 left = elapsed * (total - t.done) / t.done / 1000;
+        text += QStringLiteral("，剩余约%1分%2秒").arg(left / 60).arg(left % 60, 2, 10, QLatin1Char('0'));
+    }
+    return text + QStringLiteral("　（传输中：写入、读取与编辑暂不可用）");
+}
+
+void DeviceEngine::endTransfer(bool success, bool stopped, bool linkLost)
+{
+    Transfer &t = m_transfer;
+    const TransferKind kind = t.kind;
+    TransferResult result;
+    result.kind = kind;
+    result.success = success;
+    result.stopped = stopped;
+    result.linkLost = linkLost;
+    result.verify = t.verify;
+    result.framesDone = t.done;
+    result.retries = t.retries;
+    if (kind == TransferKind::Write && !t.queue.isEmpty()) {
+        result.channel = t.queue.first()->nRoute;
+        result.number = t.queue.first()->nNo;
+    } else if (kind != TransferKind::Write) {
+        result.channel = t.channel;
+        result.number = t.number;
+    }
+    t.queue.clear();
+    t.awaiting = false;
+    t.answered = false;
+    t.channelEnded = false;
+    t.number = 1;
+    t.target = nullptr;
+    t.pacePending = false;
+    setKind(TransferKind::None);
+    // The board's states seen before or during the transfer are old now: a
+    // relay command waits for fresh replies.
+    m_agreeing = 0;
+
+    m_view.setWriteCommandsEnabled(true);
+    m_view.setReadCommandsEnabled(true);
     m_view.setProgressVisible(false);
     m_view.setActivityText(QString());
-    m_view.setReadCommandsEnabled(true);
     m_view.setTabsEnabled(true);
-    ++m_counters.readsEnded;
-    m_messages.append(success ? kReadOk : kReadFailed);
+    m_view.setTransferRunning(false);
+    const bool write = kind == TransferKind::Write;
+    if (write)
+        ++m_counters.writesEnded;
+    else
+        ++m_counters.readsEnded;
+    if (success)
+        ++m_counters.transfersSucceeded;
+    if (!write && !result.verify) {
+        nPage = int16_t(kind == TransferKind::ReadAll ? 1 : result.channel);
+        m_view.showChannel(nPage);
+    }
+
+    if (linkLost)
+        m_view.setTransferNote(write ? QStringLiteral("写入未完成：连接已关闭")
+                                     : QStringLiteral("读取未完成：连接已关闭"));
+    else if (stopped && write)
+        m_view.setTransferNote(
+            QStringLiteral("写入停在第%1路第%2条，该路板上计划不完整").arg(result.channel).arg(result.number));
+    else
+        m_view.setTransferNote(QString());
+
+    if (stopped)
+        m_messages.append(write
+                              ? QStringLiteral("已停止（写入停在第%1路第%2条）").arg(result.channel).arg(result.number)
+                              : QStringLiteral("已停止"));
+    else if (!linkLost && !result.verify)
+        m_messages.append(write ? (success ? kWriteOk : kWriteFailed) : (success ? kReadOk : kReadFailed));
+    m_lastResult = result;
+    m_view.transferEnded(result);
 }
 
-bool DeviceEngine::readSection()
+void DeviceEngine::CmdStop()
 {
-    if (!bReadReply) {
-        endRead(false, nPage);
-        return false;
-    }
-    if (bReadEnd) {
-        endRead(true, nPage);
-        return true;
-    }
-    requestNextEntry();
-    return true;
-}
-
-bool DeviceEngine::readAllSection()
-{
-    nLinkCount = kLinkTicks;
-    if (!bReadReply) {
-        endRead(false, 1);
-        return false;
-    }
-    if (bReadEnd) {
-        if (nPage >= kChannelCount) {
-            endRead(true, 1);
-        } else {
-            // The next tick asks for entry 1 of the next channel.
-            nReadNo = 1;
-            ++nPage;
-            bReading = false;
-            bReadEnd = false;
-        }
-        return true;
-    }
-    requestNextEntry();
-    return true;
+    if (!transferActive())
+        return;
+    endTransfer(false, true);
+    const QStringList messages = std::exchange(m_messages, {});
+    for (const QString &m : messages)
+        m_view.showMessage(m);
 }
 
 void DeviceEngine::watchdog()
@@ -271,19 +401,19 @@ void DeviceEngine::queueChannel(int channel)
 void DeviceEngine::startWrite()
 {
     bWriteAck = false;
-    m_writeAllAcked = true;
-    m_writeFramesSent = 0;
-    nWriteTotal = int16_t(WriteQueue.size());
-    m_view.setProgressMax(nWriteTotal);
+    m_transfer.total = int16_t(m_transfer.queue.size());
+    m_transfer.verify = false;
+    m_view.setProgressMax(m_transfer.total);
     m_view.setProgressValue(0);
     m_view.setProgressVisible(true);
-    m_view.setWriteCommandsEnabled(false);
-    m_view.setTabsEnabled(false);
-    bWriting = true;
+    begin(TransferKind::Write);
 }
 
 void DeviceEngine::CmdDown()
 {
+    // One transfer at a time: a write must not take a list that a read is still filling.
+    if (transferActive())
+        return;
     ClearWriteQueue();
     queueChannel(nPage);
     startWrite();
@@ -291,15 +421,28 @@ void DeviceEngine::CmdDown()
 
 void DeviceEngine::CmdDownAll()
 {
+    if (transferActive())
+        return;
     ClearWriteQueue();
     for (int c = 1; c <= kChannelCount; ++c)
         queueChannel(c);
     startWrite();
 }
 
+void DeviceEngine::startRead(TransferKind kind, int first, int last, ScheduleBook &target, bool verify)
+{
+    m_transfer.target = &target;
+    m_transfer.verify = verify;
+    m_transfer.channel = first;
+    m_transfer.lastChannel = last;
+    m_transfer.number = 1;
+    begin(kind);
+}
+
 void DeviceEngine::CmdUpload()
 {
-    bReadReply = true;
+    if (transferActive())
+        return;
     m_view.setProgressMax(kMaxReadNumber);
     m_view.setProgressValue(0);
     m_view.setProgressVisible(true);
@@ -308,31 +451,40 @@ void DeviceEngine::CmdUpload()
     for (const auto &item : QList<ScheduleBook::Item>(m_book.items()))
         if (item.entry->nRoute == nPage)
             m_book.remove(item.key);
-    bReadEnd = false;
-    bReading = true;
-    nReadNo = 1;
-    m_view.setReadCommandsEnabled(false);
     // The channel being read must not change under the read.
     m_view.showChannel(nPage);
-    m_view.setTabsEnabled(false);
+    startRead(TransferKind::Read, nPage, nPage, m_book, false);
 }
 
 void DeviceEngine::CmdUpLoadAll()
 {
-    bReadReply = true;
+    if (transferActive())
+        return;
     m_view.setProgressMax(kMaxReadNumber);
     m_view.setProgressValue(0);
     m_view.setProgressVisible(true);
     if (!m_view.ask(kAskReadAll))
         return;
     m_book.clear();
-    bReadingAll = true;
-    nReadNo = 1;
-    m_view.setReadCommandsEnabled(false);
-    bReadEnd = false;
     nPage = 1;
     m_view.showChannel(1);
-    m_view.setTabsEnabled(false);
+    startRead(TransferKind::ReadAll, 1, kChannelCount, m_book, false);
+}
+
+bool DeviceEngine::startVerifyRead(int channel, ScheduleBook &target)
+{
+    if (transferActive() || channel < 0 || channel > kChannelCount || &target == &m_book)
+        return false;
+    const int first = channel == 0 ? 1 : channel;
+    const int last = channel == 0 ? kChannelCount : channel;
+    for (const auto &item : QList<ScheduleBook::Item>(target.items()))
+        if (item.entry->nRoute >= first && item.entry->nRoute <= last)
+            target.remove(item.key);
+    m_view.setProgressMax(kMaxReadNumber);
+    m_view.setProgressValue(0);
+    m_view.setProgressVisible(true);
+    startRead(channel == 0 ? TransferKind::ReadAll : TransferKind::Read, first, last, target, true);
+    return true;
 }
 
 void DeviceEngine::CmdReadTime()
@@ -384,6 +536,10 @@ void DeviceEngine::commandAll(uint8_t state)
 
 void DeviceEngine::linkClosed()
 {
+    // Nothing can go on without the link: every transfer ends, without a box of
+    // its own (the window may be telling why the link closed).
+    if (transferActive())
+        endTransfer(false, false, true);
     bSyncRelay = true;
     greyLamps();
     for (int k = 1; k <= kChannelCount; ++k)
@@ -392,7 +548,7 @@ void DeviceEngine::linkClosed()
     m_commanded.fill(false);
     bManualPending = false;
     forgetBoardStates();
-    m_goodChecks = 0;
+    m_goodChecks.fill(0);
     m_boardClock.reset();
 }
 
@@ -422,9 +578,10 @@ void DeviceEngine::MSCommDown_OnComm(const Frame &reply)
         return;
     Frame sealed = reply;
     SealFrame(sealed);
+    int &goodChecks = m_goodChecks[reply[2]];
     if (sealed[20] == reply[20] && sealed[21] == reply[21]) {
-        ++m_goodChecks;
-    } else if (m_goodChecks >= kTrustChecksAfter) {
+        ++goodChecks;
+    } else if (goodChecks >= kTrustChecksAfter) {
         ++m_counters.repliesRejected;
         return;
     }
@@ -438,6 +595,8 @@ void DeviceEngine::MSCommDown_OnComm(const Frame &reply)
     if (code == wire::kSetClock && bSetTimePending) {
         // A repeated frame can be acknowledged twice; the operator hears it once.
         bSetTimePending = false;
+        // The board's states from before the set are old: a relay command waits for fresh ones.
+        m_agreeing = 0;
         m_view.showMessage(kClockSet);
     }
     const bool status = code == wire::kStatus || (m_variant == Variant::Compat && code == wire::kStatusCompat);
@@ -457,9 +616,18 @@ void DeviceEngine::MSCommDown_OnComm(const Frame &reply)
             noteBoardClock(StatusReplyTime(reply));
         }
     }
-    if (code == wire::kWriteEntry)
+    if (code == wire::kWriteEntry) {
         bWriteAck = true;
+        if (bWriting && m_transfer.awaiting)
+            frameAnswered();
+    }
     if (code == wire::kReadEntry) {
+        const bool reading = bReading || bReadingAll;
+        if (reading && !m_transfer.awaiting) {
+            // Nothing was asked: a late or repeated answer.
+            ++m_counters.repliesRejected;
+            return;
+        }
         if (reply[6] != 0 && m_expectedChannel != 0 &&
             (reply[4] != m_expectedChannel || reply[5] != m_expectedNumber)) {
             // The answer to some other request (or a damaged one): the read has no answer yet.
@@ -467,11 +635,14 @@ void DeviceEngine::MSCommDown_OnComm(const Frame &reply)
             return;
         }
         if (reply[6] != 0) {
-            bReadReply = true;
-            AddReceivedEntry();
+            AddReceivedEntry(reading ? *m_transfer.target : m_book);
         } else {
-            bReadEnd = true;
-            bReadReply = true;
+            m_transfer.channelEnded = true;
+        }
+        if (reading) {
+            frameAnswered();
+        } else {
+            m_transfer.answered = true;
         }
     }
 }
@@ -497,7 +668,7 @@ void DeviceEngine::LoadRelayState()
     }
 }
 
-void DeviceEngine::AddReceivedEntry()
+void DeviceEngine::AddReceivedEntry(ScheduleBook &target)
 {
     const auto b = [this](int i) { return uint8_t(RecvBuf[i]); };
     auto e = std::make_shared<Clsdata>();
@@ -505,9 +676,11 @@ void DeviceEngine::AddReceivedEntry()
     e->nNo = b(5);
     e->bIsEveryDay = b(6) == 1;
     e->bIsWeek = b(6) == 2;
-    // The board keeps no year for an entry without a date (month and day 0):
-    // such an entry has year 0, as it had when it was written.
-    e->nStartYear = (b(8) == 0 && b(9) == 0) ? 0 : int16_t(b(7) + 2000);
+    // The board keeps no year for a daily or weekly entry without a date (month
+    // and day 0): such an entry has year 0, as it had when it was written. A
+    // fixed-date entry always has its year, or it would read back as a blank.
+    const bool undated = (e->bIsEveryDay || e->bIsWeek) && b(8) == 0 && b(9) == 0;
+    e->nStartYear = undated ? 0 : int16_t(b(7) + 2000);
     e->nStartMonth = b(8);
     e->nStartDay = b(9);
     e->nStartHour = b(11);
@@ -518,6 +691,6 @@ void DeviceEngine::AddReceivedEntry()
 
     // A corrupted reply must not put an entry into the book that saves under a
     // wrong key or as a record of the wrong shape; it is dropped like a duplicate.
-    if (!e->isWithinRanges() || !m_book.add(e))
+    if (!e->isWithinRanges() || !target.add(e))
         ++m_counters.entriesDropped;
 }

@@ -1,9 +1,13 @@
-// The poll-and-transfer engine: the device commands, the 200 ms tick that
-// advances every transfer by one frame, and the decoding of the board's replies.
+// The poll-and-transfer engine: the device commands, the 200 ms tick, the
+// paced steps of a transfer, and the decoding of the board's replies.
 //
-// Commands only fill the write queue, change the commanded relay states and
-// set flags; the tick sends; replies set flags that the next tick reads. The
-// engine never waits: a reply is expected within one tick.
+// A write or read is one Transfer that two events drive: the reply handler,
+// which takes the answer to the frame that is out and asks the view for a paced
+// step a short guard later, and the 200 ms tick, which is the frame's deadline
+// (a frame not answered by then is sent again, at most kFrameAttempts times in
+// all). A board that answers slowly is therefore never sent frames faster than
+// it answers, and a transfer with no paced steps at all still runs at the
+// tick's pace. The engine never waits.
 #pragma once
 
 #include "device/engineview.h"
@@ -26,6 +30,55 @@ inline constexpr int kLinkTicks = 5;       // watchdog: status replies reset it 
 inline constexpr int kMaxReadNumber = 255; // the board holds 255 entries a channel
 inline constexpr uint8_t kRelayOff = 1;
 inline constexpr uint8_t kRelayOn = 2;
+// After a reply has been decoded, the next frame of a transfer waits this long:
+// the board has sent its last byte, and a few character times (1.04 ms each at
+// 9600 baud) let it turn its line round before the next request arrives.
+inline constexpr std::chrono::milliseconds kReplyGuard{5};
+// Each frame of a transfer goes out at most this often before the transfer fails.
+inline constexpr int kFrameAttempts = 4;
+// A frame that a paced step sent between two ticks is given up at the next tick
+// only if it has been out this long and twice as long as the board's slowest
+// answer in this transfer; else at the tick after. A lost reply then costs
+// about one tick, and a slow board is never asked twice before it could answer.
+inline constexpr std::chrono::milliseconds kEarliestTimeout{100};
+
+enum class TransferKind { None, Write, Read, ReadAll };
+
+// How a transfer ended; the engine keeps the last one for faces without a window.
+struct TransferResult {
+    TransferKind kind = TransferKind::None;
+    bool success = false;
+    bool stopped = false;  // by CmdStop
+    bool linkLost = false; // the link closed under it
+    bool verify = false;   // a read into a separate book
+    int channel = 0;       // where it ended: the frame that was out or next
+    int number = 0;
+    int framesDone = 0;
+    int retries = 0;
+};
+
+// One write or read under way: everything the tick and the reply handler share.
+struct Transfer {
+    TransferKind kind = TransferKind::None;
+    QList<EntryRef> queue;          // write: entries still to be acknowledged, first next
+    int16_t total = 0;              // write: entries queued when it started
+    ScheduleBook *target = nullptr; // read: where received entries go
+    bool verify = false;            // read into a separate book: no question, no box, screen untouched
+    int channel = 0;                // read: the channel being read (not the channel on screen)
+    int lastChannel = 0;            // read: the last channel to read
+    int16_t number = 0;             // read: the entry requested (or next to request)
+    bool answered = false;          // the frame that went out last has its answer
+    bool channelEnded = false;      // read: the board reported no further entry, or entry 255 came
+    bool awaiting = false;          // a frame is out and unanswered
+    int attempts = 0;               // times the frame that is out has gone out
+    int ticksWaited = 0;            // ticks since it went out; from -1 when a paced step sent it
+    bool pacePending = false;       // answered, and the view runs the paced step after the guard
+    QDateTime sentAt;               // when the frame that is out went out (the engine's clock)
+    qint64 slowestAnswerMs = 0;     // the longest a frame of this transfer waited for its answer
+    int done = 0;                   // frames answered
+    int retries = 0;
+    QDateTime started;
+};
 
 struct EngineCounters {
     int framesSent = 0;
@@ -34,6 +87,8 @@ struct EngineCounters {
     int repliesRejected = 0; // bad check bytes from a board known to fill them, or an answer to another request
     int writesEnded = 0;
     int readsEnded = 0;
+    int transfersSucceeded = 0;
+    int retries = 0;
 };
 
 class DeviceEngine {
@@ -49,17 +104,27 @@ public:
     int32_t nLinkCount = 0;
     std::array<uint8_t, 17> PendingCommand{}; // slot i: channel i, 1 off / 2 on
     bool bSyncRelay = true;
-    bool bWriteAck = false;
-    bool bReadReply = false;
-    bool bReadEnd = false;
+    bool bWriteAck = false; // an acknowledgement came (the write's verdict needs every frame's)
+    bool bManualPending = false;
+    bool bSetTimePending = false;
+    // Which transfer is under way: set together from the transfer's kind, read-only outside.
     bool bWriting = false;
     bool bReading = false;
     bool bReadingAll = false;
-    bool bManualPending = false;
-    bool bSetTimePending = false;
-    QList<EntryRef> WriteQueue;
-    int16_t nWriteTotal = 0;
-    int16_t nReadNo = 0;
+
+private:
+    Transfer m_transfer;
+
+public:
+    // The names the window has always used, as views of the transfer under way.
+    QList<EntryRef> &WriteQueue = m_transfer.queue;
+    int16_t &nWriteTotal = m_transfer.total;
+    int16_t &nReadNo = m_transfer.number;
+    bool &bReadReply = m_transfer.answered;
+    bool &bReadEnd = m_transfer.channelEnded;
+
+    DeviceEngine(const DeviceEngine &) = delete;
+    DeviceEngine &operator=(const DeviceEngine &) = delete;
 
     Variant variant() const { return m_variant; }
     const EngineCounters &counters() const { return m_counters; }
@@ -74,8 +139,9 @@ public:
     void ReadTime(uint8_t id);
     void tx_frame22bit(uint8_t leixing, uint8_t nCount, uint8_t data1, uint8_t data2);
 
-    // --- The tick (Timer2) ---
+    // --- The tick (Timer2), and the paced step the view runs when asked ---
     void Timer2_Timer();
+    void pacedStep();
 
     // --- Commands ---
     void ClearWriteQueue();
@@ -89,37 +155,53 @@ public:
     void CmdOut();
     void CmdOpenAll();
     void CmdCloseAll();
+    // Ends the write or read under way at once ("已停止").
+    void CmdStop();
+    // Reads one channel (1..16) or all (0) into `target`, leaving the operator's
+    // book and screen alone and asking nothing; false if a transfer is under way.
+    // The outcome is lastResult() (and the view's transferEnded), never a box.
+    bool startVerifyRead(int channel, ScheduleBook &target);
 
     // --- Replies ---
     void MSCommDown_OnComm(const Frame &reply);
 
     // --- Link state changes made by the window ---
-    // The link closed (by the operator or because the port failed): lamps grey,
-    // commanded states forgotten, states to be reloaded from the board.
+    // The link closed (by the operator or because the port failed): a write or
+    // read under way ends, lamps grey, commanded states forgotten, states to be
+    // reloaded from the board.
     void linkClosed();
 
     // The board's clock now, from its last clock or status reply and the
     // computer's clock since; empty while no reply has told it on this link.
     std::optional<QDateTime> boardClockNow() const;
 
-    bool transferUnderWay() const { return bWriting || bReading || bReadingAll || bSetTimePending; }
+    bool transferUnderWay() const { return transferActive() || bSetTimePending; }
+    // A write or read is under way (the clock set is not one).
+    bool transferActive() const { return m_transfer.kind != TransferKind::None; }
+    const Transfer &transfer() const { return m_transfer; }
+    // How the last write or read ended; empty before the first ended.
+    const std::optional<TransferResult> &lastResult() const { return m_lastResult; }
 
 private:
     void send(const Frame &frame);
-    void writeSection();
-    bool readSection();    // false: the tick ends here
-    bool readAllSection(); // false: the tick ends here
-    void requestNextEntry();
+    void begin(TransferKind kind);
+    void setKind(TransferKind kind);
+    void advance(bool byTick);
+    void sendCurrent(bool byTick, bool retry);
+    void frameAnswered();
+    void transferTick();
+    void endTransfer(bool success, bool stopped = false, bool linkLost = false);
+    QString transferNote() const;
     void watchdog();
     void idleSection();
-    void endRead(bool success, int showChannel);
     void startWrite();
+    void startRead(TransferKind kind, int first, int last, ScheduleBook &target, bool verify);
     void queueChannel(int channel);
     void commandAll(uint8_t state);
 
     void ShowRelayState();
     void LoadRelayState();
-    void AddReceivedEntry();
+    void AddReceivedEntry(ScheduleBook &target);
     void greyLamps();
     void forgetBoardStates();
     bool relayCommandMayGo() const;
@@ -137,9 +219,11 @@ private:
     // corrupted or stale reply must not decide the state of a channel nobody touched.
     uint16_t m_boardStates = 0;
     int m_agreeing = 0;
-    // A board that fills the check bytes shows it; from then on a reply whose
-    // check bytes are wrong was damaged on the line and is not believed.
-    int m_goodChecks = 0;
+    // A board that fills the check bytes of a kind of reply shows it; from then
+    // on a reply of that kind whose check bytes are wrong was damaged on the
+    // line and is not believed. Learned per reply code: a board may seal some
+    // kinds and not others.
+    std::array<int, 256> m_goodChecks{};
     // The board's clock as last reported, and the computer's clock at that moment.
     std::optional<QDateTime> m_boardClock;
     QDateTime m_boardClockAt;
@@ -147,9 +231,7 @@ private:
     // The entry the last read request asked for: a reply about another is no answer.
     int m_expectedChannel = 0;
     int m_expectedNumber = 0;
-    // A write succeeds only if every frame it sent was acknowledged before the next tick.
-    bool m_writeAllAcked = true;
-    int m_writeFramesSent = 0;
+    std::optional<TransferResult> m_lastResult;
     // Closing messages are shown after the tick has done all its work, so a tick
     // that runs while a box is open never finds a transfer half ended.
     QStringList m_messages;

@@ -5,7 +5,10 @@
 #include <QDateTime>
 #include <QString>
 
+#include <chrono>
 #include <cstdint>
+
+struct TransferResult;
 
 // Lamp fill colours as the board's tool has always stored them (red in the low byte).
 inline constexpr uint32_t kLampGrey = 12632256; // 0xC0C0C0: no state known
@@ -37,4 +40,20 @@ public:
         (void)board;
         (void)computer;
     }
+    // Run DeviceEngine::pacedStep once, `after` from now (a later request
+    // replaces an earlier one); false if this view never does, which leaves
+    // transfers at the tick's pace.
+    virtual bool schedulePacedStep(std::chrono::milliseconds after)
+    {
+        (void)after;
+        return false;
+    }
+    // A write or read started (true) or ended (false): the stop command is
+    // offered, and the commands that would start another transfer or change the
+    // entries being transferred are not.
+    virtual void setTransferRunning(bool running) { (void)running; }
+    // Status panel 2: the transfer's progress and why other commands wait, or
+    // how it ended when it ended without its box.
+    virtual void setTransferNote(const QString &text) { (void)text; }
+    virtual void transferEnded(const TransferResult &result) { (void)result; }
 };

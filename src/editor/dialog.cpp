@@ -1,6 +1,8 @@
 // The entry editor: builds its controls, fills them from an entry and writes them back on "确定".
 #include "editor/dialog.h"
 
+#include "editor/picklist.h"
+
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
@@ -8,9 +10,7 @@
 #include <QFrame>
 #include <QGridLayout>
 #include <QHBoxLayout>
-#include <QKeyEvent>
 #include <QLabel>
-#include <QListView>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
@@ -47,14 +47,6 @@ QDate today()
     return std::clamp(QDate::currentDate(), kFirstDate, kLastDate);
 }
 
-// A key that would pick a list item by its text. Space only opens the list, so it stays.
-bool isTypedCharacter(const QKeyEvent *key)
-{
-    const QString text = key->text();
-    return !text.isEmpty() &&
-           std::any_of(text.begin(), text.end(), [](QChar c) { return c.isPrint() && !c.isSpace(); });
-}
-
 } // namespace
 
 QDate NearestEditableDate(int year, int month, int day)
@@ -72,6 +64,7 @@ Dialog::Dialog(ScheduleBook &book, int nPage, QWidget *parent) : QDialog(parent)
 {
     notify = [this](const QString &text) { QMessageBox::information(this, QStringLiteral("提示"), text); };
     buildControls();
+    setAccessibility();
 }
 
 void Dialog::buildControls()
@@ -115,9 +108,7 @@ void Dialog::buildControls()
 
     for (QComboBox *combo : {CmbStatus, Combo1, Combo2, Combo3}) {
         combo->setEditable(false);
-        combo->installEventFilter(this);
-        // The open list searches by typed text too.
-        combo->view()->installEventFilter(this);
+        MakePickOnly(combo);
     }
 
     OKButton = new QPushButton(QStringLiteral("确定"), this);
@@ -156,6 +147,11 @@ void Dialog::buildControls()
     timeRow->addWidget(Label6);
     timeRow->addStretch();
 
+    LabChanged = new QLabel(this);
+    LabChanged->setWordWrap(true);
+    LabChanged->setStyleSheet(QStringLiteral("color: #b00000;"));
+    LabChanged->hide();
+
     auto *buttonRow = new QHBoxLayout;
     buttonRow->addStretch();
     buttonRow->addWidget(OKButton);
@@ -165,7 +161,47 @@ void Dialog::buildControls()
     top->addLayout(actionRow);
     top->addWidget(modeFrame);
     top->addLayout(timeRow);
+    top->addWidget(LabChanged);
     top->addLayout(buttonRow);
+}
+
+// Object names as the program calls its controls, accessible names for screen readers
+// (a control without a caption of its own takes its label's), and tab order along the layout.
+void Dialog::setAccessibility()
+{
+    setObjectName(QStringLiteral("Dialog"));
+    const std::pair<QWidget *, const char *> named[] = {
+        {CmbStatus, "CmbStatus"}, {DT, "DT"},
+        {Combo1, "Combo1"},       {Combo2, "Combo2"},
+        {Combo3, "Combo3"},       {Label4, "Label4"},
+        {Label5, "Label5"},       {Label6, "Label6"},
+        {OKButton, "OKButton"},   {CancelButton, "CancelButton"},
+    };
+    for (const auto &[widget, name] : named)
+        widget->setObjectName(QLatin1String(name));
+    for (int i = 0; i < kModeCount; ++i)
+        Option1[i]->setObjectName(QStringLiteral("Option1_%1").arg(i));
+    // The day boxes read "1".."日"; a reader says the whole day.
+    const std::array<QString, kWeekDays> days{
+        QStringLiteral("星期一"), QStringLiteral("星期二"), QStringLiteral("星期三"), QStringLiteral("星期四"),
+        QStringLiteral("星期五"), QStringLiteral("星期六"), QStringLiteral("星期日")};
+    for (int i = 0; i < kWeekDays; ++i) {
+        Check1[i]->setObjectName(QStringLiteral("Check1_%1").arg(i));
+        Check1[i]->setAccessibleName(days[i]);
+    }
+    CmbStatus->setAccessibleName(QStringLiteral("动作"));
+    DT->setAccessibleName(Option1[kModeFixedDate]->text());
+    const std::pair<QComboBox *, QLabel *> timeLists[] = {{Combo1, Label4}, {Combo2, Label5}, {Combo3, Label6}};
+    for (const auto &[combo, label] : timeLists) {
+        label->setBuddy(combo);
+        combo->setAccessibleName(label->text());
+    }
+
+    QList<QWidget *> order = {CmbStatus, Option1[kModeDaily], Option1[kModeWeekly]};
+    order.append(QList<QWidget *>(Check1.begin(), Check1.end()));
+    order << Option1[kModeFixedDate] << DT << Combo1 << Combo2 << Combo3 << OKButton << CancelButton;
+    for (qsizetype i = 1; i < order.size(); ++i)
+        setTabOrder(order[i - 1], order[i]);
 }
 
 void Dialog::applyMode(int mode)
@@ -215,19 +251,41 @@ void Dialog::load()
     }
 
     const Clsdata &d = *mydata;
+    // A stored value the controls cannot hold is shown as the nearest one they can; the
+    // operator is told, since "确定" writes what is shown.
+    QStringList changed;
+    const auto note = [&changed](const QString &field, const QString &stored, const QString &shown) {
+        changed << QStringLiteral("%1 %2 无法显示，已改为 %3").arg(field, stored, shown);
+    };
     // Daily wins when both flags are set, so confirming writes a consistent entry.
     if (d.bIsEveryDay) {
         selectMode(kModeDaily);
+        if (d.bIsWeek)
+            note(QStringLiteral("方式"), QStringLiteral("每天+每星期"), QStringLiteral("每天"));
     } else if (d.bIsWeek) {
         selectMode(kModeWeekly);
-        for (int i = 0; i < kWeekDays && i < d.strWeek.size(); ++i)
-            Check1[i]->setChecked(d.strWeek[i] == QLatin1Char('1'));
+        QString shown;
+        for (int i = 0; i < kWeekDays; ++i) {
+            Check1[i]->setChecked(i < d.strWeek.size() && d.strWeek[i] == QLatin1Char('1'));
+            shown += Check1[i]->isChecked() ? QLatin1Char('1') : QLatin1Char('0');
+        }
+        if (shown != d.strWeek)
+            note(QStringLiteral("星期"), d.strWeek, shown);
     } else {
         selectMode(kModeFixedDate);
         DT->setDate(NearestEditableDate(d.nStartYear, d.nStartMonth, d.nStartDay));
+        if (DT->date() != QDate(d.nStartYear, d.nStartMonth, d.nStartDay))
+            note(QStringLiteral("日期"), QString::asprintf("%04d-%02d-%02d", d.nStartYear, d.nStartMonth, d.nStartDay),
+                 DT->date().toString(QStringLiteral("yyyy-MM-dd")));
     }
     showTime(d.nStartHour, d.nStartMin, d.nStartSecond);
+    if (Combo1->currentIndex() != d.nStartHour || Combo2->currentIndex() != d.nStartMin ||
+        Combo3->currentIndex() != d.nStartSecond)
+        note(QStringLiteral("时间"), QString::asprintf("%02d:%02d:%02d", d.nStartHour, d.nStartMin, d.nStartSecond),
+             QStringLiteral("%1:%2:%3").arg(Combo1->currentText(), Combo2->currentText(), Combo3->currentText()));
     CmbStatus->setCurrentIndex(d.bIsOpen ? kStatusOn : kStatusOff);
+    LabChanged->setText(changed.join(QLatin1Char('\n')));
+    LabChanged->setVisible(!changed.isEmpty());
 }
 
 bool Dialog::confirm()
@@ -291,11 +349,4 @@ bool Dialog::confirm()
 
     accept();
     return true;
-}
-
-bool Dialog::eventFilter(QObject *watched, QEvent *event)
-{
-    if (event->type() == QEvent::KeyPress && isTypedCharacter(static_cast<QKeyEvent *>(event)))
-        return true;
-    return QDialog::eventFilter(watched, event);
 }

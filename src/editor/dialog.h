@@ -69,15 +69,15 @@ public:
     QLabel *Label4 = nullptr;
     QLabel *Label5 = nullptr;
     QLabel *Label6 = nullptr;
+    // What the editor shows differently from the stored entry (and so writes on "确定"), one
+    // field a line; hidden when it shows the entry as stored.
+    QLabel *LabChanged = nullptr;
     QPushButton *OKButton = nullptr;
     QPushButton *CancelButton = nullptr;
 
-protected:
-    // Swallows typed characters on the drop-down lists so a key press cannot pick an item by its text.
-    bool eventFilter(QObject *watched, QEvent *event) override;
-
 private:
     void buildControls();
+    void setAccessibility();
     void applyMode(int mode);
     void showTime(int hour, int minute, int second);
 

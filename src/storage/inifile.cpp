@@ -6,12 +6,16 @@
 #include <QFileInfo>
 #include <QSaveFile>
 #include <QStandardPaths>
+#include <QStorageInfo>
 #include <QStringDecoder>
 #include <QTemporaryDir>
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <numeric>
+
+#include <unistd.h>
 
 namespace {
 
@@ -23,10 +27,12 @@ constexpr unsigned char kGbkLeadFirst = 0x81;
 constexpr unsigned char kGbkLeadLast = 0xFE;
 
 std::atomic<qint64> g_fileWrites{0};
+std::atomic<qint64> g_fileReads{0};
 
+// The blanks the profile functions trim around names and values.
 bool isBlank(char c)
 {
-    return c == ' ' || c == '\t';
+    return c == ' ' || c == '\t' || c == '\v';
 }
 bool isBreak(char c)
 {
@@ -107,21 +113,18 @@ void IniFile::parse()
             continue;
 
         if (d[b] == '[') {
-            // The name runs to the last ']' on the line; without one this is not a header.
-            qsizetype close = e - 1;
-            while (close > b && d[close] != ']')
-                --close;
-            if (close > b) {
-                qsizetype nameFrom = b + 1;
-                qsizetype nameTo = close;
-                while (nameFrom < nameTo && isBlank(d[nameFrom]))
-                    ++nameFrom;
-                while (nameTo > nameFrom && isBlank(d[nameTo - 1]))
-                    --nameTo;
-                m_sections.push_back({nameFrom, nameTo, next, next == end, qsizetype(m_keys.size()), 0});
-                current = qsizetype(m_sections.size()) - 1;
-                continue;
-            }
+            // The name ends at the first ']'; a header without one still names a section,
+            // which then runs to the line end.
+            const char *close = std::find(d + b + 1, d + e, ']');
+            qsizetype nameFrom = b + 1;
+            qsizetype nameTo = close - d;
+            while (nameFrom < nameTo && isBlank(d[nameFrom]))
+                ++nameFrom;
+            while (nameTo > nameFrom && isBlank(d[nameTo - 1]))
+                --nameTo;
+            m_sections.push_back({nameFrom, nameTo, next, next == end, qsizetype(m_keys.size()), 0});
+            current = qsizetype(m_sections.size()) - 1;
+            continue;
         }
         if (current < 0)
             continue;
@@ -193,6 +196,11 @@ const IniFile::KeyLine *IniFile::findKey(const Section &section, QByteArrayView 
     return compareNoCase(span(k.keyFrom, k.keyTo), key) == 0 ? &k : nullptr;
 }
 
+bool IniFile::hasSection(QByteArrayView section) const
+{
+    return findSection(section) != nullptr;
+}
+
 std::optional<QByteArray> IniFile::value(QByteArrayView section, QByteArrayView key) const
 {
     const Section *s = findSection(section);
@@ -203,6 +211,9 @@ std::optional<QByteArray> IniFile::value(QByteArrayView section, QByteArrayView 
     if (v.size() >= 2 && std::find(std::begin(kQuotes), std::end(kQuotes), v.front()) != std::end(kQuotes) &&
         v.back() == v.front())
         v = v.sliced(1, v.size() - 2);
+    // The caller gets a C string: it ends at the first NUL.
+    if (const qsizetype nul = v.indexOf('\0'); nul >= 0)
+        v = v.first(nul);
     return v.toByteArray();
 }
 
@@ -211,7 +222,7 @@ bool IniFile::setValue(QByteArrayView section, QByteArrayView key, QByteArrayVie
     section = trimmed(section);
     key = trimmed(key);
     if (section.isEmpty() || key.isEmpty() || hasBreak(section) || hasBreak(key) || hasBreak(value) ||
-        key.contains('=') || key.front() == ';' || key.front() == '[')
+        section.contains(']') || key.contains('=') || key.front() == ';' || key.front() == '[' || value.contains('\0'))
         return false;
 
     const QByteArrayView data(m_data);
@@ -296,16 +307,23 @@ FileBytes ReadWholeFile(const QString &path)
     const QFileInfo info(path);
     if (!info.exists())
         return {ReadStatus::Missing, {}};
-    // Devices and pipes could block or never end.
-    if (!info.isFile())
+    // Devices and pipes could block or never end; a huge file would stall or exhaust memory.
+    if (!info.isFile() || info.size() > kMaxReadBytes)
         return {ReadStatus::Unreadable, {}};
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return {ReadStatus::Unreadable, {}};
-    QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError)
+    ++g_fileReads;
+    // The file may have grown since it was looked at: never take more than the cap.
+    QByteArray bytes = file.read(kMaxReadBytes + 1);
+    if (file.error() != QFileDevice::NoError || bytes.size() > kMaxReadBytes)
         return {ReadStatus::Unreadable, {}};
     return {ReadStatus::Ok, std::move(bytes)};
+}
+
+qint64 FileReadCount()
+{
+    return g_fileReads.load();
 }
 
 namespace {
@@ -337,46 +355,111 @@ bool MoveToTrash(const QString &path)
 
 namespace {
 
-// The old file goes to the trash as a copy so that the folder is never without it.
-// False only when the copy could not be made; no trash at all is not an error.
-bool trashCopyOf(const QString &path)
+QString folderOf(const QString &path)
+{
+    return QFileInfo(path).absolutePath();
+}
+
+// Temporary names beside the file are made in its folder, so the folder must take new names.
+bool folderTakesNewNames(const QString &path)
+{
+    return ::access(QFile::encodeName(folderOf(path)).constData(), W_OK) == 0;
+}
+
+// The old file goes to the trash under a second name (a hard link), so the folder is never
+// without it and no room is needed for its bytes; a copy only where the file system has no
+// links. Empty when done or when there is no trash at all; else why the old file could not go.
+QString trashCopyOf(const QString &path)
 {
     if (!ensureTrashFolder())
-        return true;
+        return {};
     const QFileInfo info(path);
     QTemporaryDir scratch(info.absolutePath() + QStringLiteral("/.trash-XXXXXX"));
     if (!scratch.isValid())
-        return false;
+        return FileFailureReason(scratch.errorString(), path);
     const QString copy = scratch.filePath(info.fileName());
-    if (!QFile::copy(path, copy))
-        return false;
+    if (::link(QFile::encodeName(path).constData(), QFile::encodeName(copy).constData()) != 0) {
+        QFile old(path);
+        if (!old.copy(copy)) {
+            if (QStorageInfo(info.absolutePath()).bytesAvailable() < info.size())
+                return QString::fromUtf16(kReasonDiskFull);
+            return FileFailureReason(old.errorString(), path);
+        }
+    }
     QFile::moveToTrash(copy); // fails across devices: then there is simply no trash copy
-    return true;
+    return {};
 }
 
 } // namespace
 
-bool WriteFileAtomically(const QString &path, const QByteArray &bytes, PreviousFile previous,
-                         const std::function<bool()> &beforeCommit)
+bool IsWriteProtected(const QString &path)
 {
+    const QFileInfo info(path);
+    if (!info.exists())
+        return false;
+    constexpr auto kAnyWrite = QFileDevice::WriteOwner | QFileDevice::WriteGroup | QFileDevice::WriteOther;
+    // Marked read-only counts even for a user who could write it anyway.
+    return !info.isWritable() || !(info.permissions() & kAnyWrite);
+}
+
+QString FileFailureReason(const QString &systemText, const QString &path)
+{
+    struct Known {
+        int code;
+        const char16_t *reason;
+    };
+    static const Known known[] = {
+        {ENOSPC, kReasonDiskFull},      {EDQUOT, kReasonDiskFull},    {EROFS, u"磁盘为只读"},
+        {EBUSY, kReasonInUse},          {ETXTBSY, kReasonInUse},      {EFBIG, u"文件超出系统允许的大小"},
+        {ENOENT, kReasonFolderMissing}, {EACCES, kReasonNotWritable}, {EPERM, kReasonNotWritable},
+    };
+    for (const Known &k : known)
+        if (systemText.contains(qt_error_string(k.code)))
+            return QString::fromUtf16(k.reason);
+    if (!QFileInfo(folderOf(path)).isDir())
+        return QString::fromUtf16(kReasonFolderMissing);
+    if (!folderTakesNewNames(path))
+        return QString::fromUtf16(kReasonNotWritable);
+    return systemText.isEmpty() ? QStringLiteral("未知错误") : systemText;
+}
+
+WriteResult WriteFileAtomically(const QString &path, const QByteArray &bytes, PreviousFile previous,
+                                const std::function<bool()> &beforeCommit)
+{
+    const auto failed = [](QString reason) { return WriteResult{false, std::move(reason)}; };
+    if (!QFileInfo(folderOf(path)).isDir())
+        return failed(QString::fromUtf16(kReasonFolderMissing));
+    if (IsWriteProtected(path))
+        return failed(QString::fromUtf16(kReasonReadOnly));
     QSaveFile out(path);
     // Unbuffered: the one write below is the one write the system sees.
     if (!out.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
-        return false;
+        return failed(FileFailureReason(out.errorString(), path));
     ++g_fileWrites;
-    if (out.write(bytes) != bytes.size()) {
-        out.cancelWriting();
-        return false;
+    // A short write is tried on once more: only a write that takes nothing says why.
+    qint64 done = out.write(bytes);
+    if (done >= 0 && done < bytes.size()) {
+        const qint64 more = out.write(bytes.constData() + done, bytes.size() - done);
+        done = more < 0 ? more : done + more;
     }
-    if (previous == PreviousFile::Trash && QFileInfo(path).isFile() && !trashCopyOf(path)) {
+    if (done != bytes.size()) {
+        const QString reason = FileFailureReason(out.errorString(), path);
         out.cancelWriting();
-        return false;
+        return failed(reason);
+    }
+    if (previous == PreviousFile::Trash && QFileInfo(path).isFile()) {
+        if (const QString why = trashCopyOf(path); !why.isEmpty()) {
+            out.cancelWriting();
+            return failed(QStringLiteral("旧文件无法放入回收站：") + why);
+        }
     }
     if (beforeCommit && !beforeCommit()) {
         out.cancelWriting();
-        return false;
+        return failed(QStringLiteral("已中止"));
     }
-    return out.commit();
+    if (!out.commit())
+        return failed(FileFailureReason(out.errorString(), path));
+    return {true, {}};
 }
 
 qint64 FileWriteCount()

@@ -6,6 +6,8 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <array>
+
 namespace {
 
 constexpr QByteArrayView kNoteSection = "Note";
@@ -29,15 +31,22 @@ QString noteFrom(const IniFile &ini, const QString &recordKey)
     return QString::fromLatin1(value->left(kNoteBufferChars));
 }
 
-// Walks every channel as the per-key reads would. `stopAtBad` ends the walk at the first
-// record that cannot be converted (Open refuses the whole file then).
+// Walks every channel as the per-key reads would, then numbers the loaded records so each
+// channel runs 1..n in load order with keys to match, at most 255 to a channel.
 struct Walk {
     QList<EntryRef> entries;
-    QStringList badKeys;
+    QStringList badKeys;      // cannot be converted, or name no channel 1..16
+    QStringList overflowKeys; // their channel was already full
 };
-Walk walkRecords(const IniFile &ini, bool stopAtBad)
+Walk walkRecords(const IniFile &ini)
 {
+    struct Found {
+        QString key;
+        int keyChannel;
+        EntryRef entry;
+    };
     Walk walk;
+    QList<Found> found;
     for (int channel = 1; channel <= kChannelCount; ++channel) {
         for (int number = 1; number <= kMaxEntriesPerChannel; ++number) {
             const QString key = RecordKey(channel, number);
@@ -48,15 +57,32 @@ Walk walkRecords(const IniFile &ini, bool stopAtBad)
             std::optional<Clsdata> entry;
             if (record.size() == kRecordLength)
                 entry = StrToData(record);
-            if (!entry) {
+            if (!entry || entry->nRoute < 1 || entry->nRoute > kChannelCount) {
                 walk.badKeys.append(key);
-                if (stopAtBad)
-                    return walk;
                 continue;
             }
-            entry->nNo = int16_t(number);
-            walk.entries.append(std::make_shared<Clsdata>(*entry));
+            found.append({key, channel, std::make_shared<Clsdata>(*entry)});
         }
+    }
+
+    // The records filed under their own channel fit (at most 255 keys each); a record whose
+    // channel digits name another channel takes what room that channel has left.
+    std::array<int, kChannelCount + 1> room;
+    room.fill(kMaxEntriesPerChannel);
+    for (const Found &f : found)
+        room[f.entry->nRoute] -= f.entry->nRoute == f.keyChannel ? 1 : 0;
+    std::array<int16_t, kChannelCount + 1> next{};
+    for (const Found &f : found) {
+        const int channel = f.entry->nRoute;
+        if (channel != f.keyChannel) {
+            if (room[channel] <= 0) {
+                walk.overflowKeys.append(f.key);
+                continue;
+            }
+            --room[channel];
+        }
+        f.entry->nNo = ++next[channel];
+        walk.entries.append(f.entry);
     }
     return walk;
 }
@@ -88,7 +114,7 @@ bool NoteStore::WriteNote(const QString &recordKey, const QString &record) const
     IniFile ini(file.bytes);
     if (!ini.setValue(kNoteSection, recordKey.toLatin1(), record.toLatin1()))
         return false;
-    return WriteFileAtomically(notePath(), ini.toBytes());
+    return WriteFileAtomically(notePath(), ini.toBytes()).ok;
 }
 
 QString NoteStore::ReadName(const QString &channelKey) const
@@ -97,6 +123,19 @@ QString NoteStore::ReadName(const QString &channelKey) const
     if (file.status != ReadStatus::Ok)
         return kDefaultChannelName;
     return NameFromIni(file.bytes, channelKey.toLatin1()).value_or(kDefaultChannelName);
+}
+
+QStringList NoteStore::ReadNames() const
+{
+    const FileBytes file = ReadWholeFile(namePath());
+    const IniFile ini(file.status == ReadStatus::Ok ? file.bytes : QByteArray());
+    const NameEncoding encoding = ini.hasUtf8Bom() ? NameEncoding::Utf8 : NameEncoding::Gbk;
+    QStringList names;
+    for (int channel = 1; channel <= kChannelCount; ++channel) {
+        const auto raw = ini.value(kNoteSection, QByteArray::number(channel).rightJustified(2, '0'));
+        names.append(raw ? DecodeName(*raw, encoding) : kDefaultChannelName);
+    }
+    return names;
 }
 
 QString ReadNoteFrom(const QString &recordKey, const QString &path)
@@ -119,11 +158,21 @@ bool ShellDelete(const QString &path)
 
 LoadedSchedules LoadSchedules(const QString &path)
 {
+    LoadedSchedules out;
     const FileBytes file = ReadWholeFile(path);
+    out.unreadable = file.status == ReadStatus::Unreadable;
     if (file.status != ReadStatus::Ok)
-        return {{}, {}, file.status == ReadStatus::Unreadable};
-    Walk walk = walkRecords(IniFile(file.bytes), false);
-    return {std::move(walk.entries), std::move(walk.badKeys), false};
+        return out;
+    const IniFile ini(file.bytes);
+    if (!ini.hasSection(kNoteSection)) {
+        out.noSection = true;
+        return out;
+    }
+    Walk walk = walkRecords(ini);
+    out.entries = std::move(walk.entries);
+    out.skippedKeys = std::move(walk.badKeys);
+    out.overflowKeys = std::move(walk.overflowKeys);
+    return out;
 }
 
 QByteArray SchedulesToIni(const ScheduleBook &book)
@@ -148,33 +197,45 @@ QByteArray SchedulesToIni(const ScheduleBook &book)
     return out;
 }
 
-SaveOutcome SaveSchedules(const ScheduleBook &book, const QString &notePath)
+SaveResult SaveSchedules(const ScheduleBook &book, const QString &notePath)
 {
     if (book.isEmpty()) {
-        // Nothing to keep: the file goes; if it cannot go, the next load would bring it back.
+        // Nothing to keep: the file goes, unless it is protected as a full save would find it.
+        if (IsWriteProtected(notePath))
+            return {SaveOutcome::Failed, QString::fromUtf16(kReasonReadOnly)};
         ShellDelete(notePath);
+        // If it cannot go, the next load would bring it back.
         const QFileInfo info(notePath);
-        return (info.exists() || info.isSymLink()) ? SaveOutcome::Failed : SaveOutcome::Saved;
+        if (info.exists() || info.isSymLink())
+            return {SaveOutcome::Failed, QStringLiteral("旧文件无法放入回收站，也无法删除")};
+        return {SaveOutcome::Saved, {}};
     }
-    return WriteFileAtomically(notePath, SchedulesToIni(book), PreviousFile::Trash) ? SaveOutcome::Saved
-                                                                                    : SaveOutcome::Failed;
+    const WriteResult r = WriteFileAtomically(notePath, SchedulesToIni(book), PreviousFile::Trash);
+    return {r.ok ? SaveOutcome::Saved : SaveOutcome::Failed, r.reason};
 }
 
-SaveOutcome ExportSchedules(const ScheduleBook &book, const QString &path)
+SaveResult ExportSchedules(const ScheduleBook &book, const QString &path)
 {
-    return WriteFileAtomically(path, SchedulesToIni(book)) ? SaveOutcome::Saved : SaveOutcome::Failed;
+    const WriteResult r = WriteFileAtomically(path, SchedulesToIni(book));
+    return {r.ok ? SaveOutcome::Saved : SaveOutcome::Failed, r.reason};
 }
 
 OpenedSchedules OpenSchedules(const QString &path)
 {
-    const FileBytes file = ReadWholeFile(path);
-    if (file.status == ReadStatus::Missing)
-        return {true, {}, {}};
-    // A file that is there but cannot be read must not open as an empty schedule.
-    if (file.status == ReadStatus::Unreadable)
-        return {false, {}, {}};
-    Walk walk = walkRecords(IniFile(file.bytes), true);
-    if (!walk.badKeys.isEmpty())
-        return {false, walk.badKeys.first(), {}};
-    return {true, {}, std::move(walk.entries)};
+    const LoadedSchedules loaded = LoadSchedules(path);
+    OpenedSchedules out;
+    // A file that is there but cannot be read, or holds no schedule section, must not open
+    // as an empty schedule; nor may a record be left behind.
+    if (loaded.unreadable) {
+        out.problem = OpenProblem::Unreadable;
+    } else if (loaded.noSection) {
+        out.problem = OpenProblem::NoSection;
+    } else if (!loaded.skippedKeys.isEmpty() || !loaded.overflowKeys.isEmpty()) {
+        out.problem = OpenProblem::BadRecord;
+        out.badKey = loaded.skippedKeys.isEmpty() ? loaded.overflowKeys.first() : loaded.skippedKeys.first();
+    } else {
+        out.ok = true;
+        out.entries = loaded.entries;
+    }
+    return out;
 }

@@ -24,6 +24,8 @@ public:
     bool WriteNote(const QString &recordKey, const QString &record) const;
     // Channel name under "01".."16", at most 8 bytes of GBK; "未命名" when missing.
     QString ReadName(const QString &channelKey) const;
+    // The sixteen channel names, channel 1 first, from one read of Name.ini.
+    QStringList ReadNames() const;
 
 private:
     QString m_folder;
@@ -35,12 +37,16 @@ QString ReadNoteFrom(const QString &recordKey, const QString &path);
 // no trash. False if the request could not be made (nothing was there to move).
 bool ShellDelete(const QString &path);
 
-// Every channel's records of a schedule file, read with one parse: channel by
-// channel from number 001 up to the first empty record, at most 255 each.
+// Every channel's records of a schedule file, read with one parse: channel by channel
+// from number 001 up to the first empty record, at most 255 keys each. The records loaded
+// are numbered 1..n per channel in load order, so keys and numbers agree; a channel never
+// gets more than 255 (a record filed under another channel's key takes what room is left).
 struct LoadedSchedules {
-    QList<EntryRef> entries; // load order, nNo set from the key
-    QStringList skippedKeys; // records that could not be converted
-    bool unreadable = false; // the file is there but could not be read at all
+    QList<EntryRef> entries;  // load order, numbered
+    QStringList skippedKeys;  // records that could not be converted or name no channel 1..16
+    QStringList overflowKeys; // records whose channel was already full
+    bool unreadable = false;  // the file is there but could not be read at all (or is too big)
+    bool noSection = false;   // the file is there but has no [Note] section
 };
 LoadedSchedules LoadSchedules(const QString &path);
 
@@ -49,17 +55,24 @@ LoadedSchedules LoadSchedules(const QString &path);
 QByteArray SchedulesToIni(const ScheduleBook &book);
 
 enum class SaveOutcome { Saved, Failed };
-// Save: new file written completely first; only then the old Note.ini goes to
-// the trash and the new one takes its name. An empty book just trashes the old file.
-SaveOutcome SaveSchedules(const ScheduleBook &book, const QString &notePath);
-// Save As: the book as it stands, to any path (replacing it).
-SaveOutcome ExportSchedules(const ScheduleBook &book, const QString &path);
+struct SaveResult {
+    SaveOutcome outcome = SaveOutcome::Failed;
+    QString reason; // why it failed, for the operator
+    bool operator==(SaveOutcome o) const { return outcome == o; }
+};
+// Save: new file written completely first; only then the old Note.ini goes to the trash and
+// the new one takes its name. An empty book just trashes the old file. A write-protected
+// Note.ini is left alone either way.
+SaveResult SaveSchedules(const ScheduleBook &book, const QString &notePath);
+// Save As: the book as it stands, to any path (replacing it unless it is write-protected).
+SaveResult ExportSchedules(const ScheduleBook &book, const QString &path);
 
-// Open: the whole file is checked before anything is handed back. On a record
-// that cannot be converted, `badKey` names it and nothing is returned.
+// Open: the whole file is checked before anything is handed back; on any problem nothing is.
+enum class OpenProblem { None, Unreadable, NoSection, BadRecord };
 struct OpenedSchedules {
     bool ok = false;
-    QString badKey;
+    OpenProblem problem = OpenProblem::None;
+    QString badKey; // the first record not loaded, for BadRecord
     QList<EntryRef> entries;
 };
 OpenedSchedules OpenSchedules(const QString &path);

@@ -1,10 +1,14 @@
 // The main window: start-up against prepared folders, the link's control
 // switching, the editing commands and the schedule files, with scripted boxes.
+#include "app/application.h"
 #include "app/frmmain.h"
 
 #include "support/fakes.h"
 #include "support/scriptedprompts.h"
 
+#include "storage/inifile.h"
+
+#include <QtTest>
 #include <QtWidgets>
 
 #include <gtest/gtest.h>
@@ -18,9 +22,9 @@ const auto kClock = [] { return QDateTime(QDate(2024, 1, 5), QTime(9, 5, 7)); };
 // state() of a fresh window: lamps (. grey, G green, R red), timers, then every button and combo in the
 // order they are built, "+" enabled / "-" disabled.
 const QString kIdle = "................ T2:0 T3:1 Cmb+ 打开+ Cmb+ 写入所有- 读取设备- 吸合所有+ 断开所有+ 打开+ 保存+ "
-                      "另存+ 添加+ 删除单条+ 删除当前+ 写入- 读取- 手动吸合- 手动断开- 读时- 对时- 退出+";
+                      "另存+ 添加+ 删除单条+ 删除当前+ 写入- 读取- 手动吸合- 手动断开- 读时- 对时- 退出+ 停止-";
 const QString kLinked = "................ T2:1 T3:1 Cmb- 关闭+ Cmb- 写入所有+ 读取设备+ 吸合所有+ 断开所有+ 打开- "
-                        "保存- 另存- 添加- 删除单条- 删除当前- 写入+ 读取+ 手动吸合+ 手动断开+ 读时+ 对时+ 退出+";
+                        "保存- 另存- 添加- 删除单条- 删除当前- 写入+ 读取+ 手动吸合+ 手动断开+ 读时+ 对时+ 退出+ 停止-";
 
 template <typename T, typename R> QList<R> collect(const T *from, R (T::*get)(int) const, int count)
 {
@@ -105,15 +109,18 @@ TEST_F(App, BothVariantsStartAlikeAndSwitchTheControlsWithTheLink)
             w->CmdOpen->click();
             EXPECT_EQ(link.openedPort, 3);
             EXPECT_EQ(state(), kLinked);
+            EXPECT_EQ(w->statusText(1), ""); // the permission hint went with the successful open
             Frame status = FakeBoard::reply(wire::kStatus);
             status[4] = 0x05, status[5] = 0x80;
             w->onFrame(status);
             EXPECT_EQ(state().left(21), "GRGRRRRRRRRRRRRG T2:1");
+            EXPECT_TRUE(w->statusText(1).startsWith("模块当前时间:"));
             if (failures == 0)
                 w->CmdOpen->click();
             for (int i = 0; i < failures; ++i)
                 w->onLinkFailed("unplugged");
             EXPECT_EQ(state(), kIdle);
+            EXPECT_EQ(w->statusText(1), ""); // no board time without a board
             EXPECT_FALSE(link.isOpen());
             EXPECT_EQ(QByteArrayView(w->engine().PendingCommand).sliced(1), QByteArray(kChannelCount, kRelayOff));
             EXPECT_TRUE(w->engine().bSyncRelay);
@@ -122,19 +129,190 @@ TEST_F(App, BothVariantsStartAlikeAndSwitchTheControlsWithTheLink)
     }
 }
 
+TEST_F(App, ATransferHoldsTheOtherCommandsOffersStopAndEndsWithTheLink)
+{
+    put("Note.ini", "01001=11000000000100000000083000\n01002=11000000000100000000093000\n");
+    start();
+    const auto stopOffered = [&] { return !w->CmdStop->isHidden() && w->CmdStop->isEnabled(); };
+    const auto held = [&] {
+        return !w->CmdDown->isEnabled() && !w->CmdDownAll->isEnabled() && !w->CmdUpload->isEnabled() &&
+               !w->CmdUpLoadAll->isEnabled() && !w->SSTab2->isEnabled() && !w->statusText(2).isEmpty();
+    };
+    w->CmdOpen->click();
+    EXPECT_FALSE(stopOffered());
+    w->CmdDown->click();
+    EXPECT_TRUE(stopOffered() && held());
+    int edits = 0;
+    prompts.editor = [&](Dialog &) { ++edits; };
+    w->List->setCurrentItem(w->List->topLevelItem(0));
+    w->List_DblClick(); // the entry is on its way to the board
+    EXPECT_EQ(edits, 0);
+    w->engine().Timer2_Timer();
+    w->onLinkFailed("unplugged");
+    EXPECT_EQ(state(), kIdle);
+    EXPECT_FALSE(w->engine().transferActive() || w->PB->isVisibleTo(w->centralWidget()) || stopOffered());
+    EXPECT_EQ(w->statusText(2), "写入未完成：连接已关闭");
+    QApplication::processEvents();
+    EXPECT_EQ(prompts.messages, QStringList{"串口通信错误，连接已关闭"}); // and no second box
+
+    prompts.messages.clear();
+    prompts.confirmAnswer = true;
+    for (bool stop : {true, false}) {
+        w->CmdOpen->click();
+        w->CmdUpLoadAll->click();
+        EXPECT_TRUE(stopOffered() && held());
+        w->engine().Timer2_Timer();
+        (stop ? w->CmdStop : w->CmdOpen)->click();
+        EXPECT_FALSE(w->engine().transferActive() || stopOffered());
+        EXPECT_TRUE(w->SSTab2->isEnabled());
+        EXPECT_EQ(w->CmdUpload->isEnabled(), stop);
+        QApplication::processEvents();
+        EXPECT_EQ(prompts.messages, stop ? QStringList{"已停止"} : QStringList{}) << stop;
+        EXPECT_EQ(w->statusText(2), stop ? "" : "读取未完成：连接已关闭");
+        prompts.messages.clear();
+        if (stop)
+            w->CmdOpen->click();
+    }
+}
+
+TEST_F(App, PortsNameWhatTheyOpenAndSelectorsOnlyPick)
+{
+    start();
+    // A ComN link whose device is gone: refused, and panel 1 names the device.
+    ASSERT_TRUE(QFile::link("/dev/ttyUSB-unplugged", dir.filePath("Com40")));
+    link.openError = OpenError::NotFound;
+    link.device = dir.filePath("Com40");
+    w->CmbCom->setCurrentIndex(39);
+    EXPECT_EQ(told(w->CmdOpen), "串口打开错误");
+    EXPECT_EQ(w->statusText(1), "Com40 指向的 /dev/ttyUSB-unplugged 不存在");
+
+    // The port list's tooltips are made as it opens: a link made since start-up shows.
+    ASSERT_TRUE(QFile::link(dir.path(), dir.filePath("Com41")));
+    w->CmbCom->showPopup();
+    w->CmbCom->hidePopup();
+    auto tip = [&](int port) { return w->CmbCom->itemData(port - 1, Qt::ToolTipRole).toString(); };
+    EXPECT_EQ(tip(41), dir.filePath("Com41"));
+    EXPECT_EQ(tip(40), dir.filePath("Com40") + " → /dev/ttyUSB-unplugged（目标不存在）");
+    EXPECT_TRUE(tip(97).contains(QDir::toNativeSeparators(dir.path()))) << "where to make the link";
+
+    // Typed characters and an input method's text never pick an address or a port, open list or closed.
+    for (QComboBox *combo : {w->CmbID, w->CmbCom}) {
+        SCOPED_TRACE(combo == w->CmbID ? "address" : "port");
+        const int before = combo->currentIndex();
+        combo->showPopup();
+        for (const char *typed : {"2", "0", "0", " "}) {
+            QKeyEvent key(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, typed);
+            QApplication::sendEvent(combo->view(), &key);
+        }
+        QInputMethodEvent composed;
+        composed.setCommitString("7");
+        QApplication::sendEvent(combo->view(), &composed);
+        QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+        QApplication::sendEvent(combo->view(), &enter);
+        QInputMethodEvent composedOnBox;
+        composedOnBox.setCommitString("9");
+        QApplication::sendEvent(combo, &composedOnBox);
+        EXPECT_EQ(combo->currentIndex(), before);
+    }
+}
+
+// Every control is found by its name and read by a screen reader; the lamps tell their
+// state; tab order follows the layout; the file and editing commands have keys.
+TEST_F(App, ControlsAreNamedReadableAndKeyboardDriven)
+{
+    put("Note.ini", "01001=11000000000100000000083000\n");
+    start();
+    QStringList names{"CmbCom",      "CmdOpen",     "CmbID",       "CmdDownAll", "CmdUpLoadAll", "CmdOpenAll",
+                      "CmdCloseAll", "CmdOpenFile", "CmdSave",     "CmdSaveAs",  "SSTab2",       "List",
+                      "ChkAuto",     "CmdAdd",      "CmdDel",      "CmdDelAll",  "CmdDown",      "CmdUpload",
+                      "CmdIn",       "CmdOut",      "CmdReadTime", "CmdSetTime", "CmdQuit"};
+    QStringList focusOrder;
+    QWidget *first = w->findChild<QWidget *>("CmbCom");
+    ASSERT_TRUE(first);
+    for (QWidget *c = first; focusOrder.size() < names.size(); c = c->nextInFocusChain())
+        if (c->focusPolicy() & Qt::TabFocus)
+            focusOrder << c->objectName();
+    EXPECT_EQ(focusOrder, names);
+    names.append({"Label1", "Label3", "Label5", "Label6", "Label4", "Label2", "Label7", "Label8", "PB"});
+    QStringList spoken;
+    for (const QString &name : names) {
+        auto *c = w->findChild<QWidget *>(name);
+        ASSERT_TRUE(c) << name.toStdString();
+        if (QAccessible::queryAccessibleInterface(c)->text(QAccessible::Name).isEmpty())
+            spoken << name;
+    }
+    EXPECT_EQ(spoken, QStringList()) << "controls without an accessible name";
+    for (const char *name : {"SB1", "SB2", "SB3", "LabDebug"}) // read by their changing text, told by description
+        EXPECT_FALSE(w->findChild<QLabel *>(name)->accessibleDescription().isEmpty()) << name;
+
+    // What a screen reader says of each lamp, before and after the board's first status reply (that it hears of
+    // each change takes a running accessibility bus: make test-a11y).
+    auto lamps = [&] {
+        QString out;
+        for (int k = 0; k < kChannelCount; ++k) {
+            QAccessibleInterface *lamp =
+                QAccessible::queryAccessibleInterface(w->findChild<QWidget *>(QStringLiteral("Shape1_%1").arg(k)));
+            out += lamp->text(QAccessible::Name) + u' ' + lamp->text(QAccessible::Description) + u';';
+        }
+        return out;
+    };
+    EXPECT_TRUE(lamps().startsWith("第1路 未知;第2路 未知;")) << lamps().toStdString();
+    w->findChild<QPushButton *>("CmdOpen")->click();
+    Frame status = FakeBoard::reply(wire::kStatus);
+    status[4] = 0x05;
+    w->onFrame(status);
+    EXPECT_TRUE(lamps().startsWith("第1路 吸合;第2路 断开;第3路 吸合;第4路 断开;")) << lamps().toStdString();
+    w->findChild<QPushButton *>("CmdOpen")->click();
+
+    // Keys, with the window active as under a real keyboard.
+    w->show();
+    QApplication::setActiveWindow(&*w);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&*w));
+    prompts.savePath = dir.filePath("copy.ini");
+    int edits = 0;
+    prompts.editor = [&edits](Dialog &d) { ++edits, d.confirm(); };
+    QTest::keyClick(&*w, Qt::Key_S, Qt::ControlModifier);
+    QTest::keyClick(&*w, Qt::Key_S, Qt::ControlModifier | Qt::ShiftModifier);
+    QTest::keyClick(&*w, Qt::Key_O, Qt::ControlModifier); // cancelled: no file named
+    QTest::keyClick(&*w, Qt::Key_Insert);
+    auto *list = w->findChild<QTreeWidget *>("List");
+    list->setFocus();
+    list->setCurrentItem(list->topLevelItem(0));
+    QTest::keyClick(list, Qt::Key_Return);
+    prompts.confirmAnswer = false;
+    QTest::keyClick(&*w, Qt::Key_Delete);
+    EXPECT_EQ(prompts.messages, (QStringList{"保存成功！", "文件已另存为" + prompts.savePath}));
+    EXPECT_EQ(std::pair(edits, w->book().countOf(1)), std::pair(2, 2)) << "Insert added, Enter edited";
+    EXPECT_EQ(prompts.questions, QStringList{"删除当前信息吗？"});
+}
+
+TEST(ScheduleFolder, BesideAWritableCopyElseTheDataFolder)
+{
+    QTemporaryDir portable;
+    const QString data = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+    EXPECT_EQ(ScheduleFolder(portable.path()), portable.path());
+    EXPECT_EQ(ScheduleFolder("/usr/bin"), data) << "installed, even when root may write there";
+    EXPECT_EQ(ScheduleFolder(portable.filePath("missing")), data);
+}
+
 TEST_F(App, StartUpLoadsEachChannelUpToItsFirstGapAndTellsWhatItCannotRead)
 {
     QByteArray note = "01001=00000000000000000000000000\n01002=11000000000100000000083000\n" // 26 zeros end channel 1
                       "02001=11000000000200000000083000\n02002=01000000000200000000093000\n"
-                      "02004=11000000000200000000103000\n"                                    // behind the gap at 003
-                      "03001=1100000000030000000008x000\n03002=00110101000300000000180530\n"; // 03001 unreadable
+                      "02004=11000000000200000000103000\n"                                   // behind the gap at 003
+                      "03001=1100000000030000000008x000\n03002=00110101000300000000180530\n" // 03001 unreadable
+                      "04001=11000000001700000000083000\n"                                   // no channel 17
+                      "05001=11000000001600000000083000\n";                                  // channel 16, full already
     for (int n = 1; n <= 256; ++n)
         note += RecordKey(16, n).toLatin1() + "=10000000001620130428060000\n";
     put("Note.ini", note);
     put("Name.ini", "02=" + QByteArray(QStringEncoder("GBK").encode(u"第二路水泵")) + "\n16=Lights\n");
+    const qint64 reads = FileReadCount();
     start();
+    EXPECT_EQ(FileReadCount() - reads, 2); // Note.ini and Name.ini, once each
     EXPECT_EQ(records().first(3), (QStringList{"02001=11000000000200000000083000", "02002=01000000000200000000093000",
-                                               "03002=00110101000300000000180530"}));
+                                               "03001=00110101000300000000180530"}));
+    EXPECT_TRUE(w->book().contains("key03001"));
     EXPECT_EQ(w->book().countOf(16), 255);
     EXPECT_EQ(tabs().first(3) << tabs()[15], (QStringList{"未命名", "第二路水", "未命名", "Lights"}));
     w->SSTab2_Click(1);
@@ -146,6 +324,14 @@ TEST_F(App, StartUpLoadsEachChannelUpToItsFirstGapAndTellsWhatItCannotRead)
     w->show();
     QApplication::processEvents();
     EXPECT_EQ(prompts.messages.join(u'|').count("03001"), 1);
+    EXPECT_EQ(prompts.messages.join(u'|').count("04001"), 1);
+    EXPECT_TRUE(prompts.messages.join(u'|').contains("以下记录超出每路255条，未能载入（文件未改动）：05001"));
+
+    put("Note.ini", "01001=11000000000100000000083000\n", "[Other]\n");
+    start();
+    w->show();
+    QApplication::processEvents();
+    EXPECT_TRUE(prompts.messages.last().startsWith("Note.ini 中没有[Note]节"));
 
     QFile::remove(dir.filePath("Note.ini"));
     QDir(dir.path()).mkdir("Note.ini"); // there, but no file to read
@@ -199,7 +385,7 @@ TEST_F(App, EditingAsksFirstAndChangesOnlyWhatItShould)
 TEST_F(App, FilesSaveSaveAsRestartAndOpen)
 {
     start();
-    w->SSTab2_Click(2);
+    w->SSTab2->setCurrentIndex(2);
     w->CmdAdd->click();
     const QString bad = put("bad.ini", "01001=11000000000100000000083000\n01002=1100000000010000000008300x\n");
     EXPECT_EQ(told(w->CmdOpenFile, bad), "文件格式错误：01002");
@@ -209,6 +395,7 @@ TEST_F(App, FilesSaveSaveAsRestartAndOpen)
     EXPECT_EQ(told(w->CmdOpenFile, put("good.ini", good.join(u'\n').toLatin1())), "");
     EXPECT_EQ(records(), good);
     EXPECT_EQ(w->SSTab2->currentIndex(), 0);
+    EXPECT_EQ(w->nPage(), 1);
     EXPECT_EQ(listTexts(), (QStringList{"第1路, 每天, 08:30:00 ,吸合 ", "第1路, 每天, 09:30:00 ,断开 "}));
 
     const QString exported = dir.filePath("export.ini");
@@ -217,10 +404,18 @@ TEST_F(App, FilesSaveSaveAsRestartAndOpen)
     EXPECT_EQ(told(w->CmdSave), "保存成功！");
     EXPECT_EQ(told(w->CmdSaveAs) + told(w->CmdOpenFile), ""); // cancelled dialogs
     EXPECT_EQ(told(w->CmdSaveAs, dir.filePath("no/such/dir/x.ini")), "另存失败！");
+    EXPECT_EQ(w->statusText(1), "另存失败：文件夹不存在");
+    QFile::setPermissions(w->store().notePath(), QFileDevice::ReadOwner);
+    EXPECT_EQ(told(w->CmdSave), "保存失败！");
+    EXPECT_EQ(w->statusText(1), "保存失败：文件为只读");
+    QFile::setPermissions(w->store().notePath(), QFileDevice::ReadOwner | QFileDevice::WriteOwner);
 
     start(); // restart
     EXPECT_EQ(records(), good);
-    EXPECT_EQ(told(w->CmdOpenFile, put("other.ini", "01001=11000000000100000000083000\n", "[Other]\n")), "");
+    EXPECT_EQ(told(w->CmdOpenFile, put("other.ini", "01001=11000000000100000000083000\n", "[Other]\n")),
+              "文件格式错误：没有[Note]节");
+    EXPECT_EQ(records(), good);
+    EXPECT_EQ(told(w->CmdOpenFile, put("none.ini", "")), "");
     EXPECT_TRUE(w->book().isEmpty());
     EXPECT_FALSE(w->ChkAuto->isChecked());
     told(w->CmdOpenFile, exported); // Save As wrote the book as it stood

@@ -11,7 +11,8 @@ const QDateTime kMoment(QDate(2013, 4, 28), QTime(10, 23, 38));
 const Frame kPoll = RelayFrame(1, 16, 0, 0, 0);
 
 struct Harness {
-    explicit Harness(Variant v = Variant::Standard) : engine(view, link, book, v, [] { return kMoment; })
+    explicit Harness(Variant v = Variant::Standard)
+        : engine(view, link, book, v, [this] { return kMoment.addMSecs(clockMs); })
     {
         link.opened = true;
     }
@@ -55,6 +56,7 @@ struct Harness {
     RecordingView view;
     ScheduleBook book;
     FakeBoard board;
+    qint64 clockMs = 0; // the engine's clock, from kMoment
     DeviceEngine engine;
 };
 
@@ -105,35 +107,43 @@ TEST(EngineWrite, QueuesForAllEmptyAndFullChannels)
     EXPECT_FALSE(IsBlankRecord(full.engine.WriteQueue.last()->GetStr()));
 }
 
-TEST(EngineWrite, SuccessNeedsEveryFrameAcknowledgedDuringTheWrite)
+TEST(EngineWrite, EachFrameIsSentUpToFourTimesAndSuccessNeedsEveryAcknowledgement)
 {
     const struct {
         const char *name;
-        std::function<bool(int)> ack;
+        std::function<bool(int)> ack; // by the index of the frame the board received
+        int framesSent;
         const char *verdict;
+        const char *retryText; // shown while the retry happens, if any
     } cases[] = {
-        {"all acknowledged", [](int) { return true; }, "写入成功！"},
-        {"silent board", [](int) { return false; }, "写入失败！"},
-        {"only the first", [](int i) { return i == 0; }, "写入失败！"},
-        {"all but the last", [](int i) { return i < 3; }, "写入失败！"},
+        {"all acknowledged", [](int) { return true; }, 4, "写入成功！", ""},
+        {"second frame lost once is sent again", [](int i) { return i != 1; }, 5, "写入成功！", "重发第1路第2条"},
+        {"blank entry lost three times", [](int i) { return i < 3 || i == 6; }, 7, "写入成功！", "重发第1路第4条"},
+        {"second frame never acknowledged fails after 4 attempts", [](int i) { return i == 0; }, 5, "写入失败！",
+         "重发第1路第2条"},
+        {"silent board fails after 4 attempts", [](int) { return false; }, 4, "写入失败！", "重发第1路第1条"},
     };
     for (const auto &c : cases) {
         Harness h;
         h.board.ackWrite = c.ack;
         h.add(1, "11000000000100000000083000", 3);
         h.engine.CmdDown();
-        h.tick(5);
+        h.runWhile(h.engine.bWriting);
+        EXPECT_EQ(h.codesSince(0).count(wire::kWriteEntry), c.framesSent) << c.name;
         EXPECT_EQ(h.view.messages, QStringList{QString::fromUtf8(c.verdict)}) << c.name;
+        if (*c.retryText)
+            EXPECT_TRUE(h.view.activityLog.contains(QString::fromUtf8(c.retryText))) << c.name;
+        EXPECT_EQ(h.engine.counters().retries > 0, *c.retryText != 0) << c.name;
     }
     Harness late; // an acknowledgement from before the write does not count
     late.board.silent = true;
     late.engine.MSCommDown_OnComm(FakeBoard::reply(1));
     late.engine.CmdDown();
-    late.tick(2);
+    late.runWhile(late.engine.bWriting);
     EXPECT_EQ(late.view.messages, QStringList{"写入失败！"});
 }
 
-TEST(EngineRead, OneChannelEndsOnEmptySlotMissingReplyOrEntry255)
+TEST(EngineRead, OneChannelEndsOnEmptySlotEntry255OrAnEntryUnansweredFourTimes)
 {
     Harness h;
     h.engine.nPage = 4;
@@ -149,22 +159,36 @@ TEST(EngineRead, OneChannelEndsOnEmptySlotMissingReplyOrEntry255)
     EXPECT_EQ(h.book.countOf(5), 1);
     EXPECT_EQ(h.view.shownChannel, 4);
 
-    Harness silent;
-    silent.board.silent = true;
-    silent.engine.CmdUpload();
-    silent.tick(2);
-    EXPECT_EQ(silent.link.written.size(), 1); // the failing tick sends nothing
-    EXPECT_EQ(silent.view.messages, QStringList{"读取失败！"});
-
-    Harness full;
-    full.boardHolds(1, 255);
-    full.engine.CmdUpload();
-    EXPECT_EQ(full.runWhile(full.engine.bReading), 256);
-    EXPECT_EQ(full.book.countOf(1), 255);
-    EXPECT_EQ(full.view.messages, QStringList{"读取成功！"});
+    const struct {
+        const char *name;
+        std::function<void(Harness &)> fault;
+        int requests;
+        int entriesRead;
+        const char *verdict;
+    } cases[] = {
+        {"full channel ends after entry 255", [](Harness &) {}, 255, 255, "读取成功！"},
+        {"request lost once is asked again",
+         [](Harness &f) { f.board.deaf = [n = 0](const Frame &q) mutable { return q[5] == 3 && n++ == 0; }; }, 256, 255,
+         "读取成功！"},
+        {"entry 255 never answered", [](Harness &f) { f.board.deaf = [](const Frame &q) { return q[5] == 255; }; }, 258,
+         254, "读取失败！"},
+        {"answers about another entry are no answer", [](Harness &f) { f.board.readNumberShift = 1; }, 4, 0,
+         "读取失败！"},
+        {"silent board", [](Harness &f) { f.board.silent = true; }, 4, 0, "读取失败！"},
+    };
+    for (const auto &c : cases) {
+        Harness f;
+        f.boardHolds(1, 255);
+        c.fault(f);
+        f.engine.CmdUpload();
+        f.runWhile(f.engine.bReading);
+        EXPECT_EQ(f.codesSince(0).count(wire::kReadEntry), c.requests) << c.name;
+        EXPECT_EQ(f.book.countOf(1), c.entriesRead) << c.name;
+        EXPECT_EQ(f.view.messages, QStringList{QString::fromUtf8(c.verdict)}) << c.name;
+    }
 }
 
-TEST(EngineRead, AllChannelsAdvanceWithAnExtraTickAndEndOnChannelOne)
+TEST(EngineRead, AllChannelsEndOnChannelOneAndLeaveTheScreenChannelAlone)
 {
     Harness h;
     h.boardHolds(1, 1);
@@ -174,11 +198,18 @@ TEST(EngineRead, AllChannelsAdvanceWithAnExtraTickAndEndOnChannelOne)
     h.engine.CmdUpLoadAll();
     EXPECT_EQ(h.engine.nPage, 1);
     EXPECT_TRUE(h.book.isEmpty());
-    // A request per entry and per empty slot, an advance after channels 1..15, the ending.
-    EXPECT_EQ(h.runWhile(h.engine.bReadingAll), 3 + 16 + 15 + 1);
+    h.tick(4); // reading channel 3 now, channel 1 on screen
+    EXPECT_EQ(h.engine.transfer().channel, 3);
+    EXPECT_EQ(h.engine.nPage, 1);
+    h.engine.CmdIn(); // acts on the channel on screen, once the read has ended
+    // A request per entry and per empty slot, then the ending.
+    EXPECT_EQ(4 + h.runWhile(h.engine.bReadingAll), 3 + 16 + 1);
     EXPECT_EQ(h.view.messages, QStringList{"读取成功！"});
+    EXPECT_TRUE(h.view.tabsEnabled);
     EXPECT_EQ(h.book.size(), 3);
     EXPECT_EQ(h.view.shownChannel, 1);
+    h.tick(3);
+    EXPECT_TRUE(h.link.written.contains(RelayFrame(1, 16, 0, 0x01, 0)));
 
     Harness fail;
     fail.boardHolds(1, 1);
@@ -186,11 +217,219 @@ TEST(EngineRead, AllChannelsAdvanceWithAnExtraTickAndEndOnChannelOne)
     fail.engine.CmdUpLoadAll();
     fail.tick(4);
     fail.board.silent = true;
-    fail.tick(3);
+    fail.runWhile(fail.engine.bReadingAll);
     EXPECT_EQ(fail.view.messages, QStringList{"读取失败！"});
     EXPECT_EQ(fail.engine.nPage, 1);
     EXPECT_EQ(fail.view.shownChannel, 1);
     EXPECT_EQ(fail.book.size(), 1);
+}
+
+TEST(EngineTransfer, OneAtATimeWithTheOtherCommandsHeldAndTabsDisabledThroughout)
+{
+    // A write while a read is filling the channel would cut the board's list short.
+    Harness r;
+    r.boardHolds(1, 10);
+    r.engine.CmdUpload();
+    r.tick(4);
+    EXPECT_FALSE(r.view.writeEnabled || r.view.readEnabled || r.view.tabsEnabled);
+    EXPECT_TRUE(r.view.transferRunning);
+    EXPECT_TRUE(r.view.note.contains(QStringLiteral("暂不可用")));
+    r.engine.CmdDown();
+    r.engine.CmdDownAll();
+    EXPECT_TRUE(r.engine.WriteQueue.isEmpty());
+    r.runWhile(r.engine.bReading);
+    EXPECT_EQ(r.codesSince(0).count(wire::kWriteEntry), 0);
+    EXPECT_EQ(r.book.countOf(1), 10);
+    EXPECT_TRUE(r.view.writeEnabled && r.view.readEnabled && !r.view.transferRunning && r.view.note.isEmpty());
+
+    // A read-all asked for during a write does not start; the tabs stay disabled until the write ends.
+    Harness w;
+    w.add(1, "11000000000100000000083000", 3);
+    w.engine.CmdDown();
+    w.tick();
+    w.engine.CmdUpLoadAll();
+    w.engine.CmdUpload();
+    EXPECT_TRUE(w.view.questions.isEmpty());
+    EXPECT_EQ(w.book.size(), 3);
+    ScheduleBook other;
+    EXPECT_FALSE(w.engine.startVerifyRead(0, other));
+    for (int i = 0; i < 3; ++i) {
+        w.tick();
+        EXPECT_FALSE(w.view.tabsEnabled) << i;
+    }
+    w.tick();
+    EXPECT_EQ(w.view.messages, QStringList{"写入成功！"});
+    EXPECT_FALSE(w.engine.bReadingAll);
+}
+
+TEST(EngineTransfer, StopEndsAtOnceAndSaysWhereAWriteStopped)
+{
+    Harness w;
+    w.add(2, "11000000000200000000083000", 5);
+    w.engine.nPage = 2;
+    w.engine.CmdDown();
+    w.tick(2);
+    EXPECT_TRUE(w.view.transferRunning);
+    const auto sent = w.link.written.size();
+    w.engine.CmdStop();
+    EXPECT_EQ(w.view.messages, QStringList{"已停止（写入停在第2路第3条）"});
+    EXPECT_EQ(w.view.note, QStringLiteral("写入停在第2路第3条，该路板上计划不完整"));
+    EXPECT_FALSE(w.engine.bWriting || w.view.transferRunning || w.view.progressVisible);
+    EXPECT_TRUE(w.view.writeEnabled && w.view.readEnabled && w.view.tabsEnabled);
+    w.tick(2);
+    EXPECT_EQ(w.codesSince(sent), (QList<int>{16, 16})); // idle again
+    EXPECT_FALSE(w.engine.lastResult()->success);
+    EXPECT_TRUE(w.engine.lastResult()->stopped);
+    w.engine.CmdStop(); // nothing under way: nothing happens
+    EXPECT_EQ(w.view.messages.size(), 1);
+
+    Harness r;
+    r.boardHolds(1, 2);
+    r.boardHolds(2, 2);
+    r.engine.CmdUpLoadAll();
+    r.tick(5);
+    r.view.shownChannel = 0;
+    r.engine.CmdStop();
+    EXPECT_EQ(r.view.messages, QStringList{"已停止"});
+    EXPECT_FALSE(r.engine.bReadingAll);
+    EXPECT_EQ(r.book.size(), 4); // what was read stays, as for a failed read
+    EXPECT_EQ(r.view.shownChannel, 1);
+}
+
+TEST(EngineTransfer, VerifyReadFillsItsOwnBookAndLeavesTheOperatorsAlone)
+{
+    Harness h;
+    h.boardHolds(2, 3);
+    h.add(2, "10000000000200000000120000");
+    h.add(5, "10000000000500000000120000");
+    h.engine.nPage = 5;
+    ScheduleBook board;
+    AddEntries(board, 2, "10000000000200000000120000", 7); // from an earlier verify
+    ASSERT_TRUE(h.engine.startVerifyRead(2, board));
+    h.runWhile(h.engine.bReading);
+    EXPECT_EQ(board.countOf(2), 3);
+    EXPECT_EQ(h.book.size(), 2);
+    EXPECT_EQ(h.book.channel(2)[0]->GetStr(), QStringLiteral("10000000000200000000120000"));
+    EXPECT_TRUE(h.view.questions.isEmpty() && h.view.messages.isEmpty());
+    EXPECT_EQ(h.view.shownChannel, 0);
+    EXPECT_EQ(h.engine.nPage, 5);
+    ASSERT_TRUE(h.engine.lastResult());
+    EXPECT_TRUE(h.engine.lastResult()->success && h.engine.lastResult()->verify);
+
+    ScheduleBook all;
+    ASSERT_TRUE(h.engine.startVerifyRead(0, all));
+    h.runWhile(h.engine.bReadingAll);
+    EXPECT_EQ(all.size(), 3);
+    EXPECT_TRUE(h.engine.lastResult()->success);
+    EXPECT_FALSE(h.engine.startVerifyRead(17, all));
+}
+
+TEST(EngineTransfer, ClosingTheLinkEndsItWithoutABox)
+{
+    for (bool write : {true, false}) {
+        Harness h;
+        h.boardHolds(1, 5);
+        h.add(1, "11000000000100000000083000", 5);
+        write ? h.engine.CmdDown() : h.engine.CmdUpLoadAll();
+        h.tick(3);
+        h.link.opened = false;
+        h.engine.linkClosed();
+        EXPECT_FALSE(h.engine.transferActive()) << write;
+        EXPECT_FALSE(h.view.progressVisible || h.view.transferRunning) << write;
+        EXPECT_TRUE(h.view.tabsEnabled) << write;
+        EXPECT_EQ(h.view.note,
+                  write ? QStringLiteral("写入未完成：连接已关闭") : QStringLiteral("读取未完成：连接已关闭"));
+        EXPECT_TRUE(h.view.messages.isEmpty()) << write;
+        EXPECT_TRUE(h.engine.lastResult()->linkLost) << write;
+    }
+}
+
+// Fake time in milliseconds: a tick every 200, the board's answer `latency`
+// after each request, and the paced step when the engine asked for it.
+struct Timeline {
+    explicit Timeline(Harness &harness, int latencyMs) : h(harness), latency(latencyMs)
+    {
+        h.view.onPace = [this](std::chrono::milliseconds after) { pace = now + int(after.count()); };
+    }
+    // Runs while `flag` holds; returns the time it took.
+    int run(const bool &flag, int limitMs = 600000)
+    {
+        for (; flag && now < limitMs; ++now) {
+            h.clockMs = now;
+            for (auto it = replies.begin(); it != replies.end() && it->first <= now;) {
+                const Frame r = it->second;
+                it = replies.erase(it);
+                call([&] { h.engine.MSCommDown_OnComm(r); });
+            }
+            if (pace && *pace <= now) {
+                pace.reset();
+                call([&] { h.engine.pacedStep(); });
+            }
+            if (now > 0 && now % 200 == 0) {
+                ticks << now;
+                call([&] { h.engine.Timer2_Timer(); });
+            }
+        }
+        return now;
+    }
+    void call(const std::function<void()> &f)
+    {
+        const auto from = h.link.written.size();
+        f();
+        for (const Frame &q : h.link.written.mid(from)) {
+            sentAt << now;
+            if (auto r = h.board.answer(q))
+                replies.emplace(now + latency, *r);
+        }
+    }
+    Harness &h;
+    int latency;
+    int now = 0;
+    std::optional<int> pace;
+    std::multimap<int, Frame> replies;
+    QList<int> sentAt, ticks;
+};
+
+TEST(EnginePacing, EachFrameGoesAGuardAfterTheLastReplyAndALostOneAtTheTick)
+{
+    const struct {
+        const char *name;
+        int latencyMs;
+        int lostFrame;  // index of the write frame whose first reply is lost, or -1
+        int retryAfter; // ms from the lost frame to its retry
+    } cases[] = {
+        {"9600-baud board", 46, -1, 0},
+        {"board that needs 150 ms to answer", 150, -1, 0},
+        {"lost reply sent 90 ms before a tick is retried at the tick after", 46, 10, 290},
+        {"lost reply sent 188 ms before a tick is retried at that tick", 46, 12, 188},
+    };
+    const int guard = int(kReplyGuard.count());
+    for (const auto &c : cases) {
+        Harness h;
+        h.board.ackWrite = [&](int i) { return i != c.lostFrame; };
+        h.add(1, "11000000000100000000083000", 30);
+        h.engine.CmdDown();
+        Timeline t(h, c.latencyMs);
+        t.now = 1; // the command comes between two ticks
+        const int took = t.run(h.engine.bWriting);
+        EXPECT_EQ(h.view.messages, QStringList{"写入成功！"}) << c.name;
+        const QList<int> writes = t.sentAt.first(h.codesSince(0).count(wire::kWriteEntry));
+        ASSERT_EQ(writes.size(), 31 + (c.lostFrame >= 0 ? 1 : 0)) << c.name;
+        int paced = 0;
+        for (int i = 1; i < writes.size(); ++i) {
+            // Never before the previous frame's answer, and at once after it unless lost.
+            EXPECT_GE(writes[i] - writes[i - 1], i - 1 == c.lostFrame ? 200 - c.latencyMs : c.latencyMs + guard)
+                << c.name << i;
+            paced += writes[i] - writes[i - 1] == c.latencyMs + guard;
+        }
+        if (c.lostFrame >= 0) {
+            EXPECT_TRUE(t.ticks.contains(writes[c.lostFrame + 1])) << c.name; // the retry went at a tick
+            EXPECT_EQ(writes[c.lostFrame + 1] - writes[c.lostFrame], c.retryAfter) << c.name;
+        }
+        EXPECT_GE(paced, 28) << c.name;
+        EXPECT_LT(took, 200 + 31 * (c.latencyMs + guard) + (c.lostFrame >= 0 ? 400 : 0) + 200) << c.name;
+        EXPECT_EQ(h.engine.counters().retries, c.lostFrame >= 0 ? 1 : 0) << c.name;
+    }
 }
 
 TEST(EngineWatchdog, SixthSilentTickGreysTheLamps)
@@ -264,19 +503,31 @@ TEST(EngineManual, FramesCarryCommandedStatesAndTheBoardsOwn)
     EXPECT_EQ(compat.link.written.last(), RelayFrame(1, 19, 0, 0x01, 0));
 }
 
-TEST(EngineManual, CommandDuringAWriteGoesOnTheEndingTick)
+TEST(EngineManual, CommandAfterATransferOrClockSetWaitsForTwoFreshReplies)
 {
-    Harness h;
-    h.tick(3);
-    h.add(1, "11000000000100000000083000");
-    h.engine.CmdDown();
-    h.engine.nPage = 2;
-    h.engine.CmdIn();
-    h.tick(2);
-    EXPECT_EQ(h.codesSince(3), (QList<int>{1, 1}));
-    h.tick();
-    EXPECT_EQ(h.view.messages, QStringList{"写入成功！"});
-    EXPECT_EQ(h.link.written.last(), RelayFrame(1, 16, 0, 0x02, 0));
+    for (bool clockSet : {false, true}) {
+        Harness h;
+        h.board.relays1 = 0x08; // relay 4 on
+        h.tick(3);
+        if (clockSet) {
+            h.board.ackClock = false;
+            h.engine.CmdSetTime();
+        } else {
+            h.add(1, "11000000000100000000083000", 5);
+            h.engine.CmdDown();
+        }
+        h.tick(3);
+        h.board.relays1 = 0; // the board's own schedule releases relay 4 meanwhile
+        h.engine.nPage = 2;
+        h.engine.CmdIn();
+        h.board.ackClock = true;
+        const auto from = h.link.written.size();
+        h.tick(6);
+        const QList<Frame> sent = h.link.written.mid(from);
+        EXPECT_FALSE(sent.contains(RelayFrame(1, 16, 0, 0x0A, 0))) << clockSet;
+        EXPECT_TRUE(sent.contains(RelayFrame(1, 16, 0, 0x02, 0))) << clockSet;
+        EXPECT_EQ(h.board.relays1, 0x02) << clockSet;
+    }
 }
 
 TEST(EngineManual, NoRelaySwitchesThatNobodyCommanded)
@@ -297,6 +548,23 @@ TEST(EngineManual, NoRelaySwitchesThatNobodyCommanded)
     h.board.silent = false;
     h.tick(3);
     EXPECT_EQ(h.link.written.last(), RelayFrame(1, 16, 0, 0x13, 0x10));
+
+    // A channel nobody commanded carries what the board reported last, also for
+    // one commanded earlier whose relay the board's own schedule moved since.
+    Harness s;
+    s.board.relays1 = 0x08;
+    s.tick(3);
+    s.engine.nPage = 1;
+    s.engine.CmdIn();
+    s.tick(3);
+    EXPECT_EQ(s.link.written[3], RelayFrame(1, 16, 0, 0x09, 0));
+    s.board.relays1 = 0x00; // relays 1 and 4 released by the board itself
+    s.tick(2);
+    s.engine.nPage = 2;
+    s.engine.CmdIn();
+    s.tick();
+    EXPECT_EQ(s.link.written.last(), RelayFrame(1, 16, 0, 0x02, 0));
+    EXPECT_EQ(s.engine.PendingCommand[4], kRelayOn); // the loaded state is not what goes out
 
     // A damaged status reply from a board that fills its check bytes is not believed.
     Harness d;
@@ -332,6 +600,30 @@ TEST(EngineManual, NoRelaySwitchesThatNobodyCommanded)
     closed.tick(4);
     EXPECT_EQ(closed.codesSince(0), (QList<int>{16, 16, 16, 16}));
     EXPECT_EQ(closed.board.relays1, 0);
+}
+
+TEST(EngineReplies, CheckByteTrustIsLearnedPerReplyKind)
+{
+    // A board that seals its status replies only.
+    Harness h;
+    h.board.unsealedCodes = {wire::kWriteEntry, wire::kReadEntry, wire::kSetClock};
+    h.boardHolds(1, 2);
+    h.tick(4);
+    h.engine.CmdUpload();
+    h.runWhile(h.engine.bReading);
+    h.add(2, "11000000000200000000083000");
+    h.engine.nPage = 2;
+    h.engine.CmdDown();
+    h.runWhile(h.engine.bWriting);
+    h.engine.CmdSetTime();
+    h.tick(2);
+    EXPECT_EQ(h.view.messages, (QStringList{"读取成功！", "写入成功！", "设置成功！"}));
+    EXPECT_EQ(h.book.countOf(1), 2);
+    // A damaged status reply is still refused.
+    Frame damaged = *h.board.answer(kPoll);
+    damaged[4] = 0xFF;
+    h.engine.MSCommDown_OnComm(damaged);
+    EXPECT_EQ(h.engine.counters().repliesRejected, 1);
 }
 
 TEST(EngineModal, TickDuringAClosingBoxNeitherEndsTwiceNorInterleaves)

@@ -22,8 +22,8 @@ TEST(PortNames, LinksFirstThenDeviceFamilies)
     } cases[] = {
         {"link wins over the device", 5, in("Com5")},
         {"link for a links-only port", 99, in("Com99")},
-        {"dangling link ignored", 6, "/dev/ttyS5"},
-        {"dangling link on a links-only port", 98, ""},
+        {"dangling link is no fall-through to the device", 6, in("Com6")},
+        {"dangling link on a links-only port", 98, in("Com98")},
         {"links-only port without a link", 97, ""},
         {"first serial port", 1, "/dev/ttyS0"},
         {"last serial port", 32, "/dev/ttyS31"},
@@ -37,6 +37,35 @@ TEST(PortNames, LinksFirstThenDeviceFamilies)
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
         EXPECT_EQ(PortDevice(c.port, folder.path()), c.expected);
+    }
+    EXPECT_EQ(MissingLinkTarget(in("Com6")), in("gone"));
+    EXPECT_EQ(MissingLinkTarget(in("Com5")), "");
+}
+
+TEST(PortNames, PermissionHintSaysWhetherAGroupCanHelp)
+{
+    using P = QFileDevice;
+    const QFileDevice::Permissions rw0600 = P::ReadOwner | P::WriteOwner | P::ReadUser | P::WriteUser;
+    const QFileDevice::Permissions rw0660 = rw0600 | P::ReadGroup | P::WriteGroup;
+    const struct {
+        const char *name;
+        NodeAccess access;
+        QString expected;
+    } cases[] = {
+        {"group may read and write",
+         {"root", "dialout", rw0660},
+         "无权限：/dev/ttyS0 属于 dialout 组，请将用户加入该组后重新登录"},
+        {"root only (0600)",
+         {"root", "root", rw0600},
+         "无权限：/dev/ttyS0 只有 root 用户可以打开，加入用户组也无济于事，请由管理员更改其权限"},
+        {"group may only read",
+         {"uucp", "uucp", rw0600 | P::ReadGroup},
+         "无权限：/dev/ttyS0 只有 uucp 用户可以打开，加入用户组也无济于事，请由管理员更改其权限"},
+        {"owner not known", {"", "", {}}, "无权限：/dev/ttyS0 属于 dialout 组，请将用户加入该组后重新登录"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(PermissionHint("/dev/ttyS0", c.access), c.expected);
     }
 }
 

@@ -57,6 +57,11 @@ TEST(LinkOverPty, OpensDeliversAndFailsOnce)
     QtSerialLink other(folder.path());
     EXPECT_EQ(other.open(kPort).error, OpenError::Busy) << "held by the first link";
     EXPECT_EQ(other.open(kBoardPort).error, OpenError::NotFound) << "links-only port without a link";
+    // Com60 would be /dev/ttyUSB27; its link, whose target is gone, stands in its way.
+    const QString dangling = folder.filePath(QStringLiteral("Com60"));
+    ASSERT_TRUE(QFile::link(folder.filePath(QStringLiteral("unplugged")), dangling));
+    const OpenResult refused = other.open(60);
+    EXPECT_EQ(std::pair(refused.error, refused.device), std::pair(OpenError::NotFound, dangling));
     // Com64 is /dev/ttyUSB31, unless this machine really has one.
     EXPECT_TRUE(QFileInfo::exists("/dev/ttyUSB31") || other.open(64).error == OpenError::NotFound) << "missing node";
     link.close();

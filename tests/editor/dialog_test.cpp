@@ -114,32 +114,48 @@ TEST(EditorAdd, ModesApplyTheirRuleAndTypedCharactersDoNotSelect)
         auto *combo = qobject_cast<QComboBox *>(target);
         EXPECT_EQ(combo ? combo->currentIndex() : hourList->currentIndex().row(), expected);
     }
+    // Text an input method commits searches the box and its list like typing does.
+    for (QWidget *target : std::initializer_list<QWidget *>{d->Combo2, d->Combo3->view()}) {
+        QInputMethodEvent composed;
+        composed.setCommitString(QStringLiteral("4"));
+        QApplication::sendEvent(target, &composed);
+    }
+    EXPECT_EQ(std::pair(d->Combo2->currentIndex(), d->Combo3->view()->currentIndex().row()), std::pair(0, -1));
 }
 
 TEST(EditorEdit, OpensTheEntryCancelKeepsItConfirmWritesWhatItShows)
 {
-    const std::tuple<const char *, const char *, const char *, const char *> rows[] = {
-        // name, stored record, what the editor shows, record after confirm ("": as stored)
-        {"both flags: daily", "011 1111111 01 00000000 070605", "0 ------- - 07:06:05 断开",
-         "010 1111111 01 00000000 070605"},
-        {"weekly ticks its days", "001 0101011 01 00000000 230059", "1 0101011 - 23:00:59 断开", ""},
-        {"fixed date", "100 0000000 01 20240229 120000", "2 ------- 2024-02-29 12:00:00 吸合", ""},
-        {"year 2000", "100 0000000 01 20000615 000000", "2 ------- 2001-01-01 00:00:00 吸合",
-         "100 0000000 01 20010101 000000"},
-        {"year 2100", "100 0000000 01 21000101 000000", "2 ------- 2099-12-31 00:00:00 吸合",
-         "100 0000000 01 20991231 000000"},
-        {"month 0", "100 0000000 01 20300015 000000", "2 ------- 2030-01-15 00:00:00 吸合",
-         "100 0000000 01 20300115 000000"},
-        {"February 30", "100 0000000 01 20230230 000000", "2 ------- 2023-02-28 00:00:00 吸合",
-         "100 0000000 01 20230228 000000"},
+    struct Row {
+        // stored record, what the editor shows, record after confirm ("": as stored), what it says it changed
+        const char *name, *record, *shown, *written, *changed;
     };
-    for (const auto &[name, record, shown, written] : rows) {
+    const Row rows[] = {
+        {"both flags: daily", "011 1111111 01 00000000 070605", "0 ------- - 07:06:05 断开",
+         "010 1111111 01 00000000 070605", "方式 每天+每星期 无法显示，已改为 每天"},
+        {"weekly ticks its days", "001 0101011 01 00000000 230059", "1 0101011 - 23:00:59 断开", "", ""},
+        {"weekly mask with a stray character", "001 01x1011 01 00000000 230059", "1 0101011 - 23:00:59 断开",
+         "001 0101011 01 00000000 230059", "星期 01x1011 无法显示，已改为 0101011"},
+        {"fixed date", "100 0000000 01 20240229 120000", "2 ------- 2024-02-29 12:00:00 吸合", "", ""},
+        {"year 2000", "100 0000000 01 20000615 000000", "2 ------- 2001-01-01 00:00:00 吸合",
+         "100 0000000 01 20010101 000000", "日期 2000-06-15 无法显示，已改为 2001-01-01"},
+        {"year 2100", "100 0000000 01 21000101 000000", "2 ------- 2099-12-31 00:00:00 吸合",
+         "100 0000000 01 20991231 000000", "日期 2100-01-01 无法显示，已改为 2099-12-31"},
+        {"month 0", "100 0000000 01 20300015 000000", "2 ------- 2030-01-15 00:00:00 吸合",
+         "100 0000000 01 20300115 000000", "日期 2030-00-15 无法显示，已改为 2030-01-15"},
+        {"February 30 and time 99:60:99", "100 0000000 01 20230230 996099", "2 ------- 2023-02-28 23:59:59 吸合",
+         "100 0000000 01 20230228 235959",
+         "日期 2023-02-30 无法显示，已改为 2023-02-28\n时间 99:60:99 无法显示，已改为 23:59:59"},
+        {"daily with a date it does not use", "110 0000000 01 20000015 000000", "0 ------- - 00:00:00 吸合", "", ""},
+    };
+    for (const auto &[name, record, shown, written, changed] : rows) {
         SCOPED_TRACE(name);
         ScheduleBook book;
         const Clsdata stored = *StrToData(rec(record));
         const EntryRef entry = std::make_shared<Clsdata>(stored);
         auto cancelled = editor(book, 1, entry);
         EXPECT_EQ(state(*cancelled), shown);
+        EXPECT_EQ(std::pair(cancelled->LabChanged->text(), cancelled->LabChanged->isVisibleTo(cancelled.get())),
+                  std::pair(QString::fromUtf8(changed), *changed != 0));
         cancelled->Option1[(cancelled->selectedMode() + 1) % kModeCount]->click();
         for (QCheckBox *box : cancelled->Check1)
             box->setChecked(true);
@@ -167,4 +183,28 @@ TEST(EditorEdit, ChangesTheEntryInPlace)
     // Same object, key and number; the weekly days stay behind.
     expected[1] = QStringLiteral("key02002 %1 2 ").arg(quintptr(target.get())) + rec("010 1010100 02 00000000 050000");
     EXPECT_EQ(snapshot(book), expected);
+}
+
+TEST(EditorAccess, ControlsAreNamedReadableAndInLayoutOrder)
+{
+    ScheduleBook book;
+    auto d = editor(book, 1);
+    const QStringList order{"CmbStatus", "Option1_0", "Option1_1", "Check1_0", "Check1_1",    "Check1_2",
+                            "Check1_3",  "Check1_4",  "Check1_5",  "Check1_6", "Option1_2",   "DT",
+                            "Combo1",    "Combo2",    "Combo3",    "OKButton", "CancelButton"};
+    QStringList focusOrder, spoken;
+    QWidget *first = d->findChild<QWidget *>("CmbStatus");
+    ASSERT_TRUE(first);
+    for (QWidget *c = first; focusOrder.size() < order.size(); c = c->nextInFocusChain())
+        if (c->focusPolicy() & Qt::TabFocus && !c->objectName().startsWith("qt_")) // not the picker's own field
+            focusOrder << c->objectName();
+    EXPECT_EQ(focusOrder, order);
+    for (const QString &name : order + QStringList{"Label4", "Label5", "Label6"})
+        if (const QWidget *c = d->findChild<QWidget *>(name); c) // on Linux a list reads its label through the buddy
+            spoken << (c->accessibleName().isEmpty()
+                           ? QAccessible::queryAccessibleInterface(const_cast<QWidget *>(c))->text(QAccessible::Name)
+                           : c->accessibleName());
+    EXPECT_EQ(spoken.join(u' '),
+              "动作 每天 每星期 星期一 星期二 星期三 星期四 星期五 星期六 星期日 固定日期 固定日期 时 分 "
+              "秒 确定 取消 时 分 秒");
 }

@@ -3,6 +3,8 @@
 #include "storage/notestore.h"
 #include "storage_testing.h"
 
+#include <algorithm>
+#include <array>
 #include <csignal>
 #include <sys/resource.h>
 
@@ -39,7 +41,7 @@ QStringList linesOf(const QList<EntryRef> &entries)
     return out;
 }
 
-// The load done one key at a time: loaded lines and skipped keys.
+// The load done one key at a time: the records that convert, and the keys of those that do not.
 std::pair<QStringList, QStringList> loadKeyByKey(const QString &path)
 {
     std::pair<QStringList, QStringList> out;
@@ -49,47 +51,100 @@ std::pair<QStringList, QStringList> loadKeyByKey(const QString &path)
             if (record == kEmptyRecord)
                 break;
             const bool valid = record.size() == kRecordLength && StrToData(record);
-            (valid ? out.first : out.second) += valid ? key + QLatin1Char('=') + record : key;
+            (valid ? out.first : out.second) += valid ? record : key;
         }
     return out;
 }
 
-// Open hands back what Load does, but refuses the whole file at the first record Load skips.
-TEST(ScheduleFile, LoadAndOpenAgreeWithKeyByKeyReads)
+QStringList recordsOf(const QList<EntryRef> &entries)
 {
-    QStringList full16;
+    QStringList out;
+    for (const EntryRef &e : entries)
+        out += e->GetStr();
+    return out;
+}
+
+// Load numbers every channel 1..n with at most 255 entries and names what it leaves out; Open
+// hands back the same, but refuses the whole file when Load leaves anything out.
+TEST(ScheduleFile, LoadNumbersEveryChannelAndOpenRefusesWhatLoadLeavesOut)
+{
+    QStringList full5, full16;
     for (int n = 1; n <= kMaxEntriesPerChannel + 1; ++n)
         full16 += line(16, n);
+    for (int n = 1; n <= kMaxEntriesPerChannel; ++n)
+        full5 += line(5, n);
     const QString bad = QStringLiteral("02002=1100000000020000000008300X");
+    // A record under 03001 whose channel digits say 05, and the lines it loads as.
+    const QString stranger = RecordKey(3, 1) + line(5, 1, 77).mid(5);
+    const auto as = [](const QString &l, int channel, int number) { return RecordKey(channel, number) + l.mid(5); };
+    const QByteArray record = line(1, 1).mid(6).toLatin1();
+    QByteArray huge = "[Note]\n" + line(1, 1).toLatin1() + "\n";
+    huge += QByteArray(16 * 1024 * 1024 + 1 - huge.size(), ';'); // just above 16 MB
+    enum Problem { None, Unreadable, NoSection };
     struct Row {
         const char *name;
         QByteArray file; // "/": a folder in its place
-        QStringList loaded, skipped;
+        QStringList loaded = {}, skipped = {}, overflow = {};
+        Problem problem = None;
+        bool sameAsKeyByKey = true;
     };
     const Row rows[] = {
-        {"gap at 003 ends the channel", noteFile({line(1, 1), line(1, 2), line(1, 4)}), {line(1, 1), line(1, 2)}, {}},
-        {"26 zeros at 01001", noteFile({"01001=" + kEmptyRecord, line(1, 2), line(2, 1)}), {line(2, 1)}, {}},
-        {"channel 16 holds 255, 16256 is never read", noteFile(full16), full16.first(kMaxEntriesPerChannel), {}},
-        {"bad record skipped", noteFile({line(2, 1), bad, line(2, 3)}), {line(2, 1), line(2, 3)}, {"02002"}},
-        {"missing section", "[Other]\n" + line(1, 1).toLatin1(), {}, {}},
-        {"10 MB of binary", noise(), {}, {}},
-        {"unreadable", "/", {}, {}},
+        {"gap at 003 ends the channel", noteFile({line(1, 1), line(1, 2), line(1, 4)}), {line(1, 1), line(1, 2)}},
+        {"26 zeros at 01001", noteFile({"01001=" + kEmptyRecord, line(1, 2), line(2, 1)}), {line(2, 1)}},
+        {"channel 16 holds 255, 16256 is never read", noteFile(full16), full16.first(kMaxEntriesPerChannel)},
+        {"bad record skipped, no gap left",
+         noteFile({line(2, 1), bad, line(2, 3)}),
+         {line(2, 1), as(line(2, 3), 2, 2)},
+         {"02002"}},
+        {"record under another channel's key joins its channel",
+         noteFile({line(5, 1), stranger}),
+         {as(stranger, 5, 1), as(line(5, 1), 5, 2)},
+         {},
+         {},
+         None,
+         false},
+        {"full channel: the stranger does not fit",
+         noteFile(QStringList(full5) << stranger),
+         full5,
+         {},
+         {"03001"},
+         None,
+         false},
+        {"channel digits 00 and 17 skipped",
+         noteFile({as(line(1, 1), 1, 1).replace(16, 2, "00"), as(line(1, 2), 1, 2).replace(16, 2, "17"), line(1, 3)}),
+         {as(line(1, 3), 1, 1)},
+         {"01001", "01002"},
+         {},
+         None,
+         false},
+        {"header without ']' names a section", "[Note\n" + line(1, 1).toLatin1(), {line(1, 1)}},
+        {"section name ends at the first ']'", "[Note]x]\n" + line(1, 1).toLatin1(), {line(1, 1)}},
+        {"vertical tab is a blank", "[\vNote\v]\n\v01001\v=\v" + record + "\v\n", {line(1, 1)}},
+        {"missing section", "[Other]\n" + line(1, 1).toLatin1(), {}, {}, {}, NoSection},
+        {"empty file", "", {}, {}, {}, NoSection},
+        {"10 MB of binary", noise(), {}, {}, {}, NoSection},
+        {"above 16 MB", huge, {}, {}, {}, Unreadable},
+        {"unreadable", "/", {}, {}, {}, Unreadable},
     };
     for (const Row &r : rows) {
         SCOPED_TRACE(r.name);
         QTemporaryDir dir;
         const QString path = dir.filePath(kNote);
-        const bool unreadable = r.file == "/";
-        ASSERT_TRUE(unreadable ? QDir().mkpath(path) : writeBytes(path, r.file));
+        ASSERT_TRUE(r.file == "/" ? QDir().mkpath(path) : writeBytes(path, r.file));
         const LoadedSchedules l = LoadSchedules(path);
-        EXPECT_EQ(std::tuple(linesOf(l.entries), l.skippedKeys, l.unreadable),
-                  std::tuple(r.loaded, r.skipped, unreadable));
-        EXPECT_EQ(loadKeyByKey(path), std::pair(r.loaded, r.skipped));
+        EXPECT_EQ(std::tuple(linesOf(l.entries), l.skippedKeys, l.overflowKeys),
+                  std::tuple(r.loaded, r.skipped, r.overflow));
+        EXPECT_EQ(std::pair(l.unreadable, l.noSection), std::pair(r.problem == Unreadable, r.problem == NoSection));
+        if (r.sameAsKeyByKey && r.problem == None) {
+            EXPECT_EQ(loadKeyByKey(path), std::pair(recordsOf(l.entries), r.skipped));
+        }
         const OpenedSchedules o = OpenSchedules(path);
-        const bool ok = r.skipped.isEmpty() && !unreadable;
+        const bool ok = r.skipped.isEmpty() && r.overflow.isEmpty() && r.problem == None;
         EXPECT_EQ(std::tuple(o.ok, o.badKey, linesOf(o.entries)),
-                  std::tuple(ok, r.skipped.value(0), ok ? r.loaded : QStringList()));
+                  std::tuple(ok, (r.skipped + r.overflow).value(0), ok ? r.loaded : QStringList()));
     }
+    QTemporaryDir dir;
+    EXPECT_TRUE(OpenSchedules(dir.filePath(kNote)).ok); // no file: no schedules
 }
 
 TEST(SaveSchedules, RenumbersWritesOnceAndNeverLeavesAMix)
@@ -117,16 +172,45 @@ TEST(SaveSchedules, RenumbersWritesOnceAndNeverLeavesAMix)
     EXPECT_EQ(folderEntries(dir.path()), QStringList());
     EXPECT_EQ(folderEntries(trash.files()).size(), 2);
 
-    // A file-size limit fails the write even for root, as a full disk would.
+    // A file-size limit fails a write even for root, as a full disk would.
+    const auto withFileSizeLimit = [](rlim_t bytes, const auto &run) {
+        rlimit limit{};
+        EXPECT_EQ(getrlimit(RLIMIT_FSIZE, &limit), 0);
+        const rlimit full{bytes, limit.rlim_max};
+        std::signal(SIGXFSZ, SIG_IGN);
+        EXPECT_EQ(setrlimit(RLIMIT_FSIZE, &full), 0);
+        const SaveResult result = run();
+        EXPECT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
+        return std::pair(result.outcome, result.reason);
+    };
     ASSERT_TRUE(writeBytes(path, "old"));
-    rlimit limit{};
-    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &limit), 0);
-    const rlimit full{16, limit.rlim_max};
-    std::signal(SIGXFSZ, SIG_IGN);
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &full), 0);
-    const SaveOutcome outcome = SaveSchedules(book, path);
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
-    EXPECT_EQ(outcome, SaveOutcome::Failed);
+    EXPECT_EQ(withFileSizeLimit(16, [&] { return SaveSchedules(book, path); }),
+              std::pair(SaveOutcome::Failed, QStringLiteral("文件超出系统允许的大小")));
+    // No room for a copy of the old file: it goes to the trash all the same, its bytes never copied.
+    const QByteArray bigOld(4096, 'o');
+    ASSERT_TRUE(writeBytes(path, bigOld));
+    ScheduleBook one;
+    one.add(entryOf(1, 1));
+    EXPECT_EQ(withFileSizeLimit(1024, [&] { return SaveSchedules(one, path); }),
+              std::pair(SaveOutcome::Saved, QString()));
+    const QStringList trashed = folderEntries(trash.files());
+    EXPECT_TRUE(
+        std::ranges::any_of(trashed, [&](const QString &f) { return readBytes(trash.files() + u'/' + f) == bigOld; }));
+    EXPECT_EQ(readBytes(path), SchedulesToIni(one));
+
+    // A read-only Note.ini stays as it is, whether the book is empty or not.
+    ASSERT_TRUE(writeBytes(path, "old"));
+    ASSERT_TRUE(QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::ReadGroup));
+    const ScheduleBook empty;
+    for (const ScheduleBook *b : std::array<const ScheduleBook *, 3>{&book, &one, &empty}) {
+        const SaveResult r = SaveSchedules(*b, path);
+        EXPECT_EQ(std::pair(r.outcome, r.reason), std::pair(SaveOutcome::Failed, QStringLiteral("文件为只读")));
+    }
+    EXPECT_EQ(readBytes(path), "old");
+    ASSERT_TRUE(QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner));
+    const SaveResult nowhere = ExportSchedules(book, dir.filePath(QStringLiteral("no/such/x.ini")));
+    EXPECT_EQ(std::pair(nowhere.outcome, nowhere.reason),
+              std::pair(SaveOutcome::Failed, QStringLiteral("文件夹不存在")));
 
     // Interrupted at the last moment, every new byte written: Note.ini is still the old file.
     QByteArray atInterrupt;

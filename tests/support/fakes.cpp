@@ -31,7 +31,15 @@ Frame FakeBoard::reply(uint8_t code)
 
 std::optional<Frame> FakeBoard::answer(const Frame &q)
 {
-    if (silent || q[0] != wire::kRequestHeader)
+    std::optional<Frame> r = answerSealed(q);
+    if (r && unsealedCodes.contains((*r)[2]))
+        (*r)[20] = (*r)[21] = 0;
+    return r;
+}
+
+std::optional<Frame> FakeBoard::answerSealed(const Frame &q)
+{
+    if (silent || q[0] != wire::kRequestHeader || deaf(q))
         return std::nullopt;
     switch (q[2]) {
     case wire::kWriteEntry: {
@@ -49,7 +57,7 @@ std::optional<Frame> FakeBoard::answer(const Frame &q)
         const auto slot = slots.find({q[4], q[5]});
         const bool pastEnd = ends.contains(q[4]) && q[5] >= ends[q[4]];
         r[4] = q[4];
-        r[5] = q[5];
+        r[5] = uint8_t(q[5] + readNumberShift);
         if (slot != slots.end() && !pastEnd)
             for (int i = 6; i <= 14; ++i)
                 r[i] = (*slot)[i];

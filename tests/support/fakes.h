@@ -30,7 +30,7 @@ public:
     {
         openedPort = portNumber;
         if (openError != OpenError::None)
-            return {openError, QStringLiteral("/dev/fake"), QStringLiteral("refused")};
+            return {openError, device, QStringLiteral("refused")};
         opened = true;
         return {};
     }
@@ -41,6 +41,7 @@ public:
 
     LinkListener *listener = nullptr;
     OpenError openError = OpenError::None;
+    QString device = QStringLiteral("/dev/fake"); // what a refused open names
     bool opened = false;
     int openedPort = 0;
     int discards = 0;
@@ -72,6 +73,15 @@ public:
         return answer;
     }
     void startClockClearTimer() override { ++clockClears; }
+    bool schedulePacedStep(std::chrono::milliseconds after) override
+    {
+        ++paceRequests;
+        if (onPace)
+            onPace(after);
+        return bool(onPace);
+    }
+    void setTransferRunning(bool running) override { transferRunning = running; }
+    void setTransferNote(const QString &text) override { note = text; }
 
     QString activity;
     QStringList activityLog;
@@ -85,6 +95,10 @@ public:
     bool answer = true;
     int clockClears = 0;
     std::function<void(const QString &)> onMessage;
+    int paceRequests = 0;
+    std::function<void(std::chrono::milliseconds)> onPace;
+    bool transferRunning = false;
+    QString note; // status panel 2
 };
 
 // A board that answers the way the real one does, with switches for the faults tests need.
@@ -97,8 +111,15 @@ public:
     std::function<bool(int writeIndex)> ackWrite = [](int) { return true; };
     int writes = 0;
     bool ackClock = true;
+    // Requests it does not answer (beside `silent` and `ackWrite`).
+    std::function<bool(const Frame &request)> deaf = [](const Frame &) { return false; };
+    int readNumberShift = 0;            // entry replies about another number than asked
+    QList<int> unsealedCodes;           // reply codes sent with check bytes left 0
     QMap<QPair<int, int>, Frame> slots; // (channel, number) -> the write frame
     QMap<int, int> ends;                // channel -> number of its blank entry
 
     static Frame reply(uint8_t code);
+
+private:
+    std::optional<Frame> answerSealed(const Frame &request);
 };

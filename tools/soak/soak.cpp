@@ -32,6 +32,7 @@ namespace {
 struct Figures {
     int actions = 0;
     int transfersEnded = 0;
+    int transfersSucceeded = 0;
     int relayChangesChecked = 0;
     int saves = 0;
     QStringList violations;
@@ -224,6 +225,8 @@ private:
             return;
         }
         ++m_figures.transfersEnded;
+        if (m_prompts.messages.contains(endings.first()))
+            ++m_figures.transfersSucceeded;
         for (const QString &e : endings)
             m_prompts.messages.removeAll(e);
     }
@@ -294,6 +297,9 @@ private:
                     c.repliesDecoded, c.repliesRejected, c.entriesDropped);
         std::printf("soak: faults injected %d, transfers ended %d (writes %d, reads %d), relay changes checked %d\n",
                     m_faults, m_figures.transfersEnded, c.writesEnded, c.readsEnded, m_figures.relayChangesChecked);
+        std::printf("soak: transfers succeeded %d of %d (%.1f%%)\n", m_figures.transfersSucceeded,
+                    m_figures.transfersEnded,
+                    m_figures.transfersEnded ? 100.0 * m_figures.transfersSucceeded / m_figures.transfersEnded : 0.0);
         const bool passed = m_figures.violations.isEmpty();
         std::printf("soak: %d passed, %d failed\n", passed ? 1 : 0, passed ? 0 : 1);
         std::fflush(stdout);

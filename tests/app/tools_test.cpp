@@ -1,0 +1,207 @@
+// The 工具 menu's schedule tools in the real window, with scripted boxes.
+#include "app/copydialog.h"
+#include "app/findingswindow.h"
+#include "app/frmmain.h"
+#include "app/schedulepicture.h"
+#include "app/scheduletools.h"
+
+#include "support/fakes.h"
+#include "support/scriptedprompts.h"
+
+#include <QtWidgets>
+
+#include <gtest/gtest.h>
+
+#include <optional>
+
+namespace {
+
+const QDateTime kNow(QDate(2026, 12, 9), QTime(12, 0)); // a Wednesday
+const char *kDailyOn8 = "11000000000100000000080000";
+const char *kDailyOff18 = "01000000000100000000180000";
+const char *kWeeklyNoDay = "10100000000100000000090000";
+
+class Tools : public testing::Test {
+protected:
+    // Note.ini lines "CCNNN=record"; the window starts on them.
+    void start(const QStringList &lines)
+    {
+        QFile f(dir.filePath("Note.ini"));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("[Note]\n" + lines.join(u'\n').toLatin1() + "\n");
+        f.close();
+        w.emplace(FrmmainSetup{dir.path(), Variant::Standard, &link, &prompts, [] { return kNow; }});
+        tools = w->scheduleTools();
+    }
+    static QStringList channel(int c, const QList<const char *> &records)
+    {
+        QStringList out;
+        for (int n = 0; n < records.size(); ++n)
+            out << QStringLiteral("%1%2=%3")
+                       .arg(c, 2, 10, QLatin1Char('0'))
+                       .arg(n + 1, 3, 10, QLatin1Char('0'))
+                       .arg(QString::fromLatin1(records[n])
+                                .replace(10, 2, QStringLiteral("%1").arg(c, 2, 10, QLatin1Char('0'))));
+        return out;
+    }
+    QWidget *lamp(int c)
+    {
+        for (QWidget *x : w->findChildren<QWidget *>())
+            if (x->toolTip().section(u'\n', 0, 0) == QStringLiteral("第%1路").arg(c))
+                return x;
+        return nullptr;
+    }
+
+    QTemporaryDir dir;
+    FakeLink link;
+    ScriptedPrompts prompts;
+    std::optional<Frmmain> w;
+    ScheduleTools *tools = nullptr;
+};
+
+TEST_F(Tools, MenuItemsOpenOnTheCurrentChannel)
+{
+    start(channel(1, {kDailyOn8, kDailyOff18}) + channel(3, {kDailyOn8, kWeeklyNoDay}));
+    QMenu *menu = w->toolsMenu();
+    EXPECT_EQ(menu->title(), QStringLiteral("工具"));
+    EXPECT_TRUE(w->menuBar()->actions().contains(menu->menuAction()));
+    QStringList items;
+    for (QAction *a : menu->actions())
+        items << a->text() + u'[' + a->shortcut().toString() + u']';
+    EXPECT_EQ(items, QStringList({"日程图[Ctrl+G]", "检查[Ctrl+K]", "复制到…[Ctrl+Shift+C]"}));
+
+    w->SSTab2_Click(2);
+    tools->pictureAction->trigger();
+    PictureWindow *picture = tools->picture();
+    ASSERT_TRUE(picture && picture->isVisible());
+    EXPECT_EQ(picture->channel(), 3);
+    EXPECT_EQ(picture->monday(), QDate(2026, 12, 7));
+    picture->findChild<QPushButton *>("WeekForward")->click();
+    EXPECT_EQ(picture->weekChart()->rows().first().day, QDate(2026, 12, 14));
+    // An edit in the main window reaches the open picture: channel 3 emptied, all unknown.
+    EXPECT_EQ(picture->weekChart()->rows().first().line.spans.first().state, RelayState::On);
+    w->CmdDelAll->click();
+    EXPECT_EQ(picture->weekChart()->rows().first().line.spans.first().state, RelayState::Unknown);
+
+    w->SSTab2_Click(0);
+    tools->checkAction->trigger();
+    FindingsWindow *findings = tools->findings();
+    ASSERT_TRUE(findings && findings->isVisible());
+    EXPECT_EQ(findings->summary(), QStringLiteral("未发现问题"));
+    w->SSTab2_Click(4);
+    AddEntries(w->book(), 2, kWeeklyNoDay);
+    AddEntries(w->book(), 2, kWeeklyNoDay);
+    findings->findChild<QPushButton *>()->click(); // 重新检查
+    ASSERT_EQ(findings->list()->topLevelItemCount(), 3);
+    QTreeWidgetItem *second = findings->list()->topLevelItem(1);
+    EXPECT_EQ(second->text(3), QStringLiteral("每星期未选任何一天，永不执行"));
+    Q_EMIT findings->list()->itemDoubleClicked(second, 0);
+    EXPECT_EQ(w->nPage(), 2);
+    EXPECT_EQ(w->List->currentItem(), w->List->topLevelItem(1));
+
+    tools->copyAction->trigger();
+    CopyDialog *copy = tools->copyDialog();
+    ASSERT_TRUE(copy);
+    EXPECT_EQ(copy->source(), 2);
+    EXPECT_FALSE(copy->targets[1]->isEnabled());
+    copy->close();
+}
+
+TEST_F(Tools, CopyRefusesPast255AndAsksBeforeReplacing)
+{
+    QStringList full;
+    for (int n = 1; n <= 254; ++n)
+        full << QStringLiteral("02%1=11000000000200000000%2%3")
+                        .arg(n, 3, 10, QLatin1Char('0'))
+                        .arg(n / 60, 2, 10, QLatin1Char('0'))
+                        .arg(n % 60, 2, 10, QLatin1Char('0')) +
+                    QStringLiteral("00");
+    start(channel(1, {kDailyOn8, kDailyOff18}) + full);
+    ASSERT_EQ(w->book().countOf(2), 254);
+    tools->copyAction->trigger();
+    CopyDialog *copy = tools->copyDialog();
+    ASSERT_TRUE(copy && copy->isVisible());
+    copy->targets[1]->setChecked(true);
+    copy->targets[4]->setChecked(true);
+    copy->append->setChecked(true);
+    copy->ok->click();
+    EXPECT_EQ(prompts.messages, QStringList({"第2路将超过255条，未复制"}));
+    EXPECT_TRUE(copy->isVisible());
+    EXPECT_EQ(w->book().countOf(2), 254);
+    EXPECT_EQ(w->book().countOf(5), 0);
+
+    // Replacing a channel that holds entries asks first; Cancel keeps it.
+    copy->replace->setChecked(true);
+    prompts.confirmAnswer = false;
+    copy->ok->click();
+    EXPECT_EQ(prompts.questions, QStringList({"第2路已有日程，替换吗？"}));
+    EXPECT_EQ(w->book().countOf(2), 254);
+
+    prompts.confirmAnswer = true;
+    tools->copyAction->trigger();
+    copy = tools->copyDialog();
+    copy->targets[1]->setChecked(true);
+    copy->ok->click();
+    EXPECT_EQ(w->book().countOf(2), 2);
+    EXPECT_EQ(w->nPage(), 2);
+    EXPECT_EQ(w->rowCount(), 2);
+    EXPECT_EQ(w->rowText(0), QStringLiteral("第2路, 每天, 08:00:00 ,吸合 "));
+}
+
+TEST_F(Tools, WriteShowsTheFindingsPanelUntilTheBookChanges)
+{
+    start(channel(1, {kDailyOn8, kDailyOff18, kWeeklyNoDay}));
+    QLabel *panel = tools->panel();
+    EXPECT_FALSE(panel->isVisibleTo(&*w));
+    w->CmdOpen->click();
+    w->CmdDownAll->click();
+    EXPECT_TRUE(w->engine().bWriting);
+    EXPECT_TRUE(panel->isVisibleTo(&*w));
+    EXPECT_EQ(panel->text(), QStringLiteral("检查发现1处问题"));
+    // The write itself asked and told nothing more.
+    EXPECT_TRUE(prompts.questions.isEmpty() && prompts.messages.isEmpty());
+    QMouseEvent click(QEvent::MouseButtonRelease, QPointF(2, 2), QPointF(2, 2), Qt::LeftButton, Qt::LeftButton,
+                      Qt::NoModifier);
+    QApplication::sendEvent(panel, &click);
+    ASSERT_TRUE(tools->findings() && tools->findings()->isVisible());
+
+    w->engine().bWriting = false;
+    w->CmdOpen->click(); // closed: editing again
+    w->SSTab2_Click(0);
+    EXPECT_TRUE(panel->isVisibleTo(&*w)) << "a tab switch changes no entry";
+    w->CmdDelAll->click();
+    EXPECT_FALSE(panel->isVisibleTo(&*w));
+}
+
+TEST_F(Tools, LampRingsFollowTheScheduleOnTheBoardsClock)
+{
+    // Channel 1 on from 08:00 to 18:00; channel 2 on at 08:00 only; channel 3 has no entries.
+    start(channel(1, {kDailyOn8, kDailyOff18}) + channel(2, {kDailyOn8}));
+    w->CmdOpen->click();
+    tools->refreshRings();
+    EXPECT_FALSE(w->lampRing(0)) << "no board clock yet";
+    // The board: channel 1 on, channel 2 off, clock Wednesday 12:00.
+    Frame status = FakeBoard::reply(wire::kStatus);
+    status[4] = 0x01;
+    const uint8_t clock[] = {26, 12, 9, 4, 12, 0, 0};
+    std::copy(std::begin(clock), std::end(clock), status.begin() + 13);
+    SealFrame(status);
+    w->onFrame(status);
+    tools->refreshRings();
+    EXPECT_EQ(w->lampRing(0), kLampGreen);
+    EXPECT_EQ(w->lampRing(1), kLampGreen);
+    EXPECT_FALSE(w->lampRing(2));
+    EXPECT_EQ(lamp(1)->toolTip(), QStringLiteral("第1路"));
+    EXPECT_EQ(lamp(2)->toolTip(), QStringLiteral("第2路\n按日程应为吸合"));
+
+    // A manual command makes the difference expected until the next switching point.
+    w->SSTab2_Click(1);
+    w->CmdOut->click();
+    EXPECT_EQ(lamp(2)->toolTip(), QStringLiteral("第2路\n按日程应为吸合（手动设定，至 12-10 08:00:00 恢复日程）"));
+
+    w->CmdOpen->click();
+    tools->refreshRings();
+    EXPECT_FALSE(w->lampRing(0)) << "link closed";
+}
+
+} // namespace

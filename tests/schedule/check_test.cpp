@@ -1,0 +1,81 @@
+// The schedule check, one channel's entries per row.
+#include "schedule/check.h"
+
+#include "entries.h"
+#include "support/printers.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+using namespace entries;
+
+const QDateTime kNow(QDate(2026, 12, 7), QTime(12, 0)); // a Monday
+
+QString Kinds(const QList<Finding> &findings)
+{
+    static const char *names[] = {"NeverFires", "DatePast",    "OppositeAtOnce", "Duplicate",
+                                  "OneWay",     "ChannelFull", "IgnoredFields"};
+    QStringList out;
+    for (const Finding &f : findings)
+        out << QStringLiteral("%1#%2").arg(names[int(f.kind)]).arg(f.number);
+    return out.join(u' ');
+}
+
+TEST(Check, FindingsPerChannel)
+{
+    // A sound pair the rows add to, so only the entry under test shows.
+    auto pair = [] { return QList<EntryRef>{Daily(true, "08:00:00"), Daily(false, "18:00:00")}; };
+    auto with = [&](QList<EntryRef> more) { return pair() + more; };
+    QList<EntryRef> full;
+    for (int i = 0; i < kMaxEntriesPerChannel; ++i)
+        full << Daily(i % 2 == 0, QTime(0, 0).addSecs(i * 60).toString(QStringLiteral("hh:mm:ss")));
+    EntryRef dailyWithMask = Daily(true, "09:00:00");
+    dailyWithMask->strWeek = QStringLiteral("1010000");
+    EntryRef bothFlags = Weekly(true, "1000000", "09:00:00");
+    bothFlags->bIsEveryDay = true;
+    struct Case {
+        const char *name;
+        QList<EntryRef> list;
+        QString expected;
+        int problems;
+    };
+    const Case cases[] = {
+        {"a sound pair", pair(), "", 0},
+        {"weekly with no day", with({Weekly(true, "0000000", "09:00:00")}), "NeverFires#3", 1},
+        {"fixed date a second ago", with({Fixed(true, "2026-12-07", "11:59:59")}), "DatePast#3", 1},
+        {"fixed date a second ahead", with({Fixed(true, "2026-12-07", "12:00:01")}), "", 0},
+        {"a date that does not exist", with({Fixed(true, "2026-02-30", "09:00:00")}), "NeverFires#3", 1},
+        {"a blank record cuts the list", with({Fixed(false, "0000-00-00", "00:00:00")}), "NeverFires#3", 1},
+        {"daily and weekly at one second, opposite", with({Weekly(false, "1000000", "08:00:00")}), "OppositeAtOnce#3",
+         1},
+        {"one second on different weekdays",
+         {Weekly(true, "1000000", "12:00:00"), Weekly(false, "0100000", "12:00:00")},
+         "",
+         0},
+        {"fixed date on a weekly entry's day",
+         {Weekly(true, "1000000", "12:00:00"), Weekly(false, "0100000", "13:00:00"),
+          Fixed(false, "2026-12-14", "12:00:00")},
+         "OppositeAtOnce#3",
+         1},
+        {"a past fixed date fights nobody", with({Fixed(false, "2026-12-01", "08:00:00")}), "DatePast#3", 1},
+        {"exact duplicate", with({Daily(true, "08:00:00")}), "Duplicate#3", 1},
+        {"pulled in, never released", {Daily(true, "08:00:00"), Weekly(true, "1000000", "09:00:00")}, "OneWay#1", 1},
+        {"released, never pulled in", {Weekly(false, "1000000", "09:00:00")}, "OneWay#1", 1},
+        {"a release that cannot fire does not count",
+         {Daily(true, "08:00:00"), Weekly(false, "0000000", "18:00:00")},
+         "OneWay#1 NeverFires#2",
+         2},
+        {"a full channel", full, "ChannelFull#255", 1},
+        {"daily entry keeping a weekday mask", with({dailyWithMask}), "IgnoredFields#3", 0},
+        {"both flags", with({bothFlags}), "IgnoredFields#3", 0},
+    };
+    for (const Case &c : cases) {
+        const QList<Finding> found = CheckBook(Book(c.list, 4), kNow);
+        EXPECT_EQ(Kinds(found), c.expected) << c.name;
+        EXPECT_EQ(ProblemCount(found), c.problems) << c.name;
+        for (const Finding &f : found)
+            EXPECT_TRUE(f.channel == 4 && f.entryText.startsWith(QStringLiteral("第4路"))) << c.name;
+    }
+}
+
+} // namespace

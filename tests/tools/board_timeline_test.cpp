@@ -1,0 +1,158 @@
+// The schedule timeline against the simulated board's own execution: random
+// books are written into the board as the write command sends them, the board
+// runs a week minute by minute, and every relay change and every minute's
+// states must be what the timeline says.
+#include "boardsim.h"
+#include "protocol/frames.h"
+#include "schedule/timeline.h"
+#include "support/printers.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+namespace {
+
+const QDate kWeek(2026, 12, 7); // a Monday
+constexpr int kBoardStartDaysBefore = 8;
+constexpr int64_t kMinuteMs = 60 * 1000;
+constexpr int64_t kDayMs = 24 * 60 * kMinuteMs;
+
+// A random book: few distinct times so that entries often meet at one second;
+// fixed dates inside the time the board runs; now and then both mode flags, a
+// weekly entry without days, a blank record or a time that does not exist.
+ScheduleBook RandomBook(uint32_t seed)
+{
+    std::mt19937 rng(seed);
+    auto pick = [&](int n) { return int(rng() % uint32_t(n)); };
+    const QTime times[] = {QTime(0, 0, 0),  QTime(6, 30, 0),   QTime(8, 0, 15),  QTime(12, 0, 0),
+                           QTime(12, 0, 1), QTime(18, 45, 59), QTime(23, 59, 59)};
+    ScheduleBook book;
+    for (int ch = 1; ch <= kChannelCount; ++ch) {
+        const int count = pick(10);
+        for (int n = 1; n <= count; ++n) {
+            auto e = std::make_shared<Clsdata>();
+            e->nRoute = int16_t(ch);
+            e->nNo = int16_t(n);
+            const QTime t = pick(3) == 0 ? QTime(pick(24), pick(60), pick(60)) : times[pick(7)];
+            e->nStartHour = int16_t(t.hour()), e->nStartMin = int16_t(t.minute()),
+            e->nStartSecond = int16_t(t.second());
+            e->bIsOpen = pick(2) == 0;
+            const int kind = pick(100);
+            if (kind < 40) {
+                e->bIsEveryDay = true;
+            } else if (kind < 75) {
+                e->bIsWeek = true;
+                QString mask;
+                for (int d = 0; d < 7; ++d)
+                    mask += pick(kind < 45 ? 9 : 2) == 0 ? u'1' : u'0';
+                e->strWeek = mask;
+            } else if (kind < 93) {
+                const QDate d = kWeek.addDays(pick(kBoardStartDaysBefore + 7) - kBoardStartDaysBefore + 1);
+                e->nStartYear = int16_t(d.year()), e->nStartMonth = int16_t(d.month()), e->nStartDay = int16_t(d.day());
+            } else if (kind < 96) {
+                e->bIsEveryDay = e->bIsWeek = true;
+                e->strWeek = QStringLiteral("0100000");
+            } else if (kind < 98) {
+                e->bIsOpen = false; // a blank record: ends the board's list
+                e->nStartHour = e->nStartMin = e->nStartSecond = 0;
+            } else {
+                e->bIsEveryDay = true;
+                e->nStartHour = 24;
+            }
+            book.add(e);
+        }
+    }
+    return book;
+}
+
+// What the write command sends: each entry, a blank record as a blank frame,
+// then a blank entry behind the channel's last.
+void WriteInto(BoardSim &board, const ScheduleBook &book)
+{
+    for (int ch = 1; ch <= kChannelCount; ++ch) {
+        const QList<EntryRef> list = book.channel(ch);
+        for (const EntryRef &e : list) {
+            const QString r = e->GetStr();
+            const Frame f = IsBlankRecord(r) ? BlankEntryFrame(1, uint8_t(ch), uint8_t(e->nNo))
+                                             : WriteEntryFrame(1, uint8_t(e->mode()), uint8_t(ch), uint8_t(e->nNo), r);
+            board.feed(ToBytes(f));
+        }
+        board.feed(ToBytes(BlankEntryFrame(1, uint8_t(ch), uint8_t(list.size() + 1))));
+    }
+}
+
+TEST(BoardAgreement, TimelineMatchesTheBoardOverAWeek)
+{
+    for (uint32_t seed = 1; seed <= 12; ++seed) {
+        const ScheduleBook book = RandomBook(seed);
+        const WallSecs weekStart = ToWall(kWeek);
+        const WallSecs weekEnd = weekStart + kSecsPerWeek;
+
+        // The board runs from a day more than a week earlier, so the look-back has happened on it too.
+        BoardSim board(BoardConfig{}, QDateTime(kWeek.addDays(-kBoardStartDaysBefore), QTime(0, 0)));
+        WriteInto(board, book);
+        board.advance(kBoardStartDaysBefore * kDayMs);
+        ASSERT_EQ(ToWall(board.clock()), weekStart);
+        const size_t logBefore = board.relayLog().size();
+
+        // The timeline's changes over the week; unknown is what a board that never switched shows: off.
+        QStringList expected;
+        std::array<QList<StateSpan>, kChannelCount + 1> spans;
+        for (int ch = 1; ch <= kChannelCount; ++ch) {
+            spans[ch] = Timeline(book, ch, weekStart, weekEnd).spans;
+            bool on = spans[ch].first().state == RelayState::On;
+            EXPECT_EQ(board.relayOn(ch), on) << "seed " << seed << " channel " << ch << " at the week's start";
+            for (const StateSpan &s : spans[ch]) {
+                if ((s.state == RelayState::On) != on) {
+                    on = !on;
+                    expected
+                        << QStringLiteral("%1 ch%2 %3").arg(FromWall(s.from).toString(Qt::ISODate)).arg(ch).arg(on);
+                }
+            }
+        }
+
+        // Minute by minute: the board's relays against the spans.
+        std::array<int, kChannelCount + 1> at{};
+        for (WallSecs t = weekStart + 60; t < weekEnd; t += 60) {
+            board.advance(kMinuteMs);
+            for (int ch = 1; ch <= kChannelCount; ++ch) {
+                while (spans[ch][at[ch]].to <= t)
+                    ++at[ch];
+                ASSERT_EQ(board.relayOn(ch), spans[ch][at[ch]].state == RelayState::On)
+                    << "seed " << seed << " channel " << ch << " at " << FromWall(t).toString().toStdString();
+            }
+        }
+
+        board.advance(kMinuteMs); // the week's last minute; firings at its end are the next week's
+        // The board applies the entries of one second one after another; what
+        // holds after the second is its change.
+        QStringList changes;
+        std::array<bool, kChannelCount + 1> state{};
+        for (int ch = 1; ch <= kChannelCount; ++ch)
+            state[ch] = spans[ch].first().state == RelayState::On;
+        const auto &log = board.relayLog();
+        for (size_t i = logBefore; i < log.size(); ++i) {
+            const RelayChange &c = log[i];
+            if (ToWall(c.time) >= weekEnd)
+                break;
+            if (i + 1 < log.size() && log[i + 1].channel == c.channel && log[i + 1].time == c.time)
+                continue;
+            if (state[c.channel] != c.on) {
+                state[c.channel] = c.on;
+                changes << QStringLiteral("%1 ch%2 %3").arg(c.time.toString(Qt::ISODate)).arg(c.channel).arg(c.on);
+            }
+        }
+        // The board logs in time order across channels; the timeline channel by channel.
+        std::stable_sort(expected.begin(), expected.end());
+        std::stable_sort(changes.begin(), changes.end());
+        // Only the first difference, so a failure stays readable.
+        const auto [got, want] = std::mismatch(changes.begin(), changes.end(), expected.begin(), expected.end());
+        EXPECT_TRUE(got == changes.end() && want == expected.end())
+            << "seed " << seed << ": board " << (got == changes.end() ? "-" : got->toStdString()) << ", timeline "
+            << (want == expected.end() ? "-" : want->toStdString());
+        EXPECT_GT(changes.size(), 20) << "seed " << seed << ": a week of switching";
+    }
+}
+
+} // namespace
