@@ -52,7 +52,7 @@ int RunKelmoraCli(int argc, char **argv)
         return int(CliExit::Usage);
     }
     const CliRequest &request = *parsed.request;
-    const QString folder = ScheduleFolder();
+    const QString folder = ScheduleFolder(QCoreApplication::applicationDirPath());
     if (request.port.isEmpty()) {
         ListPorts(err, folder);
         return int(CliExit::Usage);

@@ -43,6 +43,15 @@ CliSession::CliSession(const CliRequest &request, SerialLink &link, std::functio
     m_lamps.fill(kLampGrey);
     m_engine.DeviceAddress = uint8_t(request.address);
     m_link.setListener(this);
+    m_pace.setSingleShot(true);
+    m_pace.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&m_pace, &QTimer::timeout, [this] { m_engine.pacedStep(); });
+}
+
+bool CliSession::schedulePacedStep(std::chrono::milliseconds after)
+{
+    m_pace.start(after);
+    return true;
 }
 
 CliSession::~CliSession()
@@ -146,29 +155,26 @@ bool CliSession::boardAnswers()
     return known;
 }
 
-std::optional<QString> CliSession::takeOutcome(const QStringList &texts)
+bool CliSession::readBoardInto(int channel)
 {
-    for (const QString &m : std::as_const(m_messages))
-        if (texts.contains(m)) {
-            m_messages.removeOne(m);
-            return m;
-        }
-    return std::nullopt;
+    return m_engine.startVerifyRead(channel, m_board) && runTransfer();
 }
 
-bool CliSession::readInto(int channel)
+bool CliSession::runTransfer()
 {
-    m_messages.clear();
-    if (channel == 0) {
-        m_engine.CmdUpLoadAll();
-    } else {
-        m_engine.nPage = int16_t(channel);
-        m_engine.CmdUpload();
-    }
-    const bool ended =
-        runUntil([this] { return m_messages.contains(kReadOk) || m_messages.contains(kReadFailed); }, kTransferTicks);
+    m_result.reset();
+    const bool ended = runUntil([this] { return m_result.has_value(); }, kTransferTicks);
     progressLine(QString());
-    return ended && takeOutcome({kReadOk, kReadFailed}) == kReadOk;
+    return ended && m_result->success;
+}
+
+QString CliSession::transferFailure(const QString &text) const
+{
+    if (!m_linkLost.isEmpty())
+        return m_linkLost;
+    if (m_result && !m_result->success && m_result->channel > 0)
+        return QStringLiteral("%1 (第%2路第%3条)").arg(text).arg(m_result->channel).arg(m_result->number);
+    return text;
 }
 
 // ---------------------------------------------------------------- output
@@ -285,11 +291,11 @@ int CliSession::readBoard()
 {
     if (!boardAnswers())
         return int(CliExit::NoAnswer);
-    if (!readInto(m_request.channel))
-        return fail(CliExit::TransferFailed, kReadFailed);
-    if (ExportSchedules(m_book, m_request.file) != SaveOutcome::Saved)
+    if (!readBoardInto(m_request.channel))
+        return fail(CliExit::TransferFailed, transferFailure(kReadFailed));
+    if (ExportSchedules(m_board, m_request.file) != SaveOutcome::Saved)
         return fail(CliExit::TransferFailed, QStringLiteral("另存失败！ ") + m_request.file);
-    const QJsonObject o{{QStringLiteral("file"), m_request.file}, {QStringLiteral("entries"), int(m_book.size())}};
+    const QJsonObject o{{QStringLiteral("file"), m_request.file}, {QStringLiteral("entries"), int(m_board.size())}};
     return finish(CliExit::Ok, o, {kReadOk + QLatin1Char(' ') + m_request.file});
 }
 
@@ -305,17 +311,14 @@ int CliSession::writeBoard()
         m_book.append(e);
     if (!boardAnswers())
         return int(CliExit::NoAnswer);
-    m_messages.clear();
     if (m_request.channel == 0) {
         m_engine.CmdDownAll();
     } else {
         m_engine.nPage = int16_t(m_request.channel);
         m_engine.CmdDown();
     }
-    const bool ended =
-        runUntil([this] { return m_messages.contains(kWriteOk) || m_messages.contains(kWriteFailed); }, kTransferTicks);
-    if (!ended || takeOutcome({kWriteOk, kWriteFailed}) != kWriteOk)
-        return fail(CliExit::TransferFailed, m_linkLost.isEmpty() ? kWriteFailed : m_linkLost);
+    if (!runTransfer())
+        return fail(CliExit::TransferFailed, transferFailure(kWriteFailed));
     return finish(CliExit::Ok, {{QStringLiteral("written"), true}}, {kWriteOk});
 }
 
@@ -332,13 +335,13 @@ int CliSession::verify()
         program.append(e);
     if (!boardAnswers())
         return int(CliExit::NoAnswer);
-    if (!readInto(m_request.channel))
-        return fail(CliExit::TransferFailed, kReadFailed);
+    if (!readBoardInto(m_request.channel))
+        return fail(CliExit::TransferFailed, transferFailure(kReadFailed));
 
     QList<int> channels;
     for (int ch = m_request.channel ? m_request.channel : 1; ch <= (m_request.channel ? m_request.channel : 16); ++ch)
         channels << ch;
-    const QList<ChannelComparison> result = CompareBooks(program, m_book, channels);
+    const QList<ChannelComparison> result = CompareBooks(program, m_board, channels);
     const bool same = AllSame(result);
     QJsonArray differing;
     QStringList lines;

@@ -12,6 +12,7 @@
 #include <QJsonObject>
 #include <QStringList>
 #include <QTextStream>
+#include <QTimer>
 
 #include <array>
 #include <functional>
@@ -47,6 +48,8 @@ public:
     void showMessage(const QString &text) override { m_messages << text; }
     bool ask(const QString &) override { return true; } // the book is the run's own
     void startClockClearTimer() override {}
+    bool schedulePacedStep(std::chrono::milliseconds after) override;
+    void transferEnded(const TransferResult &result) override { m_result = result; }
 
     // --- LinkListener ---
     void onFrame(const Frame &frame) override;
@@ -65,8 +68,10 @@ private:
     bool boardAnswers(); // waits for the board's relay states; reports exit 4 itself
     // Runs ticks until `done` holds or `maxTicks` have passed; false on time-out or a lost link.
     bool runUntil(const std::function<bool()> &done, int maxTicks);
-    bool readInto(int channel); // into m_book, which belongs to this run
-    std::optional<QString> takeOutcome(const QStringList &texts);
+    bool readBoardInto(int channel); // into m_board
+    // Runs the transfer just started to its end; true when it succeeded.
+    bool runTransfer();
+    QString transferFailure(const QString &text) const;
 
     QJsonValue relaysJson() const;
     std::optional<qint64> drift() const;
@@ -80,10 +85,13 @@ private:
     SerialLink &m_link;
     std::function<OpenResult()> m_open;
     CliOutput m_output;
-    ScheduleBook m_book;
+    ScheduleBook m_book;  // what a write sends
+    ScheduleBook m_board; // what a read brings back
     DeviceEngine m_engine;
     std::array<uint32_t, 16> m_lamps{};
     QStringList m_messages;
+    std::optional<TransferResult> m_result;
+    QTimer m_pace;
     QString m_linkLost;
     int m_progressMax = 0;
     bool m_progressShown = false;
