@@ -26,6 +26,7 @@ class QTabBar;
 class QTreeWidget;
 class Lamp;
 class ScheduleTools;
+class ScanDialog;
 
 struct FrmmainSetup {
     QString dataFolder; // Note.ini, Name.ini and the ComN port links
@@ -162,4 +163,6 @@ private:
     std::chrono::seconds m_driftThreshold{};
     QMenu *m_toolsMenu = nullptr;
     ScheduleTools *m_tools = nullptr;
+    ScanDialog *m_scan = nullptr; // 搜索设备, made on first use
+    void openScan();
 };
