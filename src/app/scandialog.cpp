@@ -40,7 +40,7 @@ ScanDialog::ScanDialog(SerialLink &link, Hooks hooks, QWidget *parent)
     auto *grid = new QGridLayout(this);
     grid->addWidget(new QLabel(QStringLiteral("地址从"), this), 0, 0);
     grid->addWidget(From, 0, 1);
-    grid->addWidget(new QLabel(QStringLiteral("到"), this), 0, 2);
+    grid->addWidget(new QLabel(QStringLiteral("到"), this), 0, 2, Qt::AlignRight);
     grid->addWidget(To, 0, 3);
     grid->addWidget(PB, 1, 0, 1, 4);
     grid->addWidget(Found, 2, 0, 1, 4);
