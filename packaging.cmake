@@ -7,7 +7,7 @@ include(GNUInstallDirs)
 set(KELMORA_DATA_DIR ${PROJECT_SOURCE_DIR}/data)
 set(KELMORA_ICON_SIZES 48 128 256)
 
-install(TARGETS kelmora kelmora-compat kelmora-board RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS kelmora kelmora-compat kelmora-cli kelmora-board RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
 install(FILES ${KELMORA_DATA_DIR}/kelmora.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES ${KELMORA_DATA_DIR}/kelmora.svg DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)

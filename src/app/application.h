@@ -11,3 +11,6 @@
 QString ScheduleFolder(const QString &programFolder);
 
 int RunKelmora(int argc, char **argv, Variant variant);
+
+// kelmora-cli: the same engine and port naming without a window.
+int RunKelmoraCli(int argc, char **argv);

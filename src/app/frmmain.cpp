@@ -1,5 +1,6 @@
 #include "app/frmmain.h"
 
+#include "app/scandialog.h"
 #include "app/scheduletools.h"
 #include "app/verifytools.h"
 #include "device/clockdrift.h"
@@ -133,6 +134,8 @@ Frmmain::Frmmain(const FrmmainSetup &setup, QWidget *parent)
     connectUi();
     Form_Load();
     m_tools = new ScheduleTools(*this);
+    QAction *scan = toolsMenu()->addAction(QStringLiteral("搜索设备"), this, &Frmmain::openScan);
+    scan->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_F));
     m_verify = new VerifyTools(*this);
 }
 
@@ -604,6 +607,8 @@ void Frmmain::CmdOpen_Click()
 void Frmmain::closeLink()
 {
     m_link.close();
+    if (m_scan)
+        m_scan->stopScan();
     Timer2.stop();
     m_pace.stop();
     // The board's last time would pass for a live one.
@@ -619,7 +624,41 @@ void Frmmain::closeLink()
 
 void Frmmain::onFrame(const Frame &frame)
 {
-    m_engine.MSCommDown_OnComm(frame);
+    if (m_scan && m_scan->scanning())
+        m_scan->onFrame(frame);
+    else
+        m_engine.MSCommDown_OnComm(frame);
+}
+
+void Frmmain::openScan()
+{
+    if (!m_scan) {
+        ScanDialog::Hooks hooks;
+        hooks.mayStart = [this] { return m_link.isOpen() && !m_engine.transferUnderWay(); };
+        hooks.lineTaken = [this](bool taken) {
+            // The poll and the transfers stay off the line while the scan has it.
+            if (taken) {
+                Timer2.stop();
+                m_pace.stop();
+                m_engine.lineTakenElsewhere();
+            } else if (m_link.isOpen()) {
+                Timer2.start();
+            }
+        };
+        hooks.useAddress = [this](int address) {
+            if (address == CmbID->currentIndex())
+                return;
+            CmbID->setCurrentIndex(address);
+            // Another board: its states are learned before a relay command may go.
+            m_engine.lineTakenElsewhere();
+        };
+        m_scan = new ScanDialog(m_link, hooks, this);
+        // The main window waits while the scan window is open: no transfer or
+        // relay command can start beside a scan.
+        m_scan->setWindowModality(Qt::WindowModal);
+    }
+    m_scan->show();
+    m_scan->raise();
 }
 
 void Frmmain::onLinkFailed(const QString &)

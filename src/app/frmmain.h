@@ -27,6 +27,7 @@ class QTreeWidget;
 class Lamp;
 class ScheduleTools;
 class VerifyTools;
+class ScanDialog;
 
 struct FrmmainSetup {
     QString dataFolder; // Note.ini, Name.ini and the ComN port links
@@ -171,4 +172,6 @@ private:
     QMenu *m_toolsMenu = nullptr;
     ScheduleTools *m_tools = nullptr;
     VerifyTools *m_verify = nullptr;
+    ScanDialog *m_scan = nullptr; // 搜索设备, made on first use
+    void openScan();
 };

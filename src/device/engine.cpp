@@ -331,12 +331,17 @@ void DeviceEngine::watchdog()
         // The board has gone quiet: its states are no longer known. Commanded
         // states stay as they are; they are reloaded from the board before any
         // relay command goes out again.
-        greyLamps();
-        bSyncRelay = true;
-        forgetBoardStates();
+        lineTakenElsewhere();
     } else {
         --nLinkCount;
     }
+}
+
+void DeviceEngine::lineTakenElsewhere()
+{
+    greyLamps();
+    bSyncRelay = true;
+    forgetBoardStates();
 }
 
 bool DeviceEngine::relayCommandMayGo() const

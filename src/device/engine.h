@@ -173,6 +173,10 @@ public:
     // read under way ends, lamps grey, commanded states forgotten, states to be
     // reloaded from the board.
     void linkClosed();
+    // Something else has the line for a while (a bus scan): the board is out of
+    // hearing, as when the watchdog runs out, and its states are heard afresh
+    // before a relay command may go.
+    void lineTakenElsewhere();
 
     // The board's clock now, from its last clock or status reply and the
     // computer's clock since; empty while no reply has told it on this link.

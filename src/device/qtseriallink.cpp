@@ -39,9 +39,14 @@ QtSerialLink::~QtSerialLink()
 
 OpenResult QtSerialLink::open(int portNumber)
 {
+    return openDevice(PortDevice(portNumber, m_programFolder));
+}
+
+OpenResult QtSerialLink::openDevice(const QString &device)
+{
     close();
     OpenResult result;
-    result.device = PortDevice(portNumber, m_programFolder);
+    result.device = device;
     if (result.device.isEmpty()) {
         result.error = OpenError::NotFound;
         return result;

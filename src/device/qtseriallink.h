@@ -18,6 +18,8 @@ public:
 
     void setListener(LinkListener *listener) override { m_listener = listener; }
     OpenResult open(int portNumber) override;
+    // Opens a device by its path, past the port-number naming.
+    OpenResult openDevice(const QString &device);
     void close() override;
     bool isOpen() const override { return m_port.isOpen(); }
     void discardInput() override;

@@ -1,0 +1,71 @@
+// kelmora-cli's start: arguments, the port, one session.
+#include "app/application.h"
+#include "app/clisession.h"
+#include "device/portnames.h"
+#include "device/qtseriallink.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QRegularExpression>
+
+#include <cstdio>
+#include <unistd.h>
+
+namespace {
+
+// Without --port: the ports Com1..Com99 would resolve to, existing devices first.
+void ListPorts(QTextStream &err, const QString &folder)
+{
+    QStringList present, absent;
+    for (int n = 1; n <= kPortCount; ++n) {
+        const QString device = PortDevice(n, folder);
+        const QString line = QStringLiteral("  Com%1  %2").arg(n).arg(device.isEmpty() ? QStringLiteral("-") : device);
+        (QFileInfo::exists(device) ? present : absent) << line;
+    }
+    err << "kelmora-cli: no --port given. Ports (existing devices first):\n";
+    for (const QString &l : present + absent)
+        err << l << '\n';
+}
+
+} // namespace
+
+int RunKelmoraCli(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    // Same names as the window: an installed copy finds the same ComN links.
+    QCoreApplication::setApplicationName(QStringLiteral("kelmora"));
+    QCoreApplication::setOrganizationName(QStringLiteral("kelmora"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(KELMORA_VERSION));
+
+    QTextStream out(stdout), err(stderr);
+    const CliParse parsed = ParseCliArguments(QCoreApplication::arguments().mid(1));
+    if (parsed.help) {
+        out << parsed.helpText;
+        return int(CliExit::Ok);
+    }
+    if (parsed.version) {
+        out << "kelmora-cli " << QCoreApplication::applicationVersion() << '\n';
+        return int(CliExit::Ok);
+    }
+    if (!parsed.request) {
+        err << "kelmora-cli: " << parsed.error << '\n';
+        return int(CliExit::Usage);
+    }
+    const CliRequest &request = *parsed.request;
+    const QString folder = ScheduleFolder(QCoreApplication::applicationDirPath());
+    if (request.port.isEmpty()) {
+        ListPorts(err, folder);
+        return int(CliExit::Usage);
+    }
+
+    QtSerialLink link(folder);
+    const auto comN = QRegularExpression(QStringLiteral("^com(\\d{1,2})$"), QRegularExpression::CaseInsensitiveOption)
+                          .match(request.port);
+    const auto open = [&]() -> OpenResult {
+        if (comN.hasMatch())
+            return link.open(comN.captured(1).toInt());
+        return link.openDevice(request.port);
+    };
+    CliSession session(request, link, open, {out, err, bool(isatty(STDERR_FILENO))});
+    return session.run();
+}

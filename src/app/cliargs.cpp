@@ -1,0 +1,168 @@
+#include "app/cliargs.h"
+
+#include <QCommandLineParser>
+
+namespace {
+
+const QString kUsage =
+    QStringLiteral(R"(Usage: kelmora-cli [--port PORT] [--address N] [--compat] [--json] [--quiet] COMMAND ...
+
+Commands:
+  status                       relay states, board time and clock drift
+  read  [--channel N] -o FILE  board -> schedule file (Note.ini layout)
+  write FILE [--channel N]     schedule file -> board
+  verify FILE [--channel N]    exit 0 when the board holds exactly FILE's schedules, else 1
+  clock [--set] [--set-if-drift SECONDS]
+  relay N|all on|off           switch relays; the other channels keep the board's states
+  scan [--from A --to B]       which addresses on the line answer a status request
+
+Options:
+  --port PORT        Com1..Com99 or a device path such as /dev/ttyUSB0
+  --address N        the board's address, 0-255 (default 1)
+  --compat           boards that take the compatibility relay command (code 19)
+  --json             one JSON object on stdout
+  --quiet            no progress, no human output on success
+  -h, --help         this text
+  --version          the program's version
+
+Exit codes: 0 success, 1 verify found differences, 2 usage error,
+3 port could not be opened, 4 board did not answer, 5 transfer failed.
+)");
+
+std::optional<int> number(const QString &text, int lo, int hi)
+{
+    bool ok = false;
+    const int n = text.toInt(&ok);
+    if (!ok || n < lo || n > hi)
+        return std::nullopt;
+    return n;
+}
+
+} // namespace
+
+CliParse ParseCliArguments(const QStringList &args)
+{
+    CliParse out;
+    out.helpText = kUsage;
+    QCommandLineParser p;
+    p.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsOptions);
+    const QCommandLineOption port(QStringLiteral("port"), {}, QStringLiteral("PORT"));
+    const QCommandLineOption address(QStringLiteral("address"), {}, QStringLiteral("N"), QStringLiteral("1"));
+    const QCommandLineOption compat(QStringLiteral("compat"));
+    const QCommandLineOption json(QStringLiteral("json"));
+    const QCommandLineOption quiet(QStringLiteral("quiet"));
+    const QCommandLineOption channel(QStringLiteral("channel"), {}, QStringLiteral("N"));
+    const QCommandLineOption output(QStringList{QStringLiteral("o"), QStringLiteral("output")}, {},
+                                    QStringLiteral("FILE"));
+    const QCommandLineOption set(QStringLiteral("set"));
+    const QCommandLineOption setIfDrift(QStringLiteral("set-if-drift"), {}, QStringLiteral("SECONDS"));
+    const QCommandLineOption from(QStringLiteral("from"), {}, QStringLiteral("A"), QStringLiteral("0"));
+    const QCommandLineOption to(QStringLiteral("to"), {}, QStringLiteral("B"), QStringLiteral("255"));
+    const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
+    const QCommandLineOption version(QStringLiteral("version"));
+    p.addOptions({port, address, compat, json, quiet, channel, output, set, setIfDrift, from, to, help, version});
+
+    const auto fail = [&out](const QString &why) {
+        out.request.reset();
+        out.error = why;
+        return out;
+    };
+    if (!p.parse(QStringList{QStringLiteral("kelmora-cli")} + args))
+        return fail(p.errorText());
+    if (p.isSet(help)) {
+        out.help = true;
+        return out;
+    }
+    if (p.isSet(version)) {
+        out.version = true;
+        return out;
+    }
+
+    CliRequest r;
+    r.port = p.value(port);
+    r.compat = p.isSet(compat);
+    r.json = p.isSet(json);
+    r.quiet = p.isSet(quiet);
+    const auto addr = number(p.value(address), 0, 255);
+    if (!addr)
+        return fail(QStringLiteral("--address takes a number from 0 to 255"));
+    r.address = *addr;
+
+    QStringList pos = p.positionalArguments();
+    if (pos.isEmpty())
+        return fail(QStringLiteral("no command given (try --help)"));
+    const QString command = pos.takeFirst();
+    const auto only = [&](std::initializer_list<const QCommandLineOption *> allowed) -> QString {
+        for (const QCommandLineOption *o : {&channel, &output, &set, &setIfDrift, &from, &to})
+            if (p.isSet(*o) && std::find(allowed.begin(), allowed.end(), o) == allowed.end())
+                return QStringLiteral("--%1 does not go with %2").arg(o->names().last(), command);
+        return {};
+    };
+    QString misuse;
+    if (p.isSet(channel)) {
+        const auto ch = number(p.value(channel), 1, 16);
+        if (!ch)
+            return fail(QStringLiteral("--channel takes a number from 1 to 16"));
+        r.channel = *ch;
+    }
+
+    if (command == QLatin1String("status")) {
+        r.command = CliCommand::Status;
+        misuse = only({});
+    } else if (command == QLatin1String("read")) {
+        r.command = CliCommand::Read;
+        misuse = only({&channel, &output});
+        r.file = p.value(output);
+        if (misuse.isEmpty() && r.file.isEmpty())
+            misuse = QStringLiteral("read needs -o FILE");
+    } else if (command == QLatin1String("write") || command == QLatin1String("verify")) {
+        r.command = command == QLatin1String("write") ? CliCommand::Write : CliCommand::Verify;
+        misuse = only({&channel});
+        if (pos.isEmpty())
+            return fail(QStringLiteral("%1 needs a schedule file").arg(command));
+        r.file = pos.takeFirst();
+    } else if (command == QLatin1String("clock")) {
+        r.command = CliCommand::Clock;
+        misuse = only({&set, &setIfDrift});
+        r.setClock = p.isSet(set);
+        if (p.isSet(setIfDrift)) {
+            const auto s = number(p.value(setIfDrift), 0, 10 * 365 * 86400);
+            if (!s)
+                return fail(QStringLiteral("--set-if-drift takes a number of seconds"));
+            r.setIfDrift = *s;
+        }
+    } else if (command == QLatin1String("relay")) {
+        r.command = CliCommand::Relay;
+        misuse = only({});
+        if (pos.size() < 2)
+            return fail(QStringLiteral("relay needs a channel (1-16 or all) and on or off"));
+        const QString which = pos.takeFirst();
+        const QString state = pos.takeFirst().toLower();
+        if (which != QLatin1String("all")) {
+            const auto ch = number(which, 1, 16);
+            if (!ch)
+                return fail(QStringLiteral("relay takes a channel from 1 to 16, or all"));
+            r.relay = *ch;
+        }
+        if (state != QLatin1String("on") && state != QLatin1String("off"))
+            return fail(QStringLiteral("relay takes on or off"));
+        r.relayOn = state == QLatin1String("on");
+    } else if (command == QLatin1String("scan")) {
+        r.command = CliCommand::Scan;
+        misuse = only({&from, &to});
+        const auto a = number(p.value(from), 0, 255);
+        const auto b = number(p.value(to), 0, 255);
+        if (!a || !b || *a > *b)
+            return fail(QStringLiteral("--from and --to take addresses 0-255, from not above to"));
+        r.scanFrom = *a;
+        r.scanTo = *b;
+    } else {
+        return fail(QStringLiteral("unknown command '%1' (try --help)").arg(command));
+    }
+    if (!misuse.isEmpty())
+        return fail(misuse);
+    if (!pos.isEmpty())
+        return fail(QStringLiteral("unexpected argument '%1'").arg(pos.first()));
+    out.request = r;
+    return out;
+}

@@ -1,0 +1,47 @@
+// The command line of kelmora-cli, parsed into a plain request. No I/O here:
+// the caller prints the usage error or the help text and exits.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+// Exit codes, a contract for scripts (see kelmora-cli(1)).
+enum class CliExit : int {
+    Ok = 0,
+    Differs = 1,
+    Usage = 2,
+    PortFailed = 3,
+    NoAnswer = 4,
+    TransferFailed = 5,
+};
+
+enum class CliCommand { Status, Read, Write, Verify, Clock, Relay, Scan };
+
+struct CliRequest {
+    CliCommand command = CliCommand::Status;
+    QString port; // "Com3" or a device path; empty: list the ports and exit 2
+    int address = 1;
+    bool compat = false;
+    bool json = false;
+    bool quiet = false;
+    int channel = 0; // 0: all channels
+    QString file;    // write/verify: the schedule file; read: -o FILE
+    bool setClock = false;
+    std::optional<int> setIfDrift; // seconds
+    int relay = 0;                 // 0: all
+    bool relayOn = false;
+    int scanFrom = 0, scanTo = 255;
+};
+
+struct CliParse {
+    std::optional<CliRequest> request;
+    QString error; // usage error, one line
+    bool help = false;
+    bool version = false;
+    QString helpText;
+};
+
+// `args` without the program name.
+CliParse ParseCliArguments(const QStringList &args);

@@ -1,0 +1,81 @@
+// kelmora-cli's command line: what is accepted, and the one-line usage errors.
+#include "app/cliargs.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+QStringList Args(const char *line)
+{
+    return QString::fromUtf8(line).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+}
+
+TEST(CliArgs, AcceptsEachCommandWithItsOptions)
+{
+    struct Row {
+        const char *line;
+        CliCommand command;
+        int channel, address, relay;
+        bool relayOn, set;
+        const char *file;
+    };
+    const Row rows[] = {
+        {"--port Com3 status", CliCommand::Status, 0, 1, 0, false, false, ""},
+        {"--port Com3 --address 0 --json status", CliCommand::Status, 0, 0, 0, false, false, ""},
+        {"--port Com3 read --channel 16 -o out.ini", CliCommand::Read, 16, 1, 0, false, false, "out.ini"},
+        {"--port Com3 write book.ini --channel 2", CliCommand::Write, 2, 1, 0, false, false, "book.ini"},
+        {"--port Com3 verify book.ini", CliCommand::Verify, 0, 1, 0, false, false, "book.ini"},
+        {"--port Com3 clock --set", CliCommand::Clock, 0, 1, 0, false, true, ""},
+        {"--port Com3 relay 3 on", CliCommand::Relay, 0, 1, 3, true, false, ""},
+        {"--port Com3 relay all OFF", CliCommand::Relay, 0, 1, 0, false, false, ""},
+        {"status --port /dev/ttyUSB0 --address 255", CliCommand::Status, 0, 255, 0, false, false, ""},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.line);
+        const CliParse p = ParseCliArguments(Args(row.line));
+        ASSERT_TRUE(p.request) << p.error.toStdString();
+        EXPECT_EQ(p.request->command, row.command);
+        EXPECT_EQ(p.request->channel, row.channel);
+        EXPECT_EQ(p.request->address, row.address);
+        EXPECT_EQ(p.request->relay, row.relay);
+        EXPECT_EQ(p.request->relayOn, row.relayOn);
+        EXPECT_EQ(p.request->setClock, row.set);
+        EXPECT_EQ(p.request->file, QString::fromUtf8(row.file));
+    }
+    const CliParse scan = ParseCliArguments(Args("scan --from 3 --to 9"));
+    ASSERT_TRUE(scan.request);
+    EXPECT_EQ(std::pair(scan.request->scanFrom, scan.request->scanTo), std::pair(3, 9));
+    EXPECT_TRUE(scan.request->port.isEmpty()); // the caller lists the ports and exits 2
+    EXPECT_EQ(ParseCliArguments(Args("clock --set-if-drift 30")).request->setIfDrift, 30);
+}
+
+TEST(CliArgs, RefusesWhatAScriptGotWrong)
+{
+    const char *const lines[] = {
+        "",
+        "frob",
+        "status extra",
+        "--address 256 status",
+        "--address x status",
+        "read --channel 1",
+        "read --channel 17 -o f",
+        "write",
+        "status --channel 2",
+        "relay 3",
+        "relay 0 on",
+        "relay 3 half",
+        "scan --from 9 --to 3",
+        "clock --set-if-drift soon",
+        "--bogus status",
+    };
+    for (const char *line : lines) {
+        SCOPED_TRACE(line);
+        const CliParse p = ParseCliArguments(Args(line));
+        EXPECT_FALSE(p.request);
+        EXPECT_FALSE(p.error.isEmpty());
+        EXPECT_FALSE(p.error.contains(QLatin1Char('\n')));
+    }
+    EXPECT_TRUE(ParseCliArguments(Args("--help")).help);
+}
+
+} // namespace

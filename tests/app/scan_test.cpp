@@ -1,0 +1,68 @@
+// 搜索设备 in the real window: the scan has the line to itself, and an address
+// it found becomes the window's.
+#include "app/frmmain.h"
+#include "app/scandialog.h"
+
+#include "support/fakes.h"
+#include "support/scriptedprompts.h"
+
+#include <QtWidgets>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+TEST(Scan, HasTheLineToItselfAndHandsBackTheChosenAddress)
+{
+    QTemporaryDir dir;
+    FakeLink link;
+    ScriptedPrompts prompts;
+    Frmmain w(FrmmainSetup{dir.path(), Variant::Standard, &link, &prompts, {}});
+    QAction *action = nullptr;
+    for (QAction *a : w.toolsMenu()->actions())
+        if (a->text() == QStringLiteral("搜索设备"))
+            action = a;
+    ASSERT_TRUE(action);
+    action->trigger();
+    auto *scan = w.findChild<ScanDialog *>(QStringLiteral("ScanDialog"));
+    ASSERT_TRUE(scan);
+
+    scan->CmdScan->click(); // the link is closed: nothing goes out
+    EXPECT_FALSE(scan->scanning());
+    EXPECT_TRUE(link.written.isEmpty());
+
+    w.CmdOpen->click();
+    Frame status = FakeBoard::reply(wire::kStatus);
+    status[4] = 1;
+    w.onFrame(status);
+    ASSERT_EQ(w.lampColour(0), kLampGreen);
+    link.written.clear();
+    scan->From->setValue(6);
+    scan->To->setValue(8);
+    scan->CmdScan->click();
+    EXPECT_TRUE(scan->scanning());
+    EXPECT_FALSE(w.Timer2.isActive()) << "the poll stays off the line";
+    Frame reply = FakeBoard::reply(wire::kStatus);
+    reply[1] = 7;
+    SealFrame(reply);
+    w.onFrame(reply); // address 6 was asked: board 7's reply does not count
+    scan->stepScan();
+    w.onFrame(reply);
+    scan->stepScan();
+    scan->stepScan();
+    EXPECT_FALSE(scan->scanning());
+    EXPECT_TRUE(w.Timer2.isActive());
+    EXPECT_EQ(w.lampColour(0), kLampGrey) << "the board's states are heard afresh";
+    QList<int> asked;
+    for (const Frame &f : link.written)
+        asked << f[1];
+    EXPECT_EQ(asked, (QList<int>{6, 7, 8}));
+
+    ASSERT_EQ(scan->Found->count(), 1);
+    scan->Found->setCurrentRow(0);
+    scan->CmdUse->click();
+    EXPECT_EQ(w.CmbID->currentText(), QStringLiteral("7"));
+    EXPECT_EQ(w.engine().DeviceAddress, 7);
+}
+
+} // namespace
