@@ -49,6 +49,10 @@ TEST(Scan, HasTheLineToItselfAndHandsBackTheChosenAddress)
     scan->stepScan();
     w.onFrame(reply);
     scan->stepScan();
+    reply[1] = 8;
+    reply[2] = wire::kStatusCompat; // a board of the compatible kind
+    SealFrame(reply);
+    w.onFrame(reply);
     scan->stepScan();
     EXPECT_FALSE(scan->scanning());
     EXPECT_TRUE(w.Timer2.isActive());
@@ -58,7 +62,7 @@ TEST(Scan, HasTheLineToItselfAndHandsBackTheChosenAddress)
         asked << f[1];
     EXPECT_EQ(asked, (QList<int>{6, 7, 8}));
 
-    ASSERT_EQ(scan->Found->count(), 1);
+    ASSERT_EQ(scan->Found->count(), 2);
     scan->Found->setCurrentRow(0);
     scan->CmdUse->click();
     EXPECT_EQ(w.CmbID->currentText(), QStringLiteral("7"));
