@@ -118,7 +118,7 @@ void DeviceEngine::begin(TransferKind kind)
     m_transfer.pacePending = false;
     m_transfer.done = 0;
     m_transfer.retries = 0;
-    m_transfer.slowestAnswerMs = 0;
+    m_transfer.typicalAnswerMs = 0;
     m_transfer.started = m_clock();
     setKind(kind);
     m_view.setWriteCommandsEnabled(false);
@@ -145,7 +145,7 @@ void DeviceEngine::transferTick()
         // Sent by a paced step since the last tick: it has until the next,
         // unless it has had plenty of time already.
         const qint64 out = t.sentAt.msecsTo(m_clock());
-        if (out < std::max<qint64>(kEarliestTimeout.count(), 2 * t.slowestAnswerMs))
+        if (out < std::max<qint64>(kEarliestTimeout.count(), 2 * t.typicalAnswerMs))
             return;
     }
     if (t.attempts >= kFrameAttempts) {
@@ -220,7 +220,9 @@ void DeviceEngine::frameAnswered()
     t.awaiting = false;
     t.answered = true;
     ++t.done;
-    t.slowestAnswerMs = std::max(t.slowestAnswerMs, t.sentAt.msecsTo(m_clock()));
+    // A running mean, so that one late answer does not set the pace of every timeout after it.
+    const qint64 answerMs = t.sentAt.msecsTo(m_clock());
+    t.typicalAnswerMs = t.done == 1 ? answerMs : (3 * t.typicalAnswerMs + answerMs) / 4;
     if (t.kind == TransferKind::Write) {
         t.queue.removeFirst();
     } else {
@@ -236,13 +238,17 @@ QString DeviceEngine::transferNote() const
 {
     const Transfer &t = m_transfer;
     const bool write = t.kind == TransferKind::Write;
-    const int total = write ? t.total : (t.lastChannel - t.channel + 1) * kMaxReadNumber;
-    QString text = write ? QStringLiteral("写入 %1/%2").arg(t.done).arg(total)
-                         : QStringLiteral("已读 %1 条，第%2路").arg(t.done).arg(t.channel);
+    // A read does not know a channel's length before its end: its time left is
+    // an upper bound, for every slot still possible.
+    const int left =
+        write ? t.total - t.done : (kMaxReadNumber - t.number + 1) + (t.lastChannel - t.channel) * kMaxReadNumber;
+    QString text = write ? QStringLiteral("写入 %1/%2").arg(t.done).arg(t.total)
+                         : QStringLiteral("读取第%1路，已读 %2 条").arg(t.channel).arg(t.done);
     const qint64 elapsed = t.started.msecsTo(m_clock());
-    if (write && t.done > 0 && elapsed > 0) {
-        const qint64 left = elapsed * (total - t.done) / t.done / 1000;
-        text += QStringLiteral("，剩余约%1分%2秒").arg(left / 60).arg(left % 60, 2, 10, QLatin1Char('0'));
+    if (t.done > 0 && elapsed > 0) {
+        const qint64 s = elapsed * std::max(left, 0) / t.done / 1000;
+        text += (write ? QStringLiteral("，剩余约") : QStringLiteral("，剩余至多约")) +
+                QStringLiteral("%1分%2秒").arg(s / 60).arg(s % 60, 2, 10, QLatin1Char('0'));
     }
     return text + QStringLiteral("　（传输中：写入、读取与编辑暂不可用）");
 }
@@ -492,7 +498,7 @@ void DeviceEngine::CmdUpLoadAll()
 
 bool DeviceEngine::startVerifyRead(int channel, ScheduleBook &target)
 {
-    if (transferActive() || channel < 0 || channel > kChannelCount || &target == &m_book)
+    if (transferActive() || !m_link.isOpen() || channel < 0 || channel > kChannelCount || &target == &m_book)
         return false;
     const int first = channel == 0 ? 1 : channel;
     const int last = channel == 0 ? kChannelCount : channel;
@@ -647,8 +653,10 @@ void DeviceEngine::MSCommDown_OnComm(const Frame &reply)
             ++m_counters.repliesRejected;
             return;
         }
-        if (reply[6] != 0 && m_expectedChannel != 0 &&
-            (reply[4] != m_expectedChannel || reply[5] != m_expectedNumber)) {
+        // An empty-slot reply is checked too when it names its slot: a late one
+        // about the last slot of the channel before must not end this channel.
+        const bool namesSlot = reply[6] != 0 || reply[4] != 0;
+        if (namesSlot && m_expectedChannel != 0 && (reply[4] != m_expectedChannel || reply[5] != m_expectedNumber)) {
             // The answer to some other request (or a damaged one): the read has no answer yet.
             ++m_counters.repliesRejected;
             return;

@@ -37,7 +37,7 @@ inline constexpr std::chrono::milliseconds kReplyGuard{5};
 // Each frame of a transfer goes out at most this often before the transfer fails.
 inline constexpr int kFrameAttempts = 4;
 // A frame that a paced step sent between two ticks is given up at the next tick
-// only if it has been out this long and twice as long as the board's slowest
+// only if it has been out this long and twice as long as the board's typical
 // answer in this transfer; else at the tick after. A lost reply then costs
 // about one tick, and a slow board is never asked twice before it could answer.
 inline constexpr std::chrono::milliseconds kEarliestTimeout{100};
@@ -74,7 +74,7 @@ struct Transfer {
     int ticksWaited = 0;            // ticks since it went out; from -1 when a paced step sent it
     bool pacePending = false;       // answered, and the view runs the paced step after the guard
     QDateTime sentAt;               // when the frame that is out went out (the engine's clock)
-    qint64 slowestAnswerMs = 0;     // the longest a frame of this transfer waited for its answer
+    qint64 typicalAnswerMs = 0;     // how long this transfer's frames wait for their answers, a running mean
     int done = 0;                   // frames answered
     int retries = 0;
     QDateTime started;

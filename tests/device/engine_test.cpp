@@ -131,8 +131,9 @@ TEST(EngineWrite, EachFrameIsSentUpToFourTimesAndSuccessNeedsEveryAcknowledgemen
         h.runWhile(h.engine.bWriting);
         EXPECT_EQ(h.codesSince(0).count(wire::kWriteEntry), c.framesSent) << c.name;
         EXPECT_EQ(h.view.messages, QStringList{QString::fromUtf8(c.verdict)}) << c.name;
-        if (*c.retryText)
+        if (*c.retryText) {
             EXPECT_TRUE(h.view.activityLog.contains(QString::fromUtf8(c.retryText))) << c.name;
+        }
         EXPECT_EQ(h.engine.counters().retries > 0, *c.retryText != 0) << c.name;
     }
     Harness late; // an acknowledgement from before the write does not count
@@ -175,6 +176,12 @@ TEST(EngineRead, OneChannelEndsOnEmptySlotEntry255OrAnEntryUnansweredFourTimes)
         {"answers about another entry are no answer", [](Harness &f) { f.board.readNumberShift = 1; }, 4, 0,
          "读取失败！"},
         {"silent board", [](Harness &f) { f.board.silent = true; }, 4, 0, "读取失败！"},
+        {"empty-slot answers about another slot are no answer",
+         [](Harness &f) {
+             f.board.slots.clear();
+             f.board.readNumberShift = 1;
+         },
+         4, 0, "读取失败！"},
     };
     for (const auto &c : cases) {
         Harness f;
@@ -289,8 +296,10 @@ TEST(EngineTransfer, StopEndsAtOnceAndSaysWhereAWriteStopped)
     w.add(2, "11000000000200000000083000", 5);
     w.engine.nPage = 2;
     w.engine.CmdDown();
+    w.clockMs = 1000;
     w.tick(2);
     EXPECT_TRUE(w.view.transferRunning);
+    EXPECT_TRUE(w.view.note.startsWith(QStringLiteral("写入 2/6，剩余约0分02秒"))) << w.view.note.toStdString();
     const auto sent = w.link.written.size();
     w.engine.CmdStop();
     EXPECT_EQ(w.view.messages, QStringList{"已停止（写入停在第2路第3条）"});
