@@ -21,12 +21,6 @@ constexpr int kRelayTicks = 25;
 // guards against an engine that never ends one.
 constexpr int kTransferTicks = 16 * 256 * 8;
 
-const QString kWriteOk = QStringLiteral("写入成功！");
-const QString kWriteFailed = QStringLiteral("写入失败！");
-const QString kReadOk = QStringLiteral("读取成功！");
-const QString kReadFailed = QStringLiteral("读取失败！");
-const QString kClockSet = QStringLiteral("设置成功！");
-const QString kOpenError = QStringLiteral("串口打开错误");
 const QString kNoAnswer = QStringLiteral("board did not answer");
 
 QString Iso(const QDateTime &t)

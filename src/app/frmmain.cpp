@@ -33,7 +33,6 @@ namespace {
 const QString kCaption = QStringLiteral("KelmoraV2.4");
 const QString kOpen = QStringLiteral("打开");
 const QString kClose = QStringLiteral("关闭");
-const QString kOpenError = QStringLiteral("串口打开错误");
 const QString kLinkFailed = QStringLiteral("串口通信错误，连接已关闭");
 
 // A relay lamp: a filled circle in one of the board tool's colour values.

@@ -12,7 +12,6 @@
 #include <QTabBar>
 
 namespace {
-const QString kWriteSucceeded = QStringLiteral("写入成功！");
 
 // A verify of what was written: that channel, or all when more were written.
 int VerifyScope(const QList<int> &written)
@@ -121,7 +120,7 @@ void VerifyTools::transferFinished(const TransferResult &result)
 
 void VerifyTools::messageClosed(const QString &text)
 {
-    if (text != kWriteSucceeded || m_verifyAfterBox.isEmpty())
+    if (text != kWriteOk || m_verifyAfterBox.isEmpty())
         return;
     verify(VerifyScope(std::exchange(m_verifyAfterBox, {})));
 }

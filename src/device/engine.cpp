@@ -5,11 +5,6 @@
 namespace {
 // Replies with correct check bytes before the board counts as one that fills them.
 constexpr int kTrustChecksAfter = 3;
-const QString kWriteOk = QStringLiteral("写入成功！");
-const QString kWriteFailed = QStringLiteral("写入失败！");
-const QString kReadOk = QStringLiteral("读取成功！");
-const QString kReadFailed = QStringLiteral("读取失败！");
-const QString kClockSet = QStringLiteral("设置成功！");
 const QString kAskReadOne = QStringLiteral("此操作将清除软件显示当前路信息，继续否？");
 const QString kAskReadAll = QStringLiteral("此操作将清除软件显示所有路信息，继续否？");
 } // namespace

@@ -24,6 +24,13 @@
 #include <functional>
 #include <optional>
 
+// How transfers and the clock set end, in the words the operator reads.
+inline const QString kWriteOk = QStringLiteral("写入成功！");
+inline const QString kWriteFailed = QStringLiteral("写入失败！");
+inline const QString kReadOk = QStringLiteral("读取成功！");
+inline const QString kReadFailed = QStringLiteral("读取失败！");
+inline const QString kClockSet = QStringLiteral("设置成功！");
+
 inline constexpr std::chrono::milliseconds kTickInterval{200};
 inline constexpr std::chrono::milliseconds kClockShownFor{3000};
 inline constexpr int kLinkTicks = 5;       // watchdog: status replies reset it to this

@@ -7,6 +7,9 @@
 #include <QByteArray>
 #include <QString>
 
+// What the operator is told when a port does not open.
+inline const QString kOpenError = QStringLiteral("串口打开错误");
+
 enum class OpenError { None, NotFound, PermissionDenied, Busy, Other };
 
 struct OpenResult {
