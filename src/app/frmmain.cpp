@@ -769,6 +769,8 @@ void Frmmain::transferEnded(const TransferResult &result)
 void Frmmain::setTransferNote(const QString &text)
 {
     SB[1]->setText(text);
+    // The panel is narrow; the whole note (why other commands wait) shows on hover.
+    SB[1]->setToolTip(text);
 }
 
 void Frmmain::boardClockSeen(const QDateTime &board, const QDateTime &computer)
