@@ -66,14 +66,7 @@ protected:
     QStringList listTexts() { return collect(&*w, &Frmmain::rowText, w->rowCount()); }
     QStringList tabs() { return collect(w->SSTab2, &QTabBar::tabText, w->SSTab2->count()); }
     // Each channel's entries in its order as "01001=record"; how channels interleave in the book no file keeps.
-    QStringList records()
-    {
-        QStringList out;
-        for (int c = 1; c <= kChannelCount; ++c)
-            for (const EntryRef &e : w->book().channel(c))
-                out << RecordKey(c, e->nNo) + u'=' + e->GetStr();
-        return out;
-    }
+    QStringList records() { return ChannelRecords(w->book()).replaceInStrings(QStringLiteral("key"), QString()); }
 
     QTemporaryDir dir;
     FakeLink link;

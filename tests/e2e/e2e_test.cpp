@@ -30,7 +30,7 @@ constexpr int kLongWait = 60000;
 // and CTest may run these cases side by side: each takes a number of its own.
 int portFor(const char *test)
 {
-    static const char *const order[] = {"Lamps", "WriteAll", "Unplugged", "ClockDrift", "Tampered"};
+    static const char *const order[] = {"Lamps", "ClockDrift", "Tampered"};
     if (QByteArray(test).startsWith("SlowBoard"))
         return 87; // 98 is the soak's, 88 the board tests'
     for (int i = 0; i < int(std::size(order)); ++i)
@@ -95,9 +95,9 @@ void idle(int ms)
     WaitFor([] { return false; }, ms);
 }
 
-TEST(EndToEnd, LampsFollowTheBoardAndManualCommands)
+TEST(EndToEnd, LampsFollowTheBoardAndManualCommandsUntilThePortGoes)
 {
-    Session s;
+    Session s({QStringLiteral("--split")}); // every reply in pieces
     ASSERT_TRUE(s.open()) << s.prompts.messages.join(u'|').toStdString();
     EXPECT_FALSE(s.w->CmbCom->isEnabled() || s.w->CmdSave->isEnabled());
     ASSERT_TRUE(s.waitLamps("RRRRRRRRRRRRRRRR"));
@@ -119,64 +119,39 @@ TEST(EndToEnd, LampsFollowTheBoardAndManualCommands)
     ASSERT_TRUE(s.open());
     EXPECT_TRUE(s.waitLamps("GGGGGGGGGGGGGGGG"));
     EXPECT_TRUE(s.prompts.messages.isEmpty());
+
+    // Unplugged: the link closes and says so once.
+    s.board.kill();
+    ASSERT_TRUE(s.waitMessage(QStringLiteral("串口通信错误，连接已关闭"), 20000));
+    idle(1000);
+    EXPECT_EQ(std::tuple(s.prompts.messages.size(), s.w->CmdOpen->text(), s.w->Timer2.isActive(), s.lamps()),
+              std::tuple(1, QStringLiteral("打开"), false, QStringLiteral("----------------")));
+    EXPECT_TRUE(s.w->CmdSave->isEnabled());
 }
 
-TEST(EndToEnd, WriteAllAndReadBackGiveTheSameBookAndFile)
+TEST(EndToEnd, SlowBoardIsServedAtItsOwnPaceAndReadBackGivesTheSameBookAndFile)
 {
-    Session s({QStringLiteral("--split")}); // every reply in pieces
-    s.add(1, "11000000000100000000083000");
-    s.add(1, "00110101000100000000180530");
-    s.add(1, "10000000000120130428060000");
-    s.add(5, "10100000010500000000070000");
+    // Each answer takes the line's 46 ms and 100 ms of the board's own.
+    Session s({QStringLiteral("--answer-ms"), QStringLiteral("100")});
+    for (const char *record :
+         {"11000000000100000000083000", "00110101000100000000180530", "10000000000120130428060000"})
+        s.add(1, record);
+    for (int i = 0; i < 12; ++i)
+        s.add(5, "10100000010500000000070000");
     s.add(16, "01000000001600000000235959");
     const QStringList before = s.records();
     const QByteArray file = s.savedFile();
     ASSERT_FALSE(file.isEmpty());
-
     ASSERT_TRUE(s.open());
     s.w->CmdDownAll->click();
-    ASSERT_TRUE(s.waitMessage(QStringLiteral("写入成功！")));
-    s.w->CmdUpLoadAll->click();
-    ASSERT_TRUE(s.waitMessage(QStringLiteral("读取成功！")));
-    EXPECT_EQ(s.records(), before);
-    EXPECT_EQ(s.w->nPage(), 1);
-    EXPECT_EQ(s.w->rowCount(), 3);
-
-    s.close();
-    EXPECT_EQ(s.savedFile(), file);
-}
-
-TEST(EndToEnd, SlowBoardIsServedAtItsOwnPace)
-{
-    // Each answer takes the line's 46 ms and 100 ms of the board's own.
-    Session s({QStringLiteral("--answer-ms"), QStringLiteral("100")});
-    for (int i = 0; i < 12; ++i)
-        s.add(2, "11000000000200000000083000");
-    const QStringList before = s.records();
-    ASSERT_TRUE(s.open());
-    s.w->showChannel(2);
-    s.w->CmdDown->click();
     EXPECT_FALSE(s.w->CmdStop->isHidden());
     ASSERT_TRUE(s.waitMessage(QStringLiteral("写入成功！")));
     EXPECT_TRUE(s.w->CmdStop->isHidden());
-    s.w->CmdUpload->click();
+    s.w->CmdUpLoadAll->click();
     ASSERT_TRUE(s.waitMessage(QStringLiteral("读取成功！")));
-    EXPECT_EQ(s.records(), before);
-}
-
-TEST(EndToEnd, UnpluggedPortClosesTheLinkAndSaysSoOnce)
-{
-    Session s;
-    ASSERT_TRUE(s.open());
-    ASSERT_TRUE(s.waitLamps("RRRRRRRRRRRRRRRR"));
-    s.board.kill();
-    ASSERT_TRUE(s.waitMessage(QStringLiteral("串口通信错误，连接已关闭"), 20000));
-    idle(1000);
-    EXPECT_EQ(s.prompts.messages.count(QStringLiteral("串口通信错误，连接已关闭")), 1);
-    EXPECT_EQ(s.w->CmdOpen->text(), QStringLiteral("打开"));
-    EXPECT_FALSE(s.w->Timer2.isActive());
-    EXPECT_EQ(s.lamps(), QStringLiteral("----------------"));
-    EXPECT_TRUE(s.w->CmdSave->isEnabled());
+    EXPECT_EQ(std::tuple(s.records(), int(s.w->nPage()), s.w->rowCount()), std::tuple(before, 1, 3));
+    s.close();
+    EXPECT_EQ(s.savedFile(), file);
 }
 
 TEST(EndToEnd, ClockDriftIsShownAndSetOnConnectWhenAsked)
