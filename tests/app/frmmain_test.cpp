@@ -66,14 +66,7 @@ protected:
     QStringList listTexts() { return collect(&*w, &Frmmain::rowText, w->rowCount()); }
     QStringList tabs() { return collect(w->SSTab2, &QTabBar::tabText, w->SSTab2->count()); }
     // Each channel's entries in its order as "01001=record"; how channels interleave in the book no file keeps.
-    QStringList records()
-    {
-        QStringList out;
-        for (int c = 1; c <= kChannelCount; ++c)
-            for (const EntryRef &e : w->book().channel(c))
-                out << RecordKey(c, e->nNo) + u'=' + e->GetStr();
-        return out;
-    }
+    QStringList records() { return ChannelRecords(w->book()).replaceInStrings(QStringLiteral("key"), QString()); }
 
     QTemporaryDir dir;
     FakeLink link;
@@ -93,23 +86,21 @@ TEST_F(App, BothVariantsStartAlikeAndSwitchTheControlsWithTheLink)
         // address items, port items, address, list rows
         EXPECT_EQ(QList<int>({w->CmbID->count(), w->CmbCom->count(), w->engine().DeviceAddress, w->rowCount()}),
                   QList<int>({256, 99, 1, 0}));
-        EXPECT_EQ(tabs(), QStringList(kChannelCount, "未命名"));
-        EXPECT_FALSE(w->ChkAuto->isChecked());
+        EXPECT_EQ(std::pair(tabs(), w->ChkAuto->isChecked()), std::pair(QStringList(kChannelCount, "未命名"), false));
 
         // A refused open changes nothing: the controls stay as they start.
         for (OpenError e : {OpenError::NotFound, OpenError::Busy, OpenError::PermissionDenied}) {
             link.openError = e;
             EXPECT_EQ(told(w->CmdOpen), "串口打开错误");
-            EXPECT_EQ(state(), kIdle);
-            EXPECT_EQ(w->statusText(1).startsWith("无权限"), e == OpenError::PermissionDenied);
+            EXPECT_EQ(std::pair(state(), w->statusText(1).startsWith("无权限")),
+                      std::pair(kIdle, e == OpenError::PermissionDenied));
         }
         link.openError = OpenError::None;
         w->CmbCom->setCurrentIndex(2);
         for (int failures : {0, 2}) { // the button closes the link; a failing port closes it alike
             w->CmdOpen->click();
-            EXPECT_EQ(link.openedPort, 3);
-            EXPECT_EQ(state(), kLinked);
-            EXPECT_EQ(w->statusText(1), ""); // the permission hint went with the successful open
+            // The permission hint went with the successful open.
+            EXPECT_EQ(std::tuple(link.openedPort, state(), w->statusText(1)), std::tuple(3, kLinked, QString()));
             Frame status = FakeBoard::reply(wire::kStatus);
             status[4] = 0x05, status[5] = 0x80;
             w->onFrame(status);
@@ -119,11 +110,10 @@ TEST_F(App, BothVariantsStartAlikeAndSwitchTheControlsWithTheLink)
                 w->CmdOpen->click();
             for (int i = 0; i < failures; ++i)
                 w->onLinkFailed("unplugged");
-            EXPECT_EQ(state(), kIdle);
-            EXPECT_EQ(w->statusText(1), ""); // no board time without a board
-            EXPECT_FALSE(link.isOpen());
-            EXPECT_EQ(QByteArrayView(w->engine().PendingCommand).sliced(1), QByteArray(kChannelCount, kRelayOff));
-            EXPECT_TRUE(w->engine().bSyncRelay);
+            // No board time without a board; the commanded states forgotten.
+            EXPECT_EQ(std::tuple(state(), w->statusText(1), link.isOpen(), w->engine().bSyncRelay,
+                                 QByteArrayView(w->engine().PendingCommand).sliced(1).toByteArray()),
+                      std::tuple(kIdle, QString(), false, true, QByteArray(kChannelCount, kRelayOff)));
         }
         EXPECT_EQ(prompts.messages.count("串口通信错误，连接已关闭"), 1);
     }
@@ -149,11 +139,10 @@ TEST_F(App, ATransferHoldsTheOtherCommandsOffersStopAndEndsWithTheLink)
     EXPECT_EQ(edits, 0);
     w->engine().Timer2_Timer();
     w->onLinkFailed("unplugged");
-    EXPECT_EQ(state(), kIdle);
     EXPECT_FALSE(w->engine().transferActive() || w->PB->isVisibleTo(w->centralWidget()) || stopOffered());
-    EXPECT_EQ(w->statusText(2), "写入未完成：连接已关闭");
-    QApplication::processEvents();
-    EXPECT_EQ(prompts.messages, QStringList{"串口通信错误，连接已关闭"}); // and no second box
+    QApplication::processEvents(); // and no second box
+    EXPECT_EQ(std::tuple(state(), w->statusText(2), prompts.messages),
+              std::tuple(kIdle, QStringLiteral("写入未完成：连接已关闭"), QStringList{"串口通信错误，连接已关闭"}));
 
     prompts.messages.clear();
     prompts.confirmAnswer = true;
@@ -163,12 +152,11 @@ TEST_F(App, ATransferHoldsTheOtherCommandsOffersStopAndEndsWithTheLink)
         EXPECT_TRUE(stopOffered() && held());
         w->engine().Timer2_Timer();
         (stop ? w->CmdStop : w->CmdOpen)->click();
-        EXPECT_FALSE(w->engine().transferActive() || stopOffered());
-        EXPECT_TRUE(w->SSTab2->isEnabled());
-        EXPECT_EQ(w->CmdUpload->isEnabled(), stop);
+        EXPECT_FALSE(w->engine().transferActive() || stopOffered() || !w->SSTab2->isEnabled());
         QApplication::processEvents();
-        EXPECT_EQ(prompts.messages, stop ? QStringList{"已停止"} : QStringList{}) << stop;
-        EXPECT_EQ(w->statusText(2), stop ? "" : "读取未完成：连接已关闭");
+        EXPECT_EQ(std::tuple(w->CmdUpload->isEnabled(), prompts.messages, w->statusText(2)),
+                  std::tuple(stop, stop ? QStringList{"已停止"} : QStringList{},
+                             stop ? QString() : QStringLiteral("读取未完成：连接已关闭")));
         prompts.messages.clear();
         if (stop)
             w->CmdOpen->click();
@@ -312,8 +300,7 @@ TEST_F(App, StartUpLoadsEachChannelUpToItsFirstGapAndTellsWhatItCannotRead)
     EXPECT_EQ(FileReadCount() - reads, 2); // Note.ini and Name.ini, once each
     EXPECT_EQ(records().first(3), (QStringList{"02001=11000000000200000000083000", "02002=01000000000200000000093000",
                                                "03001=00110101000300000000180530"}));
-    EXPECT_TRUE(w->book().contains("key03001"));
-    EXPECT_EQ(w->book().countOf(16), 255);
+    EXPECT_EQ(std::pair(w->book().contains("key03001"), w->book().countOf(16)), std::pair(true, 255));
     EXPECT_EQ(tabs().first(3) << tabs()[15], (QStringList{"未命名", "第二路水", "未命名", "Lights"}));
     w->SSTab2_Click(1);
     EXPECT_EQ(listTexts(), (QStringList{"第2路, 每天, 08:30:00 ,吸合 ", "第2路, 每天, 09:30:00 ,断开 "}));
@@ -323,9 +310,9 @@ TEST_F(App, StartUpLoadsEachChannelUpToItsFirstGapAndTellsWhatItCannotRead)
     w->hide();
     w->show();
     QApplication::processEvents();
-    EXPECT_EQ(prompts.messages.join(u'|').count("03001"), 1);
-    EXPECT_EQ(prompts.messages.join(u'|').count("04001"), 1);
-    EXPECT_TRUE(prompts.messages.join(u'|').contains("以下记录超出每路255条，未能载入（文件未改动）：05001"));
+    const QString said = prompts.messages.join(u'|');
+    EXPECT_EQ(std::pair(int(said.count("03001")), int(said.count("04001"))), std::pair(1, 1));
+    EXPECT_TRUE(said.contains("以下记录超出每路255条，未能载入（文件未改动）：05001"));
 
     put("Note.ini", "01001=11000000000100000000083000\n", "[Other]\n");
     start();
@@ -393,10 +380,8 @@ TEST_F(App, FilesSaveSaveAsRestartAndOpen)
 
     const QStringList good{"01001=11000000000100000000083000", "01002=01000000000100000000093000"};
     EXPECT_EQ(told(w->CmdOpenFile, put("good.ini", good.join(u'\n').toLatin1())), "");
-    EXPECT_EQ(records(), good);
-    EXPECT_EQ(w->SSTab2->currentIndex(), 0);
-    EXPECT_EQ(w->nPage(), 1);
-    EXPECT_EQ(listTexts(), (QStringList{"第1路, 每天, 08:30:00 ,吸合 ", "第1路, 每天, 09:30:00 ,断开 "}));
+    EXPECT_EQ(std::tuple(records(), w->SSTab2->currentIndex(), int(w->nPage()), listTexts()),
+              std::tuple(good, 0, 1, QStringList{"第1路, 每天, 08:30:00 ,吸合 ", "第1路, 每天, 09:30:00 ,断开 "}));
 
     const QString exported = dir.filePath("export.ini");
     EXPECT_EQ(told(w->CmdSaveAs, exported), "文件已另存为" + exported);
@@ -416,8 +401,7 @@ TEST_F(App, FilesSaveSaveAsRestartAndOpen)
               "文件格式错误：没有[Note]节");
     EXPECT_EQ(records(), good);
     EXPECT_EQ(told(w->CmdOpenFile, put("none.ini", "")), "");
-    EXPECT_TRUE(w->book().isEmpty());
-    EXPECT_FALSE(w->ChkAuto->isChecked());
+    EXPECT_EQ(std::pair(w->book().isEmpty(), w->ChkAuto->isChecked()), std::pair(true, false));
     told(w->CmdOpenFile, exported); // Save As wrote the book as it stood
     EXPECT_EQ(records(), good);
 }

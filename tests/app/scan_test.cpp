@@ -28,8 +28,7 @@ TEST(Scan, HasTheLineToItselfAndHandsBackTheChosenAddress)
     ASSERT_TRUE(scan);
 
     scan->CmdScan->click(); // the link is closed: nothing goes out
-    EXPECT_FALSE(scan->scanning());
-    EXPECT_TRUE(link.written.isEmpty());
+    EXPECT_FALSE(scan->scanning() || !link.written.isEmpty());
 
     w.CmdOpen->click();
     Frame status = FakeBoard::reply(wire::kStatus);
@@ -40,8 +39,8 @@ TEST(Scan, HasTheLineToItselfAndHandsBackTheChosenAddress)
     scan->From->setValue(6);
     scan->To->setValue(8);
     scan->CmdScan->click();
-    EXPECT_TRUE(scan->scanning());
-    EXPECT_FALSE(w.Timer2.isActive()) << "the poll stays off the line";
+    EXPECT_EQ(std::pair(scan->scanning(), w.Timer2.isActive()), std::pair(true, false))
+        << "the poll stays off the line";
     Frame reply = FakeBoard::reply(wire::kStatus);
     reply[1] = 7;
     SealFrame(reply);
@@ -54,9 +53,8 @@ TEST(Scan, HasTheLineToItselfAndHandsBackTheChosenAddress)
     SealFrame(reply);
     w.onFrame(reply);
     scan->stepScan();
-    EXPECT_FALSE(scan->scanning());
-    EXPECT_TRUE(w.Timer2.isActive());
-    EXPECT_EQ(w.lampColour(0), kLampGrey) << "the board's states are heard afresh";
+    EXPECT_EQ(std::tuple(scan->scanning(), w.Timer2.isActive(), w.lampColour(0)), std::tuple(false, true, kLampGrey))
+        << "the board's states are heard afresh";
     QList<int> asked;
     for (const Frame &f : link.written)
         asked << f[1];
@@ -65,8 +63,7 @@ TEST(Scan, HasTheLineToItselfAndHandsBackTheChosenAddress)
     ASSERT_EQ(scan->Found->count(), 2);
     scan->Found->setCurrentRow(0);
     scan->CmdUse->click();
-    EXPECT_EQ(w.CmbID->currentText(), QStringLiteral("7"));
-    EXPECT_EQ(w.engine().DeviceAddress, 7);
+    EXPECT_EQ(std::pair(w.CmbID->currentText(), int(w.engine().DeviceAddress)), std::pair(QStringLiteral("7"), 7));
 }
 
 } // namespace

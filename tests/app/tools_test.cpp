@@ -55,8 +55,8 @@ TEST_F(Tools, MenuItemsOpenOnTheCurrentChannel)
 {
     start({{1, kDailyOn8}, {1, kDailyOff18}, {3, kDailyOn8}, {3, kWeeklyNoDay}});
     QMenu *menu = w->toolsMenu();
-    EXPECT_EQ(menu->title(), QStringLiteral("工具"));
-    EXPECT_TRUE(w->menuBar()->actions().contains(menu->menuAction()));
+    EXPECT_EQ(std::pair(menu->title(), w->menuBar()->actions().contains(menu->menuAction())),
+              std::pair(QStringLiteral("工具"), true));
     QStringList items;
     for (QAction *a : menu->actions())
         if (!a->isSeparator())
@@ -107,24 +107,23 @@ TEST_F(Tools, CopyRefusesPast255AndAsksBeforeReplacing)
     copy->targets[4]->setChecked(true);
     copy->append->setChecked(true);
     copy->ok->click();
-    EXPECT_EQ(prompts.messages, QStringList({"第2路将超过255条，未复制"}));
-    EXPECT_TRUE(copy->isVisible());
-    EXPECT_EQ(std::pair(w->book().countOf(2), w->book().countOf(5)), std::pair(254, 0));
+    EXPECT_EQ(std::tuple(prompts.messages, copy->isVisible(), w->book().countOf(2), w->book().countOf(5)),
+              std::tuple(QStringList({"第2路将超过255条，未复制"}), true, 254, 0));
 
     // Replacing a channel that holds entries asks first; Cancel keeps it.
     copy->replace->setChecked(true);
     prompts.confirmAnswer = false;
     copy->ok->click();
-    EXPECT_EQ(prompts.questions, QStringList({"第2路已有日程，替换吗？"}));
-    EXPECT_EQ(w->book().countOf(2), 254);
+    EXPECT_EQ(std::pair(prompts.questions, w->book().countOf(2)),
+              std::pair(QStringList({"第2路已有日程，替换吗？"}), 254));
 
     prompts.confirmAnswer = true;
     tools->copyAction->trigger();
     copy = tools->copyDialog();
     copy->targets[1]->setChecked(true);
     copy->ok->click();
-    EXPECT_EQ(std::tuple(w->book().countOf(2), int(w->nPage()), w->rowCount()), std::tuple(2, 2, 2));
-    EXPECT_EQ(w->rowText(0), QStringLiteral("第2路, 每天, 08:00:00 ,吸合 "));
+    EXPECT_EQ(std::tuple(w->book().countOf(2), int(w->nPage()), w->rowCount(), w->rowText(0)),
+              std::tuple(2, 2, 2, QStringLiteral("第2路, 每天, 08:00:00 ,吸合 ")));
 }
 
 TEST_F(Tools, WriteShowsTheFindingsPanelUntilTheBookChanges)
@@ -135,11 +134,10 @@ TEST_F(Tools, WriteShowsTheFindingsPanelUntilTheBookChanges)
     EXPECT_FALSE(panel->isVisibleTo(&*w));
     w->CmdOpen->click();
     w->CmdDownAll->click();
-    EXPECT_TRUE(w->engine().bWriting);
-    EXPECT_TRUE(panel->isVisibleTo(&*w));
-    EXPECT_EQ(panel->text(), QStringLiteral("检查发现1处问题"));
     // The write itself asked and told nothing more.
-    EXPECT_TRUE(prompts.questions.isEmpty() && prompts.messages.isEmpty());
+    EXPECT_EQ(
+        std::tuple(w->engine().bWriting, panel->isVisibleTo(&*w), panel->text(), prompts.questions + prompts.messages),
+        std::tuple(true, true, QStringLiteral("检查发现1处问题"), QStringList()));
     QMouseEvent click(QEvent::MouseButtonRelease, QPointF(2, 2), QPointF(2, 2), Qt::LeftButton, Qt::LeftButton,
                       Qt::NoModifier);
     QApplication::sendEvent(panel, &click);
@@ -170,8 +168,8 @@ TEST_F(Tools, LampRingsFollowTheScheduleOnTheBoardsClock)
     tools->refreshRings();
     EXPECT_EQ(std::tuple(w->lampRing(0), w->lampRing(1), w->lampRing(2)),
               std::tuple(kLampGreen, kLampGreen, std::optional<uint32_t>()));
-    EXPECT_EQ(lamp(1)->toolTip(), QStringLiteral("第1路"));
-    EXPECT_EQ(lamp(2)->toolTip(), QStringLiteral("第2路\n按日程应为吸合"));
+    EXPECT_EQ(std::pair(lamp(1)->toolTip(), lamp(2)->toolTip()),
+              std::pair(QStringLiteral("第1路"), QStringLiteral("第2路\n按日程应为吸合")));
 
     // A manual command makes the difference expected until the next switching point.
     w->SSTab2_Click(1);

@@ -85,23 +85,20 @@ TEST_F(Verify, ReadsIntoItsOwnBookShowsDifferencesAndActsOnThem)
     EXPECT_FALSE(tools->verifyChannelAction->isEnabled() || tools->verifyAllAction->isEnabled());
     EXPECT_FALSE(w->CmdStop->isHidden());
     runTransfer();
-    EXPECT_TRUE(tools->verifyAllAction->isEnabled());
-    EXPECT_EQ(ChannelRecords(w->book()), before);
-    EXPECT_TRUE(prompts.messages.isEmpty() && prompts.questions.isEmpty());
+    EXPECT_EQ(std::tuple(tools->verifyAllAction->isEnabled(), ChannelRecords(w->book()),
+                         prompts.messages + prompts.questions),
+              std::tuple(true, before, QStringList()));
 
     VerifyWindow *v = tools->window();
     ASSERT_TRUE(v && v->isVisible());
     QStringList verdicts(16, QStringLiteral("相同"));
     verdicts[1] = verdicts[4] = QStringLiteral("不同");
-    EXPECT_EQ(column(v->channels(), 1), verdicts);
-    EXPECT_EQ(v->summary(), QStringLiteral("校验16路：2路不同"));
-    EXPECT_EQ(v->selectedChannel(), 2);
+    EXPECT_EQ(std::tuple(column(v->channels(), 1), v->summary(), v->selectedChannel()),
+              std::tuple(verdicts, QStringLiteral("校验16路：2路不同"), 2));
     QTreeWidget *e = v->entries();
-    ASSERT_EQ(e->topLevelItemCount(), 2);
-    EXPECT_EQ(column(e, 0), (QStringList{"002", "003"}));
-    EXPECT_EQ(column(e, 1), (QStringList{"第2路, 每天, 09:00:00 ,断开 ", "第2路, 每天, 10:00:00 ,吸合 "}));
-    EXPECT_EQ(column(e, 2), (QStringList{"第2路, 每天, 09:01:00 ,断开 ", ""}));
-    EXPECT_EQ(column(e, 3), (QStringList{"不同：分", "仅在软件中"}));
+    EXPECT_EQ(column(e, 0) + column(e, 1) + column(e, 2) + column(e, 3),
+              (QStringList{"002", "003", "第2路, 每天, 09:00:00 ,断开 ", "第2路, 每天, 10:00:00 ,吸合 ",
+                           "第2路, 每天, 09:01:00 ,断开 ", "", "不同：分", "仅在软件中"}));
     v->selectChannel(5);
     EXPECT_EQ(column(e, 3), QStringList{"仅在设备上"});
 
@@ -117,9 +114,8 @@ TEST_F(Verify, ReadsIntoItsOwnBookShowsDifferencesAndActsOnThem)
     EXPECT_EQ(ChannelRecords(w->book()),
               (QStringList{"key02001=11000000000200000000080000", "key02002=01000000000200000000090100",
                            "key03001=11000000000300000000070000"}));
-    EXPECT_EQ(w->rowCount(), 2);
-    EXPECT_EQ(v->channels()->topLevelItem(1)->text(1), QStringLiteral("相同"));
-    EXPECT_FALSE(v->takeButton()->isEnabled());
+    EXPECT_EQ(std::tuple(w->rowCount(), v->channels()->topLevelItem(1)->text(1), v->takeButton()->isEnabled()),
+              std::tuple(2, QStringLiteral("相同"), false));
 
     // 写入差异 writes channel 5 alone; with 写入后校验 on, the verify of it
     // follows once "写入成功！" is closed, and finds it the same.
@@ -135,21 +131,18 @@ TEST_F(Verify, ReadsIntoItsOwnBookShowsDifferencesAndActsOnThem)
     for (const Frame &f : link.written.mid(sent))
         if (f[2] == wire::kWriteEntry)
             channels << f[4];
-    EXPECT_EQ(channels, QSet<int>{5});
-    EXPECT_EQ(prompts.messages, QStringList{"写入成功！"});
+    EXPECT_EQ(std::pair(channels, prompts.messages), std::pair(QSet<int>{5}, QStringList{"写入成功！"}));
     EXPECT_FALSE(busyWhileBoxOpen) << "the verify waits for the box";
     ASSERT_TRUE(w->engine().lastResult() && w->engine().lastResult()->verify);
-    EXPECT_EQ(column(v->channels(), 0), QStringList{"第5路"});
-    EXPECT_EQ(column(v->channels(), 1), QStringList{"相同"});
-    EXPECT_FALSE(v->writeButton()->isEnabled());
+    EXPECT_EQ(std::pair(column(v->channels(), 0) + column(v->channels(), 1), v->writeButton()->isEnabled()),
+              std::pair(QStringList{"第5路", "相同"}, false));
 
     // Stopped, the verify knows nothing of the channel.
     tools->verifyChannelAction->trigger();
     w->CmdStop->click();
     QApplication::processEvents();
-    EXPECT_EQ(prompts.messages.last(), QStringLiteral("已停止"));
-    EXPECT_EQ(column(v->channels(), 1), QStringList{"无法读取"});
-    EXPECT_EQ(v->summary(), QStringLiteral("校验1路：1路无法读取"));
+    EXPECT_EQ(std::tuple(prompts.messages.last(), column(v->channels(), 1), v->summary()),
+              std::tuple(QStringLiteral("已停止"), QStringList{"无法读取"}, QStringLiteral("校验1路：1路无法读取")));
 
     tools->clockOnConnectAction->trigger();
     EXPECT_TRUE(ToolSettings(dir.path()).setClockOnConnect());

@@ -8,7 +8,12 @@
 namespace {
 
 const QDateTime kMoment(QDate(2013, 4, 28), QTime(10, 23, 38));
-const Frame kPoll = RelayFrame(1, 16, 0, 0, 0);
+Frame Relays(uint8_t relays1, uint8_t relays2 = 0)
+{
+    return RelayFrame(1, 16, 0, relays1, relays2);
+}
+const Frame kPoll = Relays(0);
+const QString kIdle = QStringLiteral("w1 r1 t1 stop0 pb0");
 
 struct Harness {
     explicit Harness(Variant v = Variant::Standard)
@@ -45,6 +50,29 @@ struct Harness {
             board.slots[{channel, n}] =
                 WriteEntryFrame(1, 1, uint8_t(channel), uint8_t(n), u"11000000000100000000083000");
     }
+    // Relays as the board reported them last, then a tick of settling.
+    Harness &settle(uint8_t relays1 = 0, uint8_t relays2 = 0)
+    {
+        board.relays1 = relays1, board.relays2 = relays2;
+        tick(3);
+        return *this;
+    }
+    void press(int page, void (DeviceEngine::*command)() = &DeviceEngine::CmdIn)
+    {
+        engine.nPage = int16_t(page);
+        (engine.*command)();
+    }
+    Frame last() const { return link.written.last(); }
+    // The commands' and transfer controls' state: write, read, tabs, 停止 and the progress bar.
+    QString controls() const
+    {
+        return QStringLiteral("w%1 r%2 t%3 stop%4 pb%5")
+            .arg(view.writeEnabled)
+            .arg(view.readEnabled)
+            .arg(view.tabsEnabled)
+            .arg(view.transferRunning)
+            .arg(view.progressVisible);
+    }
     QList<int> codesSince(qsizetype from) const
     {
         QList<int> codes;
@@ -67,16 +95,14 @@ TEST(EngineWrite, OneChannelTakesItsEntriesPlusTwoTicks)
     h.add(3, "10110101000320130428073000");
     h.add(3, "11000000000300000000083000");
     h.engine.CmdDown();
-    EXPECT_EQ(h.view.progressMax, 3);
-    EXPECT_FALSE(h.view.writeEnabled);
+    EXPECT_EQ(std::pair(h.view.progressMax, h.view.writeEnabled), std::pair(3, false));
     h.tick(3);
     EXPECT_EQ(h.view.activityLog, (QStringList{"正在写入第3路第1条", "正在写入第3路第2条", ""}));
-    EXPECT_FALSE(h.view.progressVisible);
-    EXPECT_FALSE(h.view.tabsEnabled);
-    EXPECT_TRUE(h.view.messages.isEmpty());
+    EXPECT_EQ(std::tuple(h.view.progressVisible, h.view.tabsEnabled, h.view.messages),
+              std::tuple(false, false, QStringList()));
     h.tick();
-    EXPECT_EQ(h.view.messages, QStringList{"写入成功！"});
-    EXPECT_TRUE(h.view.writeEnabled && h.view.tabsEnabled && !h.engine.bWriting);
+    EXPECT_EQ(std::tuple(h.view.messages, h.controls(), h.engine.bWriting),
+              std::tuple(QStringList{"写入成功！"}, kIdle, false));
     EXPECT_EQ(h.link.written, (QList<Frame>{WriteEntryFrame(1, 2, 3, 1, u"10110101000320130428073000"),
                                             WriteEntryFrame(1, 1, 3, 2, u"11000000000300000000083000"),
                                             BlankEntryFrame(1, 3, 3), kPoll}));
@@ -91,20 +117,20 @@ TEST(EngineWrite, QueuesForAllEmptyAndFullChannels)
     EXPECT_EQ(h.engine.WriteQueue[1], h.book.channel(2)[0]); // the book's own entry
     for (int i : {0, 4, 18})
         EXPECT_TRUE(IsBlankRecord(h.engine.WriteQueue[i]->GetStr()));
-    EXPECT_EQ(h.engine.WriteQueue[4]->nNo, 4);
-    EXPECT_EQ(h.engine.WriteQueue[18]->nRoute, 16);
+    EXPECT_EQ(std::pair(h.engine.WriteQueue[4]->nNo, h.engine.WriteQueue[18]->nRoute),
+              (std::pair<int16_t, int16_t>(4, 16)));
 
     Harness empty;
     empty.engine.CmdDown();
     empty.tick(2);
-    EXPECT_EQ(empty.link.written[0], BlankEntryFrame(1, 1, 1));
-    EXPECT_EQ(empty.view.messages, QStringList{"写入成功！"});
+    EXPECT_EQ(std::pair(empty.link.written[0], empty.view.messages),
+              std::pair(BlankEntryFrame(1, 1, 1), QStringList{"写入成功！"}));
 
     Harness full; // no end entry: number 256 would not fit the frame
     full.add(1, "11000000000100000000083000", kMaxEntriesPerChannel);
     full.engine.CmdDown();
-    EXPECT_EQ(full.engine.WriteQueue.size(), 255);
-    EXPECT_FALSE(IsBlankRecord(full.engine.WriteQueue.last()->GetStr()));
+    EXPECT_EQ(std::pair(full.engine.WriteQueue.size(), IsBlankRecord(full.engine.WriteQueue.last()->GetStr())),
+              (std::pair<qsizetype, bool>(255, false)));
 }
 
 TEST(EngineWrite, EachFrameIsSentUpToFourTimesAndSuccessNeedsEveryAcknowledgement)
@@ -129,12 +155,11 @@ TEST(EngineWrite, EachFrameIsSentUpToFourTimesAndSuccessNeedsEveryAcknowledgemen
         h.add(1, "11000000000100000000083000", 3);
         h.engine.CmdDown();
         h.runWhile(h.engine.bWriting);
-        EXPECT_EQ(h.codesSince(0).count(wire::kWriteEntry), c.framesSent) << c.name;
-        EXPECT_EQ(h.view.messages, QStringList{QString::fromUtf8(c.verdict)}) << c.name;
-        if (*c.retryText) {
-            EXPECT_TRUE(h.view.activityLog.contains(QString::fromUtf8(c.retryText))) << c.name;
-        }
-        EXPECT_EQ(h.engine.counters().retries > 0, *c.retryText != 0) << c.name;
+        EXPECT_EQ(
+            std::tuple(h.codesSince(0).count(wire::kWriteEntry), h.view.messages, h.engine.counters().retries > 0),
+            std::tuple(c.framesSent, QStringList{QString::fromUtf8(c.verdict)}, *c.retryText != 0))
+            << c.name;
+        EXPECT_TRUE(!*c.retryText || h.view.activityLog.contains(QString::fromUtf8(c.retryText))) << c.name;
     }
     Harness late; // an acknowledgement from before the write does not count
     late.board.silent = true;
@@ -155,10 +180,8 @@ TEST(EngineRead, OneChannelEndsOnEmptySlotEntry255OrAnEntryUnansweredFourTimes)
     EXPECT_EQ(h.view.questions, QStringList{"此操作将清除软件显示当前路信息，继续否？"});
     EXPECT_EQ(h.view.progressMax, 255);
     EXPECT_EQ(h.runWhile(h.engine.bReading), 152); // 151 requests, then the ending
-    EXPECT_EQ(h.view.messages, QStringList{"读取成功！"});
-    EXPECT_EQ(h.book.countOf(4), 150);
-    EXPECT_EQ(h.book.countOf(5), 1);
-    EXPECT_EQ(h.view.shownChannel, 4);
+    EXPECT_EQ(std::tuple(h.view.messages, h.book.countOf(4), h.book.countOf(5), h.view.shownChannel),
+              std::tuple(QStringList{"读取成功！"}, 150, 1, 4));
 
     const struct {
         const char *name;
@@ -189,9 +212,9 @@ TEST(EngineRead, OneChannelEndsOnEmptySlotEntry255OrAnEntryUnansweredFourTimes)
         c.fault(f);
         f.engine.CmdUpload();
         f.runWhile(f.engine.bReading);
-        EXPECT_EQ(f.codesSince(0).count(wire::kReadEntry), c.requests) << c.name;
-        EXPECT_EQ(f.book.countOf(1), c.entriesRead) << c.name;
-        EXPECT_EQ(f.view.messages, QStringList{QString::fromUtf8(c.verdict)}) << c.name;
+        EXPECT_EQ(std::tuple(f.codesSince(0).count(wire::kReadEntry), f.book.countOf(1), f.view.messages),
+                  std::tuple(c.requests, c.entriesRead, QStringList{QString::fromUtf8(c.verdict)}))
+            << c.name;
     }
 }
 
@@ -203,20 +226,16 @@ TEST(EngineRead, AllChannelsEndOnChannelOneAndLeaveTheScreenChannelAlone)
     h.add(9, "11000000000900000000083000");
     h.engine.nPage = 6;
     h.engine.CmdUpLoadAll();
-    EXPECT_EQ(h.engine.nPage, 1);
-    EXPECT_TRUE(h.book.isEmpty());
+    EXPECT_EQ(std::pair(h.engine.nPage, h.book.isEmpty()), (std::pair<int16_t, bool>(1, true)));
     h.tick(4); // reading channel 3 now, channel 1 on screen
-    EXPECT_EQ(h.engine.transfer().channel, 3);
-    EXPECT_EQ(h.engine.nPage, 1);
+    EXPECT_EQ(std::pair(h.engine.transfer().channel, int(h.engine.nPage)), std::pair(3, 1));
     h.engine.CmdIn(); // acts on the channel on screen, once the read has ended
     // A request per entry and per empty slot, then the ending.
     EXPECT_EQ(4 + h.runWhile(h.engine.bReadingAll), 3 + 16 + 1);
-    EXPECT_EQ(h.view.messages, QStringList{"读取成功！"});
-    EXPECT_TRUE(h.view.tabsEnabled);
-    EXPECT_EQ(h.book.size(), 3);
-    EXPECT_EQ(h.view.shownChannel, 1);
+    EXPECT_EQ(std::tuple(h.view.messages, h.view.tabsEnabled, h.book.size(), h.view.shownChannel),
+              std::tuple(QStringList{"读取成功！"}, true, 3, 1));
     h.tick(3);
-    EXPECT_TRUE(h.link.written.contains(RelayFrame(1, 16, 0, 0x01, 0)));
+    EXPECT_TRUE(h.link.written.contains(Relays(0x01)));
 
     Harness fail;
     fail.boardHolds(1, 1);
@@ -225,10 +244,8 @@ TEST(EngineRead, AllChannelsEndOnChannelOneAndLeaveTheScreenChannelAlone)
     fail.tick(4);
     fail.board.silent = true;
     fail.runWhile(fail.engine.bReadingAll);
-    EXPECT_EQ(fail.view.messages, QStringList{"读取失败！"});
-    EXPECT_EQ(fail.engine.nPage, 1);
-    EXPECT_EQ(fail.view.shownChannel, 1);
-    EXPECT_EQ(fail.book.size(), 1);
+    EXPECT_EQ(std::tuple(fail.view.messages, int(fail.engine.nPage), fail.view.shownChannel, fail.book.size()),
+              std::tuple(QStringList{"读取失败！"}, 1, 1, 1));
 }
 
 TEST(EngineTransfer, OneAtATimeWithTheOtherCommandsHeldAndTabsDisabledThroughout)
@@ -238,16 +255,14 @@ TEST(EngineTransfer, OneAtATimeWithTheOtherCommandsHeldAndTabsDisabledThroughout
     r.boardHolds(1, 10);
     r.engine.CmdUpload();
     r.tick(4);
-    EXPECT_FALSE(r.view.writeEnabled || r.view.readEnabled || r.view.tabsEnabled);
-    EXPECT_TRUE(r.view.transferRunning);
+    EXPECT_EQ(r.controls(), QStringLiteral("w0 r0 t0 stop1 pb1"));
     EXPECT_TRUE(r.view.note.contains(QStringLiteral("暂不可用")));
     r.engine.CmdDown();
     r.engine.CmdDownAll();
     EXPECT_TRUE(r.engine.WriteQueue.isEmpty());
     r.runWhile(r.engine.bReading);
-    EXPECT_EQ(r.codesSince(0).count(wire::kWriteEntry), 0);
-    EXPECT_EQ(r.book.countOf(1), 10);
-    EXPECT_TRUE(r.view.writeEnabled && r.view.readEnabled && !r.view.transferRunning && r.view.note.isEmpty());
+    EXPECT_EQ(std::tuple(r.codesSince(0).count(wire::kWriteEntry), r.book.countOf(1), r.controls(), r.view.note),
+              std::tuple(0, 10, kIdle, QString()));
 
     // A read-all asked for during a write does not start; the tabs stay disabled until the write ends.
     Harness w;
@@ -256,8 +271,7 @@ TEST(EngineTransfer, OneAtATimeWithTheOtherCommandsHeldAndTabsDisabledThroughout
     w.tick();
     w.engine.CmdUpLoadAll();
     w.engine.CmdUpload();
-    EXPECT_TRUE(w.view.questions.isEmpty());
-    EXPECT_EQ(w.book.size(), 3);
+    EXPECT_EQ(std::pair(w.view.questions.size(), w.book.size()), (std::pair<qsizetype, qsizetype>(0, 3)));
     ScheduleBook other;
     EXPECT_FALSE(w.engine.startVerifyRead(0, other));
     for (int i = 0; i < 3; ++i) {
@@ -265,8 +279,7 @@ TEST(EngineTransfer, OneAtATimeWithTheOtherCommandsHeldAndTabsDisabledThroughout
         EXPECT_FALSE(w.view.tabsEnabled) << i;
     }
     w.tick();
-    EXPECT_EQ(w.view.messages, QStringList{"写入成功！"});
-    EXPECT_FALSE(w.engine.bReadingAll);
+    EXPECT_EQ(std::pair(w.view.messages, w.engine.bReadingAll), std::pair(QStringList{"写入成功！"}, false));
 }
 
 TEST(EngineWrite, GivenChannelsOnlyAreWrittenAsWriteAllWritesThem)
@@ -286,8 +299,8 @@ TEST(EngineWrite, GivenChannelsOnlyAreWrittenAsWriteAllWritesThem)
     for (const Frame &f : h.link.written)
         if (f[2] != kPoll[2])
             written << QStringLiteral("%1:%2").arg(f[4]).arg(f[5]);
-    EXPECT_EQ(written, (QStringList{"7:1", "7:2", "2:1", "2:2", "2:3"}));
-    EXPECT_EQ(h.view.messages, QStringList{"写入成功！"});
+    EXPECT_EQ(std::pair(written, h.view.messages),
+              std::pair(QStringList{"7:1", "7:2", "2:1", "2:2", "2:3"}, QStringList{"写入成功！"}));
 }
 
 TEST(EngineTransfer, StopEndsAtOnceAndSaysWhereAWriteStopped)
@@ -298,18 +311,16 @@ TEST(EngineTransfer, StopEndsAtOnceAndSaysWhereAWriteStopped)
     w.engine.CmdDown();
     w.clockMs = 1000;
     w.tick(2);
-    EXPECT_TRUE(w.view.transferRunning);
-    EXPECT_TRUE(w.view.note.startsWith(QStringLiteral("写入 2/6，剩余约0分02秒"))) << w.view.note.toStdString();
+    EXPECT_TRUE(w.view.transferRunning && w.view.note.startsWith(QStringLiteral("写入 2/6，剩余约0分02秒")))
+        << w.view.note.toStdString();
     const auto sent = w.link.written.size();
     w.engine.CmdStop();
     EXPECT_EQ(w.view.messages, QStringList{"已停止（写入停在第2路第3条）"});
     EXPECT_EQ(w.view.note, QStringLiteral("写入停在第2路第3条，该路板上计划不完整"));
-    EXPECT_FALSE(w.engine.bWriting || w.view.transferRunning || w.view.progressVisible);
-    EXPECT_TRUE(w.view.writeEnabled && w.view.readEnabled && w.view.tabsEnabled);
+    EXPECT_EQ(std::pair(w.engine.bWriting, w.controls()), std::pair(false, kIdle));
     w.tick(2);
     EXPECT_EQ(w.codesSince(sent), (QList<int>{16, 16})); // idle again
-    EXPECT_FALSE(w.engine.lastResult()->success);
-    EXPECT_TRUE(w.engine.lastResult()->stopped);
+    EXPECT_EQ(std::pair(w.engine.lastResult()->success, w.engine.lastResult()->stopped), std::pair(false, true));
     w.engine.CmdStop(); // nothing under way: nothing happens
     EXPECT_EQ(w.view.messages.size(), 1);
 
@@ -320,10 +331,9 @@ TEST(EngineTransfer, StopEndsAtOnceAndSaysWhereAWriteStopped)
     r.tick(5);
     r.view.shownChannel = 0;
     r.engine.CmdStop();
-    EXPECT_EQ(r.view.messages, QStringList{"已停止"});
-    EXPECT_FALSE(r.engine.bReadingAll);
-    EXPECT_EQ(r.book.size(), 4); // what was read stays, as for a failed read
-    EXPECT_EQ(r.view.shownChannel, 1);
+    // What was read stays, as for a failed read.
+    EXPECT_EQ(std::tuple(r.view.messages, r.engine.bReadingAll, r.book.size(), r.view.shownChannel),
+              std::tuple(QStringList{"已停止"}, false, 4, 1));
 }
 
 TEST(EngineTransfer, VerifyReadFillsItsOwnBookAndLeavesTheOperatorsAlone)
@@ -337,20 +347,17 @@ TEST(EngineTransfer, VerifyReadFillsItsOwnBookAndLeavesTheOperatorsAlone)
     AddEntries(board, 2, "10000000000200000000120000", 7); // from an earlier verify
     ASSERT_TRUE(h.engine.startVerifyRead(2, board));
     h.runWhile(h.engine.bReading);
-    EXPECT_EQ(board.countOf(2), 3);
-    EXPECT_EQ(h.book.size(), 2);
-    EXPECT_EQ(h.book.channel(2)[0]->GetStr(), QStringLiteral("10000000000200000000120000"));
+    EXPECT_EQ(std::tuple(board.countOf(2), h.book.size(), h.book.channel(2)[0]->GetStr(), h.view.shownChannel,
+                         int(h.engine.nPage)),
+              std::tuple(3, 2, QStringLiteral("10000000000200000000120000"), 0, 5));
     EXPECT_TRUE(h.view.questions.isEmpty() && h.view.messages.isEmpty());
-    EXPECT_EQ(h.view.shownChannel, 0);
-    EXPECT_EQ(h.engine.nPage, 5);
     ASSERT_TRUE(h.engine.lastResult());
     EXPECT_TRUE(h.engine.lastResult()->success && h.engine.lastResult()->verify);
 
     ScheduleBook all;
     ASSERT_TRUE(h.engine.startVerifyRead(0, all));
     h.runWhile(h.engine.bReadingAll);
-    EXPECT_EQ(all.size(), 3);
-    EXPECT_TRUE(h.engine.lastResult()->success);
+    EXPECT_EQ(std::pair(all.size(), h.engine.lastResult()->success), (std::pair<qsizetype, bool>(3, true)));
     EXPECT_FALSE(h.engine.startVerifyRead(17, all));
 }
 
@@ -364,13 +371,12 @@ TEST(EngineTransfer, ClosingTheLinkEndsItWithoutABox)
         h.tick(3);
         h.link.opened = false;
         h.engine.linkClosed();
-        EXPECT_FALSE(h.engine.transferActive()) << write;
-        EXPECT_FALSE(h.view.progressVisible || h.view.transferRunning) << write;
-        EXPECT_TRUE(h.view.tabsEnabled) << write;
-        EXPECT_EQ(h.view.note,
-                  write ? QStringLiteral("写入未完成：连接已关闭") : QStringLiteral("读取未完成：连接已关闭"));
-        EXPECT_TRUE(h.view.messages.isEmpty()) << write;
-        EXPECT_TRUE(h.engine.lastResult()->linkLost) << write;
+        EXPECT_EQ(
+            std::tuple(h.engine.transferActive(), h.controls(), h.view.note, h.view.messages,
+                       h.engine.lastResult()->linkLost),
+            std::tuple(false, kIdle,
+                       write ? QStringLiteral("写入未完成：连接已关闭") : QStringLiteral("读取未完成：连接已关闭"),
+                       QStringList(), true));
     }
 }
 
@@ -462,18 +468,6 @@ TEST(EnginePacing, EachFrameGoesAGuardAfterTheLastReplyAndALostOneAtTheTick)
     }
 }
 
-TEST(EngineWatchdog, SixthSilentTickGreysTheLamps)
-{
-    Harness h;
-    h.tick(3);
-    h.board.silent = true;
-    h.tick(5);
-    EXPECT_EQ(h.view.lamps[0], kLampRed);
-    h.tick();
-    EXPECT_EQ(h.view.lamps[0], kLampGrey);
-    EXPECT_TRUE(h.engine.bSyncRelay);
-}
-
 TEST(EngineClock, SetRepeatsUntilAcknowledgedAndReadGoesOutAtOnce)
 {
     Harness h;
@@ -493,8 +487,8 @@ TEST(EngineClock, SetRepeatsUntilAcknowledgedAndReadGoesOutAtOnce)
     w.tick();
     w.engine.CmdReadTime();
     w.answer(1);
-    EXPECT_EQ(w.view.activity, QStringLiteral("模块当前时间:00-00-00 00:00:00"));
-    EXPECT_EQ(w.view.clockClears, 1);
+    EXPECT_EQ(std::pair(w.view.activity, w.view.clockClears),
+              std::pair(QStringLiteral("模块当前时间:00-00-00 00:00:00"), 1));
     w.tick();
     EXPECT_EQ(w.codesSince(0), (QList<int>{1, 4, 1}));
 }
@@ -502,43 +496,37 @@ TEST(EngineClock, SetRepeatsUntilAcknowledgedAndReadGoesOutAtOnce)
 TEST(EngineManual, FramesCarryCommandedStatesAndTheBoardsOwn)
 {
     Harness h;
-    h.board.relays1 = 0x01; // channels 1 and 9 on
-    h.board.relays2 = 0x01;
-    h.tick(3);
-    const auto command = [&](int page, void (DeviceEngine::*cmd)(), int waitTicks = 1) {
-        h.engine.nPage = int16_t(page);
-        (h.engine.*cmd)();
-        h.tick(waitTicks);
-        return h.link.written.last();
+    h.settle(0x01, 0x01); // channels 1 and 9 on
+    const auto command = [&](int page, void (DeviceEngine::*cmd)()) {
+        h.press(page, cmd);
+        h.tick();
+        return h.last();
     };
-    h.engine.nPage = 4;
-    h.engine.CmdIn(); // several clicks before a tick: one frame, last state wins
+    h.press(4, &DeviceEngine::CmdIn); // several clicks before a tick: one frame, last state wins
     h.engine.CmdOut();
-    EXPECT_EQ(command(3, &DeviceEngine::CmdIn), RelayFrame(1, 16, 0, 0x05, 0x01));
+    EXPECT_EQ(command(3, &DeviceEngine::CmdIn), Relays(0x05, 0x01));
     h.tick();
-    EXPECT_EQ(command(2, &DeviceEngine::CmdOut), RelayFrame(1, 16, 0, 0x05, 0x01)); // already off: still sent
+    EXPECT_EQ(command(2, &DeviceEngine::CmdOut), Relays(0x05, 0x01)); // already off: still sent
     h.engine.CmdOpenAll();
     // The next command waits for two agreeing replies on what the last one did.
     EXPECT_EQ(command(16, &DeviceEngine::CmdOut), kPoll);
     h.tick();
-    EXPECT_EQ(h.link.written.last(), RelayFrame(1, 16, 0, 0xFF, 0x7F));
+    EXPECT_EQ(h.last(), Relays(0xFF, 0x7F));
     h.engine.CmdCloseAll(); // goes to the board by itself while the link is open
     h.tick(2);
     EXPECT_FALSE(h.engine.bManualPending);
 
     Harness compat(Variant::Compat);
-    compat.tick(3);
-    compat.engine.CmdIn();
+    compat.settle().engine.CmdIn();
     compat.tick();
-    EXPECT_EQ(compat.link.written.last(), RelayFrame(1, 19, 0, 0x01, 0));
+    EXPECT_EQ(compat.last(), RelayFrame(1, 19, 0, 0x01, 0));
 }
 
 TEST(EngineManual, CommandAfterATransferOrClockSetWaitsForTwoFreshReplies)
 {
     for (bool clockSet : {false, true}) {
         Harness h;
-        h.board.relays1 = 0x08; // relay 4 on
-        h.tick(3);
+        h.settle(0x08); // relay 4 on
         if (clockSet) {
             h.board.ackClock = false;
             h.engine.CmdSetTime();
@@ -548,79 +536,71 @@ TEST(EngineManual, CommandAfterATransferOrClockSetWaitsForTwoFreshReplies)
         }
         h.tick(3);
         h.board.relays1 = 0; // the board's own schedule releases relay 4 meanwhile
-        h.engine.nPage = 2;
-        h.engine.CmdIn();
+        h.press(2);
         h.board.ackClock = true;
         const auto from = h.link.written.size();
         h.tick(6);
         const QList<Frame> sent = h.link.written.mid(from);
-        EXPECT_FALSE(sent.contains(RelayFrame(1, 16, 0, 0x0A, 0))) << clockSet;
-        EXPECT_TRUE(sent.contains(RelayFrame(1, 16, 0, 0x02, 0))) << clockSet;
-        EXPECT_EQ(h.board.relays1, 0x02) << clockSet;
+        EXPECT_EQ(std::tuple(sent.contains(Relays(0x0A)), sent.contains(Relays(0x02)), h.board.relays1),
+                  std::tuple(false, true, uint8_t(0x02)))
+            << clockSet;
     }
 }
 
 TEST(EngineManual, NoRelaySwitchesThatNobodyCommanded)
 {
-    // Link lost: states are reloaded, not reset to off; a command given meanwhile waits.
+    // Link lost (the sixth silent tick): states are reloaded, not reset to off; a command given meanwhile waits.
     Harness h;
-    h.board.relays1 = 0x81;
-    h.board.relays2 = 0x10;
-    h.tick(3);
-    h.board.silent = true;
-    h.tick(6);
-    EXPECT_EQ(h.engine.PendingCommand[1], kRelayOn);
+    h.settle(0x81, 0x10).board.silent = true;
+    h.tick(5);
+    EXPECT_EQ(h.view.lamps[0], kLampGreen);
+    h.tick(); // the sixth silent tick greys the lamps
+    EXPECT_EQ(std::tuple(h.view.lamps[0], h.engine.bSyncRelay, h.engine.PendingCommand[1]),
+              std::tuple(kLampGrey, true, kRelayOn));
     h.board.relays1 = 0x03; // the board's schedules moved on meanwhile
-    h.engine.nPage = 5;
-    h.engine.CmdIn();
+    h.press(5);
     h.tick();
-    EXPECT_EQ(h.link.written.last(), kPoll);
+    EXPECT_EQ(h.last(), kPoll);
     h.board.silent = false;
     h.tick(3);
-    EXPECT_EQ(h.link.written.last(), RelayFrame(1, 16, 0, 0x13, 0x10));
+    EXPECT_EQ(h.last(), Relays(0x13, 0x10));
 
     // A channel nobody commanded carries what the board reported last, also for
     // one commanded earlier whose relay the board's own schedule moved since.
     Harness s;
-    s.board.relays1 = 0x08;
+    s.settle(0x08).press(1);
     s.tick(3);
-    s.engine.nPage = 1;
-    s.engine.CmdIn();
-    s.tick(3);
-    EXPECT_EQ(s.link.written[3], RelayFrame(1, 16, 0, 0x09, 0));
+    EXPECT_EQ(s.link.written[3], Relays(0x09));
     s.board.relays1 = 0x00; // relays 1 and 4 released by the board itself
     s.tick(2);
-    s.engine.nPage = 2;
-    s.engine.CmdIn();
+    s.press(2);
     s.tick();
-    EXPECT_EQ(s.link.written.last(), RelayFrame(1, 16, 0, 0x02, 0));
+    EXPECT_EQ(s.last(), Relays(0x02));
     EXPECT_EQ(s.engine.PendingCommand[4], kRelayOn); // the loaded state is not what goes out
 
     // A damaged status reply from a board that fills its check bytes is not believed.
     Harness d;
-    d.board.relays1 = 0x01;
-    d.tick(3);
+    d.settle(0x01);
     Frame damaged = *d.board.answer(kPoll);
     damaged[4] = 0xFF;
     d.engine.MSCommDown_OnComm(damaged);
     EXPECT_EQ(d.engine.counters().repliesRejected, 1);
-    d.engine.nPage = 3;
-    d.engine.CmdIn();
+    d.press(3);
     d.tick();
-    EXPECT_EQ(d.link.written.last(), RelayFrame(1, 16, 0, 0x05, 0));
+    EXPECT_EQ(d.last(), Relays(0x05));
 
     // One reply that disagrees with those around it holds a command back.
     Harness o;
-    o.tick(3);
+    o.settle();
     Frame odd = FakeBoard::reply(16);
     odd[4] = 0x80;
     SealFrame(odd);
     o.engine.MSCommDown_OnComm(odd);
     o.engine.CmdIn();
     o.tick(2);
-    EXPECT_EQ(o.link.written.last(), kPoll);
+    EXPECT_EQ(o.last(), kPoll);
     o.tick();
-    EXPECT_EQ(o.link.written.last(), RelayFrame(1, 16, 0, 0x01, 0));
+    EXPECT_EQ(o.last(), Relays(0x01));
 
     // With the link closed, all-on only changes the commanded states: nothing fires on opening.
     Harness closed;
@@ -628,8 +608,7 @@ TEST(EngineManual, NoRelaySwitchesThatNobodyCommanded)
     closed.engine.CmdOpenAll();
     closed.link.opened = true;
     closed.tick(4);
-    EXPECT_EQ(closed.codesSince(0), (QList<int>{16, 16, 16, 16}));
-    EXPECT_EQ(closed.board.relays1, 0);
+    EXPECT_EQ(std::pair(closed.codesSince(0), closed.board.relays1), std::pair(QList<int>{16, 16, 16, 16}, uint8_t(0)));
 }
 
 TEST(EngineReplies, CheckByteTrustIsLearnedPerReplyKind)
@@ -638,17 +617,16 @@ TEST(EngineReplies, CheckByteTrustIsLearnedPerReplyKind)
     Harness h;
     h.board.unsealedCodes = {wire::kWriteEntry, wire::kReadEntry, wire::kSetClock};
     h.boardHolds(1, 2);
-    h.tick(4);
+    h.settle().tick();
     h.engine.CmdUpload();
     h.runWhile(h.engine.bReading);
     h.add(2, "11000000000200000000083000");
-    h.engine.nPage = 2;
-    h.engine.CmdDown();
+    h.press(2, &DeviceEngine::CmdDown);
     h.runWhile(h.engine.bWriting);
     h.engine.CmdSetTime();
     h.tick(2);
-    EXPECT_EQ(h.view.messages, (QStringList{"读取成功！", "写入成功！", "设置成功！"}));
-    EXPECT_EQ(h.book.countOf(1), 2);
+    EXPECT_EQ(std::pair(h.view.messages, h.book.countOf(1)),
+              std::pair(QStringList{"读取成功！", "写入成功！", "设置成功！"}, 2));
     // A damaged status reply is still refused.
     Frame damaged = *h.board.answer(kPoll);
     damaged[4] = 0xFF;
@@ -676,12 +654,11 @@ TEST(EngineFrames, BuildersShowDebugTextAndWriteOnlyWhenOpen)
     Harness h;
     h.engine.tx_frame220(1, 1, 2, 3, QStringLiteral("x"));
     h.engine.tx_frame220(1, 7, 2, 3, QStringLiteral("11000000000100000000083000"));
-    EXPECT_EQ(h.link.written[0], h.link.written[1]);
-    EXPECT_EQ(h.link.discards, 2);
+    EXPECT_EQ(std::pair(h.link.written[0], h.link.discards), std::pair(h.link.written[1], 2));
     h.link.opened = false;
     h.engine.ReadTime(1);
-    EXPECT_EQ(h.link.written.size(), 2);
-    EXPECT_EQ(h.view.debug, FrameDebugText(ReadClockFrame(1)));
+    EXPECT_EQ(std::pair(h.link.written.size(), h.view.debug),
+              (std::pair<qsizetype, QString>(2, FrameDebugText(ReadClockFrame(1)))));
 }
 
 } // namespace

@@ -15,23 +15,26 @@ struct CliRun {
     int exit = -1;
     QByteArray out;
     qint64 ms = 0;
-    QJsonObject json() const { return QJsonDocument::fromJson(out).object(); }
+    QJsonValue operator[](const char *key) const { return QJsonDocument::fromJson(out).object()[QLatin1String(key)]; }
 };
 
 // Each case links its board under a port number of its own: QSerialPort locks
 // ports machine-wide by name, and CTest may run cases side by side.
 struct Line {
-    explicit Line(int port, const QStringList &boardOptions = {})
-        : path(dir.path() + QStringLiteral("/Com%1").arg(port)), board(dir.path(), port, boardOptions)
+    explicit Line(int port, const QString &boardOptions = {})
+        : path(dir.path() + QStringLiteral("/Com%1").arg(port)),
+          board(dir.path(), port, boardOptions.split(u' ', Qt::SkipEmptyParts))
     {
     }
-    CliRun cli(const QStringList &args) const
+    // Runs kelmora-cli with space-separated arguments on the line (or on `port`).
+    CliRun cli(const QString &args, const QString &port = {}) const
     {
         QProcess p;
         p.setProcessChannelMode(QProcess::SeparateChannels);
         QElapsedTimer t;
         t.start();
-        p.start(QStringLiteral(KELMORA_CLI), QStringList{QStringLiteral("--port"), path} + args);
+        p.start(QStringLiteral(KELMORA_CLI),
+                QStringList{QStringLiteral("--port"), port.isEmpty() ? path : port} + args.split(u' '));
         CliRun r;
         if (!p.waitForFinished(120000)) {
             p.kill();
@@ -45,13 +48,10 @@ struct Line {
     }
     QString file(const char *name, const QByteArray &text = {}) const
     {
-        const QString f = dir.path() + QLatin1Char('/') + QLatin1String(name);
-        if (!text.isEmpty()) {
-            QFile out(f);
-            out.open(QIODevice::WriteOnly);
-            out.write(text);
-        }
-        return f;
+        QFile f(dir.path() + QLatin1Char('/') + QLatin1String(name));
+        if (!text.isEmpty() && f.open(QIODevice::WriteOnly))
+            f.write(text);
+        return f.fileName();
     }
     QTemporaryDir dir;
     QString path;
@@ -65,93 +65,70 @@ const QByteArray kSchedules = "[Note]\r\n"
 
 TEST(Cli, WriteVerifyReadAndTamper)
 {
-    Line line(81, {QStringLiteral("--tamper"), QStringLiteral("3:1")});
+    Line line(81, "--tamper 3:1");
     ASSERT_TRUE(line.board.started);
-    const QString file = line.file("book.ini", kSchedules);
-
-    EXPECT_EQ(line.cli({QStringLiteral("write"), file, QStringLiteral("--channel"), QStringLiteral("1")}).exit, 0);
-    EXPECT_EQ(line.cli({QStringLiteral("verify"), file, QStringLiteral("--channel"), QStringLiteral("1")}).exit, 0);
-    const QString copy = line.file("copy.ini");
-    EXPECT_EQ(
-        line.cli({QStringLiteral("read"), QStringLiteral("--channel"), QStringLiteral("1"), QStringLiteral("-o"), copy})
-            .exit,
-        0);
+    const QString file = line.file("book.ini", kSchedules), copy = line.file("copy.ini");
+    EXPECT_EQ(line.cli("write " + file + " --channel 1").exit, 0);
+    EXPECT_EQ(line.cli("verify " + file + " --channel 1").exit, 0);
+    EXPECT_EQ(line.cli("read --channel 1 -o " + copy).exit, 0);
     QFile read(copy);
     ASSERT_TRUE(read.open(QIODevice::ReadOnly));
-    EXPECT_EQ(read.readAll(), QByteArray("[Note]\r\n01001=11000000000100000000080000\r\n"
-                                         "01002=01000000000100000000180000\r\n"));
+    EXPECT_EQ(read.readAll(), kSchedules.left(kSchedules.indexOf("03001")));
 
     // The board alters channel 3's first entry once it is written.
-    ASSERT_EQ(line.cli({QStringLiteral("write"), file}).exit, 0);
-    const CliRun verify = line.cli({QStringLiteral("--json"), QStringLiteral("verify"), file});
+    ASSERT_EQ(line.cli("write " + file).exit, 0);
+    const CliRun verify = line.cli("--json verify " + file);
     EXPECT_EQ(verify.exit, 1);
-    const QJsonArray channels = verify.json()[QStringLiteral("channels")].toArray();
+    const QJsonArray channels = verify["channels"].toArray();
     ASSERT_EQ(channels.size(), 1) << verify.out.constData();
-    EXPECT_EQ(channels[0][QStringLiteral("channel")].toInt(), 3);
-    const QJsonArray diffs = channels[0][QStringLiteral("differences")].toArray();
+    const QJsonArray diffs = channels[0]["differences"].toArray();
     ASSERT_EQ(diffs.size(), 1);
-    EXPECT_EQ(diffs[0][QStringLiteral("number")].toInt(), 1);
-    EXPECT_EQ(diffs[0][QStringLiteral("program")].toString(), QStringLiteral("10110101000320130428073000"));
+    EXPECT_EQ(std::tuple(channels[0]["channel"].toInt(), diffs[0]["number"].toInt(), diffs[0]["program"].toString()),
+              std::tuple(3, 1, QStringLiteral("10110101000320130428073000")));
 }
 
 TEST(Cli, RelayChangesOnlyTheNamedChannel)
 {
     Line line(82);
     ASSERT_TRUE(line.board.started);
-    ASSERT_EQ(line.cli({QStringLiteral("relay"), QStringLiteral("5"), QStringLiteral("on")}).exit, 0);
-    const CliRun r =
-        line.cli({QStringLiteral("--json"), QStringLiteral("relay"), QStringLiteral("3"), QStringLiteral("on")});
+    ASSERT_EQ(line.cli("relay 5 on").exit, 0);
+    const CliRun r = line.cli("--json relay 3 on");
     ASSERT_EQ(r.exit, 0);
     QJsonArray want;
     for (int ch = 1; ch <= 16; ++ch)
         want.append(ch == 3 || ch == 5);
-    EXPECT_EQ(r.json()[QStringLiteral("relays")].toArray(), want);
+    EXPECT_EQ(r["relays"].toArray(), want);
 }
 
 TEST(Cli, ClockSetOnlyWhenDriftIsBeyondTheLimit)
 {
-    Line line(83, {QStringLiteral("--clock-offset"), QStringLiteral("90")});
+    Line line(83, "--clock-offset 90");
     ASSERT_TRUE(line.board.started);
-    const CliRun before = line.cli({QStringLiteral("--json"), QStringLiteral("status")});
+    const CliRun before = line.cli("--json status");
     ASSERT_EQ(before.exit, 0);
-    EXPECT_NEAR(before.json()[QStringLiteral("drift_seconds")].toInt(), 90, 3);
-    EXPECT_EQ(line.cli({QStringLiteral("--json"), QStringLiteral("clock"), QStringLiteral("--set-if-drift"),
-                        QStringLiteral("600")})
-                  .json()[QStringLiteral("set")],
-              false);
-    const CliRun set = line.cli(
-        {QStringLiteral("--json"), QStringLiteral("clock"), QStringLiteral("--set-if-drift"), QStringLiteral("30")});
-    EXPECT_EQ(set.exit, 0);
-    EXPECT_EQ(set.json()[QStringLiteral("set")], true);
-    EXPECT_NEAR(
-        line.cli({QStringLiteral("--json"), QStringLiteral("status")}).json()[QStringLiteral("drift_seconds")].toInt(),
-        0, 2);
+    EXPECT_NEAR(before["drift_seconds"].toInt(), 90, 3);
+    EXPECT_EQ(line.cli("--json clock --set-if-drift 600")["set"], false);
+    const CliRun set = line.cli("--json clock --set-if-drift 30");
+    EXPECT_EQ(std::pair(set.exit, set["set"]), std::pair(0, QJsonValue(true)));
+    EXPECT_NEAR(line.cli("--json status")["drift_seconds"].toInt(), 0, 2);
 }
 
 TEST(Cli, ScanFindsEveryBoardOnTheLine)
 {
-    Line line(84, {QStringLiteral("--address"), QStringLiteral("1"), QStringLiteral("--address"), QStringLiteral("7")});
+    Line line(84, "--address 1 --address 7");
     ASSERT_TRUE(line.board.started);
-    const CliRun r = line.cli({QStringLiteral("--json"), QStringLiteral("scan"), QStringLiteral("--from"),
-                               QStringLiteral("0"), QStringLiteral("--to"), QStringLiteral("9")});
-    EXPECT_EQ(r.exit, 0);
-    EXPECT_EQ(r.json()[QStringLiteral("found")].toArray(), (QJsonArray{1, 7}));
+    const CliRun r = line.cli("--json scan --from 0 --to 9");
+    EXPECT_EQ(std::pair(r.exit, r["found"].toArray()), std::pair(0, QJsonArray{1, 7}));
 }
 
 TEST(Cli, SilentBoardAndMissingPortEndInBoundedTime)
 {
-    Line line(85, {QStringLiteral("--silent")});
+    Line line(85, "--silent");
     ASSERT_TRUE(line.board.started);
-    const CliRun silent = line.cli({QStringLiteral("--json"), QStringLiteral("status")});
-    EXPECT_EQ(silent.exit, 4);
-    EXPECT_EQ(silent.json()[QStringLiteral("exit")].toInt(), 4);
+    const CliRun silent = line.cli("--json status");
+    EXPECT_EQ(std::pair(silent.exit, silent["exit"].toInt()), std::pair(4, 4));
     EXPECT_LT(silent.ms, 30000);
-
-    QProcess p;
-    p.start(QStringLiteral(KELMORA_CLI),
-            {QStringLiteral("--port"), line.dir.path() + QStringLiteral("/gone"), QStringLiteral("status")});
-    ASSERT_TRUE(p.waitForFinished(30000));
-    EXPECT_EQ(p.exitCode(), 3);
+    EXPECT_EQ(line.cli("status", line.dir.path() + "/gone").exit, 3);
 }
 
 } // namespace
