@@ -56,6 +56,15 @@ CliSession::~CliSession()
 
 int CliSession::run()
 {
+    // A schedule file is checked before the port is touched: a file Open would
+    // refuse is refused here too, with the same words.
+    if (m_request.command == CliCommand::Write || m_request.command == CliCommand::Verify) {
+        const OpenedSchedules opened = OpenSchedules(m_request.file);
+        if (!opened.ok)
+            return fail(CliExit::Usage, OpenRefusal(opened, m_request.file));
+        for (const EntryRef &e : opened.entries)
+            m_book.append(e);
+    }
     if (!openLink())
         return int(CliExit::PortFailed);
     switch (m_request.command) {
@@ -295,14 +304,6 @@ int CliSession::readBoard()
 
 int CliSession::writeBoard()
 {
-    const OpenedSchedules opened = OpenSchedules(m_request.file);
-    if (!opened.ok) {
-        const QString why = opened.badKey.isEmpty() ? QStringLiteral("文件无法读取：") + m_request.file
-                                                    : QStringLiteral("文件格式错误：") + opened.badKey;
-        return fail(CliExit::Usage, why);
-    }
-    for (const EntryRef &e : opened.entries)
-        m_book.append(e);
     if (!boardAnswers())
         return int(CliExit::NoAnswer);
     if (m_request.channel == 0) {
@@ -318,15 +319,6 @@ int CliSession::writeBoard()
 
 int CliSession::verify()
 {
-    const OpenedSchedules opened = OpenSchedules(m_request.file);
-    if (!opened.ok) {
-        const QString why = opened.badKey.isEmpty() ? QStringLiteral("文件无法读取：") + m_request.file
-                                                    : QStringLiteral("文件格式错误：") + opened.badKey;
-        return fail(CliExit::Usage, why);
-    }
-    ScheduleBook program;
-    for (const EntryRef &e : opened.entries)
-        program.append(e);
     if (!boardAnswers())
         return int(CliExit::NoAnswer);
     if (!readBoardInto(m_request.channel))
@@ -335,7 +327,7 @@ int CliSession::verify()
     QList<int> channels;
     for (int ch = m_request.channel ? m_request.channel : 1; ch <= (m_request.channel ? m_request.channel : 16); ++ch)
         channels << ch;
-    const QList<ChannelComparison> result = CompareBooks(program, m_board, channels);
+    const QList<ChannelComparison> result = CompareBooks(m_book, m_board, channels);
     const bool same = AllSame(result);
     QJsonArray differing;
     QStringList lines;

@@ -85,7 +85,7 @@ private:
     SerialLink &m_link;
     std::function<OpenResult()> m_open;
     CliOutput m_output;
-    ScheduleBook m_book;  // what a write sends
+    ScheduleBook m_book;  // the schedule file: what a write sends, what a verify expects
     ScheduleBook m_board; // what a read brings back
     DeviceEngine m_engine;
     std::array<uint32_t, 16> m_lamps{};

@@ -907,10 +907,7 @@ void Frmmain::CmdOpenFile_Click()
         return;
     const OpenedSchedules opened = OpenSchedules(path);
     if (!opened.ok) {
-        const QString format = QStringLiteral("文件格式错误：");
-        m_prompts.message(this, opened.problem == OpenProblem::Unreadable ? QStringLiteral("文件无法读取：") + path
-                                : opened.problem == OpenProblem::NoSection ? format + QStringLiteral("没有[Note]节")
-                                                                           : format + opened.badKey);
+        m_prompts.message(this, OpenRefusal(opened, path));
         return;
     }
     m_book.clear();

@@ -239,3 +239,18 @@ OpenedSchedules OpenSchedules(const QString &path)
     }
     return out;
 }
+
+QString OpenRefusal(const OpenedSchedules &opened, const QString &path)
+{
+    if (opened.ok)
+        return {};
+    const QString format = QStringLiteral("文件格式错误：");
+    switch (opened.problem) {
+    case OpenProblem::Unreadable:
+        return QStringLiteral("文件无法读取：") + path;
+    case OpenProblem::NoSection:
+        return format + QStringLiteral("没有[Note]节");
+    default:
+        return format + opened.badKey;
+    }
+}

@@ -76,3 +76,6 @@ struct OpenedSchedules {
     QList<EntryRef> entries;
 };
 OpenedSchedules OpenSchedules(const QString &path);
+// What the operator is told of a file Open refused ("文件无法读取：" + path, or
+// "文件格式错误：" + the reason); empty when it was not refused.
+QString OpenRefusal(const OpenedSchedules &opened, const QString &path);

@@ -129,6 +129,10 @@ TEST(Cli, SilentBoardAndMissingPortEndInBoundedTime)
     EXPECT_EQ(std::pair(silent.exit, silent["exit"].toInt()), std::pair(4, 4));
     EXPECT_LT(silent.ms, 30000);
     EXPECT_EQ(line.cli("status", line.dir.path() + "/gone").exit, 3);
+    // A file Open would refuse is refused first, in Open's words, before any port is tried.
+    const CliRun refused = line.cli("--json write " + line.file("other.ini", "[Other]\n01001=x\n"), "/gone");
+    EXPECT_EQ(std::pair(refused.exit, refused["error"].toString()),
+              std::pair(2, QStringLiteral("文件格式错误：没有[Note]节")));
 }
 
 } // namespace
