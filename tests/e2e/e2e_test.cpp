@@ -85,9 +85,6 @@ TEST(EndToEnd, LampsCommandsAndTheClockOverALineThatSplitsRepliesUntilThePortGoe
         << s.drift().toStdString();
     EXPECT_TRUE(s.w->SBDrift->styleSheet().contains(QStringLiteral("red")) &&
                 s.w->SBDrift->toolTip().contains(QStringLiteral("对时")));
-    s.w->showChannel(3);
-    s.w->CmdIn->click();
-    EXPECT_TRUE(s.waitLamps("RRGRRRRRRRRRRRRR"));
     s.w->CmdOpenAll->click();
     EXPECT_TRUE(s.waitLamps("GGGGGGGGGGGGGGGG"));
     EXPECT_TRUE(s.prompts.messages.isEmpty()) << "no box for the drift";

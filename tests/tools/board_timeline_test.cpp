@@ -15,8 +15,7 @@ namespace {
 
 const QDate kWeek(2026, 12, 7); // a Monday
 constexpr int kBoardStartDaysBefore = 8;
-constexpr int64_t kMinuteMs = 60 * 1000;
-constexpr int64_t kDayMs = 24 * 60 * kMinuteMs;
+constexpr int64_t kDayMs = 24 * 3600 * 1000;
 
 // A random book: few distinct times so that entries often meet at one second;
 // fixed dates inside the time the board runs; now and then both mode flags, a
