@@ -24,7 +24,7 @@ constexpr int kLongWait = 60000;
 
 struct Session {
     // QSerialPort locks ports machine-wide by the last part of their path (LCK..ComN), and CTest
-    // may run these cases side by side: each takes a number of its own (98 is the soak's, 88 the board tests').
+    // may run these cases side by side: each takes a number of its own (88 is the link test's, 98 the soak's).
     Session(int port, const QStringList &boardOptions)
         : port(port), board(dir.path(), port, boardOptions), link(dir.path()),
           w(std::make_unique<Frmmain>(FrmmainSetup{dir.path(), Variant::Standard, &link, &prompts, {}}))
