@@ -125,7 +125,6 @@ TEST_F(Verify, ReadsIntoItsOwnBookShowsDifferencesAndActsOnThem)
     prompts.onMessage = [&](const QString &) { busyWhileBoxOpen = w->engine().transferActive(); };
     const qsizetype sent = link.written.size();
     v->writeButton()->click();
-    ASSERT_EQ(w->engine().transfer().kind, TransferKind::Write);
     runTransfer(); // the write, its box, and the verify that follows
     QSet<int> channels;
     for (const Frame &f : link.written.mid(sent))
@@ -133,7 +132,6 @@ TEST_F(Verify, ReadsIntoItsOwnBookShowsDifferencesAndActsOnThem)
             channels << f[4];
     EXPECT_EQ(std::pair(channels, prompts.messages), std::pair(QSet<int>{5}, QStringList{"写入成功！"}));
     EXPECT_FALSE(busyWhileBoxOpen) << "the verify waits for the box";
-    ASSERT_TRUE(w->engine().lastResult() && w->engine().lastResult()->verify);
     EXPECT_EQ(std::pair(column(v->channels(), 0) + column(v->channels(), 1), v->writeButton()->isEnabled()),
               std::pair(QStringList{"第5路", "相同"}, false));
 

@@ -7,7 +7,6 @@
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QFile>
-#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -19,8 +18,9 @@ namespace {
 
 constexpr int kWaitMs = 5000; // generous: the machine is small and shared
 constexpr int kQuietMs = 200; // more event passes, for a wrong extra delivery to show up
-// QSerialPort locks a port machine-wide by name ("LCK..Com81"): tests that may run in parallel need their own.
-constexpr int kPort = 81;
+// QSerialPort locks a port machine-wide by name ("LCK..Com88"): tests that may run in parallel need their own
+// (kelmora-cli's cases take 81-85, the window's 87 and 89, the benchmark 96, the soak 98).
+constexpr int kPort = 88;
 
 // Turns the event loop until `done` holds or `ms` have passed.
 bool WaitUntil(const std::function<bool()> &done, int ms = kWaitMs)
@@ -60,8 +60,6 @@ TEST(LinkOverPty, OpensDeliversAndFailsOnce)
     ASSERT_TRUE(QFile::link(folder.filePath(QStringLiteral("unplugged")), dangling));
     const OpenResult refused = other.open(60);
     EXPECT_EQ(std::pair(refused.error, refused.device), std::pair(OpenError::NotFound, dangling));
-    // Com64 is /dev/ttyUSB31, unless this machine really has one.
-    EXPECT_TRUE(QFileInfo::exists("/dev/ttyUSB31") || other.open(64).error == OpenError::NotFound) << "missing node";
     link.close();
     EXPECT_FALSE(link.isOpen());
     ASSERT_TRUE(link.open(kPort).ok()) << "reopens";

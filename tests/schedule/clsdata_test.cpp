@@ -58,7 +58,6 @@ TEST(RecordString, OddRecords)
     EXPECT_EQ(c.GetStr(), QStringLiteral("00011000009900000000990000"));
     EXPECT_TRUE(IsBlankRecord(u"00011111110300000000000000"));
     EXPECT_FALSE(IsBlankRecord(u"00011111110300000000000001"));
-    EXPECT_EQ(EntryKey(3, 1), QStringLiteral("key03001"));
 }
 
 TEST(ScheduleBook, OrderKeysDuplicatesAndRemoval)

@@ -15,8 +15,7 @@ namespace {
 
 const QDate kWeek(2026, 12, 7); // a Monday
 constexpr int kBoardStartDaysBefore = 8;
-constexpr int64_t kMinuteMs = 60 * 1000;
-constexpr int64_t kDayMs = 24 * 60 * kMinuteMs;
+constexpr int64_t kDayMs = 24 * 3600 * 1000;
 
 // A random book: few distinct times so that entries often meet at one second;
 // fixed dates inside the time the board runs; now and then both mode flags, a
@@ -25,41 +24,33 @@ ScheduleBook RandomBook(uint32_t seed)
 {
     std::mt19937 rng(seed);
     auto pick = [&](int n) { return int(rng() % uint32_t(n)); };
-    const QTime times[] = {QTime(0, 0, 0),  QTime(6, 30, 0),   QTime(8, 0, 15),  QTime(12, 0, 0),
-                           QTime(12, 0, 1), QTime(18, 45, 59), QTime(23, 59, 59)};
+    const char *const times[] = {"000000", "063000", "080015", "120000", "120001", "184559", "235959"};
     ScheduleBook book;
     for (int ch = 1; ch <= kChannelCount; ++ch) {
         const int count = pick(10);
         for (int n = 1; n <= count; ++n) {
-            auto e = std::make_shared<Clsdata>();
-            e->nRoute = int16_t(ch);
-            e->nNo = int16_t(n);
-            const QTime t = pick(3) == 0 ? QTime(pick(24), pick(60), pick(60)) : times[pick(7)];
-            e->nStartHour = int16_t(t.hour()), e->nStartMin = int16_t(t.minute()),
-            e->nStartSecond = int16_t(t.second());
-            e->bIsOpen = pick(2) == 0;
+            // A record's slices: pull in, daily, weekly, weekday mask, channel, date, time.
+            QString time = pick(3) == 0 ? QString::asprintf("%02d%02d%02d", pick(24), pick(60), pick(60))
+                                        : QString::fromLatin1(times[pick(7)]);
+            QString flags = pick(2) == 0 ? QStringLiteral("110") : QStringLiteral("010");
+            QString mask = QStringLiteral("0000000"), date = QStringLiteral("00000000");
             const int kind = pick(100);
-            if (kind < 40) {
-                e->bIsEveryDay = true;
-            } else if (kind < 75) {
-                e->bIsWeek = true;
-                QString mask;
-                for (int d = 0; d < 7; ++d)
-                    mask += pick(kind < 45 ? 9 : 2) == 0 ? u'1' : u'0';
-                e->strWeek = mask;
-            } else if (kind < 93) {
-                const QDate d = kWeek.addDays(pick(kBoardStartDaysBefore + 7) - kBoardStartDaysBefore + 1);
-                e->nStartYear = int16_t(d.year()), e->nStartMonth = int16_t(d.month()), e->nStartDay = int16_t(d.day());
-            } else if (kind < 96) {
-                e->bIsEveryDay = e->bIsWeek = true;
-                e->strWeek = QStringLiteral("0100000");
-            } else if (kind < 98) {
-                e->bIsOpen = false; // a blank record: ends the board's list
-                e->nStartHour = e->nStartMin = e->nStartSecond = 0;
-            } else {
-                e->bIsEveryDay = true;
-                e->nStartHour = 24;
+            if (kind >= 98) {
+                time.replace(0, 2, QStringLiteral("24")); // daily, at an hour that does not exist
+            } else if (kind >= 96) {
+                flags = QStringLiteral("000"), time = QStringLiteral("000000"); // a blank record: ends the list
+            } else if (kind >= 93) {
+                flags[2] = u'1', mask = QStringLiteral("0100000"); // both mode flags
+            } else if (kind >= 75) {
+                flags[1] = u'0';
+                date = kWeek.addDays(pick(kBoardStartDaysBefore + 7) - kBoardStartDaysBefore + 1).toString(u"yyyyMMdd");
+            } else if (kind >= 40) {
+                flags[1] = u'0', flags[2] = u'1';
+                for (QChar &d : mask)
+                    d = pick(kind < 45 ? 9 : 2) == 0 ? u'1' : u'0';
             }
+            auto e = std::make_shared<Clsdata>(*StrToData(flags + mask + QString::asprintf("%02d", ch) + date + time));
+            e->nNo = int16_t(n);
             book.add(e);
         }
     }
