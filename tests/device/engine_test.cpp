@@ -1,5 +1,6 @@
 // The poll-and-transfer engine, tick by tick, against a fake link and board.
 #include "device/engine.h"
+#include "device/statusagreement.h"
 
 #include "support/fakes.h"
 
@@ -609,6 +610,82 @@ TEST(EngineManual, NoRelaySwitchesThatNobodyCommanded)
     closed.link.opened = true;
     closed.tick(4);
     EXPECT_EQ(std::pair(closed.codesSince(0), closed.board.relays1), std::pair(QList<int>{16, 16, 16, 16}, uint8_t(0)));
+}
+
+TEST(EngineManual, RelaysThatDidNotFollowOnceSettledAreNamedInPanelOne)
+{
+    const auto page = [](int p, void (DeviceEngine::*cmd)()) { return [=](Harness &h) { h.press(p, cmd); }; };
+    struct Row {
+        const char *name;
+        Variant variant;
+        uint8_t before;
+        std::function<void(Harness &)> command;
+        bool fallsBack; // the board takes the command, then its relays return to `before`
+        QList<int> channels;
+        const char *text;
+    };
+    const Row rows[] = {
+        {"off leaving all off", Variant::Standard, 0x04, page(3, &DeviceEngine::CmdOut), false, {3},
+         "第3路未按命令断开：全部断开的命令与状态查询相同"},
+        {"all off", Variant::Standard, 0x05, [](Harness &h) { h.engine.CmdCloseAll(); }, false, {1, 3},
+         "第1、3路未按命令断开：全部断开的命令与状态查询相同"},
+        {"compat all off is a command", Variant::Compat, 0x04, page(3, &DeviceEngine::CmdOut), false, {}, ""},
+        {"off leaving another on", Variant::Standard, 0x06, page(3, &DeviceEngine::CmdOut), false, {}, ""},
+        {"on followed", Variant::Standard, 0x00, page(5, &DeviceEngine::CmdIn), false, {}, ""},
+        {"on falls back", Variant::Standard, 0x00, page(5, &DeviceEngine::CmdIn), true, {5}, "第5路未按命令吸合"},
+        {"on and off fall back", Variant::Standard, 0x01,
+         [](Harness &h) { h.press(3), h.press(1, &DeviceEngine::CmdOut); }, true, {1, 3},
+         "第3路未按命令吸合，第1路未按命令断开"},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        Harness h(row.variant);
+        h.settle(row.before);
+        const QString status = h.view.activity;
+        row.command(h);
+        h.tick();
+        EXPECT_TRUE(h.engine.relayCheckPending());
+        if (row.fallsBack)
+            h.board.relays1 = row.before;
+        h.tick(2);
+        const QString text = row.channels.isEmpty() ? status : QString::fromUtf8(row.text);
+        EXPECT_EQ(std::tuple(h.engine.relayCheckPending(), h.view.notFollowed.value(0), h.view.activity),
+                  std::tuple(false, row.channels, text));
+        h.clockMs += kRelayFaultShownFor.count() - 1;
+        h.tick(); // status replies leave it there for a while, then write over it
+        EXPECT_EQ(h.view.activity, text);
+        h.clockMs += 1;
+        h.tick();
+        EXPECT_EQ(h.view.activity, status);
+    }
+}
+
+TEST(StatusAgreement, TwoRepliesInARowAgreeOnRelaysAndOnTheClockWithinASecond)
+{
+    struct Row {
+        const char *name;
+        uint16_t relays;
+        bool firstClock, secondClock;
+        qint64 skewMs; // the second reply's clock against the first's, the 400 ms between them allowed for
+        bool agrees;
+    };
+    const Row rows[] = {
+        {"same", 0x05, true, true, 0, true},
+        {"a second off", 0x05, true, true, -1000, true},
+        {"more than a second off", 0x05, true, true, 1001, false},
+        {"relays differ", 0x04, true, true, 0, false},
+        {"one clock damaged", 0x05, true, false, 0, false},
+        {"neither has a clock", 0x05, false, false, 0, true},
+    };
+    const QDateTime board = kMoment.addSecs(90);
+    for (const Row &r : rows) {
+        SCOPED_TRACE(r.name);
+        const auto clock = [&](bool has, qint64 ms) { return has ? std::optional(board.addMSecs(ms)) : std::nullopt; };
+        StatusAgreement a;
+        EXPECT_FALSE(a.add({0x05, clock(r.firstClock, 0), kMoment}));
+        EXPECT_EQ(a.add({r.relays, clock(r.secondClock, 400 + r.skewMs), kMoment.addMSecs(400)}), r.agrees);
+        EXPECT_EQ(a.agreed().has_value(), r.agrees);
+    }
 }
 
 TEST(EngineReplies, CheckByteTrustIsLearnedPerReplyKind)
