@@ -173,6 +173,10 @@ TEST_F(App, PortsNameWhatTheyOpenAndSelectorsOnlyPick)
     w->CmbCom->setCurrentIndex(39);
     EXPECT_EQ(told(w->CmdOpen), "串口打开错误");
     EXPECT_EQ(w->statusText(1), "Com40 指向的 /dev/ttyUSB-unplugged 不存在");
+    link.device.clear(); // Com98 stands for nothing yet
+    w->CmbCom->setCurrentIndex(97);
+    EXPECT_EQ(told(w->CmdOpen), "串口打开错误");
+    EXPECT_EQ(w->statusText(1), "Com98（未连接：需在 " + QDir::toNativeSeparators(dir.path()) + " 建立 Com98 链接）");
 
     // The port list's tooltips are made as it opens: a link made since start-up shows.
     ASSERT_TRUE(QFile::link(dir.path(), dir.filePath("Com41")));

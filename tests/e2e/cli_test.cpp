@@ -9,6 +9,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
+
 namespace {
 
 struct CliRun {
@@ -17,6 +20,25 @@ struct CliRun {
     qint64 ms = 0;
     QJsonValue operator[](const char *key) const { return QJsonDocument::fromJson(out).object()[QLatin1String(key)]; }
 };
+
+CliRun Cli(const QStringList &args)
+{
+    QProcess p;
+    p.setProcessChannelMode(QProcess::SeparateChannels);
+    QElapsedTimer t;
+    t.start();
+    p.start(QStringLiteral(KELMORA_CLI), args);
+    CliRun r;
+    if (!p.waitForFinished(120000)) {
+        p.kill();
+        p.waitForFinished();
+        return r;
+    }
+    r.ms = t.elapsed();
+    r.exit = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    r.out = p.readAllStandardOutput();
+    return r;
+}
 
 // Each case links its board under a port number of its own: QSerialPort locks
 // ports machine-wide by name, and CTest may run cases side by side.
@@ -29,22 +51,7 @@ struct Line {
     // Runs kelmora-cli with space-separated arguments on the line (or on `port`).
     CliRun cli(const QString &args, const QString &port = {}) const
     {
-        QProcess p;
-        p.setProcessChannelMode(QProcess::SeparateChannels);
-        QElapsedTimer t;
-        t.start();
-        p.start(QStringLiteral(KELMORA_CLI),
-                QStringList{QStringLiteral("--port"), port.isEmpty() ? path : port} + args.split(u' '));
-        CliRun r;
-        if (!p.waitForFinished(120000)) {
-            p.kill();
-            p.waitForFinished();
-            return r;
-        }
-        r.ms = t.elapsed();
-        r.exit = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-        r.out = p.readAllStandardOutput();
-        return r;
+        return Cli(QStringList{QStringLiteral("--port"), port.isEmpty() ? path : port} + args.split(u' '));
     }
     QString file(const char *name, const QByteArray &text = {}) const
     {
@@ -87,17 +94,43 @@ TEST(Cli, WriteVerifyReadAndTamper)
               std::tuple(3, 1, QStringLiteral("10110101000320130428073000")));
 }
 
-TEST(Cli, RelayChangesOnlyTheNamedChannel)
+QJsonArray Relays(std::initializer_list<int> on)
+{
+    QJsonArray relays;
+    for (int ch = 1; ch <= 16; ++ch)
+        relays.append(std::find(on.begin(), on.end(), ch) != on.end());
+    return relays;
+}
+
+TEST(Cli, RelayChangesOnlyTheNamedChannelAndSaysWhenTheBoardDidNotFollow)
 {
     Line line(82);
     ASSERT_TRUE(line.board.started);
     ASSERT_EQ(line.cli("relay 5 on").exit, 0);
     const CliRun r = line.cli("--json relay 3 on");
-    ASSERT_EQ(r.exit, 0);
-    QJsonArray want;
-    for (int ch = 1; ch <= 16; ++ch)
-        want.append(ch == 3 || ch == 5);
-    EXPECT_EQ(r["relays"].toArray(), want);
+    EXPECT_EQ(std::pair(r.exit, r["relays"].toArray()), std::pair(0, Relays({3, 5})));
+    // All off has the bytes of a status request: the board answers it as one.
+    const CliRun off = line.cli("--json relay all off");
+    EXPECT_EQ(off.exit, 5);
+    EXPECT_TRUE(off["error"].toString().startsWith("relays 3,5 did not switch off as commanded: ") &&
+                off["error"].toString().contains("status request"))
+        << off.out.constData();
+    const CliRun compat = line.cli("--json --compat relay all off"); // code 19 switches them
+    EXPECT_EQ(std::pair(compat.exit, compat["relays"].toArray()), std::pair(0, Relays({})));
+}
+
+TEST(Cli, StatusOnADamagingLineReportsOnlyWhatTwoRepliesAgreeOn)
+{
+    Line line(86, "--corrupt-percent 50 --seed 11");
+    ASSERT_TRUE(line.board.started);
+    QStringList wrong;
+    for (int run = 0; run < 12; ++run) {
+        const CliRun r = line.cli("--json status");
+        if (r.exit != 0 || r["relays"].toArray() != Relays({}) || !r["drift_seconds"].isDouble() ||
+            std::abs(r["drift_seconds"].toInt()) > 2)
+            wrong << QString::fromUtf8(r.out);
+    }
+    EXPECT_EQ(wrong, QStringList());
 }
 
 TEST(Cli, ClockSetOnlyWhenDriftIsBeyondTheLimit)
@@ -129,10 +162,36 @@ TEST(Cli, SilentBoardAndMissingPortEndInBoundedTime)
     EXPECT_EQ(std::pair(silent.exit, silent["exit"].toInt()), std::pair(4, 4));
     EXPECT_LT(silent.ms, 30000);
     EXPECT_EQ(line.cli("status", line.dir.path() + "/gone").exit, 3);
-    // A file Open would refuse is refused first, in Open's words, before any port is tried.
-    const CliRun refused = line.cli("--json write " + line.file("other.ini", "[Other]\n01001=x\n"), "/gone");
-    EXPECT_EQ(std::pair(refused.exit, refused["error"].toString()),
-              std::pair(2, QStringLiteral("文件格式错误：没有[Note]节")));
+}
+
+TEST(Cli, RefusalsComeBeforeThePortAndAsJsonWhenAsked)
+{
+    QTemporaryDir dir;
+    QFile other(dir.filePath("other.ini"));
+    ASSERT_TRUE(other.open(QIODevice::WriteOnly) && other.write("[Other]\n01001=x\n") > 0);
+    other.close();
+    const QString missing = dir.filePath("typo.ini");
+    struct Row {
+        QString args;
+        int exit;
+        QString error; // the start of it
+    } rows[] = {
+        {"--port /gone --json --address 256 status", 2, "--address takes a number from 0 to 255"},
+        {"--port /gone --json relay 17 on", 2, "relay takes a channel from 1 to 16, or all"},
+        {"--json status", 2, "no --port given"},
+        // A schedule file is checked first, in Open's words: a missing one must not wipe the board.
+        {"--port /gone --json write " + missing, 2, "文件不存在：" + missing},
+        {"--port /gone --json verify " + missing, 2, "文件不存在：" + missing},
+        {"--port /gone --json verify " + dir.path(), 2, "文件无法读取：" + dir.path()},
+        {"--port /gone --json write " + other.fileName(), 2, "文件格式错误：没有[Note]节"},
+        {"--port Com98 --json status", 3, "串口打开错误: Com98（未连接：需在 "},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.args.toStdString());
+        const CliRun r = Cli(row.args.split(u' '));
+        EXPECT_EQ(std::pair(r.exit, r["exit"].toInt()), std::pair(row.exit, row.exit));
+        EXPECT_TRUE(r["error"].toString().startsWith(row.error)) << r.out.constData();
+    }
 }
 
 } // namespace
