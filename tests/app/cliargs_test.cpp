@@ -51,7 +51,6 @@ TEST(CliArgs, RefusesWhatAScriptGotWrong)
     const char *const lines[] = {"",
                                  "frob",
                                  "status extra",
-                                 "--address 256 status",
                                  "--address x status",
                                  "read --channel 1",
                                  "read --channel 17 -o f",

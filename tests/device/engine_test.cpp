@@ -516,11 +516,6 @@ TEST(EngineManual, FramesCarryCommandedStatesAndTheBoardsOwn)
     h.engine.CmdCloseAll(); // goes to the board by itself while the link is open
     h.tick(2);
     EXPECT_FALSE(h.engine.bManualPending);
-
-    Harness compat(Variant::Compat);
-    compat.settle().engine.CmdIn();
-    compat.tick();
-    EXPECT_EQ(compat.last(), RelayFrame(1, 19, 0, 0x01, 0));
 }
 
 TEST(EngineManual, CommandAfterATransferOrClockSetWaitsForTwoFreshReplies)
@@ -579,17 +574,6 @@ TEST(EngineManual, NoRelaySwitchesThatNobodyCommanded)
     EXPECT_EQ(s.last(), Relays(0x02));
     EXPECT_EQ(s.engine.PendingCommand[4], kRelayOn); // the loaded state is not what goes out
 
-    // A damaged status reply from a board that fills its check bytes is not believed.
-    Harness d;
-    d.settle(0x01);
-    Frame damaged = *d.board.answer(kPoll);
-    damaged[4] = 0xFF;
-    d.engine.MSCommDown_OnComm(damaged);
-    EXPECT_EQ(d.engine.counters().repliesRejected, 1);
-    d.press(3);
-    d.tick();
-    EXPECT_EQ(d.last(), Relays(0x05));
-
     // One reply that disagrees with those around it holds a command back.
     Harness o;
     o.settle();
@@ -614,43 +598,32 @@ TEST(EngineManual, NoRelaySwitchesThatNobodyCommanded)
 
 TEST(EngineManual, RelaysThatDidNotFollowOnceSettledAreNamedInPanelOne)
 {
-    const auto page = [](int p, void (DeviceEngine::*cmd)()) { return [=](Harness &h) { h.press(p, cmd); }; };
-    struct Row {
-        const char *name;
-        Variant variant;
-        uint8_t before;
-        std::function<void(Harness &)> command;
-        bool fallsBack; // the board takes the command, then its relays return to `before`
-        QList<int> channels;
-        const char *text;
-    };
-    const Row rows[] = {
-        {"off leaving all off", Variant::Standard, 0x04, page(3, &DeviceEngine::CmdOut), false, {3},
-         "第3路未按命令断开：全部断开的命令与状态查询相同"},
+    using Command = std::function<void(Harness &)>;
+    const Command off3 = [](Harness &h) { h.press(3, &DeviceEngine::CmdOut); };
+    const auto allOff = [](const char *text) { return QString::fromUtf8(text) + "：全部断开的命令与状态查询相同"; };
+    // name, variant, relays before, command, the board's relays fall back to `before` after it, channels, panel 1
+    const std::tuple<const char *, Variant, uint8_t, Command, bool, QList<int>, QString> rows[] = {
+        {"off leaving all off", Variant::Standard, 0x04, off3, false, {3}, allOff("第3路未按命令断开")},
         {"all off", Variant::Standard, 0x05, [](Harness &h) { h.engine.CmdCloseAll(); }, false, {1, 3},
-         "第1、3路未按命令断开：全部断开的命令与状态查询相同"},
-        {"compat all off is a command", Variant::Compat, 0x04, page(3, &DeviceEngine::CmdOut), false, {}, ""},
-        {"off leaving another on", Variant::Standard, 0x06, page(3, &DeviceEngine::CmdOut), false, {}, ""},
-        {"on followed", Variant::Standard, 0x00, page(5, &DeviceEngine::CmdIn), false, {}, ""},
-        {"on falls back", Variant::Standard, 0x00, page(5, &DeviceEngine::CmdIn), true, {5}, "第5路未按命令吸合"},
-        {"on and off fall back", Variant::Standard, 0x01,
-         [](Harness &h) { h.press(3), h.press(1, &DeviceEngine::CmdOut); }, true, {1, 3},
-         "第3路未按命令吸合，第1路未按命令断开"},
+         allOff("第1、3路未按命令断开")},
+        {"compat all off is a command (code 19)", Variant::Compat, 0x04, off3, false, {}, {}},
+        {"off leaving another on", Variant::Standard, 0x06, off3, false, {}, {}},
+        {"on and off fall back", Variant::Standard, 0x01, [](Harness &h) { h.press(3), h.press(1, &DeviceEngine::CmdOut); },
+         true, {1, 3}, "第3路未按命令吸合，第1路未按命令断开"},
     };
-    for (const Row &row : rows) {
-        SCOPED_TRACE(row.name);
-        Harness h(row.variant);
-        h.settle(row.before);
-        const QString status = h.view.activity;
-        row.command(h);
+    for (const auto &[name, variant, before, command, fallsBack, channels, fault] : rows) {
+        SCOPED_TRACE(name);
+        Harness h(variant);
+        h.settle(before);
+        const QString status = h.view.activity, text = fault.isEmpty() ? status : fault;
+        command(h);
         h.tick();
         EXPECT_TRUE(h.engine.relayCheckPending());
-        if (row.fallsBack)
-            h.board.relays1 = row.before;
+        if (fallsBack)
+            h.board.relays1 = before;
         h.tick(2);
-        const QString text = row.channels.isEmpty() ? status : QString::fromUtf8(row.text);
         EXPECT_EQ(std::tuple(h.engine.relayCheckPending(), h.view.notFollowed.value(0), h.view.activity),
-                  std::tuple(false, row.channels, text));
+                  std::tuple(false, channels, text));
         h.clockMs += kRelayFaultShownFor.count() - 1;
         h.tick(); // status replies leave it there for a while, then write over it
         EXPECT_EQ(h.view.activity, text);
@@ -662,29 +635,19 @@ TEST(EngineManual, RelaysThatDidNotFollowOnceSettledAreNamedInPanelOne)
 
 TEST(StatusAgreement, TwoRepliesInARowAgreeOnRelaysAndOnTheClockWithinASecond)
 {
-    struct Row {
-        const char *name;
-        uint16_t relays;
-        bool firstClock, secondClock;
-        qint64 skewMs; // the second reply's clock against the first's, the 400 ms between them allowed for
-        bool agrees;
-    };
-    const Row rows[] = {
-        {"same", 0x05, true, true, 0, true},
-        {"a second off", 0x05, true, true, -1000, true},
-        {"more than a second off", 0x05, true, true, 1001, false},
-        {"relays differ", 0x04, true, true, 0, false},
-        {"one clock damaged", 0x05, true, false, 0, false},
-        {"neither has a clock", 0x05, false, false, 0, true},
-    };
     const QDateTime board = kMoment.addSecs(90);
-    for (const Row &r : rows) {
-        SCOPED_TRACE(r.name);
-        const auto clock = [&](bool has, qint64 ms) { return has ? std::optional(board.addMSecs(ms)) : std::nullopt; };
+    // name, relays, clock skew of the second reply (400 ms later) in ms, or no clock in the first/second/both
+    const std::tuple<const char *, uint16_t, qint64, int, bool> rows[] = {
+        {"same", 0x05, 0, 0, true},          {"a second off", 0x05, -1000, 0, true},
+        {"more", 0x05, 1001, 0, false},      {"relays differ", 0x04, 0, 0, false},
+        {"one clock lost", 0x05, 0, 2, false}, {"no clocks", 0x05, 0, 3, true},
+    };
+    for (const auto &[name, relays, skewMs, noClock, agrees] : rows) {
+        const auto clock = [&](bool none, qint64 ms) { return none ? std::nullopt : std::optional(board.addMSecs(ms)); };
         StatusAgreement a;
-        EXPECT_FALSE(a.add({0x05, clock(r.firstClock, 0), kMoment}));
-        EXPECT_EQ(a.add({r.relays, clock(r.secondClock, 400 + r.skewMs), kMoment.addMSecs(400)}), r.agrees);
-        EXPECT_EQ(a.agreed().has_value(), r.agrees);
+        EXPECT_FALSE(a.add({0x05, clock(noClock & 1, 0), kMoment}));
+        EXPECT_EQ(a.add({relays, clock(noClock & 2, 400 + skewMs), kMoment.addMSecs(400)}), agrees) << name;
+        EXPECT_EQ(a.agreed().has_value(), agrees) << name;
     }
 }
 
