@@ -19,7 +19,7 @@ bool Agree(const StatusAgreement::Reading &a, const StatusAgreement::Reading &b)
 bool StatusAgreement::add(const Reading &reading)
 {
     const bool agrees = m_last && Agree(*m_last, reading);
-    if (agrees && !m_agreed)
+    if (agrees)
         m_agreed = reading;
     m_last = reading;
     return agrees;

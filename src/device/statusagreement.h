@@ -18,7 +18,7 @@ public:
     };
     // Takes one status reply; true when it agrees with the one before.
     bool add(const Reading &reading);
-    // The later of the first two replies in a row that agreed.
+    // The last reply that agreed with the one before it.
     const std::optional<Reading> &agreed() const { return m_agreed; }
 
 private:

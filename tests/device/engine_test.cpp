@@ -601,17 +601,19 @@ TEST(EngineManual, RelaysThatDidNotFollowOnceSettledAreNamedInPanelOne)
     using Command = std::function<void(Harness &)>;
     const Command off3 = [](Harness &h) { h.press(3, &DeviceEngine::CmdOut); };
     const auto allOff = [](const char *text) { return QString::fromUtf8(text) + "：全部断开的命令与状态查询相同"; };
-    // name, variant, relays before, command, the board's relays fall back to `before` after it, channels, panel 1
-    const std::tuple<const char *, Variant, uint8_t, Command, bool, QList<int>, QString> rows[] = {
-        {"off leaving all off", Variant::Standard, 0x04, off3, false, {3}, allOff("第3路未按命令断开")},
-        {"all off", Variant::Standard, 0x05, [](Harness &h) { h.engine.CmdCloseAll(); }, false, {1, 3},
+    const Command on3off1 = [](Harness &h) { h.press(3), h.press(1, &DeviceEngine::CmdOut); };
+    // name, variant, relays before, command, relays the board moves to after it (-1: none), channels, panel 1
+    const std::tuple<const char *, Variant, uint8_t, Command, int, QList<int>, QString> rows[] = {
+        {"off leaving all off", Variant::Standard, 0x04, off3, -1, {3}, allOff("第3路未按命令断开")},
+        {"all off", Variant::Standard, 0x05, [](Harness &h) { h.engine.CmdCloseAll(); }, -1, {1, 3},
          allOff("第1、3路未按命令断开")},
-        {"compat all off is a command (code 19)", Variant::Compat, 0x04, off3, false, {}, {}},
-        {"off leaving another on", Variant::Standard, 0x06, off3, false, {}, {}},
-        {"on and off fall back", Variant::Standard, 0x01, [](Harness &h) { h.press(3), h.press(1, &DeviceEngine::CmdOut); },
-         true, {1, 3}, "第3路未按命令吸合，第1路未按命令断开"},
+        {"compat all off is a command (code 19)", Variant::Compat, 0x04, off3, -1, {}, {}},
+        {"compat relay falls back", Variant::Compat, 0x04, off3, 0x04, {3}, "第3路未按命令断开"},
+        {"off leaving another on", Variant::Standard, 0x06, off3, -1, {}, {}},
+        {"on and off fall back", Variant::Standard, 0x01, on3off1, 0x01, {1, 3}, "第3路未按命令吸合，第1路未按命令断开"},
+        {"a channel nobody commanded may move", Variant::Standard, 0x03, on3off1, 0x04, {}, {}},
     };
-    for (const auto &[name, variant, before, command, fallsBack, channels, fault] : rows) {
+    for (const auto &[name, variant, before, command, after, channels, fault] : rows) {
         SCOPED_TRACE(name);
         Harness h(variant);
         h.settle(before);
@@ -619,8 +621,8 @@ TEST(EngineManual, RelaysThatDidNotFollowOnceSettledAreNamedInPanelOne)
         command(h);
         h.tick();
         EXPECT_TRUE(h.engine.relayCheckPending());
-        if (fallsBack)
-            h.board.relays1 = before;
+        if (after >= 0)
+            h.board.relays1 = uint8_t(after);
         h.tick(2);
         EXPECT_EQ(std::tuple(h.engine.relayCheckPending(), h.view.notFollowed.value(0), h.view.activity),
                   std::tuple(false, channels, text));
@@ -631,6 +633,12 @@ TEST(EngineManual, RelaysThatDidNotFollowOnceSettledAreNamedInPanelOne)
         h.tick();
         EXPECT_EQ(h.view.activity, status);
     }
+    Harness c; // a check the link closed under goes with it
+    c.settle(0x04).press(3, &DeviceEngine::CmdOut);
+    c.tick();
+    c.engine.linkClosed();
+    c.tick(4);
+    EXPECT_EQ(std::pair(c.engine.relayCheckPending(), c.view.notFollowed.size()), std::pair(false, qsizetype(0)));
 }
 
 TEST(StatusAgreement, TwoRepliesInARowAgreeOnRelaysAndOnTheClockWithinASecond)
