@@ -85,13 +85,10 @@ TEST(Cli, WriteVerifyReadAndTamper)
     // The board alters channel 3's first entry once it is written.
     ASSERT_EQ(line.cli("write " + file).exit, 0);
     const CliRun verify = line.cli("--json verify " + file);
-    EXPECT_EQ(verify.exit, 1);
-    const QJsonArray channels = verify["channels"].toArray();
-    ASSERT_EQ(channels.size(), 1) << verify.out.constData();
-    const QJsonArray diffs = channels[0]["differences"].toArray();
-    ASSERT_EQ(diffs.size(), 1);
-    EXPECT_EQ(std::tuple(channels[0]["channel"].toInt(), diffs[0]["number"].toInt(), diffs[0]["program"].toString()),
-              std::tuple(3, 1, QStringLiteral("10110101000320130428073000")));
+    EXPECT_EQ(std::pair(verify.exit, verify["channels"]),
+              std::pair(1, QJsonValue(QJsonDocument::fromJson(R"([{"channel": 3, "differences": [{"number": 1,
+                  "program": "10110101000320130428073000", "board": "10110101000320130428073100", "fields": ["分"]}]}])")
+                                          .array())));
 }
 
 QJsonArray Relays(std::initializer_list<int> on)
