@@ -40,6 +40,15 @@ CliRun Cli(const QStringList &args)
     return r;
 }
 
+// The path of `name` in `dir`, written with `text` when there is some.
+QString File(const QTemporaryDir &dir, const char *name, const QByteArray &text = {})
+{
+    QFile f(dir.filePath(QLatin1String(name)));
+    if (!text.isEmpty() && f.open(QIODevice::WriteOnly))
+        f.write(text);
+    return f.fileName();
+}
+
 // Each case links its board under a port number of its own: QSerialPort locks
 // ports machine-wide by name, and CTest may run cases side by side.
 struct Line {
@@ -52,13 +61,6 @@ struct Line {
     CliRun cli(const QString &args, const QString &port = {}) const
     {
         return Cli(QStringList{QStringLiteral("--port"), port.isEmpty() ? path : port} + args.split(u' '));
-    }
-    QString file(const char *name, const QByteArray &text = {}) const
-    {
-        QFile f(dir.path() + QLatin1Char('/') + QLatin1String(name));
-        if (!text.isEmpty() && f.open(QIODevice::WriteOnly))
-            f.write(text);
-        return f.fileName();
     }
     QTemporaryDir dir;
     QString path;
@@ -74,7 +76,7 @@ TEST(Cli, WriteVerifyReadAndTamper)
 {
     Line line(81, "--tamper 3:1");
     ASSERT_TRUE(line.board.started);
-    const QString file = line.file("book.ini", kSchedules), copy = line.file("copy.ini");
+    const QString file = File(line.dir, "book.ini", kSchedules), copy = File(line.dir, "copy.ini");
     EXPECT_EQ(line.cli("write " + file + " --channel 1").exit, 0);
     EXPECT_EQ(line.cli("verify " + file + " --channel 1").exit, 0);
     EXPECT_EQ(line.cli("read --channel 1 -o " + copy).exit, 0);
@@ -148,9 +150,7 @@ TEST(Cli, SilentBoardEndsInBoundedTime)
 TEST(Cli, RefusalsComeBeforeThePortAndAsJsonWhenAsked)
 {
     QTemporaryDir dir;
-    QFile other(dir.filePath("other.ini"));
-    ASSERT_TRUE(other.open(QIODevice::WriteOnly) && other.write("[Other]\n01001=x\n") > 0 && other.flush());
-    const QString missing = dir.filePath("typo.ini");
+    const QString other = File(dir, "other.ini", "[Other]\n01001=x\n"), missing = File(dir, "typo.ini");
     const std::tuple<QString, int, QString> rows[] = { // arguments, exit, the error's start
         {"--port /gone --json --address 256 status", 2, "--address takes a number from 0 to 255"},
         {"--port /gone --json relay 17 on", 2, "relay takes a channel from 1 to 16, or all"},
@@ -158,7 +158,7 @@ TEST(Cli, RefusalsComeBeforeThePortAndAsJsonWhenAsked)
         // A schedule file is checked first, in Open's words: a missing one must not wipe the board.
         {"--port /gone --json write " + missing, 2, "文件不存在：" + missing},
         {"--port /gone --json verify " + dir.path(), 2, "文件无法读取：" + dir.path()},
-        {"--port /gone --json write " + other.fileName(), 2, "文件格式错误：没有[Note]节"},
+        {"--port /gone --json write " + other, 2, "文件格式错误：没有[Note]节"},
         {"--port Com98 --json status", 3, "串口打开错误: Com98（未连接：需在 "},
     };
     for (const auto &[args, exit, error] : rows) {
