@@ -67,7 +67,8 @@ them into the board over a serial line and reads them back. It reads and sets
 the board's clock and switches its relays by hand.
 
 kelmora-compat is the same program for boards that take the compatibility
-relay command; kelmora-board is a simulated board on a pseudo-terminal.")
+relay command; kelmora-cli does the same from a shell or from cron, without a
+display; kelmora-board is a simulated board on a pseudo-terminal.")
 # Debian wants directories 0755 and files 0644 whatever the build machine's umask.
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 # Architecture: left unset, CPack takes it from dpkg --print-architecture.

@@ -22,7 +22,7 @@ void ListPorts(QTextStream &err, const QString &folder)
         const QString line = QStringLiteral("  Com%1  %2").arg(n).arg(device.isEmpty() ? QStringLiteral("-") : device);
         (QFileInfo::exists(device) ? present : absent) << line;
     }
-    err << "kelmora-cli: no --port given. Ports (existing devices first):\n";
+    err << "Ports (existing devices first):\n";
     for (const QString &l : present + absent)
         err << l << '\n';
 }
@@ -47,24 +47,35 @@ int RunKelmoraCli(int argc, char **argv)
         out << "kelmora-cli " << QCoreApplication::applicationVersion() << '\n';
         return int(CliExit::Ok);
     }
-    if (!parsed.request) {
-        err << "kelmora-cli: " << parsed.error << '\n';
+    const auto usage = [&](const QString &why) {
+        if (parsed.json)
+            out << CliErrorJson(why, CliExit::Usage) << '\n';
+        else
+            err << "kelmora-cli: " << why << '\n';
         return int(CliExit::Usage);
-    }
+    };
+    if (!parsed.request)
+        return usage(parsed.error);
     const CliRequest &request = *parsed.request;
     const QString folder = ScheduleFolder(QCoreApplication::applicationDirPath());
     if (request.port.isEmpty()) {
+        const int exit = usage(QStringLiteral("no --port given"));
         ListPorts(err, folder);
-        return int(CliExit::Usage);
+        return exit;
     }
 
     QtSerialLink link(folder);
     const auto comN = QRegularExpression(QStringLiteral("^com(\\d{1,2})$"), QRegularExpression::CaseInsensitiveOption)
                           .match(request.port);
     const auto open = [&]() -> OpenResult {
-        if (comN.hasMatch())
-            return link.open(comN.captured(1).toInt());
-        return link.openDevice(request.port);
+        if (!comN.hasMatch())
+            return link.openDevice(request.port);
+        const int n = comN.captured(1).toInt();
+        OpenResult r = link.open(n);
+        // A number that stands for no device: say so, and where its link would go.
+        if (r.device.isEmpty())
+            r.device = QStringLiteral("Com%1").arg(n) + PortToolTip(n, folder);
+        return r;
     };
     CliSession session(request, link, open, {out, err, bool(isatty(STDERR_FILENO))});
     return session.run();

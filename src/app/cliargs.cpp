@@ -1,6 +1,8 @@
 #include "app/cliargs.h"
 
 #include <QCommandLineParser>
+#include <QJsonDocument>
+#include <QJsonObject>
 
 namespace {
 
@@ -26,7 +28,8 @@ Options:
   --version          the program's version
 
 Exit codes: 0 success, 1 verify found differences, 2 usage error,
-3 port could not be opened, 4 board did not answer, 5 transfer failed.
+3 port could not be opened, 4 board did not answer, 5 transfer failed
+or relays did not follow a relay command.
 )");
 
 std::optional<int> number(const QString &text, int lo, int hi)
@@ -67,7 +70,9 @@ CliParse ParseCliArguments(const QStringList &args)
         out.error = why;
         return out;
     };
-    if (!p.parse(QStringList{QStringLiteral("kelmora-cli")} + args))
+    const bool parsed = p.parse(QStringList{QStringLiteral("kelmora-cli")} + args);
+    out.json = parsed ? p.isSet(json) : args.contains(QStringLiteral("--json"));
+    if (!parsed)
         return fail(p.errorText());
     if (p.isSet(help)) {
         out.help = true;
@@ -165,4 +170,10 @@ CliParse ParseCliArguments(const QStringList &args)
         return fail(QStringLiteral("unexpected argument '%1'").arg(pos.first()));
     out.request = r;
     return out;
+}
+
+QByteArray CliErrorJson(const QString &error, CliExit exit)
+{
+    const QJsonObject o{{QStringLiteral("error"), error}, {QStringLiteral("exit"), int(exit)}};
+    return QJsonDocument(o).toJson(QJsonDocument::Compact);
 }

@@ -38,6 +38,7 @@ struct CliRequest {
 struct CliParse {
     std::optional<CliRequest> request;
     QString error; // usage error, one line
+    bool json = false; // --json was given, also when the rest was refused
     bool help = false;
     bool version = false;
     QString helpText;
@@ -45,3 +46,6 @@ struct CliParse {
 
 // `args` without the program name.
 CliParse ParseCliArguments(const QStringList &args);
+
+// What --json prints on stdout for any failure: {"error":...,"exit":N}.
+QByteArray CliErrorJson(const QString &error, CliExit exit);

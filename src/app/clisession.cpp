@@ -2,6 +2,7 @@
 
 #include "device/busscan.h"
 #include "device/clockdrift.h"
+#include "protocol/replies.h"
 #include "schedule/bookcompare.h"
 #include "storage/notestore.h"
 
@@ -15,6 +16,8 @@ namespace {
 // How long the board has to show its relay states before it counts as silent:
 // two agreeing status replies normally take two ticks.
 constexpr int kAnswerTicks = 15;
+// Two agreeing replies in a row, on a line that damages some.
+constexpr int kAgreeTicks = 25;
 constexpr int kClockSetTicks = 25;
 constexpr int kRelayTicks = 25;
 // A transfer ends by itself (success, or failure after its attempts); this only
@@ -26,6 +29,27 @@ const QString kNoAnswer = QStringLiteral("board did not answer");
 QString Iso(const QDateTime &t)
 {
     return t.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss"));
+}
+
+QString NotFollowedText(const RelayFollowFault &fault)
+{
+    QStringList on, off;
+    for (int ch : fault.channels)
+        ((fault.commanded >> (ch - 1)) & 1u ? on : off) << QString::number(ch);
+    QStringList parts;
+    const auto part = [&parts](const QStringList &channels, const char *state) {
+        if (!channels.isEmpty())
+            parts << QStringLiteral("relay%1 %2 did not switch %3 as commanded")
+                         .arg(channels.size() > 1 ? QStringLiteral("s") : QString(), channels.join(u','),
+                              QLatin1String(state));
+    };
+    part(on, "on");
+    part(off, "off");
+    QString text = parts.join(QStringLiteral("; "));
+    if (fault.sameAsStatusRequest)
+        text += QStringLiteral(": a command that leaves every relay off has the same bytes as a status request, "
+                               "and a standard board takes it as one (boards run with --compat take code 19)");
+    return text;
 }
 } // namespace
 
@@ -59,7 +83,7 @@ int CliSession::run()
     // A schedule file is checked before the port is touched: a file Open would
     // refuse is refused here too, with the same words.
     if (m_request.command == CliCommand::Write || m_request.command == CliCommand::Verify) {
-        const OpenedSchedules opened = OpenSchedules(m_request.file);
+        const OpenedSchedules opened = OpenSchedules(m_request.file, true);
         if (!opened.ok)
             return fail(CliExit::Usage, OpenRefusal(opened, m_request.file));
         for (const EntryRef &e : opened.entries)
@@ -137,7 +161,11 @@ bool CliSession::runUntil(const std::function<bool()> &done, int maxTicks)
 
 void CliSession::onFrame(const Frame &frame)
 {
+    const int rejected = m_engine.counters().repliesRejected;
     m_engine.MSCommDown_OnComm(frame);
+    if (frame[0] == wire::kReplyHeader && frame[2] == wire::kStatus &&
+        m_engine.counters().repliesRejected == rejected)
+        m_agreement.add({uint16_t(frame[4] | (frame[5] << 8)), StatusReplyTime(frame), m_engine.now()});
     if (m_frameHook)
         m_frameHook(frame);
 }
@@ -156,6 +184,14 @@ bool CliSession::boardAnswers()
     if (!known)
         fail(CliExit::NoAnswer, m_linkLost.isEmpty() ? kNoAnswer : m_linkLost);
     return known;
+}
+
+bool CliSession::boardAgrees()
+{
+    const bool agreed = runUntil([this] { return m_agreement.agreed().has_value(); }, kAgreeTicks);
+    if (!agreed)
+        fail(CliExit::NoAnswer, m_linkLost.isEmpty() ? kNoAnswer : m_linkLost);
+    return agreed;
 }
 
 bool CliSession::readBoardInto(int channel)
@@ -214,23 +250,31 @@ void CliSession::setProgressValue(int value)
         progressLine(QStringLiteral("%1/%2").arg(value).arg(m_progressMax));
 }
 
-QJsonValue CliSession::relaysJson() const
+QJsonValue CliSession::relaysJson(uint16_t states) const
 {
     QJsonArray relays;
-    for (uint32_t c : m_lamps)
-        relays.append(c == kLampGreen ? QJsonValue(true) : c == kLampRed ? QJsonValue(false) : QJsonValue());
+    for (int ch = 0; ch < 16; ++ch)
+        relays.append(bool((states >> ch) & 1u));
     return relays;
+}
+
+std::optional<QDateTime> CliSession::boardClockNow() const
+{
+    const std::optional<StatusAgreement::Reading> &r = m_agreement.agreed();
+    if (!r || !r->board)
+        return std::nullopt;
+    return r->board->addMSecs(r->at.msecsTo(m_engine.now()));
 }
 
 std::optional<qint64> CliSession::drift() const
 {
-    const std::optional<QDateTime> board = m_engine.boardClockNow();
+    const std::optional<QDateTime> board = boardClockNow();
     return board ? ClockDriftSeconds(*board, m_engine.now()) : std::nullopt;
 }
 
 QJsonObject CliSession::clockJson() const
 {
-    const std::optional<QDateTime> board = m_engine.boardClockNow();
+    const std::optional<QDateTime> board = boardClockNow();
     const std::optional<qint64> d = drift();
     return {{QStringLiteral("board_time"), board ? QJsonValue(Iso(*board)) : QJsonValue()},
             {QStringLiteral("drift_seconds"), d ? QJsonValue(*d) : QJsonValue()}};
@@ -238,7 +282,7 @@ QJsonObject CliSession::clockJson() const
 
 QString CliSession::clockLine() const
 {
-    const std::optional<QDateTime> board = m_engine.boardClockNow();
+    const std::optional<QDateTime> board = boardClockNow();
     if (!board)
         return QStringLiteral("board time unknown");
     return QStringLiteral("board time %1, %2").arg(Iso(*board), ClockDriftText(drift()));
@@ -261,8 +305,7 @@ int CliSession::fail(CliExit exit, const QString &text)
 {
     progressLine(QString());
     if (m_request.json) {
-        const QJsonObject o{{QStringLiteral("error"), text}, {QStringLiteral("exit"), int(exit)}};
-        m_output.out << QJsonDocument(o).toJson(QJsonDocument::Compact) << '\n';
+        m_output.out << CliErrorJson(text, exit) << '\n';
         m_output.out.flush();
     } else {
         m_output.err << "kelmora-cli: " << text << '\n';
@@ -275,15 +318,16 @@ int CliSession::fail(CliExit exit, const QString &text)
 
 int CliSession::status()
 {
-    if (!boardAnswers())
+    if (!boardAgrees())
         return int(CliExit::NoAnswer);
+    const uint16_t relays = m_agreement.agreed()->relays;
     QJsonObject o = clockJson();
     o[QStringLiteral("address")] = m_request.address;
-    o[QStringLiteral("relays")] = relaysJson();
+    o[QStringLiteral("relays")] = relaysJson(relays);
     QStringList lines;
     QString states;
     for (int i = 0; i < 16; ++i)
-        states += m_lamps[size_t(i)] == kLampGreen ? QLatin1Char('1') : QLatin1Char('0');
+        states += (relays >> i) & 1u ? QLatin1Char('1') : QLatin1Char('0');
     lines << QStringLiteral("address %1").arg(m_request.address)
           << QStringLiteral("relays 1-16: %1 (1 吸合, 0 断开)").arg(states);
     lines << clockLine();
@@ -366,7 +410,7 @@ int CliSession::verify()
 
 int CliSession::clock()
 {
-    if (!boardAnswers())
+    if (!boardAgrees())
         return int(CliExit::NoAnswer);
     QJsonObject o = clockJson();
     const std::optional<qint64> d = drift();
@@ -388,27 +432,25 @@ int CliSession::relay()
 {
     if (!boardAnswers())
         return int(CliExit::NoAnswer);
-    const uint32_t want = m_request.relayOn ? kLampGreen : kLampRed;
     if (m_request.relay == 0) {
         m_request.relayOn ? m_engine.CmdOpenAll() : m_engine.CmdCloseAll();
     } else {
         m_engine.nPage = int16_t(m_request.relay);
         m_request.relayOn ? m_engine.CmdIn() : m_engine.CmdOut();
     }
-    // The command goes out once two agreeing status replies are in; the lamps
-    // then show what the board did with it.
-    const bool done = runUntil(
-        [&] {
-            if (m_engine.bManualPending)
-                return false;
-            if (m_request.relay)
-                return m_lamps[size_t(m_request.relay - 1)] == want;
-            return std::all_of(m_lamps.begin(), m_lamps.end(), [&](uint32_t c) { return c == want; });
-        },
-        kRelayTicks);
+    // The command goes out once two agreeing status replies are in; two more
+    // after it show whether the board followed (the lamps show them then).
+    m_notFollowed.reset();
+    const bool done =
+        runUntil([this] { return !m_engine.bManualPending && !m_engine.relayCheckPending(); }, kRelayTicks);
     if (!done)
         return fail(CliExit::NoAnswer, m_linkLost.isEmpty() ? kNoAnswer : m_linkLost);
-    QJsonObject o{{QStringLiteral("relays"), relaysJson()}};
+    if (m_notFollowed)
+        return fail(CliExit::TransferFailed, NotFollowedText(*m_notFollowed));
+    uint16_t states = 0;
+    for (int ch = 0; ch < 16; ++ch)
+        states |= uint16_t(m_lamps[size_t(ch)] == kLampGreen ? 1u << ch : 0u);
+    QJsonObject o{{QStringLiteral("relays"), relaysJson(states)}};
     const QString which = m_request.relay ? QString::number(m_request.relay) : QStringLiteral("all");
     return finish(CliExit::Ok, o,
                   {QStringLiteral("relay %1 %2")

@@ -7,6 +7,7 @@
 #include "device/engine.h"
 #include "device/engineview.h"
 #include "device/seriallink.h"
+#include "device/statusagreement.h"
 #include "schedule/schedulebook.h"
 
 #include <QJsonObject>
@@ -50,6 +51,7 @@ public:
     void startClockClearTimer() override {}
     bool schedulePacedStep(std::chrono::milliseconds after) override;
     void transferEnded(const TransferResult &result) override { m_result = result; }
+    void relaysNotFollowed(const RelayFollowFault &fault) override { m_notFollowed = fault; }
 
     // --- LinkListener ---
     void onFrame(const Frame &frame) override;
@@ -66,6 +68,8 @@ private:
 
     bool openLink();
     bool boardAnswers(); // waits for the board's relay states; reports exit 4 itself
+    // Waits for two status replies that agree, which status and clock report; exit 4 itself.
+    bool boardAgrees();
     // Runs ticks until `done` holds or `maxTicks` have passed; false on time-out or a lost link.
     bool runUntil(const std::function<bool()> &done, int maxTicks);
     bool readBoardInto(int channel); // into m_board
@@ -73,7 +77,8 @@ private:
     bool runTransfer();
     QString transferFailure(const QString &text) const;
 
-    QJsonValue relaysJson() const;
+    QJsonValue relaysJson(uint16_t states) const;
+    std::optional<QDateTime> boardClockNow() const; // as the agreeing replies told it
     std::optional<qint64> drift() const;
     QJsonObject clockJson() const;
     QString clockLine() const;
@@ -91,6 +96,8 @@ private:
     std::array<uint32_t, 16> m_lamps{};
     QStringList m_messages;
     std::optional<TransferResult> m_result;
+    std::optional<RelayFollowFault> m_notFollowed;
+    StatusAgreement m_agreement;
     QTimer m_pace;
     QString m_linkLost;
     int m_progressMax = 0;

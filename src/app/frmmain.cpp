@@ -575,6 +575,8 @@ QString Frmmain::openFailureText(const OpenResult &r) const
         return PermissionHint(r.device, AccessOf(r.device));
     if (const QString gone = MissingLinkTarget(r.device); !gone.isEmpty())
         return QStringLiteral("Com%1 指向的 %2 不存在").arg(m_nComPort).arg(gone);
+    if (r.device.isEmpty()) // a number that stands for no device: where its link would go
+        return QStringLiteral("Com%1").arg(m_nComPort) + PortToolTip(m_nComPort, m_store.folder());
     return {};
 }
 

@@ -362,12 +362,20 @@ void DeviceEngine::idleSection()
         // Commanded channels carry the operator's state, every other channel the
         // state the board reported last, so only commanded relays can change.
         uint16_t mask = 0;
+        FollowCheck follow;
         for (int ch = 1; ch <= kChannelCount; ++ch) {
             const bool on = m_commanded[ch] ? PendingCommand[ch] == kRelayOn : ((m_boardStates >> (ch - 1)) & 1u);
             if (on)
                 mask |= uint16_t(1u << (ch - 1));
+            if (m_commanded[ch])
+                follow.channels |= uint16_t(1u << (ch - 1));
         }
-        tx_frame22bit(RelayCommandCode(m_variant), 0, uint8_t(mask & 0xFF), uint8_t(mask >> 8));
+        const uint8_t code = RelayCommandCode(m_variant);
+        tx_frame22bit(code, 0, uint8_t(mask & 0xFF), uint8_t(mask >> 8));
+        follow.fault.commanded = mask;
+        follow.fault.sameAsStatusRequest = code == wire::kStatus && mask == 0;
+        m_follow = follow;
+        m_followFaultShownUntil = QDateTime();
         bManualPending = false;
         m_commanded.fill(false);
         // What the board does with it is known from its next replies only.
@@ -376,6 +384,37 @@ void DeviceEngine::idleSection()
     }
     // Also the way to learn the board's states before a waiting command may go.
     tx_frame22bit(wire::kStatus, 0, 0, 0);
+}
+
+// Two agreeing replies since the command: the relays have settled.
+void DeviceEngine::checkRelaysFollowed()
+{
+    FollowCheck follow = *std::exchange(m_follow, std::nullopt);
+    const uint16_t wrong = (m_boardStates ^ follow.fault.commanded) & follow.channels;
+    if (wrong == 0)
+        return;
+    for (int ch = 1; ch <= kChannelCount; ++ch)
+        if (wrong & (1u << (ch - 1)))
+            follow.fault.channels << ch;
+    m_followFaultShownUntil = m_clock().addMSecs(kRelayFaultShownFor.count());
+    m_view.setActivityText(RelayFollowText(follow.fault));
+    m_view.relaysNotFollowed(follow.fault);
+}
+
+QString RelayFollowText(const RelayFollowFault &fault)
+{
+    QStringList on, off;
+    for (int ch : fault.channels)
+        ((fault.commanded >> (ch - 1)) & 1u ? on : off) << QString::number(ch);
+    QStringList parts;
+    if (!on.isEmpty())
+        parts << QStringLiteral("第%1路未按命令吸合").arg(on.join(QStringLiteral("、")));
+    if (!off.isEmpty())
+        parts << QStringLiteral("第%1路未按命令断开").arg(off.join(QStringLiteral("、")));
+    QString text = parts.join(QStringLiteral("，"));
+    if (fault.sameAsStatusRequest)
+        text += QStringLiteral("：全部断开的命令与状态查询相同");
+    return text;
 }
 
 void DeviceEngine::greyLamps()
@@ -567,6 +606,8 @@ void DeviceEngine::linkClosed()
     // A command not yet sent is dropped with the states it was made against.
     m_commanded.fill(false);
     bManualPending = false;
+    m_follow.reset();
+    m_followFaultShownUntil = QDateTime();
     forgetBoardStates();
     m_goodChecks.fill(0);
     m_boardClock.reset();
@@ -632,9 +673,12 @@ void DeviceEngine::MSCommDown_OnComm(const Frame &reply)
         }
         nLinkCount = kLinkTicks;
         if (code == wire::kStatus) {
-            m_view.setActivityText(StatusReplyText(reply));
+            if (!m_followFaultShownUntil.isValid() || m_clock() >= m_followFaultShownUntil)
+                m_view.setActivityText(StatusReplyText(reply));
             noteBoardClock(StatusReplyTime(reply));
         }
+        if (m_follow && m_agreeing >= 2)
+            checkRelaysFollowed();
     }
     if (code == wire::kWriteEntry) {
         bWriteAck = true;

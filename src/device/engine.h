@@ -33,6 +33,8 @@ inline const QString kClockSet = QStringLiteral("设置成功！");
 
 inline constexpr std::chrono::milliseconds kTickInterval{200};
 inline constexpr std::chrono::milliseconds kClockShownFor{3000};
+// Panel 1 keeps a relay command's failure this long before status replies write over it.
+inline constexpr std::chrono::milliseconds kRelayFaultShownFor{10000};
 inline constexpr int kLinkTicks = 5;       // watchdog: status replies reset it to this
 inline constexpr int kMaxReadNumber = 255; // the board holds 255 entries a channel
 inline constexpr uint8_t kRelayOff = 1;
@@ -50,6 +52,10 @@ inline constexpr int kFrameAttempts = 4;
 inline constexpr std::chrono::milliseconds kEarliestTimeout{100};
 
 enum class TransferKind { None, Write, Read, ReadAll };
+
+// Panel 1's words for a relay command that was not followed, e.g.
+// "第3路未按命令断开：全部断开的命令与状态查询相同".
+QString RelayFollowText(const RelayFollowFault &fault);
 
 // How a transfer ended; the engine keeps the last one for faces without a window.
 struct TransferResult {
@@ -190,6 +196,8 @@ public:
     std::optional<QDateTime> boardClockNow() const;
 
     bool transferUnderWay() const { return transferActive() || bSetTimePending; }
+    // A relay command went out and the board's settled states are not yet compared with it.
+    bool relayCheckPending() const { return m_follow.has_value(); }
     // A write or read is under way (the clock set is not one).
     bool transferActive() const { return m_transfer.kind != TransferKind::None; }
     const Transfer &transfer() const { return m_transfer; }
@@ -219,6 +227,7 @@ private:
     void greyLamps();
     void forgetBoardStates();
     bool relayCommandMayGo() const;
+    void checkRelaysFollowed();
 
     EngineView &m_view;
     SerialLink &m_link;
@@ -233,6 +242,14 @@ private:
     // corrupted or stale reply must not decide the state of a channel nobody touched.
     uint16_t m_boardStates = 0;
     int m_agreeing = 0;
+    // The relay command last sent, until two agreeing replies after it show
+    // whether the board followed: which channels it commanded, and to what.
+    struct FollowCheck {
+        uint16_t channels = 0;
+        RelayFollowFault fault;
+    };
+    std::optional<FollowCheck> m_follow;
+    QDateTime m_followFaultShownUntil;
     // A board that fills the check bytes of a kind of reply shows it; from then
     // on a reply of that kind whose check bytes are wrong was damaged on the
     // line and is not believed. Learned per reply code: a board may seal some

@@ -3,12 +3,22 @@
 #pragma once
 
 #include <QDateTime>
+#include <QList>
 #include <QString>
 
 #include <chrono>
 #include <cstdint>
 
 struct TransferResult;
+
+// Channels that did not switch as a relay command said, once the board's states
+// had settled after it (two agreeing status replies).
+struct RelayFollowFault {
+    QList<int> channels;    // 1..16
+    uint16_t commanded = 0; // the states the command carried, channel 1 in bit 0
+    // Both masks zero under the status code: the board took it for a status request.
+    bool sameAsStatusRequest = false;
+};
 
 // Lamp fill colours as the board's tool has always stored them (red in the low byte).
 inline constexpr uint32_t kLampGrey = 12632256; // 0xC0C0C0: no state known
@@ -56,4 +66,6 @@ public:
     // how it ended when it ended without its box.
     virtual void setTransferNote(const QString &text) { (void)text; }
     virtual void transferEnded(const TransferResult &result) { (void)result; }
+    // A relay command was not followed (panel 1 says so as well).
+    virtual void relaysNotFollowed(const RelayFollowFault &fault) { (void)fault; }
 };

@@ -220,10 +220,14 @@ SaveResult ExportSchedules(const ScheduleBook &book, const QString &path)
     return {r.ok ? SaveOutcome::Saved : SaveOutcome::Failed, r.reason};
 }
 
-OpenedSchedules OpenSchedules(const QString &path)
+OpenedSchedules OpenSchedules(const QString &path, bool mustExist)
 {
-    const LoadedSchedules loaded = LoadSchedules(path);
     OpenedSchedules out;
+    if (mustExist && !QFileInfo::exists(path)) {
+        out.problem = OpenProblem::Missing;
+        return out;
+    }
+    const LoadedSchedules loaded = LoadSchedules(path);
     // A file that is there but cannot be read, or holds no schedule section, must not open
     // as an empty schedule; nor may a record be left behind.
     if (loaded.unreadable) {
@@ -246,6 +250,8 @@ QString OpenRefusal(const OpenedSchedules &opened, const QString &path)
         return {};
     const QString format = QStringLiteral("文件格式错误：");
     switch (opened.problem) {
+    case OpenProblem::Missing:
+        return QStringLiteral("文件不存在：") + path;
     case OpenProblem::Unreadable:
         return QStringLiteral("文件无法读取：") + path;
     case OpenProblem::NoSection:

@@ -68,14 +68,16 @@ SaveResult SaveSchedules(const ScheduleBook &book, const QString &notePath);
 SaveResult ExportSchedules(const ScheduleBook &book, const QString &path);
 
 // Open: the whole file is checked before anything is handed back; on any problem nothing is.
-enum class OpenProblem { None, Unreadable, NoSection, BadRecord };
+enum class OpenProblem { None, Missing, Unreadable, NoSection, BadRecord };
 struct OpenedSchedules {
     bool ok = false;
     OpenProblem problem = OpenProblem::None;
     QString badKey; // the first record not loaded, for BadRecord
     QList<EntryRef> entries;
 };
-OpenedSchedules OpenSchedules(const QString &path);
-// What the operator is told of a file Open refused ("文件无法读取：" + path, or
-// "文件格式错误：" + the reason); empty when it was not refused.
+// A file that is not there is an empty schedule, unless `mustExist` (a file the
+// operator named to write or compare with the board).
+OpenedSchedules OpenSchedules(const QString &path, bool mustExist = false);
+// What the operator is told of a file Open refused ("文件不存在：" or "文件无法读取："
+// + path, or "文件格式错误：" + the reason); empty when it was not refused.
 QString OpenRefusal(const OpenedSchedules &opened, const QString &path);

@@ -51,7 +51,6 @@ TEST(CliArgs, RefusesWhatAScriptGotWrong)
     const char *const lines[] = {"",
                                  "frob",
                                  "status extra",
-                                 "--address 256 status",
                                  "--address x status",
                                  "read --channel 1",
                                  "read --channel 17 -o f",
@@ -62,11 +61,16 @@ TEST(CliArgs, RefusesWhatAScriptGotWrong)
                                  "relay 3 half",
                                  "scan --from 9 --to 3",
                                  "clock --set-if-drift soon",
-                                 "--bogus status"};
+                                 "clock --set-if-drift=-1",
+                                 "read --channel 0 -o f",
+                                 "--json relay 17 on",
+                                 "--json --address 256 status",
+                                 "--bogus --json status"};
     for (const char *line : lines) {
         SCOPED_TRACE(line);
         const CliParse p = ParseCliArguments(Args(line));
         EXPECT_TRUE(!p.request && !p.error.isEmpty() && !p.error.contains(QLatin1Char('\n'))) << p.error.toStdString();
+        EXPECT_EQ(p.json, QByteArray(line).contains("--json")); // the refusal is printed as JSON then
     }
     EXPECT_TRUE(ParseCliArguments(Args("--help")).help);
 }

@@ -169,10 +169,15 @@ TEST_F(App, PortsNameWhatTheyOpenAndSelectorsOnlyPick)
     // A ComN link whose device is gone: refused, and panel 1 names the device.
     ASSERT_TRUE(QFile::link("/dev/ttyUSB-unplugged", dir.filePath("Com40")));
     link.openError = OpenError::NotFound;
-    link.device = dir.filePath("Com40");
-    w->CmbCom->setCurrentIndex(39);
-    EXPECT_EQ(told(w->CmdOpen), "串口打开错误");
-    EXPECT_EQ(w->statusText(1), "Com40 指向的 /dev/ttyUSB-unplugged 不存在");
+    // Com98 stands for nothing yet: panel 1 says where its link would go.
+    for (const auto &[port, device, text] :
+         {std::tuple(40, dir.filePath("Com40"), QStringLiteral("Com40 指向的 /dev/ttyUSB-unplugged 不存在")),
+          std::tuple(98, QString(), "Com98（未连接：需在 " + QDir::toNativeSeparators(dir.path()) + " 建立 Com98 链接）")}) {
+        link.device = device;
+        w->CmbCom->setCurrentIndex(port - 1);
+        const QString said = told(w->CmdOpen); // before panel 1 is read
+        EXPECT_EQ(std::pair(said, w->statusText(1)), std::pair(QStringLiteral("串口打开错误"), text));
+    }
 
     // The port list's tooltips are made as it opens: a link made since start-up shows.
     ASSERT_TRUE(QFile::link(dir.path(), dir.filePath("Com41")));

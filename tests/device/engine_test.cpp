@@ -1,5 +1,6 @@
 // The poll-and-transfer engine, tick by tick, against a fake link and board.
 #include "device/engine.h"
+#include "device/statusagreement.h"
 
 #include "support/fakes.h"
 
@@ -512,14 +513,6 @@ TEST(EngineManual, FramesCarryCommandedStatesAndTheBoardsOwn)
     EXPECT_EQ(command(16, &DeviceEngine::CmdOut), kPoll);
     h.tick();
     EXPECT_EQ(h.last(), Relays(0xFF, 0x7F));
-    h.engine.CmdCloseAll(); // goes to the board by itself while the link is open
-    h.tick(2);
-    EXPECT_FALSE(h.engine.bManualPending);
-
-    Harness compat(Variant::Compat);
-    compat.settle().engine.CmdIn();
-    compat.tick();
-    EXPECT_EQ(compat.last(), RelayFrame(1, 19, 0, 0x01, 0));
 }
 
 TEST(EngineManual, CommandAfterATransferOrClockSetWaitsForTwoFreshReplies)
@@ -578,17 +571,6 @@ TEST(EngineManual, NoRelaySwitchesThatNobodyCommanded)
     EXPECT_EQ(s.last(), Relays(0x02));
     EXPECT_EQ(s.engine.PendingCommand[4], kRelayOn); // the loaded state is not what goes out
 
-    // A damaged status reply from a board that fills its check bytes is not believed.
-    Harness d;
-    d.settle(0x01);
-    Frame damaged = *d.board.answer(kPoll);
-    damaged[4] = 0xFF;
-    d.engine.MSCommDown_OnComm(damaged);
-    EXPECT_EQ(d.engine.counters().repliesRejected, 1);
-    d.press(3);
-    d.tick();
-    EXPECT_EQ(d.last(), Relays(0x05));
-
     // One reply that disagrees with those around it holds a command back.
     Harness o;
     o.settle();
@@ -609,6 +591,64 @@ TEST(EngineManual, NoRelaySwitchesThatNobodyCommanded)
     closed.link.opened = true;
     closed.tick(4);
     EXPECT_EQ(std::pair(closed.codesSince(0), closed.board.relays1), std::pair(QList<int>{16, 16, 16, 16}, uint8_t(0)));
+}
+
+TEST(EngineManual, RelaysThatDidNotFollowOnceSettledAreNamedInPanelOne)
+{
+    using Command = std::function<void(Harness &)>;
+    const Command off3 = [](Harness &h) { h.press(3, &DeviceEngine::CmdOut); };
+    const auto allOff = [](const char *text) { return QString::fromUtf8(text) + "：全部断开的命令与状态查询相同"; };
+    const Command on3off1 = [](Harness &h) { h.press(3), h.press(1, &DeviceEngine::CmdOut); };
+    // name, variant, relays before, command, relays the board moves to after it (-1: none), channels, panel 1
+    const std::tuple<const char *, Variant, uint8_t, Command, int, QList<int>, QString> rows[] = {
+        {"off leaving all off", Variant::Standard, 0x04, off3, -1, {3}, allOff("第3路未按命令断开")},
+        {"all off", Variant::Standard, 0x05, [](Harness &h) { h.engine.CmdCloseAll(); }, -1, {1, 3},
+         allOff("第1、3路未按命令断开")},
+        {"compat all off is a command (code 19)", Variant::Compat, 0x04, off3, -1, {}, {}},
+        {"compat relay falls back", Variant::Compat, 0x04, off3, 0x04, {3}, "第3路未按命令断开"},
+        {"off leaving another on", Variant::Standard, 0x06, off3, -1, {}, {}},
+        {"on and off fall back", Variant::Standard, 0x01, on3off1, 0x01, {1, 3}, "第3路未按命令吸合，第1路未按命令断开"},
+        {"a channel nobody commanded may move", Variant::Standard, 0x03, on3off1, 0x04, {}, {}},
+        {"a check the link closed under goes with it", Variant::Standard, 0x04,
+         [&](Harness &h) { off3(h), h.tick(), h.engine.linkClosed(); }, -1, {}, {}},
+    };
+    for (const auto &[name, variant, before, command, after, channels, fault] : rows) {
+        SCOPED_TRACE(name);
+        Harness h(variant);
+        h.settle(before);
+        const QString status = h.view.activity, text = fault.isEmpty() ? status : fault;
+        command(h);
+        h.tick();
+        if (after >= 0)
+            h.board.relays1 = uint8_t(after);
+        h.tick(2);
+        EXPECT_EQ(std::tuple(h.engine.relayCheckPending(), h.view.notFollowed.value(0), h.view.activity),
+                  std::tuple(false, channels, text));
+        h.clockMs += kRelayFaultShownFor.count() - 1;
+        h.tick(); // status replies leave it there for a while, then write over it
+        EXPECT_EQ(h.view.activity, text);
+        h.clockMs += 1;
+        h.tick();
+        EXPECT_EQ(h.view.activity, status);
+    }
+}
+
+TEST(StatusAgreement, TwoRepliesInARowAgreeOnRelaysAndOnTheClockWithinASecond)
+{
+    const QDateTime board = kMoment.addSecs(90);
+    // name, relays, clock skew of the second reply (400 ms later) in ms, or no clock in the first/second/both
+    const std::tuple<const char *, uint16_t, qint64, int, bool> rows[] = {
+        {"same", 0x05, 0, 0, true},          {"a second off", 0x05, -1000, 0, true},
+        {"more", 0x05, 1001, 0, false},      {"relays differ", 0x04, 0, 0, false},
+        {"one clock lost", 0x05, 0, 2, false}, {"no clocks", 0x05, 0, 3, true},
+    };
+    for (const auto &[name, relays, skewMs, noClock, agrees] : rows) {
+        const auto clock = [&](bool none, qint64 ms) { return none ? std::nullopt : std::optional(board.addMSecs(ms)); };
+        StatusAgreement a;
+        EXPECT_FALSE(a.add({0x05, clock(noClock & 1, 0), kMoment}));
+        EXPECT_EQ(a.add({relays, clock(noClock & 2, 400 + skewMs), kMoment.addMSecs(400)}), agrees) << name;
+        EXPECT_EQ(a.agreed().has_value(), agrees) << name;
+    }
 }
 
 TEST(EngineReplies, CheckByteTrustIsLearnedPerReplyKind)

@@ -50,7 +50,7 @@ TEST(BookCompare, ChannelsSlotBySlot)
         {"one minute", {daily}, {R("110", "0000000", "00000000", "083100")}, {"1 changed 分"}},
         {"action", {daily}, {R("010", "0000000", "00000000", "083000")}, {"1 changed 动作"}},
         {"weekdays of a weekly entry", {weekly}, {R("001", "1010101", "00000000", "180000")}, {"1 changed 星期"}},
-        {"date of a fixed entry", {fixed}, {R("100", "0000000", "20130429", "060000")}, {"1 changed 日"}},
+        {"date of a fixed entry", {fixed}, {R("100", "0000000", "20140529", "060000")}, {"1 changed 年,月,日"}},
         {"the board keeps a two-digit year",
          {R("100", "0000000", "19990101", "060000")},
          {R("100", "0000000", "20990101", "060000")},

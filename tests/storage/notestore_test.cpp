@@ -103,7 +103,9 @@ TEST(ScheduleFile, LoadNumbersEveryChannelAndOpenRefusesWhatLoadLeavesOut)
                   std::tuple(ok, (r.skipped + r.overflow).value(0), ok ? r.loaded : QStringList()));
     }
     QTemporaryDir dir;
-    EXPECT_TRUE(OpenSchedules(dir.filePath(kNote)).ok); // no file: no schedules
+    EXPECT_TRUE(OpenSchedules(dir.filePath(kNote)).ok); // no file: no schedules, unless it was named
+    const OpenedSchedules named = OpenSchedules(dir.filePath(kNote), true);
+    EXPECT_EQ(std::pair(named.ok, OpenRefusal(named, "f")), std::pair(false, QStringLiteral("文件不存在：f")));
 }
 
 TEST(SaveSchedules, RenumbersWritesOnceAndNeverLeavesAMix)

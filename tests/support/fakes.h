@@ -82,6 +82,7 @@ public:
     }
     void setTransferRunning(bool running) override { transferRunning = running; }
     void setTransferNote(const QString &text) override { note = text; }
+    void relaysNotFollowed(const RelayFollowFault &fault) override { notFollowed << fault.channels; }
 
     QString activity;
     QStringList activityLog;
@@ -99,6 +100,7 @@ public:
     std::function<void(std::chrono::milliseconds)> onPace;
     bool transferRunning = false;
     QString note; // status panel 2
+    QList<QList<int>> notFollowed;
 };
 
 // A board that answers the way the real one does, with switches for the faults tests need.
