@@ -1,5 +1,6 @@
 // The board's clock against the computer's: drift in words, and when to set it.
 #include "device/clockdrift.h"
+#include "support/printers.h"
 
 #include <gtest/gtest.h>
 
@@ -35,9 +36,34 @@ TEST(ClockDrift, Words)
         EXPECT_EQ(ClockDriftText(drift), QString::fromUtf8(c.text));
         EXPECT_EQ(ClockDriftAlarming(drift), c.alarming);
     }
-    // Local wall-clock times: a board in another zone's offset means nothing, its fields are read as they are.
-    EXPECT_EQ(ClockDriftSeconds(QDateTime(kNow.date(), QTime(10, 0, 12), Qt::UTC), kNow), 12);
     EXPECT_EQ(ClockDriftSeconds(kNow.addSecs(12), kNow.addMSecs(999)), 12) << "whole seconds on both sides";
+}
+
+// Readings as they come ("x": an invalid clock) against what the panel shows after each ("!": red).
+TEST(ClockDrift, PanelShowsASteadyFigureAndTheAlarmHoldsNearTheThreshold)
+{
+    struct {
+        const char *name, *readings, *shown;
+    } rows[] = {
+        {"12.5 s: alternating readings, one figure", "12 13 12 13 12 13 12 13", "12 12 12 12 12 12 12 12"},
+        {"starting on the upper second keeps it", "13 12 13 12 13 12", "13 13 13 13 13 13"},
+        {"30.5 s: the alarm does not flip", "31 30 31 30 31 30 31 30", "31! 31! 31! 31! 31! 31! 31! 31!"},
+        {"a second's change shows once no reading has the old", "12 12 13 13 13 13 13", "12 12 12 12 12 12 13"},
+        {"a clock set shows with the third reading", "90 90 90 0 0 0", "90! 90! 90! 90! 90! 0"},
+        {"the alarm goes off two seconds inside the threshold", "31 29 29 29 28 28 28 28 28",
+         "31! 29! 29! 29! 29! 29! 29! 29! 28"},
+        {"an invalid clock only when most readings say so", "x 12 12 x x", "x! 12 12 12 x!"},
+    };
+    for (const auto &r : rows) {
+        SteadyDrift panel;
+        QStringList shown;
+        for (const QString &reading : QString::fromLatin1(r.readings).split(u' ')) {
+            panel.add(reading == u'x' ? std::nullopt : std::optional<qint64>(reading.toLongLong()));
+            shown << (panel.drift() ? QString::number(*panel.drift()) : QStringLiteral("x")) +
+                         (panel.alarming() ? QStringLiteral("!") : QString());
+        }
+        EXPECT_EQ(shown.join(u' '), QString::fromLatin1(r.shown)) << r.name;
+    }
 }
 
 TEST(ClockDrift, SetOnConnect)

@@ -1,9 +1,12 @@
 // The poll-and-transfer engine, tick by tick, against a fake link and board.
+#include "device/clockdrift.h"
 #include "device/engine.h"
 
 #include "support/fakes.h"
 
 #include <gtest/gtest.h>
+
+#include <ctime>
 
 namespace {
 
@@ -491,6 +494,55 @@ TEST(EngineClock, SetRepeatsUntilAcknowledgedAndReadGoesOutAtOnce)
               std::pair(QStringLiteral("模块当前时间:00-00-00 00:00:00"), 1));
     w.tick();
     EXPECT_EQ(w.codesSince(0), (QList<int>{1, 4, 1}));
+}
+
+// The board's reading, kept without a zone, runs on by the seconds that pass and is compared with the
+// fields the computer's clock shows; the board's weekday is its own.
+TEST(EngineClock, BoardClockIsAPlainWallClockAcrossTheSummerTimeChanges)
+{
+    struct Berlin { // the computer's zone for this test
+        QByteArray old = qgetenv("TZ");
+        Berlin() { qputenv("TZ", "Europe/Berlin"), tzset(); }
+        ~Berlin() { old.isNull() ? qunsetenv("TZ") : qputenv("TZ", old), tzset(); }
+    } berlin;
+    struct {
+        const char *name, *computer; // the computer's clock as an instant when the reply comes, read in Berlin
+        uint8_t code, fields[7];     // a status (16) or clock (4) reply: year, month, day, weekday (1 Sunday), h, m, s
+        const char *twoMinutesOn;    // "": no clock
+        std::optional<qint64> drift;
+        int weekdayShift;
+    } rows[] = {
+        {"into the hour the computer skips", "2026-03-29T00:59:00Z", 16, {26, 3, 29, 1, 1, 59, 0},
+         "2026-03-29T02:01:00Z", -3600, 0},
+        {"a 读时 reading inside that hour", "2026-03-29T01:30:00Z", 4, {26, 3, 29, 1, 2, 30, 0}, "2026-03-29T02:32:00Z",
+         -3600, 0},
+        {"the repeated autumn hour, first time", "2026-10-25T00:30:00Z", 16, {26, 10, 25, 1, 2, 30, 0},
+         "2026-10-25T02:32:00Z", 0, 0},
+        {"the repeated hour, second time, no weekday byte", "2026-10-25T01:59:00Z", 16, {26, 10, 25, 0, 2, 59, 12},
+         "2026-10-25T03:01:12Z", 12, 0},
+        {"weekday set to Monday on a Wednesday", "2026-12-09T11:00:00Z", 16, {26, 12, 9, 2, 12, 0, 0},
+         "2026-12-09T12:02:00Z", 0, 5},
+        {"year 00 with 2100's Friday", "2100-01-01T00:00:00Z", 16, {0, 1, 1, 6, 1, 0, 0}, "2000-01-01T01:02:00Z",
+         std::nullopt, 6},
+        {"a day that does not exist", "2026-02-28T11:00:00Z", 16, {26, 2, 30, 2, 12, 0, 0}, "", std::nullopt, 0},
+    };
+    for (const auto &r : rows) {
+        FakeLink link;
+        RecordingView view;
+        ScheduleBook book;
+        QDateTime now = QDateTime::fromString(QString::fromLatin1(r.computer), Qt::ISODate).toLocalTime();
+        DeviceEngine engine(view, link, book, Variant::Standard, [&] { return now; });
+        Frame reply = FakeBoard::reply(r.code);
+        std::copy(std::begin(r.fields), std::end(r.fields), reply.begin() + (r.code == wire::kStatus ? 13 : 4));
+        SealFrame(reply);
+        engine.MSCommDown_OnComm(reply);
+        now = now.addSecs(120);
+        const auto board = engine.boardClockNow();
+        EXPECT_EQ(std::tuple(board ? board->toString(Qt::ISODate) : QString(),
+                             board ? ClockDriftSeconds(*board, now) : std::nullopt, engine.boardWeekdayShift()),
+                  std::tuple(QString::fromLatin1(r.twoMinutesOn), r.drift, r.weekdayShift))
+            << r.name;
+    }
 }
 
 TEST(EngineManual, FramesCarryCommandedStatesAndTheBoardsOwn)

@@ -54,8 +54,10 @@ TEST(ScheduleFile, LoadNumbersEveryChannelAndOpenRefusesWhatLoadLeavesOut)
     const QString stranger = RecordKey(3, 1) + line(5, 1, 77).mid(5);
     const auto as = [](const QString &l, int channel, int number) { return RecordKey(channel, number) + l.mid(5); };
     const QByteArray record = line(1, 1).mid(6).toLatin1();
-    QByteArray huge = "[Note]\n" + line(1, 1).toLatin1() + "\n";
-    huge += QByteArray(16 * 1024 * 1024 + 1 - huge.size(), ';'); // just above 16 MB
+    const auto sized = [&](qsizetype size) { // a record and a comment up to `size` bytes
+        const QByteArray start = "[Note]\n" + line(1, 1).toLatin1() + "\n";
+        return start + QByteArray(size - start.size(), ';');
+    };
     enum Problem { None, Unreadable, NoSection };
     struct Row {
         const char *name;
@@ -85,7 +87,8 @@ TEST(ScheduleFile, LoadNumbersEveryChannelAndOpenRefusesWhatLoadLeavesOut)
         {"missing section", "[Other]\n" + line(1, 1).toLatin1(), {}, {}, {}, NoSection},
         {"empty file", "", {}, {}, {}, NoSection},
         {"10 MB of binary", noise(), {}, {}, {}, NoSection},
-        {"above 16 MB", huge, {}, {}, {}, Unreadable},
+        {"exactly 16 MB", sized(kMaxReadBytes), {line(1, 1)}},
+        {"above 16 MB", sized(kMaxReadBytes + 1), {}, {}, {}, Unreadable},
         {"unreadable", "/", {}, {}, {}, Unreadable},
     };
     for (const Row &r : rows) {
