@@ -4,6 +4,7 @@
 #include "app/frmmain.h"
 #include "app/schedulepicture.h"
 #include "app/scheduletools.h"
+#include "app/verifytools.h"
 
 #include "support/fakes.h"
 #include "support/scriptedprompts.h"
@@ -195,6 +196,21 @@ TEST_F(Tools, LampRingsAndTheDriftPanelFollowTheBoardsClock)
         panel << w->SBDrift->text() + w->SBDrift->styleSheet();
     }
     EXPECT_EQ(panel, QStringList(4, QStringLiteral("设备时钟快31秒QLabel { color: red; }")));
+    EXPECT_TRUE(w->SBDrift->toolTip().contains(QStringLiteral("对时")) && prompts.messages.isEmpty() &&
+                !w->engine().bSetTimePending); // 连接时自动对时 is off
+    w->CmdOpen->click();
+    EXPECT_EQ(w->SBDrift->text() + w->SBDrift->styleSheet() + w->SBDrift->toolTip(), QString()) << "closed";
+
+    // With 连接时自动对时 the first report after 打开 sets a far-off clock as 对时 does, and a later one does not.
+    w->verifyTools()->clockOnConnectAction->trigger();
+    w->CmdOpen->click();
+    boardSays(9, 12, 31);
+    Frame ack = FakeBoard::reply(wire::kSetClock);
+    SealFrame(ack);
+    w->onFrame(ack);
+    boardSays(9, 12, 31);
+    QApplication::processEvents(); // the box opens from the event loop
+    EXPECT_EQ(std::pair(prompts.messages, w->engine().bSetTimePending), std::pair(QStringList{"设置成功！"}, false));
 }
 
 } // namespace

@@ -5,7 +5,6 @@
 #include "app/verifywindow.h"
 #include "device/qtseriallink.h"
 #include "schedule/bookcompare.h"
-#include "storage/toolsettings.h"
 
 #include "boardprocess.h"
 #include "support/fakes.h"
@@ -13,7 +12,6 @@
 
 #include <QComboBox>
 #include <QFile>
-#include <QLabel>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTreeWidget>
@@ -30,7 +28,7 @@ constexpr int kLongWait = 60000;
 // and CTest may run these cases side by side: each takes a number of its own.
 int portFor(const char *test)
 {
-    static const char *const order[] = {"Lamps", "ClockDrift", "Tampered"};
+    static const char *const order[] = {"Lamps", "Tampered"};
     if (QByteArray(test).startsWith("SlowBoard"))
         return 87; // 98 is the soak's, 88 the board tests'
     for (int i = 0; i < int(std::size(order)); ++i)
@@ -152,31 +150,6 @@ TEST(EndToEnd, SlowBoardIsServedAtItsOwnPaceAndReadBackGivesTheSameBookAndFile)
     EXPECT_EQ(std::tuple(s.records(), int(s.w->nPage()), s.w->rowCount()), std::tuple(before, 1, 3));
     s.close();
     EXPECT_EQ(s.savedFile(), file);
-}
-
-TEST(EndToEnd, ClockDriftIsShownAndSetOnConnectWhenAsked)
-{
-    Session s({QStringLiteral("--clock-offset"), QStringLiteral("90")});
-    ASSERT_TRUE(s.open());
-    // 89 or 90 s by when the reply and the computer's clock were read.
-    ASSERT_TRUE(WaitFor([&] { return s.w->SBDrift->text().startsWith(QStringLiteral("设备时钟快1分")); }))
-        << s.w->SBDrift->text().toStdString();
-    EXPECT_TRUE(s.w->SBDrift->styleSheet().contains(QStringLiteral("red")) &&
-                s.w->SBDrift->toolTip().contains(QStringLiteral("对时")));
-    idle(1000);
-    EXPECT_TRUE(s.prompts.messages.isEmpty()) << "no box of its own";
-    s.close();
-    EXPECT_TRUE(s.w->SBDrift->text().isEmpty());
-
-    s.w->verifyTools()->clockOnConnectAction->trigger(); // 连接时自动对时
-    ASSERT_TRUE(ToolSettings(s.dir.path()).setClockOnConnect());
-    ASSERT_TRUE(s.open());
-    ASSERT_TRUE(s.waitMessage(QStringLiteral("设置成功！")));
-    EXPECT_TRUE(WaitFor([&] { return s.w->SBDrift->text() == QStringLiteral("设备时钟准确"); }))
-        << s.w->SBDrift->text().toStdString();
-    // Set once, and no warning colour left.
-    EXPECT_EQ(std::pair(s.prompts.messages, s.w->SBDrift->styleSheet()),
-              std::pair(QStringList{"设置成功！"}, QString()));
 }
 
 TEST(EndToEnd, TamperedEntryIsTheOneDifferenceAVerifyFinds)

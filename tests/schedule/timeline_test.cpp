@@ -118,8 +118,7 @@ TEST(Timeline, StateNowAndNextFiring)
         {"at the firing second the firing counts", list, QTime(8, 0), RelayState::On, "2026-12-08T08:00:00"},
         {"a second before it, Sunday's release holds", list, QTime(7, 59, 59), RelayState::Off, "2026-12-07T08:00:00"},
         {"weekly only: next firing six days on", {list[1]}, QTime(0, 0), RelayState::Off, "2026-12-13T18:00:00"},
-        {"weekly on the board's Sunday, which is this Monday", {list[1]}, QTime(0, 0), RelayState::Off,
-         "2026-12-07T18:00:00", 6},
+        {"weekly, the board's Sunday this Monday", {list[1]}, QTime(0, 0), RelayState::Off, "2026-12-07T18:00:00", 6},
         {"fixed date months ahead", {list[2]}, QTime(0, 0), RelayState::Unknown, "2027-03-01T09:00:00"},
         {"nothing more to come", {Fixed(true, "2026-01-01", "09:00:00")}, QTime(0, 0), RelayState::On, ""},
     };

@@ -51,9 +51,9 @@ TEST(IniFile, ReadsAndWritesFollowTheProfileFunctions)
 // The reason a save names, from the system's error itself (as root, permissions cannot provoke most).
 TEST(IniFile, FailureReasonFromTheSystemsError)
 {
-    const std::pair<int, const char16_t *> rows[] = {{EACCES, kReasonNotWritable}, {EPERM, kReasonNotWritable},
-                                                     {ENOENT, kReasonFolderMissing}, {ENOSPC, kReasonDiskFull},
-                                                     {EBUSY, kReasonInUse}, {0, u"odd"}}; // 0: words of its own
+    const std::pair<int, const char16_t *> rows[] = {
+        {EACCES, kReasonNotWritable}, {EPERM, kReasonNotWritable}, {ENOENT, kReasonFolderMissing},
+        {ENOSPC, kReasonDiskFull},    {EBUSY, kReasonInUse},       {0, u"odd"}}; // 0: words of its own
     QTemporaryDir dir;
     for (const auto &[error, reason] : rows)
         EXPECT_EQ(FileFailureReason(error ? qt_error_string(error) : QStringLiteral("odd"), dir.filePath("x")),
