@@ -72,7 +72,7 @@ void SteadyDrift::add(std::optional<qint64> reading, std::chrono::seconds thresh
         median = valid[(valid.size() - 1) / 2];
     }
     const bool stillRead = m_shown && std::find(m_readings.begin(), m_readings.end(), m_shown) != m_readings.end();
-    if (!median || !m_shown || std::abs(*median - *m_shown) > 1 || !stillRead)
+    if (!stillRead || !median || std::abs(*median - *m_shown) > 1)
         m_shown = median;
     const auto off = m_alarming ? std::max(threshold - kDriftAlarmHysteresis, std::chrono::seconds(0)) : threshold;
     m_alarming = ClockDriftAlarming(m_shown, off);

@@ -14,10 +14,11 @@
 inline constexpr std::chrono::seconds kDriftTolerance{2};
 inline constexpr std::chrono::seconds kDefaultDriftThreshold{30};
 
-// Board time minus computer time in seconds, both read as local wall-clock time
-// (the board knows no time zone or daylight saving). Nothing when the board's
-// clock is not a time at all: invalid, or its year more than a year off the
-// computer's (two-digit years: better "invalid" than a drift of decades).
+// Board time minus computer time in seconds: the board's plain reading (it knows
+// no time zone or summer time) against the fields the computer's clock shows in
+// its own zone, nothing converted. Nothing when the board's clock is not a time
+// at all: invalid, or its year more than a year off the computer's (two-digit
+// years: better "invalid" than a drift of decades).
 std::optional<qint64> ClockDriftSeconds(const QDateTime &board, const QDateTime &computer);
 
 // "设备时钟快12秒", "设备时钟慢3分5秒", "设备时钟快2时5分", "设备时钟慢3天4时": the two

@@ -1,12 +1,9 @@
 // The poll-and-transfer engine, tick by tick, against a fake link and board.
-#include "device/clockdrift.h"
 #include "device/engine.h"
 
 #include "support/fakes.h"
 
 #include <gtest/gtest.h>
-
-#include <ctime>
 
 namespace {
 
@@ -494,48 +491,6 @@ TEST(EngineClock, SetRepeatsUntilAcknowledgedAndReadGoesOutAtOnce)
               std::pair(QStringLiteral("模块当前时间:00-00-00 00:00:00"), 1));
     w.tick();
     EXPECT_EQ(w.codesSince(0), (QList<int>{1, 4, 1}));
-}
-
-// The board's reading, kept without a zone, runs on by the seconds that pass and is compared with the
-// fields the computer's clock shows; the board's weekday is its own.
-TEST(EngineClock, BoardClockIsAPlainWallClockAcrossTheSummerTimeChanges)
-{
-    struct Berlin { // the computer's zone for this test
-        QByteArray old = qgetenv("TZ");
-        Berlin() { qputenv("TZ", "Europe/Berlin"), tzset(); }
-        ~Berlin() { old.isNull() ? qunsetenv("TZ") : qputenv("TZ", old), tzset(); }
-    } berlin;
-    struct {
-        const char *name, *computer; // the computer's clock as an instant when the reply comes, read in Berlin
-        uint8_t code, at[7];         // a status (16) or clock (4) reply: year, month, day, weekday (1 Sunday), h, m, s
-        std::optional<qint64> drift;
-        int weekdayShift;
-    } rows[] = {
-        {"into the hour the computer skips", "2026-03-29T00:59:00Z", 16, {26, 3, 29, 1, 1, 59, 0}, -3600, 0},
-        {"a 读时 reading inside that hour", "2026-03-29T01:30:00Z", 4, {26, 3, 29, 1, 2, 30, 0}, -3600, 0},
-        {"the repeated hour, second time, no weekday", "2026-10-25T01:59:00Z", 16, {26, 10, 25, 0, 2, 59, 12}, 12, 0},
-        {"weekday set to Monday on a Wednesday", "2026-12-09T11:00:00Z", 16, {26, 12, 9, 2, 12, 0, 0}, 0, 5},
-        {"year 00 with 2100's Friday", "2100-01-01T00:00:00Z", 16, {0, 1, 1, 6, 1, 0, 0}, std::nullopt, 6},
-        {"a day that does not exist", "2026-02-28T11:00:00Z", 16, {26, 2, 30, 2, 12, 0, 0}, std::nullopt, 0},
-    };
-    for (const auto &r : rows) {
-        FakeLink link;
-        RecordingView view;
-        ScheduleBook book;
-        QDateTime now = QDateTime::fromString(QString::fromLatin1(r.computer), Qt::ISODate).toLocalTime();
-        DeviceEngine engine(view, link, book, Variant::Standard, [&] { return now; });
-        Frame reply = FakeBoard::reply(r.code);
-        std::copy(std::begin(r.at), std::end(r.at), reply.begin() + (r.code == wire::kStatus ? 13 : 4));
-        SealFrame(reply);
-        engine.MSCommDown_OnComm(reply);
-        now = now.addSecs(120);
-        const QDateTime read(QDate(2000 + r.at[0], r.at[1], r.at[2]), QTime(r.at[4], r.at[5], r.at[6]), Qt::UTC);
-        const auto board = engine.boardClockNow();
-        EXPECT_EQ(std::tuple(board ? board->toString(Qt::ISODate) : QString(),
-                             board ? ClockDriftSeconds(*board, now) : std::nullopt, engine.boardWeekdayShift()),
-                  std::tuple(read.addSecs(120).toString(Qt::ISODate), r.drift, r.weekdayShift))
-            << r.name;
-    }
 }
 
 TEST(EngineManual, FramesCarryCommandedStatesAndTheBoardsOwn)

@@ -1,9 +1,6 @@
 // Note.ini and Name.ini read and written key by key the way the profile functions do.
-#include "storage/inifile.h"
 #include "storage/notestore.h"
 #include "storage_testing.h"
-
-#include <cerrno>
 
 namespace {
 
@@ -46,18 +43,6 @@ TEST(IniFile, ReadsAndWritesFollowTheProfileFunctions)
         const QByteArray got = r.write ? readBytes(store.notePath()) : store.ReadNote(key).toLatin1();
         EXPECT_EQ(got, r.expected ? QByteArray(r.expected) : kEmptyRecord.toLatin1());
     }
-}
-
-// The reason a save names, from the system's error itself (as root, permissions cannot provoke most).
-TEST(IniFile, FailureReasonFromTheSystemsError)
-{
-    const std::pair<int, const char16_t *> rows[] = {
-        {EACCES, kReasonNotWritable}, {EPERM, kReasonNotWritable}, {ENOENT, kReasonFolderMissing},
-        {ENOSPC, kReasonDiskFull},    {EBUSY, kReasonInUse},       {0, u"odd"}}; // 0: words of its own
-    QTemporaryDir dir;
-    for (const auto &[error, reason] : rows)
-        EXPECT_EQ(FileFailureReason(error ? qt_error_string(error) : QStringLiteral("odd"), dir.filePath("x")),
-                  QString::fromUtf16(reason));
 }
 
 // The same bytes as Note.ini and as Name.ini: the record under 01001, the name under 01, and

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <csignal>
 #include <sys/resource.h>
 
@@ -173,6 +174,9 @@ TEST(SaveSchedules, RenumbersWritesOnceAndNeverLeavesAMix)
     const SaveResult nowhere = ExportSchedules(book, dir.filePath(QStringLiteral("no/such/x.ini")));
     EXPECT_EQ(std::pair(nowhere.outcome, nowhere.reason),
               std::pair(SaveOutcome::Failed, QStringLiteral("文件夹不存在")));
+    // The reason from the system's error itself: as root, permissions cannot provoke it.
+    for (auto [error, reason] : {std::pair(EACCES, kReasonNotWritable), std::pair(ENOENT, kReasonFolderMissing)})
+        EXPECT_EQ(FileFailureReason(qt_error_string(error), path), QString::fromUtf16(reason)) << error;
 
     // Interrupted at the last moment, every new byte written: Note.ini is still the old file.
     QByteArray atInterrupt;
