@@ -597,6 +597,7 @@ void Frmmain::CmdOpen_Click()
         m_setClockOnConnect = settings.setClockOnConnect();
         m_driftThreshold = settings.driftThreshold(kDefaultDriftThreshold);
         m_clockSeenSinceOpen = false;
+        m_drift.clear();
         Timer2.start();
         applyLinkState(true);
         return;
@@ -780,8 +781,9 @@ void Frmmain::boardClockSeen(const QDateTime &board, const QDateTime &computer)
     if (CmdOpen->text() != kClose)
         return; // a reply that came in as the link closed
     const std::optional<qint64> drift = ClockDriftSeconds(board, computer);
-    const bool alarming = ClockDriftAlarming(drift, m_driftThreshold);
-    SBDrift->setText(ClockDriftText(drift));
+    m_drift.add(drift, m_driftThreshold);
+    const bool alarming = m_drift.alarming();
+    SBDrift->setText(ClockDriftText(m_drift.drift()));
     const QString style = alarming ? QStringLiteral("QLabel { color: red; }") : QString();
     if (SBDrift->styleSheet() != style) // restyling is not free, and status replies come five times a second
         SBDrift->setStyleSheet(style);

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "app/prompts.h"
+#include "device/clockdrift.h"
 #include "device/engine.h"
 #include "device/engineview.h"
 #include "device/seriallink.h"
@@ -169,6 +170,7 @@ private:
     bool m_clockSeenSinceOpen = false;
     bool m_setClockOnConnect = false;
     std::chrono::seconds m_driftThreshold{};
+    SteadyDrift m_drift; // what panel 4 shows
     QMenu *m_toolsMenu = nullptr;
     ScheduleTools *m_tools = nullptr;
     VerifyTools *m_verify = nullptr;

@@ -237,7 +237,7 @@ void ScheduleTools::manualCommand(const QList<int> &channels)
     // The board's clock when known; the mark is only read while it is.
     const WallSecs at = boardNow().value_or(ToWall(m_w.engine().now()));
     for (int c : channels) {
-        const auto next = NextFiring(m_w.book().channel(c), at);
+        const auto next = NextFiring(m_w.book().channel(c), at, m_w.engine().boardWeekdayShift());
         m_manualUntil[c] = next ? next->at : std::numeric_limits<WallSecs>::max();
     }
     refreshRings();
@@ -256,7 +256,8 @@ void ScheduleTools::refreshRings()
         if (m_manualUntil[c] && *now >= *m_manualUntil[c])
             m_manualUntil[c].reset();
         const bool manual = m_manualUntil[c].has_value();
-        const RelayState should = StateAt(entries, *now).state;
+        // The board fires weekly entries on the weekday it keeps, not the date's.
+        const RelayState should = StateAt(entries, *now, m_w.engine().boardWeekdayShift()).state;
         const uint32_t ring = should == RelayState::On ? kLampGreen : should == RelayState::Off ? kLampRed : kLampGrey;
         const uint32_t lamp = m_w.lampColour(i);
         const bool differs = should != RelayState::Unknown && lamp != kLampGrey && lamp != ring;

@@ -1,7 +1,9 @@
 // Clock drift of the board against the computer; see clockdrift.h.
 #include "device/clockdrift.h"
 
+#include <algorithm>
 #include <cstdlib>
+#include <vector>
 
 namespace {
 constexpr qint64 kMinute = 60;
@@ -53,6 +55,27 @@ QString ClockDriftText(std::optional<qint64> drift)
 bool ClockDriftAlarming(std::optional<qint64> drift, std::chrono::seconds threshold)
 {
     return !drift || std::abs(*drift) > threshold.count();
+}
+
+void SteadyDrift::add(std::optional<qint64> reading, std::chrono::seconds threshold)
+{
+    m_readings.push_back(reading);
+    if (m_readings.size() > kDriftReadings)
+        m_readings.pop_front();
+    std::vector<qint64> valid;
+    for (const auto &r : m_readings)
+        if (r)
+            valid.push_back(*r);
+    std::optional<qint64> median;
+    if (valid.size() * 2 >= m_readings.size()) {
+        std::sort(valid.begin(), valid.end());
+        median = valid[(valid.size() - 1) / 2];
+    }
+    const bool stillRead = m_shown && std::find(m_readings.begin(), m_readings.end(), m_shown) != m_readings.end();
+    if (!stillRead || !median || std::abs(*median - *m_shown) > 1)
+        m_shown = median;
+    const auto off = m_alarming ? std::max(threshold - kDriftAlarmHysteresis, std::chrono::seconds(0)) : threshold;
+    m_alarming = ClockDriftAlarming(m_shown, off);
 }
 
 QString ClockDriftHint()

@@ -6,6 +6,7 @@
 #include <QString>
 
 #include <chrono>
+#include <deque>
 #include <optional>
 
 // Within this the clock counts as right: a status reply is up to a tick old, and
@@ -13,10 +14,11 @@
 inline constexpr std::chrono::seconds kDriftTolerance{2};
 inline constexpr std::chrono::seconds kDefaultDriftThreshold{30};
 
-// Board time minus computer time in seconds, both read as local wall-clock time
-// (the board knows no time zone or daylight saving). Nothing when the board's
-// clock is not a time at all: invalid, or its year more than a year off the
-// computer's (two-digit years: better "invalid" than a drift of decades).
+// Board time minus computer time in seconds: the board's plain reading (it knows
+// no time zone or summer time) against the fields the computer's clock shows in
+// its own zone, nothing converted. Nothing when the board's clock is not a time
+// at all: invalid, or its year more than a year off the computer's (two-digit
+// years: better "invalid" than a drift of decades).
 std::optional<qint64> ClockDriftSeconds(const QDateTime &board, const QDateTime &computer);
 
 // "设备时钟快12秒", "设备时钟慢3分5秒", "设备时钟快2时5分", "设备时钟慢3天4时": the two
@@ -26,6 +28,27 @@ QString ClockDriftText(std::optional<qint64> drift);
 
 // Beyond the threshold (an invalid clock always is): shown in red, with a hint to press 对时.
 bool ClockDriftAlarming(std::optional<qint64> drift, std::chrono::seconds threshold = kDefaultDriftThreshold);
+
+// The panel's drift, steady although readings come five times a second and each
+// may be a second off either way (both clocks show whole seconds): the median of
+// the last few readings (an invalid clock only when most of them say so), a figure
+// kept while it stays within a second of that median and one of them still reads
+// it, and an alarm that, once on, goes off only kDriftAlarmHysteresis inside the
+// threshold.
+inline constexpr int kDriftReadings = 5;
+inline constexpr std::chrono::seconds kDriftAlarmHysteresis{2};
+class SteadyDrift {
+public:
+    void add(std::optional<qint64> reading, std::chrono::seconds threshold = kDefaultDriftThreshold);
+    std::optional<qint64> drift() const { return m_shown; }
+    bool alarming() const { return m_alarming; }
+    void clear() { *this = SteadyDrift(); }
+
+private:
+    std::deque<std::optional<qint64>> m_readings; // the latest last
+    std::optional<qint64> m_shown;
+    bool m_alarming = false;
+};
 
 // The tooltip of an alarming drift.
 QString ClockDriftHint();

@@ -617,16 +617,18 @@ std::optional<QDateTime> DeviceEngine::boardClockNow() const
 {
     if (!m_boardClock)
         return std::nullopt;
-    return m_boardClock->addMSecs(m_boardClockAt.msecsTo(m_clock()));
+    // Elapsed time, not local-time arithmetic: a summer-time change on the
+    // computer moves the board's clock not at all.
+    return m_boardClock->at.addMSecs(m_boardClockAt.msecsTo(m_clock()));
 }
 
-void DeviceEngine::noteBoardClock(const std::optional<QDateTime> &board)
+void DeviceEngine::noteBoardClock(const std::optional<BoardClock> &board)
 {
     if (!board)
         return;
     m_boardClock = board;
     m_boardClockAt = m_clock();
-    m_view.boardClockSeen(*board, m_boardClockAt);
+    m_view.boardClockSeen(board->at, m_boardClockAt);
 }
 
 // ---------------------------------------------------------------- replies

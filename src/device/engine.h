@@ -13,6 +13,7 @@
 #include "device/engineview.h"
 #include "device/seriallink.h"
 #include "protocol/frames.h"
+#include "protocol/replies.h"
 #include "schedule/schedulebook.h"
 
 #include <QDateTime>
@@ -191,9 +192,13 @@ public:
     // before a relay command may go.
     void lineTakenElsewhere();
 
-    // The board's clock now, from its last clock or status reply and the
-    // computer's clock since; empty while no reply has told it on this link.
+    // The board's clock now, a plain wall-clock reading in Qt::UTC (see
+    // BoardClock): its last clock or status reply plus the seconds the
+    // computer's clock has run since. Empty while no reply has told it on this link.
     std::optional<QDateTime> boardClockNow() const;
+    // Days from the weekday of boardClockNow()'s date to the weekday the board
+    // keeps (0..6): the board turns both at its midnight, so the shift holds.
+    int boardWeekdayShift() const { return m_boardClock ? m_boardClock->weekdayShift() : 0; }
 
     bool transferUnderWay() const { return transferActive() || bSetTimePending; }
     // A relay command went out and the board's settled states are not yet compared with it.
@@ -256,9 +261,9 @@ private:
     // kinds and not others.
     std::array<int, 256> m_goodChecks{};
     // The board's clock as last reported, and the computer's clock at that moment.
-    std::optional<QDateTime> m_boardClock;
+    std::optional<BoardClock> m_boardClock;
     QDateTime m_boardClockAt;
-    void noteBoardClock(const std::optional<QDateTime> &board);
+    void noteBoardClock(const std::optional<BoardClock> &board);
     // The entry the last read request asked for: a reply about another is no answer.
     int m_expectedChannel = 0;
     int m_expectedNumber = 0;

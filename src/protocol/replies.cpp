@@ -50,24 +50,35 @@ QString StatusReplyText(const Frame &r)
 }
 
 namespace {
-std::optional<QDateTime> boardTime(const Frame &r, int year, int hour)
+constexpr int kWeekdays = 7;
+
+// Year, month, day, weekday (wire: Sunday 1 .. Saturday 7), hour, minute, second from `at`.
+std::optional<BoardClock> boardClock(const Frame &r, int at)
 {
-    const QDate date(2000 + r[year], r[year + 1], r[year + 2]);
-    const QTime time(r[hour], r[hour + 1], r[hour + 2]);
+    const QDate date(2000 + r[at], r[at + 1], r[at + 2]);
+    const QTime time(r[at + 4], r[at + 5], r[at + 6]);
     if (!date.isValid() || !time.isValid())
         return std::nullopt;
-    return QDateTime(date, time);
+    const int wire = r[at + 3];
+    return BoardClock{QDateTime(date, time, Qt::UTC), wire >= 1 && wire <= kWeekdays ? (wire + 5) % kWeekdays + 1 : 0};
 }
 } // namespace
 
-std::optional<QDateTime> ClockReplyTime(const Frame &r)
+int BoardClock::weekdayShift() const
 {
-    return boardTime(r, 4, 8);
+    if (weekday == 0 || !at.isValid())
+        return 0;
+    return (weekday - at.date().dayOfWeek() + kWeekdays) % kWeekdays;
 }
 
-std::optional<QDateTime> StatusReplyTime(const Frame &r)
+std::optional<BoardClock> ClockReplyTime(const Frame &r)
 {
-    return boardTime(r, 13, 17);
+    return boardClock(r, 4);
+}
+
+std::optional<BoardClock> StatusReplyTime(const Frame &r)
+{
+    return boardClock(r, 13);
 }
 
 RelayStates StatusRelayStates(const Frame &r)

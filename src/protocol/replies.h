@@ -37,10 +37,21 @@ QString ClockReplyText(const Frame &reply);
 // "模块当前时间:2013-04-28 10:23:38 星期0" for a status reply.
 QString StatusReplyText(const Frame &reply);
 RelayStates StatusRelayStates(const Frame &reply);
-// The board's clock as a reply reports it (two-digit year taken as 20yy, local
-// time, no zone); empty when its fields make no date and time.
-std::optional<QDateTime> ClockReplyTime(const Frame &reply);
-std::optional<QDateTime> StatusReplyTime(const Frame &reply);
+// The board's clock as a reply reports it. The board knows no time zone and no
+// summer time, so its reading stays a plain wall-clock reading: the fields as
+// they are, in Qt::UTC, which does no zone arithmetic (a reading inside the
+// computer's spring-forward gap is as good as any). The two-digit year is taken
+// on 2000. The board keeps its own weekday, which 对时 sets and which fires its
+// weekly entries; it need not be the date's.
+struct BoardClock {
+    QDateTime at;
+    int weekday = 0; // 1 Monday .. 7 Sunday, as QDate::dayOfWeek; 0 when the reply's byte is none
+    // Days to add to the date's weekday to get the board's (0..6; 0 without a weekday).
+    int weekdayShift() const;
+};
+// Empty when the fields make no date and time.
+std::optional<BoardClock> ClockReplyTime(const Frame &reply);
+std::optional<BoardClock> StatusReplyTime(const Frame &reply);
 ReceivedEntry EntryOf(const Frame &reply);
 
 // Cuts an incoming byte stream into 22-byte groups in arrival order. It does

@@ -45,7 +45,7 @@ std::optional<WallSecs> FixedFiring(const OnWire &w)
     return ToWall(w.date) + w.timeOfDay;
 }
 
-bool FiresOnDay(const OnWire &w, qint64 julianDay)
+bool FiresOnDay(const OnWire &w, qint64 julianDay, int weekdayShift)
 {
     if (w.timeOfDay < 0)
         return false;
@@ -53,7 +53,7 @@ bool FiresOnDay(const OnWire &w, qint64 julianDay)
         return true;
     if (w.mode != EntryMode::Weekly)
         return false;
-    return (w.days >> (QDate::fromJulianDay(julianDay).dayOfWeek() - 1)) & 1u;
+    return (w.days >> ((QDate::fromJulianDay(julianDay).dayOfWeek() - 1 + weekdayShift) % 7)) & 1u;
 }
 
 qint64 DayOf(WallSecs at)
@@ -103,7 +103,7 @@ QList<EntryRef> BoardList(const QList<EntryRef> &channelEntries)
     return out;
 }
 
-QList<SwitchPoint> Firings(const QList<EntryRef> &channelEntries, WallSecs from, WallSecs to)
+QList<SwitchPoint> Firings(const QList<EntryRef> &channelEntries, WallSecs from, WallSecs to, int weekdayShift)
 {
     QList<SwitchPoint> out;
     if (to <= from)
@@ -119,7 +119,7 @@ QList<SwitchPoint> Firings(const QList<EntryRef> &channelEntries, WallSecs from,
         }
         for (qint64 day = DayOf(from); day <= DayOf(to - 1); ++day) {
             const WallSecs t = day * kSecsPerDay + w.timeOfDay;
-            if (t >= from && t < to && FiresOnDay(w, day))
+            if (t >= from && t < to && FiresOnDay(w, day, weekdayShift))
                 out.append({t, w.on, i + 1});
         }
     }
@@ -128,14 +128,14 @@ QList<SwitchPoint> Firings(const QList<EntryRef> &channelEntries, WallSecs from,
     return out;
 }
 
-ChannelTimeline Timeline(const QList<EntryRef> &channelEntries, WallSecs from, WallSecs to)
+ChannelTimeline Timeline(const QList<EntryRef> &channelEntries, WallSecs from, WallSecs to, int weekdayShift)
 {
     ChannelTimeline t;
     if (to <= from)
         return t;
     // Daily and weekly entries fire at least once a week, so a week back finds
     // their last firing; a fixed date counts however long ago it was.
-    const QList<SwitchPoint> before = Firings(channelEntries, from - kSecsPerWeek, from);
+    const QList<SwitchPoint> before = Firings(channelEntries, from - kSecsPerWeek, from, weekdayShift);
     std::optional<SwitchPoint> prior;
     if (!before.isEmpty())
         prior = before.last();
@@ -145,7 +145,7 @@ ChannelTimeline Timeline(const QList<EntryRef> &channelEntries, WallSecs from, W
     StateSpan current{from, from, RelayState::Unknown, 0};
     if (prior)
         current = {from, from, prior->on ? RelayState::On : RelayState::Off, prior->number};
-    t.points = Firings(channelEntries, from, to);
+    t.points = Firings(channelEntries, from, to, weekdayShift);
     for (const SwitchPoint &p : t.points) {
         if (p.at > current.from) {
             current.to = p.at;
@@ -163,14 +163,14 @@ ChannelTimeline Timeline(const ScheduleBook &book, int channel, WallSecs from, W
     return Timeline(book.channel(channel), from, to);
 }
 
-StateSpan StateAt(const QList<EntryRef> &channelEntries, WallSecs at)
+StateSpan StateAt(const QList<EntryRef> &channelEntries, WallSecs at, int weekdayShift)
 {
-    return Timeline(channelEntries, at, at + 1).spans.constFirst();
+    return Timeline(channelEntries, at, at + 1, weekdayShift).spans.constFirst();
 }
 
-std::optional<SwitchPoint> NextFiring(const QList<EntryRef> &channelEntries, WallSecs at)
+std::optional<SwitchPoint> NextFiring(const QList<EntryRef> &channelEntries, WallSecs at, int weekdayShift)
 {
-    const QList<SwitchPoint> soon = Firings(channelEntries, at + 1, at + 1 + kSecsPerWeek);
+    const QList<SwitchPoint> soon = Firings(channelEntries, at + 1, at + 1 + kSecsPerWeek, weekdayShift);
     if (!soon.isEmpty())
         return soon.first();
     // Only fixed dates can lie further ahead: the earliest, the first in book order.

@@ -64,19 +64,23 @@ QList<EntryRef> BoardList(const QList<EntryRef> &channelEntries);
 
 // Firings of the channel's entries in [from, to): by time, and at one second
 // in book order, so the last of them is the one that holds.
-QList<SwitchPoint> Firings(const QList<EntryRef> &channelEntries, WallSecs from, WallSecs to);
+//
+// Weekly entries fire on the weekday the board keeps, which 对时 sets and which
+// need not be the date's: `weekdayShift` is the days from the date's weekday to
+// the board's (0..6; 0 for calendar days, as the week picture shows them).
+QList<SwitchPoint> Firings(const QList<EntryRef> &channelEntries, WallSecs from, WallSecs to, int weekdayShift = 0);
 
 // The state before `from` comes from the last firing before it: at most a week
 // back for daily and weekly entries, any time back for a fixed date. Where
 // nothing has fired yet, the state is unknown.
-ChannelTimeline Timeline(const QList<EntryRef> &channelEntries, WallSecs from, WallSecs to);
+ChannelTimeline Timeline(const QList<EntryRef> &channelEntries, WallSecs from, WallSecs to, int weekdayShift = 0);
 ChannelTimeline Timeline(const ScheduleBook &book, int channel, WallSecs from, WallSecs to);
 
 // The state at `at`, firings at that very second included.
-StateSpan StateAt(const QList<EntryRef> &channelEntries, WallSecs at);
+StateSpan StateAt(const QList<EntryRef> &channelEntries, WallSecs at, int weekdayShift = 0);
 
 // The first firing after `at` (strictly later), if the channel will switch again.
-std::optional<SwitchPoint> NextFiring(const QList<EntryRef> &channelEntries, WallSecs at);
+std::optional<SwitchPoint> NextFiring(const QList<EntryRef> &channelEntries, WallSecs at, int weekdayShift = 0);
 
 // True when the entry can fire at all (a weekly entry with a day, a valid time,
 // a fixed date that exists) on or after `from`.

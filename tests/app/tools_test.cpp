@@ -4,6 +4,7 @@
 #include "app/frmmain.h"
 #include "app/schedulepicture.h"
 #include "app/scheduletools.h"
+#include "app/verifytools.h"
 
 #include "support/fakes.h"
 #include "support/scriptedprompts.h"
@@ -20,6 +21,7 @@ const QDateTime kNow(QDate(2026, 12, 9), QTime(12, 0)); // a Wednesday
 const char *kDailyOn8 = "11000000000100000000080000";
 const char *kDailyOff18 = "01000000000100000000180000";
 const char *kWeeklyNoDay = "10100000000100000000090000";
+const char *kMondayOn8 = "10110000000100000000080000";
 
 class Tools : public testing::Test {
 protected:
@@ -151,34 +153,64 @@ TEST_F(Tools, WriteShowsTheFindingsPanelUntilTheBookChanges)
     EXPECT_FALSE(panel->isVisibleTo(&*w));
 }
 
-TEST_F(Tools, LampRingsFollowTheScheduleOnTheBoardsClock)
+TEST_F(Tools, LampRingsAndTheDriftPanelFollowTheBoardsClock)
 {
-    // Channel 1 on from 08:00 to 18:00; channel 2 on at 08:00 only; channel 3 has no entries.
-    start({{1, kDailyOn8}, {1, kDailyOff18}, {2, kDailyOn8}});
+    // Channel 1 on from 08:00 to 18:00; channel 2 on at 08:00 only; channel 3 on Mondays from 08:00 to 18:00;
+    // channel 4 has no entries.
+    start({{1, kDailyOn8}, {1, kDailyOff18}, {2, kDailyOn8}, {3, kMondayOn8}, {3, kDailyOff18}});
     w->CmdOpen->click();
     tools->refreshRings();
     EXPECT_FALSE(w->lampRing(0)) << "no board clock yet";
-    // The board: channel 1 on, channel 2 off, clock Wednesday 12:00.
-    Frame status = FakeBoard::reply(wire::kStatus);
-    status[4] = 0x01;
-    const uint8_t clock[] = {26, 12, 9, 4, 12, 0, 0};
-    std::copy(std::begin(clock), std::end(clock), status.begin() + 13);
-    SealFrame(status);
-    w->onFrame(status);
-    tools->refreshRings();
-    EXPECT_EQ(std::tuple(w->lampRing(0), w->lampRing(1), w->lampRing(2)),
-              std::tuple(kLampGreen, kLampGreen, std::optional<uint32_t>()));
+    // The board: channel 1 on, the others off, its clock on December `day` at `hour`, its weekday set to Monday.
+    const auto boardSays = [&](uint8_t day, uint8_t hour, uint8_t second = 0) {
+        Frame status = FakeBoard::reply(wire::kStatus);
+        status[4] = 0x01;
+        const uint8_t clock[] = {26, 12, day, 2, hour, 0, second};
+        std::copy(std::begin(clock), std::end(clock), status.begin() + 13);
+        SealFrame(status);
+        w->onFrame(status);
+        tools->refreshRings();
+    };
+    boardSays(9, 12); // a Wednesday by the date, Monday by the board
+    EXPECT_EQ(std::tuple(w->lampRing(0), w->lampRing(1), w->lampRing(2), w->lampRing(3)),
+              std::tuple(kLampGreen, kLampGreen, kLampGreen, std::optional<uint32_t>()));
     EXPECT_EQ(std::pair(lamp(1)->toolTip(), lamp(2)->toolTip()),
               std::pair(QStringLiteral("第1路"), QStringLiteral("第2路\n按日程应为吸合")));
 
-    // A manual command makes the difference expected until the next switching point.
+    // A manual command makes the difference expected until the next switching point, and no longer.
     w->SSTab2_Click(1);
     w->CmdOut->click();
     EXPECT_EQ(lamp(2)->toolTip(), QStringLiteral("第2路\n按日程应为吸合（手动设定，至 12-10 08:00:00 恢复日程）"));
+    boardSays(10, 8);
+    EXPECT_EQ(lamp(2)->toolTip(), QStringLiteral("第2路\n按日程应为吸合"));
 
     w->CmdOpen->click();
     tools->refreshRings();
     EXPECT_FALSE(w->lampRing(0)) << "link closed";
+
+    // Open again, 30.5 s off reads 31 and 30 s in turn: the drift panel keeps one figure, and its alarm.
+    w->CmdOpen->click();
+    QStringList panel;
+    for (uint8_t second : {31, 30, 31, 30}) {
+        boardSays(9, 12, second);
+        panel << w->SBDrift->text() + w->SBDrift->styleSheet();
+    }
+    EXPECT_EQ(panel, QStringList(4, QStringLiteral("设备时钟快31秒QLabel { color: red; }")));
+    EXPECT_TRUE(w->SBDrift->toolTip().contains(QStringLiteral("对时")) && prompts.messages.isEmpty() &&
+                !w->engine().bSetTimePending); // 连接时自动对时 is off
+    w->CmdOpen->click();
+    EXPECT_EQ(w->SBDrift->text() + w->SBDrift->styleSheet() + w->SBDrift->toolTip(), QString()) << "closed";
+
+    // With 连接时自动对时 the first report after 打开 sets a far-off clock as 对时 does, and a later one does not.
+    w->verifyTools()->clockOnConnectAction->trigger();
+    w->CmdOpen->click();
+    boardSays(9, 12, 31);
+    Frame ack = FakeBoard::reply(wire::kSetClock);
+    SealFrame(ack);
+    w->onFrame(ack);
+    boardSays(9, 12, 31);
+    QApplication::processEvents(); // the box opens from the event loop
+    EXPECT_EQ(std::pair(prompts.messages, w->engine().bSetTimePending), std::pair(QStringList{"设置成功！"}, false));
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 // The board's clock against the computer's: drift in words, and when to set it.
 #include "device/clockdrift.h"
+#include "support/printers.h"
 
 #include <gtest/gtest.h>
 
@@ -34,30 +35,34 @@ TEST(ClockDrift, Words)
         const std::optional<qint64> drift = ClockDriftSeconds(c.board, kNow);
         EXPECT_EQ(ClockDriftText(drift), QString::fromUtf8(c.text));
         EXPECT_EQ(ClockDriftAlarming(drift), c.alarming);
+        EXPECT_EQ(ShouldSetClockOnConnect(drift, kDefaultDriftThreshold, true, true), c.alarming); // option on, first
     }
-    // Local wall-clock times: a board in another zone's offset means nothing, its fields are read as they are.
-    EXPECT_EQ(ClockDriftSeconds(QDateTime(kNow.date(), QTime(10, 0, 12), Qt::UTC), kNow), 12);
     EXPECT_EQ(ClockDriftSeconds(kNow.addSecs(12), kNow.addMSecs(999)), 12) << "whole seconds on both sides";
 }
 
-TEST(ClockDrift, SetOnConnect)
+// Readings as they come ("x": an invalid clock) against what the panel shows after each ("!": red).
+TEST(ClockDrift, PanelShowsASteadyFigureAndTheAlarmHoldsNearTheThreshold)
 {
-    const auto thirty = kDefaultDriftThreshold;
     struct {
-        const char *name;
-        std::optional<qint64> drift;
-        bool option, first, expected;
-    } cases[] = {
-        {"far off on the first report", 90, true, true, true},
-        {"behind as much", -90, true, true, true},
-        {"invalid clock", std::nullopt, true, true, true},
-        {"option off", 90, false, true, false},
-        {"a later report", 90, true, false, false},
-        {"within the threshold", 30, true, true, false},
+        const char *name, *readings, *shown;
+    } rows[] = {
+        {"12.5 s: alternating readings, one figure", "12 13 12 13 12 13 12 13", "12 12 12 12 12 12 12 12"},
+        {"30.5 s: the alarm does not flip", "31 30 31 30 31 30 31 30", "31! 31! 31! 31! 31! 31! 31! 31!"},
+        {"a second's change shows once no reading has the old", "12 12 13 13 13 13 13", "12 12 12 12 12 12 13"},
+        {"a clock set shows with the third reading", "90 90 90 0 0 0", "90! 90! 90! 90! 90! 0"},
+        {"the alarm goes off two seconds inside the threshold", "31 29 29 29 28 28 28 28 28",
+         "31! 29! 29! 29! 29! 29! 29! 29! 28"},
+        {"an invalid clock only when most readings say so", "x 12 12 x x", "x! 12 12 12 x!"},
     };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.name);
-        EXPECT_EQ(ShouldSetClockOnConnect(c.drift, thirty, c.option, c.first), c.expected);
+    for (const auto &r : rows) {
+        SteadyDrift panel;
+        QStringList shown;
+        for (const QString &reading : QString::fromLatin1(r.readings).split(u' ')) {
+            panel.add(reading == u'x' ? std::nullopt : std::optional<qint64>(reading.toLongLong()));
+            shown << (panel.drift() ? QString::number(*panel.drift()) : QStringLiteral("x")) +
+                         (panel.alarming() ? QStringLiteral("!") : QString());
+        }
+        EXPECT_EQ(shown.join(u' '), QString::fromLatin1(r.shown)) << r.name;
     }
 }
 

@@ -1,14 +1,20 @@
 // What each reply of the board does to lamps, status texts, flags and the book.
+#include "device/clockdrift.h"
 #include "device/engine.h"
 
 #include "support/fakes.h"
 
 #include <gtest/gtest.h>
 
+#include <ctime>
+
 namespace {
 
 struct Decoder {
-    explicit Decoder(Variant v = Variant::Standard) : engine(view, link, book, v) {}
+    explicit Decoder(Variant v = Variant::Standard, DeviceEngine::Clock clock = {})
+        : engine(view, link, book, v, std::move(clock))
+    {
+    }
     void feed(std::initializer_list<std::pair<int, int>> bytes, uint8_t code, bool seal = true)
     {
         Frame r = FakeBoard::reply(code);
@@ -55,6 +61,45 @@ TEST(Decoder, StatusAndClockReplies)
         // No clock text for code 19.
         EXPECT_EQ(std::pair(c.view.lamps[0], c.view.activity),
                   std::pair(v == Variant::Compat ? kLampGreen : 0u, QString()));
+    }
+}
+
+// The board's reading, kept without a zone, runs on by the seconds that pass and is compared with the
+// fields the computer's clock shows; the board's weekday is its own.
+TEST(Decoder, BoardClockIsAPlainWallClockAcrossTheSummerTimeChanges)
+{
+    struct Berlin { // the computer's zone for this test
+        QByteArray old = qgetenv("TZ");
+        Berlin() { qputenv("TZ", "Europe/Berlin"), tzset(); }
+        ~Berlin() { old.isNull() ? qunsetenv("TZ") : qputenv("TZ", old), tzset(); }
+    } berlin;
+    struct {
+        const char *name, *computer; // the computer's clock as an instant when the reply comes, read in Berlin
+        uint8_t code, at[7];         // a status (16) or clock (4) reply: year, month, day, weekday (1 Sunday), h, m, s
+        std::optional<qint64> drift;
+        int weekdayShift;
+    } rows[] = {
+        {"into the hour the computer skips", "2026-03-29T00:59:00Z", 16, {26, 3, 29, 1, 1, 59, 0}, -3600, 0},
+        {"a 读时 reading inside that hour", "2026-03-29T01:30:00Z", 4, {26, 3, 29, 1, 2, 30, 0}, -3600, 0},
+        {"the repeated hour, second time, no weekday", "2026-10-25T01:59:00Z", 16, {26, 10, 25, 0, 2, 59, 12}, 12, 0},
+        {"weekday set to Monday on a Wednesday", "2026-12-09T11:00:00Z", 16, {26, 12, 9, 2, 12, 0, 0}, 0, 5},
+        {"year 00 with 2100's Friday", "2100-01-01T00:00:00Z", 16, {0, 1, 1, 6, 1, 0, 0}, std::nullopt, 6},
+        {"a day that does not exist", "2026-02-28T11:00:00Z", 16, {26, 2, 30, 2, 12, 0, 0}, std::nullopt, 0},
+    };
+    for (const auto &r : rows) {
+        QDateTime now = QDateTime::fromString(QString::fromLatin1(r.computer), Qt::ISODate).toLocalTime();
+        Decoder d(Variant::Standard, [&] { return now; });
+        Frame reply = FakeBoard::reply(r.code);
+        std::copy(std::begin(r.at), std::end(r.at), reply.begin() + (r.code == wire::kStatus ? 13 : 4));
+        SealFrame(reply);
+        d.engine.MSCommDown_OnComm(reply);
+        now = now.addSecs(120);
+        const QDateTime read(QDate(2000 + r.at[0], r.at[1], r.at[2]), QTime(r.at[4], r.at[5], r.at[6]), Qt::UTC);
+        const auto board = d.engine.boardClockNow();
+        EXPECT_EQ(std::tuple(board ? board->toString(Qt::ISODate) : QString(),
+                             board ? ClockDriftSeconds(*board, now) : std::nullopt, d.engine.boardWeekdayShift()),
+                  std::tuple(read.addSecs(120).toString(Qt::ISODate), r.drift, r.weekdayShift))
+            << r.name;
     }
 }
 

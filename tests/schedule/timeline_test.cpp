@@ -75,6 +75,7 @@ TEST(Timeline, SpansAsTheBoardSwitches)
         {"both flags are daily whatever the mask says", {bothFlags}, "On#1 | 07:00:00 On#1"},
         {"fixed date inside the range", {Fixed(true, "2026-12-07", "10:00:00")}, "U | 10:00:00 On#1"},
         {"fixed date years back still holds", {Fixed(true, "2020-01-01", "00:00:01")}, "On#1"},
+        {"a fixed date's year is its last two digits", {Fixed(true, "2126-12-07", "10:00:00")}, "U | 10:00:00 On#1"},
         {"past fixed dates at one second: the later in book order holds",
          {Fixed(false, "2020-12-01", "08:00:00"), Fixed(true, "2020-12-01", "08:00:00")},
          "On#2"},
@@ -110,20 +111,22 @@ TEST(Timeline, StateNowAndNextFiring)
         QList<EntryRef> list;
         QTime at; // on Monday
         RelayState state;
-        QString next; // "" when none
+        QString next;  // "" when none
+        int shift = 0; // days from the date's weekday to the board's
     };
     const Case cases[] = {
         {"at the firing second the firing counts", list, QTime(8, 0), RelayState::On, "2026-12-08T08:00:00"},
         {"a second before it, Sunday's release holds", list, QTime(7, 59, 59), RelayState::Off, "2026-12-07T08:00:00"},
         {"weekly only: next firing six days on", {list[1]}, QTime(0, 0), RelayState::Off, "2026-12-13T18:00:00"},
+        {"weekly, the board's Sunday this Monday", {list[1]}, QTime(0, 0), RelayState::Off, "2026-12-07T18:00:00", 6},
         {"fixed date months ahead", {list[2]}, QTime(0, 0), RelayState::Unknown, "2027-03-01T09:00:00"},
         {"nothing more to come", {Fixed(true, "2026-01-01", "09:00:00")}, QTime(0, 0), RelayState::On, ""},
     };
     for (const Case &c : cases) {
         const ScheduleBook book = Book(c.list);
         const WallSecs at = ToWall(kMonday, c.at);
-        EXPECT_EQ(StateAt(book.channel(1), at).state, c.state) << c.name;
-        const auto next = NextFiring(book.channel(1), at);
+        EXPECT_EQ(StateAt(book.channel(1), at, c.shift).state, c.state) << c.name;
+        const auto next = NextFiring(book.channel(1), at, c.shift);
         EXPECT_EQ(next ? FromWall(next->at).toString(Qt::ISODate).left(19) : QString(), c.next) << c.name;
     }
 }

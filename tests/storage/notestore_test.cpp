@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <csignal>
 #include <sys/resource.h>
 
@@ -54,8 +55,10 @@ TEST(ScheduleFile, LoadNumbersEveryChannelAndOpenRefusesWhatLoadLeavesOut)
     const QString stranger = RecordKey(3, 1) + line(5, 1, 77).mid(5);
     const auto as = [](const QString &l, int channel, int number) { return RecordKey(channel, number) + l.mid(5); };
     const QByteArray record = line(1, 1).mid(6).toLatin1();
-    QByteArray huge = "[Note]\n" + line(1, 1).toLatin1() + "\n";
-    huge += QByteArray(16 * 1024 * 1024 + 1 - huge.size(), ';'); // just above 16 MB
+    const auto sized = [&](qsizetype size) { // a record and a comment up to `size` bytes
+        const QByteArray start = "[Note]\n" + line(1, 1).toLatin1() + "\n";
+        return start + QByteArray(size - start.size(), ';');
+    };
     enum Problem { None, Unreadable, NoSection };
     struct Row {
         const char *name;
@@ -85,7 +88,8 @@ TEST(ScheduleFile, LoadNumbersEveryChannelAndOpenRefusesWhatLoadLeavesOut)
         {"missing section", "[Other]\n" + line(1, 1).toLatin1(), {}, {}, {}, NoSection},
         {"empty file", "", {}, {}, {}, NoSection},
         {"10 MB of binary", noise(), {}, {}, {}, NoSection},
-        {"above 16 MB", huge, {}, {}, {}, Unreadable},
+        {"exactly 16 MB", sized(kMaxReadBytes), {line(1, 1)}},
+        {"above 16 MB", sized(kMaxReadBytes + 1), {}, {}, {}, Unreadable},
         {"unreadable", "/", {}, {}, {}, Unreadable},
     };
     for (const Row &r : rows) {
@@ -172,6 +176,9 @@ TEST(SaveSchedules, RenumbersWritesOnceAndNeverLeavesAMix)
     const SaveResult nowhere = ExportSchedules(book, dir.filePath(QStringLiteral("no/such/x.ini")));
     EXPECT_EQ(std::pair(nowhere.outcome, nowhere.reason),
               std::pair(SaveOutcome::Failed, QStringLiteral("文件夹不存在")));
+    // The reason from the system's error itself: as root, permissions cannot provoke it.
+    for (auto [error, reason] : {std::pair(EACCES, kReasonNotWritable), std::pair(ENOENT, kReasonFolderMissing)})
+        EXPECT_EQ(FileFailureReason(qt_error_string(error), path), QString::fromUtf16(reason)) << error;
 
     // Interrupted at the last moment, every new byte written: Note.ini is still the old file.
     QByteArray atInterrupt;
