@@ -164,8 +164,11 @@ void CliSession::onFrame(const Frame &frame)
     const int rejected = m_engine.counters().repliesRejected;
     m_engine.MSCommDown_OnComm(frame);
     if (frame[0] == wire::kReplyHeader && frame[2] == wire::kStatus &&
-        m_engine.counters().repliesRejected == rejected)
-        m_agreement.add({uint16_t(frame[4] | (frame[5] << 8)), StatusReplyTime(frame), m_engine.now()});
+        m_engine.counters().repliesRejected == rejected) {
+        const std::optional<BoardClock> board = StatusReplyTime(frame);
+        m_agreement.add({uint16_t(frame[4] | (frame[5] << 8)), board ? std::optional(board->at) : std::nullopt,
+                         m_engine.now()});
+    }
     if (m_frameHook)
         m_frameHook(frame);
 }
