@@ -60,6 +60,29 @@ TEST(Check, FindingsPerChannel)
         {"a release that cannot fire does not count",
          {Daily(true, "08:00:00"), Weekly(false, "0000000", "18:00:00")},
          "OneWay#1 NeverFires#2"},
+        {"a daily pull-in whose only release is a date ahead",
+         {Daily(true, "08:00:00"), Fixed(false, "2027-01-01", "18:00:00")},
+         "OneWay#1"},
+        {"a weekly release keeps a daily pull-in in check",
+         {Daily(true, "08:00:00"), Weekly(false, "0000001", "18:00:00")},
+         ""},
+        {"daily releases and a pull-in on a date ahead", {Daily(false, "18:00:00"), Fixed(true, "2027-01-01", "08:00:00")}, ""},
+        {"dates only, ending released, one hour on different days",
+         {Fixed(true, "2026-12-08", "12:00:00"), Fixed(false, "2026-12-09", "12:00:00")},
+         ""},
+        {"dates only, ending pulled in",
+         {Fixed(false, "2026-12-08", "12:00:00"), Fixed(true, "2026-12-09", "12:00:00")},
+         "OneWay#2"},
+        {"dates only, opposite at one second: the release wins",
+         {Fixed(true, "2026-12-08", "12:00:00"), Fixed(false, "2026-12-08", "12:00:00")},
+         "OppositeAtOnce#2"},
+        {"every release outdone by a pull-in at its second",
+         {Daily(false, "08:00:00"), Daily(true, "08:00:00")},
+         "OppositeAtOnce#2 OneWay#2"},
+        {"the release behind a blank record never runs",
+         {Daily(true, "08:00:00"), Fixed(false, "0000-00-00", "00:00:00"), Daily(false, "18:00:00"),
+          Daily(false, "18:00:00")},
+         "OneWay#1 NeverFires#2"},
         {"a full channel", full, "ChannelFull#255"},
         {"daily entry keeping a weekday mask", with({dailyWithMask}), "IgnoredFields#3"},
         {"both flags", with({bothFlags}), "IgnoredFields#3"},
@@ -67,7 +90,10 @@ TEST(Check, FindingsPerChannel)
     for (const Case &c : cases) {
         const QList<Finding> found = CheckBook(Book(c.list, 4), kNow);
         EXPECT_EQ(Kinds(found), c.expected) << c.name;
-        EXPECT_EQ(ProblemCount(found), found.size() - c.expected.count(QStringLiteral("IgnoredFields"))) << c.name;
+        const int problems = int(found.size() - c.expected.count(QStringLiteral("IgnoredFields")));
+        EXPECT_EQ(std::pair(ProblemCount(found), FindingsPanelText(found)),
+                  std::pair(problems, problems ? QStringLiteral("检查发现%1处问题").arg(problems) : QString()))
+            << c.name;
         for (const Finding &f : found)
             EXPECT_TRUE(f.channel == 4 && f.entryText.startsWith(QStringLiteral("第4路"))) << c.name;
     }
