@@ -63,7 +63,8 @@ CliParse ParseCliArguments(const QStringList &args)
     const QCommandLineOption tries(QStringLiteral("tries"), {}, QStringLiteral("N"), QStringLiteral("2"));
     const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
     const QCommandLineOption version(QStringLiteral("version"));
-    p.addOptions({port, address, compat, json, quiet, channel, output, set, setIfDrift, from, to, tries, help, version});
+    p.addOptions(
+        {port, address, compat, json, quiet, channel, output, set, setIfDrift, from, to, tries, help, version});
 
     const auto fail = [&out](const QString &why) {
         out.request.reset();

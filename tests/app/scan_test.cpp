@@ -46,7 +46,7 @@ TEST(Scan, HasTheLineToItselfAndHandsBackTheChosenAddress)
     reply[1] = 7;
     SealFrame(reply);
     w.onFrame(reply); // address 6 was asked: board 7's reply does not count
-    scan->stepScan();  // 6 stayed silent: asked once more
+    scan->stepScan(); // 6 stayed silent: asked once more
     scan->stepScan();
     w.onFrame(reply);
     scan->stepScan(); // 7 answered: on to 8
