@@ -16,7 +16,9 @@ Commands:
   verify FILE [--channel N]    exit 0 when the board holds exactly FILE's schedules, else 1
   clock [--set] [--set-if-drift SECONDS]
   relay N|all on|off           switch relays; the other channels keep the board's states
-  scan [--from A --to B]       which addresses on the line answer a status request
+  scan [--from A --to B] [--tries N]
+                               which addresses on the line answer a status request
+                               (a silent address is asked N times, default 2)
 
 Options:
   --port PORT        Com1..Com99 or a device path such as /dev/ttyUSB0
@@ -61,9 +63,11 @@ CliParse ParseCliArguments(const QStringList &args)
     const QCommandLineOption setIfDrift(QStringLiteral("set-if-drift"), {}, QStringLiteral("SECONDS"));
     const QCommandLineOption from(QStringLiteral("from"), {}, QStringLiteral("A"), QStringLiteral("0"));
     const QCommandLineOption to(QStringLiteral("to"), {}, QStringLiteral("B"), QStringLiteral("255"));
+    const QCommandLineOption tries(QStringLiteral("tries"), {}, QStringLiteral("N"), QStringLiteral("2"));
     const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
     const QCommandLineOption version(QStringLiteral("version"));
-    p.addOptions({port, address, compat, json, quiet, channel, output, set, setIfDrift, from, to, help, version});
+    p.addOptions(
+        {port, address, compat, json, quiet, channel, output, set, setIfDrift, from, to, tries, help, version});
 
     const auto fail = [&out](const QString &why) {
         out.request.reset();
@@ -98,7 +102,7 @@ CliParse ParseCliArguments(const QStringList &args)
         return fail(QStringLiteral("no command given (try --help)"));
     const QString command = pos.takeFirst();
     const auto only = [&](std::initializer_list<const QCommandLineOption *> allowed) -> QString {
-        for (const QCommandLineOption *o : {&channel, &output, &set, &setIfDrift, &from, &to})
+        for (const QCommandLineOption *o : {&channel, &output, &set, &setIfDrift, &from, &to, &tries})
             if (p.isSet(*o) && std::find(allowed.begin(), allowed.end(), o) == allowed.end())
                 return QStringLiteral("--%1 does not go with %2").arg(o->names().last(), command);
         return {};
@@ -154,13 +158,17 @@ CliParse ParseCliArguments(const QStringList &args)
         r.relayOn = state == QLatin1String("on");
     } else if (command == QLatin1String("scan")) {
         r.command = CliCommand::Scan;
-        misuse = only({&from, &to});
+        misuse = only({&from, &to, &tries});
         const auto a = number(p.value(from), 0, 255);
         const auto b = number(p.value(to), 0, 255);
         if (!a || !b || *a > *b)
             return fail(QStringLiteral("--from and --to take addresses 0-255, from not above to"));
         r.scanFrom = *a;
         r.scanTo = *b;
+        const auto n = number(p.value(tries), 1, 10);
+        if (!n)
+            return fail(QStringLiteral("--tries takes a number from 1 to 10"));
+        r.scanTries = *n;
     } else {
         return fail(QStringLiteral("unknown command '%1' (try --help)").arg(command));
     }

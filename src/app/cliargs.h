@@ -33,6 +33,7 @@ struct CliRequest {
     int relay = 0;                 // 0: all
     bool relayOn = false;
     int scanFrom = 0, scanTo = 255;
+    int scanTries = 2; // times a silent address is asked
 };
 
 struct CliParse {

@@ -462,7 +462,7 @@ int CliSession::relay()
 
 int CliSession::scan()
 {
-    BusScan bus(m_link, m_request.scanFrom, m_request.scanTo);
+    BusScan bus(m_link, m_request.scanFrom, m_request.scanTo, m_request.scanTries);
     QEventLoop loop;
     QTimer window;
     window.setInterval(int(kScanWindow.count()));

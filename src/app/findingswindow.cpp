@@ -8,11 +8,6 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
-QString FindingsSummary(int problems)
-{
-    return QStringLiteral("检查发现%1处问题").arg(problems);
-}
-
 FindingsWindow::FindingsWindow(QWidget *parent) : QWidget(parent, Qt::Window)
 {
     setWindowTitle(QStringLiteral("检查"));

@@ -26,6 +26,3 @@ private:
     QLabel *m_summary = nullptr;
     QTreeWidget *m_list = nullptr;
 };
-
-// "检查发现N处问题"
-QString FindingsSummary(int problems);

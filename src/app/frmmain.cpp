@@ -307,6 +307,7 @@ void Frmmain::buildUi()
         statusBar()->addWidget(SB[i], i == 0 ? 3 : i == 1 ? 2 : 1);
     }
     SBDrift = new QLabel(this);
+    SBDrift->setObjectName(QStringLiteral("SBDrift"));
     SBDrift->setMinimumWidth(120);
     SBDrift->setFrameShape(QFrame::StyledPanel);
     SBDrift->setFrameShadow(QFrame::Sunken);

@@ -9,6 +9,14 @@
 #include <QPushButton>
 #include <QSpinBox>
 
+QString ScanNote(const BusScan &scan)
+{
+    const QString found = QStringLiteral("找到%1个设备").arg(scan.found().size());
+    if (!scan.stoppedAt())
+        return found;
+    return QStringLiteral("已停止，地址%1至%2未搜索；%3").arg(*scan.stoppedAt()).arg(scan.to()).arg(found);
+}
+
 ScanDialog::ScanDialog(SerialLink &link, Hooks hooks, QWidget *parent)
     : QDialog(parent), m_link(link), m_hooks(std::move(hooks))
 {
@@ -31,7 +39,7 @@ ScanDialog::ScanDialog(SerialLink &link, Hooks hooks, QWidget *parent)
     CmdScan->setObjectName(QStringLiteral("CmdScan"));
     CmdStop->setObjectName(QStringLiteral("CmdStop"));
     CmdUse->setObjectName(QStringLiteral("CmdUse"));
-    PB->setObjectName(QStringLiteral("PB"));
+    PB->setObjectName(QStringLiteral("ScanProgress")); // the main window has its own PB
     Found->setObjectName(QStringLiteral("Found"));
     From->setAccessibleName(QStringLiteral("起始地址"));
     To->setAccessibleName(QStringLiteral("结束地址"));
@@ -90,8 +98,9 @@ void ScanDialog::stepScan()
 {
     if (!m_scan)
         return;
+    const bool more = m_scan->step();
     PB->setValue(m_scan->done());
-    if (!m_scan->step())
+    if (!more)
         stopScan();
 }
 
@@ -110,8 +119,9 @@ void ScanDialog::stopScan()
     if (!m_scan)
         return;
     m_timer.stop();
-    PB->setValue(PB->maximum());
-    Note->setText(QStringLiteral("找到%1个设备").arg(m_scan->found().size()));
+    m_scan->stop();
+    PB->setValue(m_scan->done());
+    Note->setText(ScanNote(*m_scan));
     m_scan.reset();
     m_hooks.lineTaken(false);
     showState();

@@ -16,6 +16,9 @@ class QProgressBar;
 class QPushButton;
 class QSpinBox;
 
+// What the scan window says at the end: what was found, and where a stopped scan stopped.
+QString ScanNote(const BusScan &scan);
+
 class ScanDialog final : public QDialog {
     Q_OBJECT
 public:

@@ -51,7 +51,9 @@ ScheduleTools::ScheduleTools(Frmmain &window) : QObject(&window), m_w(window)
     copyAction = menu->addAction(QStringLiteral("复制到…"), this, &ScheduleTools::openCopy);
     copyAction->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_C));
     // Copying edits the book, which the window allows only while the link is closed.
-    connect(menu, &QMenu::aboutToShow, this, [this] { copyAction->setEnabled(m_w.CmdAdd->isEnabled()); });
+    auto followEditing = [this] { copyAction->setEnabled(m_w.CmdAdd->isEnabled()); };
+    connect(&m_w, &Frmmain::commandsChanged, this, followEditing);
+    followEditing();
 
     m_panel = new QLabel(&m_w);
     m_panel->setObjectName(QStringLiteral("FindingsPanel"));
@@ -166,9 +168,9 @@ void ScheduleTools::openCheck()
 
 void ScheduleTools::quietCheck()
 {
-    const int problems = ProblemCount(CheckBook(m_w.book(), m_w.engine().now()));
-    m_panel->setText(FindingsSummary(problems));
-    m_panel->setVisible(problems > 0);
+    const QString text = FindingsPanelText(CheckBook(m_w.book(), m_w.engine().now()));
+    m_panel->setText(text);
+    m_panel->setVisible(!text.isEmpty());
 }
 
 void ScheduleTools::goTo(int channel, int number)

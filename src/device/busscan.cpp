@@ -2,23 +2,40 @@
 
 #include <algorithm>
 
-BusScan::BusScan(SerialLink &link, int from, int to)
-    : m_link(link), m_from(std::clamp(from, 0, 255)), m_to(std::clamp(to, 0, 255)), m_next(m_from)
+BusScan::BusScan(SerialLink &link, int from, int to, int tries)
+    : m_link(link), m_from(std::clamp(from, 0, 255)), m_to(std::clamp(to, 0, 255)), m_tries(std::max(tries, 1)),
+      m_next(m_from)
 {
 }
 
 bool BusScan::step()
 {
-    m_asked = -1;
-    if (m_next > m_to || !m_link.isOpen()) {
-        m_next = m_to + 1;
+    if (finished())
+        return false;
+    if (m_asked >= 0 && !m_found.contains(m_asked) && m_try < m_tries) {
+        ++m_try;
+    } else if (m_next <= m_to) {
+        m_asked = m_next++;
+        m_try = 1;
+    } else {
+        m_asked = -1;
         return false;
     }
-    m_asked = m_next++;
+    if (!m_link.isOpen()) {
+        stop();
+        return false;
+    }
     // A late answer from the address before must not count for this one.
     m_link.discardInput();
     m_link.write(ToBytes(RelayFrame(uint8_t(m_asked), wire::kStatus, 0, 0, 0)));
     return true;
+}
+
+void BusScan::stop()
+{
+    if (!finished())
+        m_stoppedAt = m_from + done();
+    m_asked = -1;
 }
 
 void BusScan::onFrame(const Frame &reply)

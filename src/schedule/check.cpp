@@ -65,6 +65,45 @@ QString IgnoredFields(const Clsdata &e)
     return parts.join(QStringLiteral("；"));
 }
 
+// The one-way rule for pull-ins: whether, from some moment on, a pull-in is
+// never followed by a release. After the channel's last fixed date only its
+// daily and weekly entries fire, one week like the next, so that week tells.
+// Returns the finding's entry (0-based) and message.
+std::optional<std::pair<int, QString>> NeverReleased(const QList<EntryRef> &entries, WallSecs now)
+{
+    std::optional<WallSecs> lastFixed;
+    for (const EntryRef &e : BoardList(entries)) {
+        const auto t = FixedMoment(AsBoardEntry(*e));
+        if (t && *t >= now && (!lastFixed || *t > *lastFixed))
+            lastFixed = t;
+    }
+    const WallSecs settled = lastFixed ? *lastFixed + 1 : now;
+    const QList<SwitchPoint> week = Firings(entries, settled, settled + kSecsPerWeek);
+    int firstOn = 0; // the first entry whose pull-in holds at its second (the last one there wins)
+    bool released = false;
+    for (qsizetype k = 0; k < week.size(); ++k) {
+        if (k + 1 < week.size() && week[k + 1].at == week[k].at)
+            continue;
+        if (!week[k].on)
+            released = true;
+        else if (firstOn == 0 || week[k].number < firstOn)
+            firstOn = week[k].number;
+    }
+    if (week.isEmpty() && lastFixed) { // only fixed dates: the last of them holds for ever
+        const StateSpan last = StateAt(entries, *lastFixed);
+        if (last.state == RelayState::On)
+            firstOn = last.number;
+    } else if (released) {
+        firstOn = 0;
+    }
+    if (firstOn == 0)
+        return std::nullopt;
+    if (!lastFixed)
+        return std::pair(firstOn - 1, QStringLiteral("本路的断开都被同一秒的吸合盖过：一旦吸合便不再断开"));
+    return std::pair(firstOn - 1, QStringLiteral("%1之后本路不再断开：一旦吸合便不再断开")
+                                      .arg(FromWall(*lastFixed).toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"))));
+}
+
 void CheckChannel(const QList<EntryRef> &entries, int channel, WallSecs now, QList<Finding> &out)
 {
     auto add = [&](FindingKind kind, int index, const QString &message) {
@@ -122,10 +161,15 @@ void CheckChannel(const QList<EntryRef> &entries, int channel, WallSecs now, QLi
         if (!ignored.isEmpty())
             add(FindingKind::IgnoredFields, i, ignored);
     }
+    // A channel that only releases is as odd as one that never lets go; one that
+    // ends released after a last one-off pull-in is a plain one-off event.
     if (anyLeft && firstOff < 0)
         add(FindingKind::OneWay, firstOn, QStringLiteral("本路没有会执行的断开：一旦吸合便不再断开"));
     else if (anyLeft && firstOn < 0)
         add(FindingKind::OneWay, firstOff, QStringLiteral("本路没有会执行的吸合：一旦断开便不再吸合"));
+    else if (anyLeft)
+        if (const auto stuck = NeverReleased(entries, now))
+            add(FindingKind::OneWay, stuck->first, stuck->second);
     if (entries.size() >= kMaxEntriesPerChannel)
         add(FindingKind::ChannelFull, int(entries.size()) - 1, QStringLiteral("本路已有255条，不能再添加"));
 }
@@ -148,4 +192,15 @@ QList<Finding> CheckBook(const ScheduleBook &book, const QDateTime &now)
 int ProblemCount(const QList<Finding> &findings)
 {
     return int(std::count_if(findings.begin(), findings.end(), [](const Finding &f) { return !f.informational(); }));
+}
+
+QString FindingsSummary(int problems)
+{
+    return QStringLiteral("检查发现%1处问题").arg(problems);
+}
+
+QString FindingsPanelText(const QList<Finding> &findings)
+{
+    const int problems = ProblemCount(findings);
+    return problems > 0 ? FindingsSummary(problems) : QString();
 }

@@ -30,3 +30,8 @@ struct Finding {
 QList<Finding> CheckBook(const ScheduleBook &book, const QDateTime &now);
 // Findings that are not merely informational.
 int ProblemCount(const QList<Finding> &findings);
+// "检查发现N处问题"
+QString FindingsSummary(int problems);
+// What the findings panel says after the check a write runs: the summary, or
+// nothing (the panel hidden) when there are only notes or nothing at all.
+QString FindingsPanelText(const QList<Finding> &findings);

@@ -41,8 +41,9 @@ TEST(CliArgs, AcceptsEachCommandWithItsOptions)
     }
     const CliParse scan = ParseCliArguments(Args("scan --from 3 --to 9"));
     ASSERT_TRUE(scan.request); // no port: the caller lists the ports and exits 2
-    EXPECT_EQ(std::tuple(scan.request->scanFrom, scan.request->scanTo, scan.request->port),
-              std::tuple(3, 9, QString()));
+    EXPECT_EQ(std::tuple(scan.request->scanFrom, scan.request->scanTo, scan.request->port, scan.request->scanTries),
+              std::tuple(3, 9, QString(), 2));
+    EXPECT_EQ(ParseCliArguments(Args("scan --tries 10")).request->scanTries, 10);
     EXPECT_EQ(ParseCliArguments(Args("clock --set-if-drift 30")).request->setIfDrift, 30);
 }
 
@@ -60,6 +61,8 @@ TEST(CliArgs, RefusesWhatAScriptGotWrong)
                                  "relay 0 on",
                                  "relay 3 half",
                                  "scan --from 9 --to 3",
+                                 "scan --tries 0",
+                                 "status --tries 3",
                                  "clock --set-if-drift soon",
                                  "clock --set-if-drift=-1",
                                  "read --channel 0 -o f",

@@ -237,6 +237,7 @@ TEST_F(App, ControlsAreNamedReadableAndKeyboardDriven)
     EXPECT_EQ(spoken, QStringList()) << "controls without an accessible name";
     for (const char *name : {"SB1", "SB2", "SB3", "LabDebug"}) // read by their changing text, told by description
         EXPECT_FALSE(w->findChild<QLabel *>(name)->accessibleDescription().isEmpty()) << name;
+    EXPECT_EQ(w->findChild<QLabel *>("SBDrift"), w->SBDrift);
 
     // What a screen reader says of each lamp, before and after the board's first status reply (that it hears of
     // each change takes a running accessibility bus: make test-a11y).

@@ -26,6 +26,7 @@ TEST(Scan, HasTheLineToItselfAndHandsBackTheChosenAddress)
     action->trigger();
     auto *scan = w.findChild<ScanDialog *>(QStringLiteral("ScanDialog"));
     ASSERT_TRUE(scan);
+    EXPECT_EQ(w.findChildren<QProgressBar *>(QStringLiteral("PB")), QList<QProgressBar *>{w.PB});
 
     scan->CmdScan->click(); // the link is closed: nothing goes out
     EXPECT_FALSE(scan->scanning() || !link.written.isEmpty());
@@ -45,9 +46,10 @@ TEST(Scan, HasTheLineToItselfAndHandsBackTheChosenAddress)
     reply[1] = 7;
     SealFrame(reply);
     w.onFrame(reply); // address 6 was asked: board 7's reply does not count
+    scan->stepScan(); // 6 stayed silent: asked once more
     scan->stepScan();
     w.onFrame(reply);
-    scan->stepScan();
+    scan->stepScan(); // 7 answered: on to 8
     reply[1] = 8;
     reply[2] = wire::kStatusCompat; // a board of the compatible kind
     SealFrame(reply);
@@ -58,12 +60,20 @@ TEST(Scan, HasTheLineToItselfAndHandsBackTheChosenAddress)
     QList<int> asked;
     for (const Frame &f : link.written)
         asked << f[1];
-    EXPECT_EQ(asked, (QList<int>{6, 7, 8}));
+    EXPECT_EQ(std::pair(asked, scan->Note->text()), std::pair(QList<int>{6, 6, 7, 8}, QStringLiteral("找到2个设备")));
 
     ASSERT_EQ(scan->Found->count(), 2);
     scan->Found->setCurrentRow(0);
     scan->CmdUse->click();
     EXPECT_EQ(std::pair(w.CmbID->currentText(), int(w.engine().DeviceAddress)), std::pair(QStringLiteral("7"), 7));
+
+    // 停止 says where it stopped; the bar stays at what was scanned to the end.
+    scan->CmdScan->click();
+    scan->stepScan();
+    scan->stepScan(); // 6 silent twice: 7 asked
+    scan->CmdStop->click();
+    EXPECT_EQ(std::tuple(scan->scanning(), scan->PB->value(), scan->Note->text()),
+              std::tuple(false, 1, QStringLiteral("已停止，地址7至8未搜索；找到0个设备")));
 }
 
 } // namespace

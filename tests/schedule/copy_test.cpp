@@ -9,11 +9,11 @@
 namespace {
 using namespace entries;
 
-// Channel 1: two entries. Channel 3: one. Channel 5: 254, channel 6: 255.
+// Channel 1: two entries. Channel 3: one. Channel 5: 253, channel 6: 255.
 ScheduleBook Sample()
 {
     ScheduleBook book = Book({Daily(true, "08:00:00"), Daily(false, "18:00:00")}, 1);
-    for (auto [channel, count] : {std::pair{3, 1}, {5, 254}, {6, 255}})
+    for (auto [channel, count] : {std::pair{3, 1}, {5, 253}, {6, 255}})
         for (int i = 1; i <= count; ++i) {
             EntryRef e = Daily(true, "07:00:00");
             e->nRoute = int16_t(channel), e->nNo = int16_t(i);
@@ -49,7 +49,8 @@ TEST(Copy, PlansAndCopies)
         {"replace into an empty channel", {2}, R, "", "", "02001@08:00+ 02002@18:00-"},
         {"replace a channel that holds entries", {3}, R, "", "第3路", "03001@08:00+ 03002@18:00-"},
         {"append after the target's last entry", {3}, A, "", "", "03001@07:00+ 03002@08:00+ 03003@18:00-"},
-        {"append past 255 is refused", {2, 5}, A, "第5路", "", ""},
+        {"append past 255 is refused", {2, 6}, A, "第6路", "", ""},
+        {"append up to exactly 255 fits", {5}, A, "", "", "05001@07:00+ 05002@07:00+ 05003@07:00+"},
         {"replace into a full channel fits", {6}, R, "", "第6路", "06001@08:00+ 06002@18:00-"},
         {"the source itself is no target", {1}, A, "", "", "01001@08:00+ 01002@18:00-"},
     };
@@ -59,7 +60,7 @@ TEST(Copy, PlansAndCopies)
         const CopyPlan plan = PlanCopy(book, 1, c.targets, c.mode);
         EXPECT_EQ(std::pair(ChannelList(plan.tooFull), ChannelList(plan.replaced)), std::pair(c.refused, c.replaced));
         const qsizetype before = book.size();
-        CopyEntries(book, plan);
+        EXPECT_EQ(CopyEntries(book, plan), plan.refused() ? 0 : 2 * plan.targets.size()); // the source's two
         EXPECT_TRUE(!plan.refused() || book.size() == before);
         EXPECT_EQ(Channel(book, c.targets.first()), c.after);
         EXPECT_EQ(Channel(book, 1), QStringLiteral("01001@08:00+ 01002@18:00-"));
