@@ -121,6 +121,21 @@ TEST(Cli, ScanFindsEveryBoardOnTheLine)
     EXPECT_EQ(std::pair(r.exit, r["found"].toArray()), std::pair(0, QJsonArray{1, 7}));
 }
 
+TEST(Cli, BoardSlowerThanTheTickIsWrittenFrameByFrame)
+{
+    Line line(86, "--answer-ms 450");
+    ASSERT_TRUE(line.board.started);
+    QByteArray book = "[Note]\r\n";
+    for (int n = 1; n <= 30; ++n)
+        book += QString::asprintf("01%03d=1100000000010000000008%02d00\r\n", n, n).toLatin1();
+    const QString file = line.file("slow.ini", book);
+    const CliRun write = line.cli("--json write " + file + " --channel 1");
+    EXPECT_EQ(std::tuple(write.exit, write["written"], write["retries"]),
+              std::tuple(0, QJsonValue(true), QJsonValue(0)))
+        << write.out.constData();
+    EXPECT_EQ(line.cli("verify " + file + " --channel 1").exit, 0);
+}
+
 TEST(Cli, SilentBoardAndMissingPortEndInBoundedTime)
 {
     Line line(85, "--silent");
