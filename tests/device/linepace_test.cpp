@@ -1,68 +1,53 @@
 // The line's pace: the board's answer time, the deadline it gives a request,
-// and which answers are owed.
+// and how long an answer is still owed.
 #include "device/linepace.h"
 
 #include <gtest/gtest.h>
 
 namespace {
 
-const QDateTime kStart(QDate(2026, 3, 29), QTime(1, 0));
-QDateTime At(int ms)
+TEST(LinePace, DeadlineFollowsTheAnswerTimeAndAnAnswerIsOwedUntilIt)
 {
-    return kStart.addMSecs(ms);
-}
-int Owed(const LinePace &pace, int atMs)
-{
-    return int(pace.owed(At(atMs)).count());
-}
-
-TEST(LinePace, DeadlineIsTwiceTheAnswerTimeWithinItsBounds)
-{
+    // Events at ms from the start: "s" a request at a tick, "b" one between
+    // ticks, "r" one repeated, "a" an answer, "t" a tick; then the deadline,
+    // how long an answer is still owed at `owedAt`, and the answer time.
     const struct {
         const char *name;
-        QList<int> answers; // ms, each to a request alone on the line
-        int deadline;
+        const char *events;
+        int owedAt;
+        int deadline, owed, answerMs;
     } cases[] = {
-        {"board not heard yet", {}, 2000},
-        {"board answering within the line time", {46}, 100},
-        {"board answering in 450 ms", {496}, 992},
-        {"board slower than the bound", {1500}, 2000},
-        {"a slower answer counts at once", {46, 300}, 600},
-        {"a faster one by a quarter", {400, 0}, 600},
+        {"board not heard yet", "s0", 600, 2000, 1400, -1},
+        {"board answering within the line time", "s0 a46", 46, 100, 0, 46},
+        {"board answering in 450 ms", "s0 a496 s600", 1000, 992, 592, 496},
+        {"board slower than the bound", "s0 a1500", 1500, 2000, 0, 1500},
+        {"a slower answer counts at once", "s0 a46 s200 a500", 500, 600, 0, 300},
+        {"a faster one by a quarter", "s0 a400 s600 a600", 600, 600, 0, 300},
+        {"after a repeat the other answer may still come", "s0 a500 s600 r1600 a1700", 1700, 1000, 900, 500},
+        {"both answers came", "s0 a500 s600 r1600 a1700 a2100", 2100, 1000, 0, 500},
+        {"an overdue request is given up: the answer is the next one's", "s0 a500 s3000 s4000 a4300", 4300, 900, 0,
+         450},
+        {"a clock set back: the ticks still count", "s0 a500 b3000 t", 0, 1000, 1000, 500},
+        {"five ticks later nothing is owed", "s0 a500 b3000 t t t t t t", 0, 1000, 0, 500},
     };
+    const QDateTime start(QDate(2026, 3, 29), QTime(1, 0));
     for (const auto &c : cases) {
         LinePace pace;
-        int now = 0;
-        for (int ms : c.answers) {
-            pace.sent(At(now), true, false);
-            pace.answered(At(now += ms));
+        for (const QString &e : QString::fromLatin1(c.events).split(u' ')) {
+            const QDateTime at = start.addMSecs(e.mid(1).toInt());
+            const char kind = e[0].toLatin1();
+            if (kind == 'a')
+                pace.answered(at);
+            else if (kind == 't')
+                pace.tick();
+            else
+                pace.sent(at, kind != 'b', kind == 'r');
         }
-        EXPECT_EQ(std::pair(int(pace.deadline().count()), Owed(pace, now)), std::pair(c.deadline, 0)) << c.name;
+        EXPECT_EQ(std::tuple(int(pace.deadline().count()), int(pace.owed(start.addMSecs(c.owedAt)).count()),
+                             int(pace.answerMs().value_or(-1))),
+                  std::tuple(c.deadline, c.owed, c.answerMs))
+            << c.name;
     }
-}
-
-TEST(LinePace, AnswersOwedAfterARepeatAndAfterAClockSetBack)
-{
-    LinePace pace;
-    pace.sent(At(0), true, false);
-    pace.answered(At(500)); // deadline 1000
-    pace.sent(At(600), true, false);
-    EXPECT_EQ(Owed(pace, 1000), 600);
-    pace.sent(At(1600), true, true); // repeated at its deadline
-    pace.answered(At(1700));         // to either sending: the other may still come
-    EXPECT_EQ(std::pair(Owed(pace, 1700), pace.answerMs().value_or(0)), std::pair(900, qint64(500)));
-    pace.answered(At(2100));
-    EXPECT_EQ(Owed(pace, 2100), 0);
-
-    pace.sent(At(3000), false, false); // between two ticks
-    pace.tick();
-    EXPECT_EQ(Owed(pace, 0), 1000); // the clock set back an hour: the ticks still count
-    for (int i = 0; i < 5; ++i)
-        pace.tick();
-    EXPECT_EQ(Owed(pace, 0), 0);
-    pace.sent(At(0), true, false); // an overdue request is given up: the answer is this one's
-    pace.answered(At(300));
-    EXPECT_EQ(pace.answerMs().value_or(0), 450);
 }
 
 } // namespace
