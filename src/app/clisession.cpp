@@ -361,7 +361,9 @@ int CliSession::writeBoard()
     }
     if (!runTransfer())
         return fail(CliExit::TransferFailed, transferFailure(kWriteFailed));
-    return finish(CliExit::Ok, {{QStringLiteral("written"), true}}, {kWriteOk});
+    // Frames sent again: a script can tell a clean write from one over a bad line.
+    const QJsonObject o{{QStringLiteral("written"), true}, {QStringLiteral("retries"), m_result->retries}};
+    return finish(CliExit::Ok, o, {kWriteOk});
 }
 
 int CliSession::verify()

@@ -25,6 +25,7 @@ void DeviceEngine::send(const Frame &frame)
     // A late or partial reply to an earlier request must not be read as the answer to this one.
     m_link.discardInput();
     m_link.write(ToBytes(frame));
+    m_pace.sent(m_clock(), m_inTick, m_resending);
     ++m_counters.framesSent;
 }
 
@@ -64,13 +65,18 @@ void DeviceEngine::tx_frame22bit(uint8_t leixing, uint8_t nCount, uint8_t data1,
 
 void DeviceEngine::Timer2_Timer()
 {
+    m_pace.tick();
+    // The next poll waits for the last request's answer, or for its deadline.
+    const bool answerOwed = m_pace.owed(m_clock()).count() > 0;
+    m_inTick = true;
     if (transferActive())
         transferTick();
     if (bSetTimePending)
         SetTime(DeviceAddress);
-    watchdog();
-    if (!transferUnderWay())
+    watchdog(answerOwed);
+    if (!transferUnderWay() && !answerOwed)
         idleSection();
+    m_inTick = false;
 
     // Everything this tick had to do is done; only now may a box open (and with
     // it a nested event loop in which further ticks can run).
@@ -86,8 +92,13 @@ void DeviceEngine::pacedStep()
     m_transfer.pacePending = false;
     if (!transferActive() || m_transfer.awaiting)
         return;
+    // After a repeated frame, an answer to its earlier sending may still come.
+    if (const auto owed = m_pace.owed(m_clock()); owed.count() > 0) {
+        m_transfer.pacePending = m_view.schedulePacedStep(owed);
+        return;
+    }
     nLinkCount = kLinkTicks;
-    advance(false);
+    advance();
     const QStringList messages = std::exchange(m_messages, {});
     for (const QString &m : messages)
         m_view.showMessage(m);
@@ -109,11 +120,9 @@ void DeviceEngine::begin(TransferKind kind)
     m_transfer.answered = true;
     m_transfer.channelEnded = false;
     m_transfer.attempts = 0;
-    m_transfer.ticksWaited = 0;
     m_transfer.pacePending = false;
     m_transfer.done = 0;
     m_transfer.retries = 0;
-    m_transfer.typicalAnswerMs = 0;
     m_transfer.started = m_clock();
     setKind(kind);
     m_view.setWriteCommandsEnabled(false);
@@ -127,21 +136,16 @@ void DeviceEngine::transferTick()
 {
     Transfer &t = m_transfer;
     nLinkCount = kLinkTicks;
+    // The frame that is out (or, before the first, the last status poll) still has time to be answered.
+    if (m_pace.owed(m_clock()).count() > 0)
+        return;
     if (!t.awaiting) {
         // The paced step is due within the guard; it keeps the board's turnaround.
         // Should it not come, this tick was its last chance to.
         if (std::exchange(t.pacePending, false))
             return;
-        advance(true);
+        advance();
         return;
-    }
-    ++t.ticksWaited;
-    if (t.ticksWaited < 1) {
-        // Sent by a paced step since the last tick: it has until the next,
-        // unless it has had plenty of time already.
-        const qint64 out = t.sentAt.msecsTo(m_clock());
-        if (out < std::max<qint64>(kEarliestTimeout.count(), 2 * t.typicalAnswerMs))
-            return;
     }
     if (t.attempts >= kFrameAttempts) {
         endTransfer(false);
@@ -149,11 +153,13 @@ void DeviceEngine::transferTick()
     }
     ++t.retries;
     ++m_counters.retries;
-    sendCurrent(true, true);
+    m_resending = true;
+    sendCurrent(true);
+    m_resending = false;
 }
 
 // The next step of the transfer when nothing is out: its next frame, or its end.
-void DeviceEngine::advance(bool byTick)
+void DeviceEngine::advance()
 {
     Transfer &t = m_transfer;
     if (t.kind == TransferKind::Write) {
@@ -171,17 +177,15 @@ void DeviceEngine::advance(bool byTick)
         t.channelEnded = false;
     }
     t.attempts = 0;
-    sendCurrent(byTick, false);
+    sendCurrent(false);
 }
 
-void DeviceEngine::sendCurrent(bool byTick, bool retry)
+void DeviceEngine::sendCurrent(bool retry)
 {
     Transfer &t = m_transfer;
     ++t.attempts;
     t.awaiting = true;
     t.answered = false;
-    t.ticksWaited = byTick ? 0 : -1;
-    t.sentAt = m_clock();
     int channel = t.channel, number = t.number;
     if (t.kind == TransferKind::Write) {
         const EntryRef e = t.queue.first();
@@ -215,9 +219,6 @@ void DeviceEngine::frameAnswered()
     t.awaiting = false;
     t.answered = true;
     ++t.done;
-    // A running mean, so that one late answer does not set the pace of every timeout after it.
-    const qint64 answerMs = t.sentAt.msecsTo(m_clock());
-    t.typicalAnswerMs = t.done == 1 ? answerMs : (3 * t.typicalAnswerMs + answerMs) / 4;
     if (t.kind == TransferKind::Write) {
         t.queue.removeFirst();
     } else {
@@ -226,7 +227,8 @@ void DeviceEngine::frameAnswered()
             t.channelEnded = true;
     }
     m_view.setTransferNote(transferNote());
-    t.pacePending = m_view.schedulePacedStep(kReplyGuard);
+    // A repeated frame may have a second answer coming: the next frame waits out its deadline.
+    t.pacePending = m_view.schedulePacedStep(std::max(kReplyGuard, m_pace.owed(m_clock())));
 }
 
 QString DeviceEngine::transferNote() const
@@ -326,8 +328,11 @@ void DeviceEngine::CmdStop()
         m_view.showMessage(m);
 }
 
-void DeviceEngine::watchdog()
+void DeviceEngine::watchdog(bool answerOwed)
 {
+    // A slow board's answer is not silence: only ticks at which no answer is owed count.
+    if (answerOwed)
+        return;
     if (nLinkCount <= 0) {
         // The board has gone quiet: its states are no longer known. Commanded
         // states stay as they are; they are reloaded from the board before any
@@ -340,6 +345,7 @@ void DeviceEngine::watchdog()
 
 void DeviceEngine::lineTakenElsewhere()
 {
+    m_pace.forget(false);
     greyLamps();
     bSyncRelay = true;
     forgetBoardStates();
@@ -611,6 +617,7 @@ void DeviceEngine::linkClosed()
     forgetBoardStates();
     m_goodChecks.fill(0);
     m_boardClock.reset();
+    m_pace.forget(true);
 }
 
 std::optional<QDateTime> DeviceEngine::boardClockNow() const
@@ -639,6 +646,7 @@ void DeviceEngine::MSCommDown_OnComm(const Frame &reply)
         RecvBuf[i] = reply[i];
     if (reply[0] != wire::kReplyHeader)
         return;
+    m_pace.answered(m_clock());
     Frame sealed = reply;
     SealFrame(sealed);
     int &goodChecks = m_goodChecks[reply[2]];

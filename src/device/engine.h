@@ -3,14 +3,19 @@
 //
 // A write or read is one Transfer that two events drive: the reply handler,
 // which takes the answer to the frame that is out and asks the view for a paced
-// step a short guard later, and the 200 ms tick, which is the frame's deadline
-// (a frame not answered by then is sent again, at most kFrameAttempts times in
-// all). A board that answers slowly is therefore never sent frames faster than
-// it answers, and a transfer with no paced steps at all still runs at the
-// tick's pace. The engine never waits.
+// step a short guard later, and the 200 ms tick, which gives up on a frame whose
+// deadline has passed (it is sent again, at most kFrameAttempts times in all).
+// The deadline follows the board's answer time, which the line's pace learns
+// from every exchange, status polls included. No request goes out while an
+// answer is owed, so a slow board is never sent frames faster than it answers,
+// and after a repeated frame the next waits out the earlier one's deadline, so
+// a late answer to the first sending is not taken for the next frame. A
+// transfer with no paced steps at all still runs at the tick's pace. The
+// engine never waits.
 #pragma once
 
 #include "device/engineview.h"
+#include "device/linepace.h"
 #include "device/seriallink.h"
 #include "protocol/frames.h"
 #include "protocol/replies.h"
@@ -32,7 +37,6 @@ inline const QString kReadOk = QStringLiteral("读取成功！");
 inline const QString kReadFailed = QStringLiteral("读取失败！");
 inline const QString kClockSet = QStringLiteral("设置成功！");
 
-inline constexpr std::chrono::milliseconds kTickInterval{200};
 inline constexpr std::chrono::milliseconds kClockShownFor{3000};
 // Panel 1 keeps a relay command's failure this long before status replies write over it.
 inline constexpr std::chrono::milliseconds kRelayFaultShownFor{10000};
@@ -46,11 +50,6 @@ inline constexpr uint8_t kRelayOn = 2;
 inline constexpr std::chrono::milliseconds kReplyGuard{5};
 // Each frame of a transfer goes out at most this often before the transfer fails.
 inline constexpr int kFrameAttempts = 4;
-// A frame that a paced step sent between two ticks is given up at the next tick
-// only if it has been out this long and twice as long as the board's typical
-// answer in this transfer; else at the tick after. A lost reply then costs
-// about one tick, and a slow board is never asked twice before it could answer.
-inline constexpr std::chrono::milliseconds kEarliestTimeout{100};
 
 enum class TransferKind { None, Write, Read, ReadAll };
 
@@ -85,10 +84,7 @@ struct Transfer {
     bool channelEnded = false;      // read: the board reported no further entry, or entry 255 came
     bool awaiting = false;          // a frame is out and unanswered
     int attempts = 0;               // times the frame that is out has gone out
-    int ticksWaited = 0;            // ticks since it went out; from -1 when a paced step sent it
     bool pacePending = false;       // answered, and the view runs the paced step after the guard
-    QDateTime sentAt;               // when the frame that is out went out (the engine's clock)
-    qint64 typicalAnswerMs = 0;     // how long this transfer's frames wait for their answers, a running mean
     int done = 0;                   // frames answered
     int retries = 0;
     QDateTime started;
@@ -213,13 +209,13 @@ private:
     void send(const Frame &frame);
     void begin(TransferKind kind);
     void setKind(TransferKind kind);
-    void advance(bool byTick);
-    void sendCurrent(bool byTick, bool retry);
+    void advance();
+    void sendCurrent(bool retry);
     void frameAnswered();
     void transferTick();
     void endTransfer(bool success, bool stopped = false, bool linkLost = false);
     QString transferNote() const;
-    void watchdog();
+    void watchdog(bool answerOwed);
     void idleSection();
     void startWrite();
     void startRead(TransferKind kind, int first, int last, ScheduleBook &target, bool verify);
@@ -240,6 +236,9 @@ private:
     Variant m_variant;
     Clock m_clock;
     EngineCounters m_counters;
+    LinePace m_pace;
+    bool m_inTick = false;    // frames sent now go out at the tick
+    bool m_resending = false; // the frame going out repeats the one whose answer is overdue
 
     std::array<bool, 17> m_commanded{};
     // The board's states as its status replies last reported them, and how many

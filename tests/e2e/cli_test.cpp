@@ -138,6 +138,19 @@ TEST(Cli, StatusOnADamagingLineReportsWhatTwoRepliesAgreeOnAndClockSetsOnlyBeyon
     EXPECT_NEAR(line.cli("--json status")["drift_seconds"].toInt(), 0, 2);
 }
 
+TEST(Cli, BoardSlowerThanTheTickIsWrittenFrameByFrame)
+{
+    Line line(86, "--answer-ms 450");
+    ASSERT_TRUE(line.board.started);
+    QByteArray book = "[Note]\r\n";
+    for (int n = 1; n <= 30; ++n)
+        book += QString::asprintf("01%03d=1100000000010000000008%02d00\r\n", n, n).toLatin1();
+    const QString file = line.file("slow.ini", book);
+    const CliRun write = line.cli("--json write " + file + " --channel 1");
+    EXPECT_EQ(std::pair(write.exit, write["retries"]), std::pair(0, QJsonValue(0))) << write.out.constData();
+    EXPECT_EQ(line.cli("verify " + file + " --channel 1").exit, 0);
+}
+
 TEST(Cli, SilentBoardEndsInBoundedTime)
 {
     Line line(85, "--silent");
