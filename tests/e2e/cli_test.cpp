@@ -145,7 +145,7 @@ TEST(Cli, BoardSlowerThanTheTickIsWrittenFrameByFrame)
     QByteArray book = "[Note]\r\n";
     for (int n = 1; n <= 30; ++n)
         book += QString::asprintf("01%03d=1100000000010000000008%02d00\r\n", n, n).toLatin1();
-    const QString file = line.file("slow.ini", book);
+    const QString file = File(line.dir, "slow.ini", book);
     const CliRun write = line.cli("--json write " + file + " --channel 1");
     EXPECT_EQ(std::pair(write.exit, write["retries"]), std::pair(0, QJsonValue(0))) << write.out.constData();
     EXPECT_EQ(line.cli("verify " + file + " --channel 1").exit, 0);
