@@ -198,3 +198,12 @@ void LoggedLink::onLinkFailed(const QString &why)
     if (m_listener)
         m_listener->onLinkFailed(why);
 }
+
+QString LogText(const FrameLog &log, const LogFilter &filter, bool csv)
+{
+    QString text = RecordHeader(csv) + QLatin1Char('\n');
+    for (quint64 s = log.firstSeq(); s < log.endSeq(); ++s)
+        if (Passes(log.at(s), RecordWords(log.at(s)), filter))
+            text += RecordLine(log.at(s), csv) + QLatin1Char('\n');
+    return text;
+}

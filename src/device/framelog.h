@@ -117,3 +117,6 @@ private:
     FrameLog &m_log;
     LinkListener *m_listener = nullptr;
 };
+
+// The rows that pass `filter`, one line each after a header line, as 保存 writes them.
+QString LogText(const FrameLog &log, const LogFilter &filter, bool csv);
