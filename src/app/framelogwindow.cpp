@@ -26,7 +26,10 @@ constexpr int kMeaningColumn = 3;
 FrameLogModel::FrameLogModel(FrameLog &log, QObject *parent) : QAbstractTableModel(parent), m_log(log)
 {
     m_shownEnd = m_log.firstSeq();
-    added();
+    m_refresh.setSingleShot(true);
+    m_refresh.setInterval(kRefresh);
+    QObject::connect(&m_refresh, &QTimer::timeout, this, [this] { refresh(); });
+    refresh();
     m_log.setListener([this](quint64) { added(); });
 }
 
@@ -52,7 +55,7 @@ QVariant FrameLogModel::data(const QModelIndex &index, int role) const
     const FrameRecord &r = m_log.at(m_rows[size_t(index.row())]);
     if (role == Qt::DisplayRole)
         return RecordField(r, index.column());
-    if (role == Qt::ForegroundRole && RecordWords(r).fault)
+    if (role == Qt::ForegroundRole && r.fault)
         return QBrush(Qt::red);
     if (role == Qt::FontRole && index.column() == 2)
         return QFontDatabase::systemFont(QFontDatabase::FixedFont);
@@ -67,17 +70,15 @@ QVariant FrameLogModel::headerData(int section, Qt::Orientation orientation, int
     return section >= 0 && section < kColumns ? QString::fromUtf8(names[section]) : QVariant();
 }
 
-bool FrameLogModel::shows(quint64 seq) const
+void FrameLogModel::added()
 {
-    const LogFilter everything;
-    const FrameRecord &r = m_log.at(seq);
-    // Without a kind or text to look for, the words are not worked out.
-    if (m_filter.kind == everything.kind && m_filter.text.isEmpty())
-        return r.direction == FrameDirection::Sent ? m_filter.sent : m_filter.received;
-    return Passes(r, RecordWords(r), m_filter);
+    dropOld();
+    if (!m_paused && !m_refresh.isActive())
+        m_refresh.start();
 }
 
-void FrameLogModel::added()
+// Rows whose records the ring has dropped go at once: their places hold newer records.
+void FrameLogModel::dropOld()
 {
     const quint64 first = m_log.firstSeq();
     size_t dropped = 0;
@@ -89,11 +90,17 @@ void FrameLogModel::added()
         endRemoveRows();
     }
     m_shownEnd = std::max(m_shownEnd, first);
+}
+
+void FrameLogModel::refresh()
+{
+    m_refresh.stop();
+    dropOld();
     if (m_paused)
         return;
     std::vector<quint64> fresh;
     for (; m_shownEnd < m_log.endSeq(); ++m_shownEnd)
-        if (shows(m_shownEnd))
+        if (Passes(m_log.at(m_shownEnd), m_filter))
             fresh.push_back(m_shownEnd);
     if (fresh.empty())
         return;
@@ -110,7 +117,7 @@ void FrameLogModel::setFilter(const LogFilter &filter)
     const quint64 end = m_shownEnd;
     m_rows.clear();
     for (quint64 s = m_log.firstSeq(); s < end; ++s)
-        if (shows(s))
+        if (Passes(m_log.at(s), m_filter))
             m_rows.push_back(s);
     endResetModel();
 }
@@ -119,7 +126,7 @@ void FrameLogModel::setPaused(bool paused)
 {
     m_paused = paused;
     if (!paused)
-        added();
+        refresh();
 }
 
 void FrameLogModel::clear()
@@ -153,6 +160,8 @@ FrameLogWindow::FrameLogWindow(FrameLog &log, LogFileDialog &dialog, QWidget *pa
     table->setModel(&m_model);
     table->setSelectionBehavior(QAbstractItemView::SelectRows);
     table->setWordWrap(false);
+    // Per pixel: per item, the view walks every row to lay out its scroll bar.
+    table->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
     table->verticalHeader()->hide();
     // Fixed row heights: a new row costs the view nothing but the row itself.
     table->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
@@ -190,17 +199,21 @@ FrameLogWindow::FrameLogWindow(FrameLog &log, LogFileDialog &dialog, QWidget *pa
         updateNote();
     });
     connect(saveButton, &QPushButton::clicked, this, &FrameLogWindow::save);
-    // Follow the newest row while the view is at the bottom; leave it where the operator scrolled.
-    connect(&m_model, &QAbstractItemModel::rowsAboutToBeInserted, this, [this] {
-        QScrollBar *s = table->verticalScrollBar();
-        const bool atBottom = s->value() >= s->maximum() - 1;
-        if (atBottom)
-            QMetaObject::invokeMethod(table, &QTableView::scrollToBottom, Qt::QueuedConnection);
-    });
-    connect(&m_model, &QAbstractItemModel::rowsInserted, this, &FrameLogWindow::updateNote);
+    connect(&m_model, &QAbstractItemModel::rowsAboutToBeInserted, this, &FrameLogWindow::followNewest);
+    // The count goes in the title: a label that changes with every refresh costs a repaint of its own.
+    connect(&m_model, &QAbstractItemModel::rowsInserted, this,
+            [this] { setWindowTitle(QStringLiteral("通信记录（%1 条）").arg(m_model.rowCount())); });
     connect(&m_model, &QAbstractItemModel::modelReset, this, &FrameLogWindow::updateNote);
     table->scrollToBottom();
     updateNote();
+}
+
+// Follow the newest row while the view is at the bottom; leave it where the operator scrolled.
+void FrameLogWindow::followNewest()
+{
+    const QScrollBar *s = table->verticalScrollBar();
+    if (s->value() >= s->maximum() - 1)
+        QMetaObject::invokeMethod(table, &QTableView::scrollToBottom, Qt::QueuedConnection);
 }
 
 void FrameLogWindow::filterChanged()
@@ -229,10 +242,8 @@ void FrameLogWindow::save()
 
 void FrameLogWindow::updateNote()
 {
-    QString text = QStringLiteral("显示 %1 条，记录共 %2 条（最多 %3 条）")
-                       .arg(m_model.rowCount())
-                       .arg(m_log.size())
-                       .arg(FrameLog::kCapacity);
+    setWindowTitle(QStringLiteral("通信记录（%1 条）").arg(m_model.rowCount()));
+    QString text = QStringLiteral("最多保留 %1 条").arg(FrameLog::kCapacity);
     if (pauseButton->isChecked())
         text += QStringLiteral("　已暂停，%1 条待显示").arg(m_model.heldBack());
     if (!m_saved.isEmpty())

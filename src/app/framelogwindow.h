@@ -6,7 +6,10 @@
 #include "device/framelog.h"
 
 #include <QAbstractTableModel>
+#include <QTimer>
 #include <QWidget>
+
+#include <chrono>
 
 #include <deque>
 
@@ -33,16 +36,21 @@ public:
     void setPaused(bool paused);
     void clear();
     int heldBack() const { return int(m_log.endSeq() - m_shownEnd); }
+    // Takes the records added since the last refresh into the rows. Runs every
+    // kRefresh while records come; the view then repaints once for all of them.
+    void refresh();
+    static constexpr std::chrono::milliseconds kRefresh{500};
 
 private:
     void added();
-    bool shows(quint64 seq) const;
+    void dropOld();
 
     FrameLog &m_log;
     LogFilter m_filter;
     std::deque<quint64> m_rows; // record numbers shown, oldest first
     quint64 m_shownEnd = 0;     // records before this have been looked at
     bool m_paused = false;
+    QTimer m_refresh;
 };
 
 // Where 保存… writes: the real file dialog, or a test's answer. Empty = cancelled.
@@ -69,6 +77,7 @@ public:
 private:
     void filterChanged();
     void save();
+    void followNewest();
     void updateNote();
 
     FrameLog &m_log;

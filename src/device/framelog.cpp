@@ -72,7 +72,7 @@ QString RecordHeader(bool csv)
                   csv);
 }
 
-bool Passes(const FrameRecord &r, const FrameWords &words, const LogFilter &filter)
+bool Passes(const FrameRecord &r, const LogFilter &filter)
 {
     if (!(r.direction == FrameDirection::Sent ? filter.sent : filter.received))
         return false;
@@ -80,14 +80,14 @@ bool Passes(const FrameRecord &r, const FrameWords &words, const LogFilter &filt
     case KindFilter::All:
         break;
     case KindFilter::Faults:
-        if (!words.fault)
+        if (!r.fault)
             return false;
         break;
     default:
-        if (int(words.kind) != int(filter.kind) - int(KindFilter::Status))
+        if (int(r.kind) != int(filter.kind) - int(KindFilter::Status))
             return false;
     }
-    return filter.text.isEmpty() || words.text.contains(filter.text, Qt::CaseInsensitive) ||
+    return filter.text.isEmpty() || RecordWords(r).text.contains(filter.text, Qt::CaseInsensitive) ||
            HexGroups(r.bytes.data(), r.length).contains(filter.text, Qt::CaseInsensitive);
 }
 
@@ -97,14 +97,21 @@ FrameLog::FrameLog(Clock clock, int capacity)
 {
 }
 
-void FrameLog::add(const FrameRecord &r)
+void FrameLog::add(FrameRecord r)
 {
+    const FrameWords words = RecordWords(r);
+    r.kind = words.kind;
+    r.fault = words.fault;
     const size_t at = size_t(m_end % quint64(m_capacity));
     if (m_ring.size() <= at)
         m_ring.push_back(r);
     else
         m_ring[at] = r;
-    m_size = std::min(m_size + 1, m_capacity);
+    // A full ring drops its oldest hundredth at once: a window over it then
+    // removes rows a thousand at a time, not one with every frame.
+    if (m_size == m_capacity)
+        m_size -= std::max(1, m_capacity / 100);
+    ++m_size;
     ++m_end;
     if (m_listener)
         m_listener(m_end - 1);
@@ -203,7 +210,7 @@ QString LogText(const FrameLog &log, const LogFilter &filter, bool csv)
 {
     QString text = RecordHeader(csv) + QLatin1Char('\n');
     for (quint64 s = log.firstSeq(); s < log.endSeq(); ++s)
-        if (Passes(log.at(s), RecordWords(log.at(s)), filter))
+        if (Passes(log.at(s), filter))
             text += RecordLine(log.at(s), csv) + QLatin1Char('\n');
     return text;
 }

@@ -1,4 +1,5 @@
-// What went over the line: a bounded ring of every frame sent and received,
+// What went over the line: a bounded ring of every frame sent and received
+// (at most kCapacity; when full, the oldest hundredth goes),
 // stray bytes and unanswered requests, kept from the first 打开 on whether a
 // window shows it or not. LoggedLink feeds it from the one place every frame
 // passes; the window, its saved files and kelmora-cli's --trace read it.
@@ -21,7 +22,7 @@ enum class RecordEvent : uint8_t {
     GivenUp, // a request that another replaced before any answer came (bytes: the request)
 };
 
-// One row of the log: 48 bytes, so the full ring holds about 4.6 MB.
+// One row of the log: 48 bytes, so the full ring holds 4.8 MB.
 struct FrameRecord {
     qint64 atMs = 0; // the computer's clock, ms since the epoch
     Frame bytes{};
@@ -32,7 +33,11 @@ struct FrameRecord {
     int32_t gapMs = -1;        // a reply: since the request before it went out; -1 none
     uint16_t relaysBefore = 0; // a request: the relay states the board last reported...
     bool relaysKnown = false;  // ...if it has
+    // RecordWords' kind and fault, kept for the filter and the colours.
+    FrameKind kind = FrameKind::Other;
+    bool fault = false;
 };
+static_assert(sizeof(FrameRecord) == 48);
 
 // The words of a record: a frame's meaning, with a re-send or a fault in front.
 FrameWords RecordWords(const FrameRecord &r);
@@ -52,7 +57,7 @@ struct LogFilter {
     KindFilter kind = KindFilter::All;
     QString text; // found in the meaning or the bytes, case ignored
 };
-bool Passes(const FrameRecord &r, const FrameWords &words, const LogFilter &filter);
+bool Passes(const FrameRecord &r, const LogFilter &filter);
 
 class FrameLog {
 public:
@@ -78,7 +83,7 @@ public:
     void setListener(std::function<void(quint64)> listener) { m_listener = std::move(listener); }
 
 private:
-    void add(const FrameRecord &r);
+    void add(FrameRecord r);
 
     Clock m_clock;
     int m_capacity;

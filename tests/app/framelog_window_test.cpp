@@ -53,6 +53,7 @@ TEST(FrameLogWindow, FiltersPausesClearsAndSaves)
 
     w.clearButton->click();
     log.received(ReadEntryFrame(1, 1, 1)); // a request's header coming back: a fault
+    m.refresh();                           // as the refresh timer would
     EXPECT_EQ(std::tuple(m.rowCount(), log.size(), m.index(0, 1).data().toString()), std::tuple(1, 1, QString("接收")));
 }
 
