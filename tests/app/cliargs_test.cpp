@@ -44,6 +44,7 @@ TEST(CliArgs, AcceptsEachCommandWithItsOptions)
     EXPECT_EQ(std::tuple(scan.request->scanFrom, scan.request->scanTo, scan.request->port),
               std::tuple(3, 9, QString()));
     EXPECT_EQ(ParseCliArguments(Args("clock --set-if-drift 30")).request->setIfDrift, 30);
+    EXPECT_EQ(ParseCliArguments(Args("status --trace -")).request->trace, "-");
 }
 
 TEST(CliArgs, RefusesWhatAScriptGotWrong)
