@@ -127,7 +127,7 @@ void FrameLog::sent(const Frame &frame)
     if (m_request && !m_answered) {
         if (SameRequest(*m_request, frame)) {
             r.sends = uint8_t(std::min(m_sends + 1, 255));
-        } else {
+        } else if (!m_damagedAnswer) {
             FrameRecord given = r;
             given.event = RecordEvent::GivenUp;
             given.bytes = *m_request;
@@ -139,6 +139,7 @@ void FrameLog::sent(const Frame &frame)
     m_request = frame;
     m_requestAt = r.atMs;
     m_answered = false;
+    m_damagedAnswer = false;
     add(r);
 }
 
@@ -151,6 +152,7 @@ void FrameLog::received(const Frame &frame)
     if (m_request) {
         r.gapMs = int32_t(std::clamp<qint64>(r.atMs - m_requestAt, 0, INT32_MAX));
         m_answered = m_answered || Answers(*m_request, frame);
+        m_damagedAnswer = m_damagedAnswer || Answers(*m_request, frame, false);
     }
     const bool status = frame[2] == wire::kStatus || frame[2] == wire::kStatusCompat;
     if (status && frame[0] == wire::kReplyHeader && ChecksAreRight(frame))

@@ -96,6 +96,10 @@ private:
     qint64 m_requestAt = 0;
     int m_sends = 0;
     bool m_answered = false;
+    // An answer with wrong check bytes came: whether the engine took it (it
+    // believes them until the board has shown it fills them) shows only in
+    // what is sent next, so the request is not called unanswered.
+    bool m_damagedAnswer = false;
     std::optional<uint16_t> m_relays;
 };
 

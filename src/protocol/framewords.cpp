@@ -144,9 +144,9 @@ FrameWords DescribeFrame(const Frame &f, FrameDirection direction, std::optional
     return w;
 }
 
-bool Answers(const Frame &request, const Frame &reply)
+bool Answers(const Frame &request, const Frame &reply, bool checks)
 {
-    if (reply[0] != wire::kReplyHeader || !ChecksAreRight(reply))
+    if (reply[0] != wire::kReplyHeader || (checks && !ChecksAreRight(reply)))
         return false;
     if (reply[2] != request[2])
         return false;

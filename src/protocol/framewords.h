@@ -26,9 +26,9 @@ FrameWords DescribeFrame(const Frame &f, FrameDirection direction, std::optional
 
 // Both check bytes are what bytes 0..19 make them.
 bool ChecksAreRight(const Frame &f);
-// `reply` is the board's answer to `request`: right header and checks, the
-// matching code, and for a read the slot that was asked for.
-bool Answers(const Frame &request, const Frame &reply);
+// `reply` is the board's answer to `request`: right header and checks (unless
+// `checks` is false), the matching code, and for a read the slot asked for.
+bool Answers(const Frame &request, const Frame &reply, bool checks = true);
 // `b` asks what `a` asked (a clock set at a later second included): sent after
 // `a` went unanswered, it is a re-send.
 bool SameRequest(const Frame &a, const Frame &b);

@@ -46,6 +46,7 @@ TEST(FrameLog, TellsTheLinesStoryRowByRow)
         [&] { log.stray(QByteArray("\x22\x01\x02", 3)); },
         [&] { now += 47, log.received(Reply(2, 1, 1)); },
         [&] { log.sent(ReadEntryFrame(1, 1, 2)); },
+        [&] { log.sent(RelayFrame(1, 16, 0, 0, 0)); },
     };
     for (const auto &step : steps)
         step();
@@ -55,20 +56,21 @@ TEST(FrameLog, TellsTheLinesStoryRowByRow)
         "发送\t吸合 第3路 (其余保持)\t",
         "发送\t无应答（第1次重发）：吸合 第3路 (其余保持)\t",
         "接收\t校验字节错误：应答：吸合 第1路 模块当前时间:2000-00-00 00:00:00 星期-1\t50 ms",
-        "—\t无应答（共发2次）：吸合 第3路 (其余保持)\t",
         "发送\t读取 第1路第1条\t",
         "接收\t多余字节 3 个，不成帧\t",
         "接收\t应答：第1路第1条 空（该路结束）\t47 ms",
         "发送\t读取 第1路第2条\t",
+        "—\t无应答（共发1次）：读取 第1路第2条\t",
+        "发送\t状态查询 地址1\t",
     };
     QStringList got;
     for (quint64 s = log.firstSeq(); s < log.endSeq(); ++s)
         got << QStringList{RecordField(log.at(s), 1), RecordField(log.at(s), 3), RecordField(log.at(s), 4)}.join('\t');
     EXPECT_EQ(got, want);
-    EXPECT_EQ(std::tuple(RecordField(log.at(1), 0).right(4), RecordField(log.at(7), 2)),
+    EXPECT_EQ(std::tuple(RecordField(log.at(1), 0).right(4), RecordField(log.at(6), 2)),
               std::tuple(QString(".048"), QString(" ,22 ,1 ,2")));
     // Saved as CSV, the bytes (which hold commas) are quoted.
-    EXPECT_TRUE(RecordLine(log.at(7), true).endsWith(",接收,\" ,22 ,1 ,2\",多余字节 3 个，不成帧,"));
+    EXPECT_TRUE(RecordLine(log.at(6), true).endsWith(",接收,\" ,22 ,1 ,2\",多余字节 3 个，不成帧,"));
     EXPECT_EQ(RecordHeader(), "时间\t方向\t字节\t含义\t间隔");
 }
 

@@ -152,6 +152,7 @@ TEST(FrameWords, WhichReplyAnswersWhichRequest)
     };
     for (const Row &r : rows)
         EXPECT_EQ(Answers(r.request, r.reply), r.answers) << r.name;
+    EXPECT_TRUE(Answers(read, Damaged(Reply(2, {4, 12}), 20, 0), false)); // check bytes not asked for
 
     const QDateTime later = kMonday.addSecs(1);
     EXPECT_TRUE(SameRequest(SetClockFrame(1, kMonday), SetClockFrame(1, later)));
