@@ -143,7 +143,7 @@ FrameLogWindow::FrameLogWindow(FrameLog &log, LogFileDialog &dialog, QWidget *pa
 {
     setObjectName(QStringLiteral("FrameLogWindow"));
     setWindowTitle(QStringLiteral("通信记录"));
-    resize(980, 560);
+    resize(1280, 600);
     directionBox = new QComboBox(this);
     directionBox->addItems({QStringLiteral("全部"), QStringLiteral("发送"), QStringLiteral("接收")});
     kindBox = new QComboBox(this);
@@ -167,7 +167,10 @@ FrameLogWindow::FrameLogWindow(FrameLog &log, LogFileDialog &dialog, QWidget *pa
     table->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     table->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
     table->horizontalHeader()->setStretchLastSection(false);
-    const int widths[kColumns] = {100, 48, 420, 360, 70};
+    // The bytes column fits a frame of two-digit bytes whole.
+    const QFontMetrics fixed(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    const int widths[kColumns] = {
+        100, 48, fixed.horizontalAdvance(QString(22, u'F') + QString(44, u' ') + QString(22, u',')) + 12, 360, 70};
     for (int c = 0; c < kColumns; ++c)
         table->setColumnWidth(c, widths[c]);
     table->horizontalHeader()->setSectionResizeMode(kMeaningColumn, QHeaderView::Stretch);
