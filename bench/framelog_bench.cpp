@@ -87,7 +87,7 @@ int main(int argc, char **argv)
     } cases[] = {
         {"log only (kelmora-cli without --trace, window closed)", true, false, 0},
         {"log with 通信记录 open", true, true, 0},
-        {"log full (100 000 rows, every row drops the oldest), window open", true, true, FrameLog::kCapacity},
+        {"log full (100 000 rows: the oldest go as new ones come), window open", true, true, FrameLog::kCapacity},
     };
     for (const Case &c : cases) {
         FrameLog log;

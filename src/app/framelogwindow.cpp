@@ -256,6 +256,7 @@ void FrameLogWindow::updateNote()
 
 void AddFrameLogTool(Frmmain &window, FrameLog &log, LogFileDialog &dialog)
 {
+    window.toolsMenu()->addSeparator();
     QAction *action = window.toolsMenu()->addAction(QStringLiteral("通信记录"));
     action->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_L));
     QObject::connect(action, &QAction::triggered, &window, [&window, &log, &dialog] {
