@@ -81,12 +81,15 @@ TEST(FrameLog, RingDropsTheOldestAndClearKeepsNumbering)
     log.setListener([&](quint64 seq) { told.push_back(seq); });
     for (uint8_t n = 1; n <= 5; ++n)
         log.received(Reply(2, 1, n));
-    EXPECT_EQ(std::tuple(log.firstSeq(), log.endSeq(), log.size(), int(log.at(2).bytes[5]), told.size()),
-              std::tuple(2u, 5u, 3, 3, 5u));
+    EXPECT_EQ(std::tuple(log.firstSeq(), log.endSeq(), log.size(), int(log.at(2).bytes[5]), told.back()),
+              std::tuple(2u, 5u, 3, 3, 4u));
     log.clear();
     log.stray(QByteArray(30, 'x')); // more than a frame's worth: two rows
     EXPECT_EQ(std::tuple(log.firstSeq(), log.size(), int(log.at(5).length), int(log.at(6).length)),
               std::tuple(5u, 2, 22, 8));
+    log.received(Reply(19, 0x04)); // a compat board's states count too
+    log.sent(RelayFrame(1, 19, 0, 0x06, 0));
+    EXPECT_EQ(RecordWords(log.at(log.endSeq() - 1)).text, "吸合 第2路 (其余保持)");
 }
 
 TEST(FrameLog, FilterByDirectionKindAndText)
