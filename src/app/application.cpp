@@ -1,5 +1,6 @@
 #include "app/application.h"
 
+#include "app/framelogwindow.h"
 #include "app/frmmain.h"
 #include "app/prompts.h"
 #include "device/qtseriallink.h"
@@ -31,8 +32,13 @@ int RunKelmora(int argc, char **argv, Variant variant)
 
     const QString folder = ScheduleFolder(QCoreApplication::applicationDirPath());
     QtSerialLink link(folder);
+    // Every frame from the first 打开 on, whether 通信记录 is open or not.
+    FrameLog log;
+    LoggedLink logged(link, log);
     QtPrompts prompts;
-    Frmmain window({folder, variant, &link, &prompts, {}});
+    Frmmain window({folder, variant, &logged, &prompts, {}});
+    QtLogFileDialog logDialog;
+    AddFrameLogTool(window, log, logDialog);
     window.show();
     return app.exec();
 }

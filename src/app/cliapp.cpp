@@ -1,10 +1,12 @@
 // kelmora-cli's start: arguments, the port, one session.
 #include "app/application.h"
 #include "app/clisession.h"
+#include "device/framelog.h"
 #include "device/portnames.h"
 #include "device/qtseriallink.h"
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
 
@@ -77,6 +79,24 @@ int RunKelmoraCli(int argc, char **argv)
             r.device = QStringLiteral("Com%1").arg(n) + PortToolTip(n, folder);
         return r;
     };
-    CliSession session(request, link, open, {out, err, bool(isatty(STDERR_FILENO))});
+    // --trace: the frame log's lines as the frames go, each written out at once.
+    FrameLog log;
+    LoggedLink logged(link, log);
+    QFile trace;
+    if (!request.trace.isEmpty()) {
+        const bool opened =
+            request.trace == QStringLiteral("-")
+                ? trace.open(stderr, QIODevice::WriteOnly | QIODevice::Unbuffered)
+                : (trace.setFileName(request.trace), trace.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        if (!opened) {
+            err << "kelmora-cli: cannot write the trace to " << request.trace << '\n';
+            return int(CliExit::Usage);
+        }
+        log.setListener([&](quint64 seq) {
+            trace.write((RecordLine(log.at(seq)) + QLatin1Char('\n')).toUtf8());
+            trace.flush();
+        });
+    }
+    CliSession session(request, logged, open, {out, err, bool(isatty(STDERR_FILENO))});
     return session.run();
 }

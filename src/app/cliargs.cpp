@@ -6,8 +6,8 @@
 
 namespace {
 
-const QString kUsage =
-    QStringLiteral(R"(Usage: kelmora-cli [--port PORT] [--address N] [--compat] [--json] [--quiet] COMMAND ...
+const QString kUsage = QStringLiteral(
+    R"(Usage: kelmora-cli [--port PORT] [--address N] [--compat] [--json] [--quiet] [--trace FILE] COMMAND ...
 
 Commands:
   status                       relay states, board time and clock drift
@@ -26,6 +26,7 @@ Options:
   --compat           boards that take the compatibility relay command (code 19)
   --json             one JSON object on stdout
   --quiet            no progress, no human output on success
+  --trace FILE       every frame sent and received, in words, one line each ("-": stderr)
   -h, --help         this text
   --version          the program's version
 
@@ -66,8 +67,9 @@ CliParse ParseCliArguments(const QStringList &args)
     const QCommandLineOption tries(QStringLiteral("tries"), {}, QStringLiteral("N"), QStringLiteral("2"));
     const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
     const QCommandLineOption version(QStringLiteral("version"));
+    const QCommandLineOption trace(QStringLiteral("trace"), {}, QStringLiteral("FILE"));
     p.addOptions(
-        {port, address, compat, json, quiet, channel, output, set, setIfDrift, from, to, tries, help, version});
+        {port, address, compat, json, quiet, channel, output, set, setIfDrift, from, to, tries, help, version, trace});
 
     const auto fail = [&out](const QString &why) {
         out.request.reset();
@@ -92,6 +94,7 @@ CliParse ParseCliArguments(const QStringList &args)
     r.compat = p.isSet(compat);
     r.json = p.isSet(json);
     r.quiet = p.isSet(quiet);
+    r.trace = p.value(trace);
     const auto addr = number(p.value(address), 0, 255);
     if (!addr)
         return fail(QStringLiteral("--address takes a number from 0 to 255"));

@@ -26,6 +26,7 @@ struct CliRequest {
     bool compat = false;
     bool json = false;
     bool quiet = false;
+    QString trace;   // --trace: the frame log's lines go here ("-": stderr)
     int channel = 0; // 0: all channels
     QString file;    // write/verify: the schedule file; read: -o FILE
     bool setClock = false;

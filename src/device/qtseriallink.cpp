@@ -89,11 +89,13 @@ void QtSerialLink::close()
 
 void QtSerialLink::discardInput()
 {
-    m_framer.clear();
-    if (!m_port.isOpen())
-        return;
-    m_port.clear(QSerialPort::Input);
-    m_port.readAll();
+    QByteArray stray = m_framer.takePending();
+    if (m_port.isOpen()) {
+        stray += m_port.readAll();
+        m_port.clear(QSerialPort::Input);
+    }
+    if (!stray.isEmpty() && m_listener)
+        m_listener->onStrayBytes(stray);
 }
 
 void QtSerialLink::write(const QByteArray &bytes)

@@ -26,6 +26,8 @@ public:
     virtual void onFrame(const Frame &frame) = 0;
     // The open port failed (unplugged, I/O error). The link has closed itself.
     virtual void onLinkFailed(const QString &why) = 0;
+    // Received bytes thrown away unread (before a request goes out): they made no frame.
+    virtual void onStrayBytes(const QByteArray &bytes) { (void)bytes; }
 };
 
 class SerialLink {

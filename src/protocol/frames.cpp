@@ -108,12 +108,17 @@ Frame RelayFrame(uint8_t address, uint8_t code, uint8_t count, uint8_t mask1to8,
     return frameWith(address, code, count, mask1to8, mask9to16);
 }
 
-QString FrameDebugText(const Frame &f)
+QString HexGroups(const uint8_t *bytes, int count)
 {
     QString s;
-    for (uint8_t b : f)
-        s += QStringLiteral(" ,") + QString::number(b, 16).toUpper();
+    for (int i = 0; i < count; ++i)
+        s += QStringLiteral(" ,") + QString::number(bytes[i], 16).toUpper();
     return s;
+}
+
+QString FrameDebugText(const Frame &f)
+{
+    return HexGroups(f.data(), kFrameSize);
 }
 
 QByteArray ToBytes(const Frame &f)

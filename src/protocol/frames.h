@@ -56,6 +56,8 @@ uint8_t WeekMaskToWire(QStringView strWeek);
 
 // " ,66 ,1 ,4 ,0 ..." : each byte in upper-case hex, preceded by " ,".
 QString FrameDebugText(const Frame &f);
+// The same grouping for any run of bytes (stray bytes that made no frame).
+QString HexGroups(const uint8_t *bytes, int count);
 
 QByteArray ToBytes(const Frame &f);
 Frame FromBytes(const QByteArray &bytes); // first 22 bytes; missing bytes are 0

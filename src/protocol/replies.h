@@ -8,6 +8,7 @@
 #include <QString>
 
 #include <optional>
+#include <utility>
 #include <vector>
 
 // One bit of a byte (n = 0..7), as 1 or 0.
@@ -63,6 +64,7 @@ public:
     std::optional<Frame> next();
     qsizetype pending() const { return m_buffer.size(); }
     void clear() { m_buffer.clear(); }
+    QByteArray takePending() { return std::exchange(m_buffer, {}); }
 
 private:
     QByteArray m_buffer;

@@ -45,6 +45,7 @@ TEST(CliArgs, AcceptsEachCommandWithItsOptions)
               std::tuple(3, 9, QString(), 2));
     EXPECT_EQ(ParseCliArguments(Args("scan --tries 10")).request->scanTries, 10);
     EXPECT_EQ(ParseCliArguments(Args("clock --set-if-drift 30")).request->setIfDrift, 30);
+    EXPECT_EQ(ParseCliArguments(Args("status --trace -")).request->trace, "-");
 }
 
 TEST(CliArgs, RefusesWhatAScriptGotWrong)

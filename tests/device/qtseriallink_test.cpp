@@ -33,7 +33,9 @@ bool WaitUntil(const std::function<bool()> &done, int ms = kWaitMs)
 struct Recorder : LinkListener {
     void onFrame(const Frame &frame) override { frames.push_back(frame); }
     void onLinkFailed(const QString &) override { ++failures; }
+    void onStrayBytes(const QByteArray &bytes) override { stray += bytes; }
     std::vector<Frame> frames;
+    QByteArray stray; // what discardInput threw away unread
     int failures = 0;
 };
 
@@ -87,6 +89,7 @@ TEST(LinkOverPty, OpensDeliversAndFailsOnce)
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
         recorder.frames.clear();
+        recorder.stray.clear();
         for (const QByteArray &piece : c.pieces) {
             send(piece);
             ASSERT_TRUE(!c.linkReads || WaitUntil([&] { return pty.slaveInputPending() == 0; }));
@@ -98,6 +101,11 @@ TEST(LinkOverPty, OpensDeliversAndFailsOnce)
         ASSERT_TRUE(WaitUntil([&] { return recorder.frames.size() >= c.expected.size(); }));
         WaitUntil([] { return false; }, kQuietMs);
         EXPECT_EQ(recorder.frames, c.expected);
+        // Bytes the link had read are told as stray when thrown away; those
+        // still on the line may not have reached it yet.
+        if (c.linkReads || !c.discard) {
+            EXPECT_EQ(recorder.stray, c.discard ? half : QByteArray());
+        }
     }
 
     // Unplugged. A write pending on the dead line makes a second error on top of the read's.

@@ -151,6 +151,59 @@ TEST(Cli, BoardSlowerThanTheTickIsWrittenFrameByFrame)
     EXPECT_EQ(line.cli("verify " + file + " --channel 1").exit, 0);
 }
 
+// Every command's frames in the trace, with the faults of a bad line named:
+// replies with wrong check bytes, and each re-send right after its request.
+TEST(Cli, TraceNamesEveryFrameAndEveryFault)
+{
+    Line line(79, "--corrupt-percent 15 --drop-percent 15 --seed 19");
+    ASSERT_TRUE(line.board.started);
+    QByteArray book = "[Note]\r\n";
+    for (int n = 1; n <= 20; ++n)
+        book += QStringLiteral("01%1=11000000000100000000%2%3\r\n")
+                    .arg(n, 3, 10, QLatin1Char('0'))
+                    .arg(n % 24, 2, 10, QLatin1Char('0'))
+                    .arg(n % 60, 4, 10, QLatin1Char('0'))
+                    .toLatin1();
+    const std::pair<QString, QStringList> runs[] = {
+        {"write " + File(line.dir, "book.ini", book) + " --channel 1",
+         {"写入 第1路第1条：每天 01:00:01 吸合", "写入 第1路第21条：空（结束标记）"}},
+        {"read --channel 1 -o " + File(line.dir, "back.ini"),
+         {"读取 第1路第1条", "应答：第1路第20条 每天 20:00:20 吸合", "应答：第1路第21条 空（该路结束）"}},
+        {"relay 3 on", {"吸合 第3路 (其余保持)"}},
+        {"clock --set", {"对时 20", "应答：对时完成"}},
+    };
+    QStringList rows;
+    for (const auto &[args, want] : runs) {
+        const QString trace = File(line.dir, "trace.txt");
+        EXPECT_EQ(line.cli("--trace " + trace + ' ' + args).exit, 0) << args.toStdString();
+        QFile f(trace);
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+        const QStringList lines = QString::fromUtf8(f.readAll()).split('\n', Qt::SkipEmptyParts);
+        qsizetype at = 0; // each expected row after the one before
+        for (const QString &w : want) {
+            while (at < lines.size() && !lines[at].section('\t', 3, 3).startsWith(w))
+                ++at;
+            EXPECT_LT(at, lines.size()) << args.toStdString() << ": no " << w.toStdString();
+        }
+        rows += lines;
+    }
+    int corrupted = 0, resent = 0;
+    QString lastSent;
+    for (const QString &row : rows) {
+        const QString direction = row.section('\t', 1, 1), meaning = row.section('\t', 3, 3);
+        corrupted += meaning.startsWith("校验字节错误：应答：");
+        if (direction != "发送")
+            continue;
+        if (meaning.startsWith("无应答（第")) {
+            ++resent;
+            EXPECT_EQ(meaning.section("：", 1), lastSent.section("：", lastSent.startsWith("无应答") ? 1 : 0));
+        }
+        lastSent = meaning;
+    }
+    EXPECT_GT(corrupted, 0);
+    EXPECT_GT(resent, 0);
+}
+
 TEST(Cli, SilentBoardEndsInBoundedTime)
 {
     Line line(85, "--silent");
