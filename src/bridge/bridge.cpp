@@ -74,6 +74,7 @@ public:
     int turn = 0;
     bool lost = false;
     int reopenIn = 0;
+    QString openError; // what the last failed open said
 };
 
 bool LinePort::isOpen() const
@@ -114,7 +115,8 @@ bool SharedLine::tryOpen()
 {
     const OpenResult r = bridge.m_open(*link, port);
     if (!r.ok()) {
-        if (!lost)
+        // One line per reason: a port that stays gone is not logged every 5 s.
+        if (std::exchange(openError, r.detail + r.device) != r.detail + r.device)
             bridge.log(QStringLiteral("%1: %2 %3 %4").arg(port, kOpenError, r.device, r.detail).trimmed());
         lost = true;
         reopenIn = kReopenTicks;
@@ -122,6 +124,7 @@ bool SharedLine::tryOpen()
     }
     bridge.log(QStringLiteral("%1: open (%2)").arg(port, r.device.isEmpty() ? port : r.device));
     lost = false;
+    openError.clear();
     for (Bridge::Board *b : boards)
         b->session->clearLinkLost();
     return true;

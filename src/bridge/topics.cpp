@@ -25,7 +25,7 @@ std::optional<RoutedMessage> RouteMessage(const QString &base, const QStringList
     const QStringList parts = topic.mid(base.size() + 1).split(QLatin1Char('/'));
     if (parts.size() < 3 || !boards.contains(parts[0]))
         return std::nullopt;
-    RoutedMessage m{parts[0], std::nullopt, {}, topic, {}};
+    RoutedMessage m{parts[0], std::nullopt, {}, topic, QJsonValue(QJsonValue::Undefined)};
     const QStringList rest = parts.mid(1);
     const QJsonDocument doc = QJsonDocument::fromJson(payload);
     if (doc.isObject())

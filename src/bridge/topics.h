@@ -20,7 +20,7 @@ enum class RequestKind { RelaySet, ClockSet, ScheduleSet, ScheduleGet };
 struct BridgeRequest {
     RequestKind kind = RequestKind::RelaySet;
     QString topic;       // as it came, for the result
-    QJsonValue id;       // the request's "id", undefined when it had none
+    QJsonValue id{QJsonValue::Undefined}; // the request's "id", undefined when it had none
     int channel = 0;     // 1..16; 0 = every channel (ScheduleGet)
     bool on = false;     // RelaySet
     QList<Clsdata> entries; // ScheduleSet
@@ -31,7 +31,7 @@ struct RoutedMessage {
     std::optional<BridgeRequest> request;
     QString refusal; // when there is no request: why
     QString topic;
-    QJsonValue id;
+    QJsonValue id{QJsonValue::Undefined};
 };
 
 // Empty for a topic that is no request to one of `boards` (our own state topics included).
