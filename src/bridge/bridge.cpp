@@ -225,6 +225,12 @@ void Bridge::tick()
         if (line->lost) {
             if (--line->reopenIn <= 0)
                 line->tryOpen();
+            // Requests for its boards still time out.
+            for (Board *b : line->boards) {
+                if (!b->running && !b->queue.empty())
+                    ++b->waitedTicks;
+                service(*b);
+            }
             continue;
         }
         if (line->boards.isEmpty())

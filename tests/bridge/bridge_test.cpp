@@ -178,13 +178,16 @@ TEST(Bridge, LostPortIsReopenedEveryFiveSeconds)
     h.links[0]->opened = false;
     h.links[0]->listener->onLinkFailed("unplugged");
     EXPECT_EQ(h.mqtt.retained["kelmora/b1/availability"], "offline");
+    h.send("kelmora/b1/clock/set", "");
     h.tick(kReopenTicks - 1);
     EXPECT_EQ(h.opens, 1);
     h.tick();
     EXPECT_EQ(h.opens, 2);
+    h.tick(kWaitOnlineTicks - kReopenTicks + 1);
+    EXPECT_EQ(h.mqtt.results().filter("board not answering").size(), 1) << "a request does not wait for the port forever";
     h.portGone = false;
-    h.tick(kReopenTicks + 2);
-    EXPECT_EQ(h.opens, 3);
+    h.tick(kReopenTicks);
+    EXPECT_EQ(h.opens, 4);
     EXPECT_EQ(h.mqtt.retained["kelmora/b1/availability"], "online");
     EXPECT_EQ(h.logLines.filter("port lost").size(), 1);
     EXPECT_EQ(h.logLines.filter(kOpenError).size(), 1) << "one line for a port that stays gone";

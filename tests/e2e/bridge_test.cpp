@@ -33,23 +33,28 @@ int FreePort()
 }
 
 struct Site {
-    Site()
+    // `password`: the broker takes only user "k" with password "right", and the bridge logs in with this one.
+    explicit Site(const QString &password = {})
     {
-        QFile conf(dir.filePath("mosquitto.conf"));
-        conf.open(QIODevice::WriteOnly);
-        conf.write(QStringLiteral("listener %1 127.0.0.1\nallow_anonymous true\n").arg(port).toUtf8());
-        conf.close();
-        QFile ini(dir.filePath("bridge.ini"));
-        ini.open(QIODevice::WriteOnly);
-        ini.write(QStringLiteral("[mqtt]\nhost=127.0.0.1\nport=%1\nbase_topic=k\n[board.e2e]\nport=%2\nname=E2E\n")
-                      .arg(port)
-                      .arg(dir.filePath("Com83"))
-                      .toUtf8());
-        ini.close();
+        // As root, mosquitto would drop to its own user, which may not read the test's folder.
+        write("mosquitto.conf", QStringLiteral("listener %1 127.0.0.1\nuser root\nallow_anonymous %2\n%3")
+                                    .arg(port)
+                                    .arg(password.isEmpty() ? "true" : "false")
+                                    .arg(password.isEmpty() ? "" : "password_file " + dir.filePath("passwd") + "\n"));
+        QProcess::execute("mosquitto_passwd", {"-c", "-b", dir.filePath("passwd"), "k", "right"});
+        write("pw", password);
+        write("bridge.ini", QStringLiteral("[mqtt]\nhost=127.0.0.1\nport=%1\nbase_topic=k\n%2"
+                                           "[board.e2e]\nport=%3\nname=E2E\n")
+                                .arg(port)
+                                .arg(password.isEmpty() ? "" : "username=k\npassword_file=pw\n")
+                                .arg(dir.filePath("Com83")));
         startBroker();
-        bridge.setProcessChannelMode(QProcess::ForwardedChannels);
+        bridge.setProcessChannelMode(QProcess::ForwardedOutputChannel);
+        QObject::connect(&bridge, &QProcess::readyReadStandardError,
+                         [this] { log += QString::fromUtf8(bridge.readAllStandardError()); });
         bridge.start(QStringLiteral(KELMORA_BRIDGE), {"--config", dir.filePath("bridge.ini")});
-        watch.start("mosquitto_sub", {"-p", QString::number(port), "-v", "-t", "k/#", "-t", "homeassistant/#"});
+        watch.start("mosquitto_sub", {"-p", QString::number(port), "-u", "k", "-P", "right", "-v", "-t", "k/#", "-t",
+                                      "homeassistant/#"});
         QObject::connect(&watch, &QProcess::readyReadStandardOutput,
                          [this] { seen += QString::fromUtf8(watch.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts); });
     }
@@ -61,6 +66,12 @@ struct Site {
         bridge.waitForFinished(5000);
         broker.kill();
         broker.waitForFinished();
+    }
+    void write(const QString &name, const QString &text)
+    {
+        QFile f(dir.filePath(name));
+        f.open(QIODevice::WriteOnly);
+        f.write(text.toUtf8());
     }
     void startBroker()
     {
@@ -74,13 +85,13 @@ struct Site {
     }
     void pub(const QString &topic, const QByteArray &payload)
     {
-        QProcess::execute("mosquitto_pub", {"-p", QString::number(port), "-t", topic, "-m", payload});
+        QProcess::execute("mosquitto_pub", {"-p", QString::number(port), "-u", "k", "-P", "right", "-t", topic, "-m", payload});
     }
     // The retained payload of one topic, as a new client gets it.
     QString retained(const QString &topic)
     {
         QProcess p;
-        p.start("mosquitto_sub", {"-p", QString::number(port), "-t", topic, "-C", "1", "-W", "2"});
+        p.start("mosquitto_sub", {"-p", QString::number(port), "-u", "k", "-P", "right", "-t", topic, "-C", "1", "-W", "2"});
         p.waitForFinished(5000);
         return QString::fromUtf8(p.readAllStandardOutput()).trimmed();
     }
@@ -97,6 +108,7 @@ struct Site {
     BoardProcess board{dir.path(), 83};
     QProcess broker, bridge, watch;
     QStringList seen;
+    QString log; // the bridge's standard error
 };
 
 TEST(BridgeE2E, ServesTheBoardOnMqtt)
@@ -138,6 +150,17 @@ TEST(BridgeE2E, ServesTheBoardOnMqtt)
     site.startBroker();
     EXPECT_TRUE(WaitFor([&] { return site.retained("k/e2e/schedule/2") == QString::fromUtf8(schedule); }, 20000));
     EXPECT_EQ(site.retained("homeassistant/switch/kelmora_e2e/relay3/config").isEmpty(), false);
+}
+
+TEST(BridgeE2E, WrongPasswordIsLoggedOnceAndTriedAgain)
+{
+    Site right(QStringLiteral("right"));
+    EXPECT_TRUE(right.saw("k/e2e/availability online"));
+    Site wrong(QStringLiteral("wrong"));
+    EXPECT_TRUE(WaitFor([&] { return wrong.log.contains("refused by the broker"); }, 5000)) << wrong.log.toStdString();
+    WaitFor([] { return false; }, 4000);
+    EXPECT_EQ(wrong.log.count("refused by the broker"), 1) << "logged once, tried again";
+    EXPECT_EQ(wrong.bridge.state(), QProcess::Running);
 }
 
 } // namespace
