@@ -191,7 +191,10 @@ void Idle(int seconds)
     const double share = double(cpuTicks() - before) / double(sysconf(_SC_CLK_TCK)) / seconds * 100;
     QFile status(QStringLiteral("/proc/%1/status").arg(bridge.processId()));
     status.open(QIODevice::ReadOnly);
-    const QByteArray rss = status.readAll().split('\n').filter([](const QByteArray &l) { return l.startsWith("VmRSS"); }).value(0);
+    QByteArray rss;
+    for (const QByteArray &l : status.readAll().split('\n'))
+        if (l.startsWith("VmRSS"))
+            rss = l;
     std::printf("| bridge idle, 8 boards, %d s | %s | CPU %.2f %% of one core |\n", seconds, rss.simplified().constData(),
                 share);
     bridge.terminate();
