@@ -88,6 +88,11 @@ void Latency(int commands)
         mosquitto_loop(m, 50, 1);
     mosquitto_unsubscribe(m, nullptr, "k/b1/availability");
     mosquitto_subscribe(m, nullptr, "k/b1/result", 1);
+    // Relay 2 stays on: a standard-variant command for every relay off has the bytes of a status request.
+    const int subscribed = got.count;
+    mosquitto_publish(m, nullptr, "k/b1/relay/2/set", 2, "ON", 1, false);
+    while (got.count == subscribed && wait.elapsed() < 30000)
+        mosquitto_loop(m, 50, 1);
     std::vector<double> ms;
     for (int i = 0; i < commands; ++i) {
         const int before = got.count;
@@ -98,6 +103,8 @@ void Latency(int commands)
         while (got.count == before && t.elapsed() < 10000)
             mosquitto_loop(m, 5, 1);
         ms.push_back(double(t.nsecsElapsed()) / 1e6);
+        if (qEnvironmentVariableIsSet("BENCH_TRACE"))
+            std::printf("%d %.0f %s\n", i, ms.back(), got.last.constData());
     }
     std::sort(ms.begin(), ms.end());
     std::printf("| MQTT set -> result, one board (%d commands) | median %.0f ms | p99 %.0f ms | max %.0f ms |\n",
@@ -208,6 +215,7 @@ void Idle(int seconds)
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
     const QStringList args = app.arguments();
     const auto value = [&](const char *name, int fallback) {
         const qsizetype i = args.indexOf(QLatin1String(name));

@@ -359,7 +359,10 @@ void Bridge::service(Board &b)
             if (!s.engine().bManualPending && states && bool((*states >> (r.channel - 1)) & 1u) == r.on)
                 finish(b, true, {});
             else if (timedOut || !s.linkLost().isEmpty())
-                finish(b, false, QStringLiteral("board did not answer"));
+                // A board that answers and keeps its relay: in the standard variant a
+                // command for every relay off carries the bytes of a status request.
+                finish(b, false, b.online && !s.engine().bManualPending ? QStringLiteral("the board kept the relay as it was")
+                                                                        : QStringLiteral("board did not answer"));
             break;
         }
         case RequestKind::ClockSet:

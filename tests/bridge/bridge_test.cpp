@@ -149,6 +149,11 @@ TEST(Bridge, RelayCommandWaitsForKnownStatesAndChangesOnlyItsRelay)
     EXPECT_EQ(commands, QList<Frame>({RelayFrame(1, 16, 0, 0x05, 0)})) << "relay 1 stays on, relay 3 goes on";
     EXPECT_EQ(h.mqtt.retained["kelmora/b1/relay/3"], "ON");
     EXPECT_EQ(h.mqtt.results(), QStringList({R"(kelmora/b1/result {"ok":true,"request":"kelmora/b1/relay/3/set"} (not retained))"}));
+    // Every relay off has the bytes of a status request: the fake board, like the simulator, keeps its relays.
+    h.send("kelmora/b1/relay/1/set", "OFF");
+    h.send("kelmora/b1/relay/3/set", "OFF");
+    h.tick(2 * kRequestTicks);
+    EXPECT_TRUE(h.mqtt.results().last().contains(R"("error":"the board kept the relay as it was")"));
 }
 
 TEST(Bridge, SilentBoardGoesOfflineAndItsRequestsAreRefused)
