@@ -14,6 +14,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QRandomGenerator>
 #include <QTemporaryDir>
 
 #include <mosquitto.h>
@@ -172,6 +173,50 @@ void PollGaps()
                 double(took) / 1000, static_cast<long long>(gap));
 }
 
+// In process, through the real link: a set request handed to the bridge -> the relay command written to the port.
+void WireLatency(int commands)
+{
+    QTemporaryDir dir;
+    BoardProcess board(dir.path(), 92);
+    NullMqtt mqtt;
+    BridgeConfig config = *ParseBridgeConfig("b.ini", Ini(1, dir.filePath("Com92"), 1).toUtf8(), {}).config;
+    QElapsedTimer clock;
+    qint64 written = -1;
+    Bridge bridge(
+        config, mqtt, [&](const QString &) { return std::make_unique<QtSerialLink>(dir.path()); },
+        [](SerialLink &l, const QString &port) { return static_cast<QtSerialLink &>(l).openDevice(port); },
+        [&](const QString &line) {
+            // "<port> > ,66 ,1 ,10 ,0 ,<mask> ...": a code-16 frame with a mask is the command.
+            const QStringList bytes = line.section(QLatin1Char('>'), 1).split(QStringLiteral(" ,"), Qt::SkipEmptyParts);
+            if (bytes.size() > 5 && bytes[2] == QStringLiteral("10") && (bytes[4] != QStringLiteral("0") || bytes[5] != QStringLiteral("0")))
+                written = clock.nsecsElapsed();
+        });
+    bridge.setVerbose(true);
+    QTimer tick;
+    QObject::connect(&tick, &QTimer::timeout, [&] { bridge.tick(); });
+    bridge.start();
+    tick.start(int(kTickInterval.count()));
+    WaitFor([&] { return bridge.session("b1").relayStates().has_value(); }, 20000);
+    mqtt.handlers.message("k/b1/relay/2/set", "ON"); // relay 2 stays on: never every relay off
+    WaitFor([&] { return bridge.waiting("b1") == 0 && bridge.session("b1").relayStates().value_or(0) & 2; }, 5000);
+    std::vector<double> ms;
+    for (int i = 0; i < commands; ++i) {
+        written = -1;
+        clock.start();
+        mqtt.handlers.message("k/b1/relay/1/set", i % 2 ? "OFF" : "ON");
+        WaitFor([&] { return written >= 0; }, 5000);
+        ms.push_back(double(written) / 1e6);
+        const bool on = i % 2 == 0;
+        WaitFor([&] { return bool(bridge.session("b1").relayStates().value_or(0) & 1) == on; }, 5000);
+        // The next request comes 0.4-0.6 s later, at a random point of the tick: after a
+        // command the engine wants two agreeing status replies (two ticks) before the next.
+        WaitFor([] { return false; }, 400 + QRandomGenerator::global()->bounded(200));
+    }
+    std::sort(ms.begin(), ms.end());
+    std::printf("| set -> relay frame on the wire, one board (%d commands) | median %.0f ms | p99 %.0f ms | max %.0f ms |\n",
+                commands, ms[ms.size() / 2], ms[std::min(ms.size() - 1, size_t(ms.size() * 0.99))], ms.back());
+}
+
 void Idle(int seconds)
 {
     QTemporaryDir dir;
@@ -221,6 +266,7 @@ int main(int argc, char **argv)
         const qsizetype i = args.indexOf(QLatin1String(name));
         return i > 0 && i + 1 < args.size() ? args[i + 1].toInt() : fallback;
     };
+    WireLatency(value("--commands", 200));
     Latency(value("--commands", 200));
     PollGaps();
     Idle(value("--idle-seconds", 30));
