@@ -8,7 +8,8 @@ MAKE_BUILD ?= build-make
 JOBS       ?= $(shell nproc)
 
 PACKAGES = cmake ninja-build g++ pkg-config ccache qt6-base-dev qt6-serialport-dev libgl-dev \
-           libgtest-dev clang libclang-rt-14-dev llvm xauth xvfb
+           libgtest-dev clang libclang-rt-14-dev llvm xauth xvfb \
+           libmosquitto-dev mosquitto mosquitto-clients
 SUDO = $(shell [ "$$(id -u)" -eq 0 ] || echo sudo)
 
 .PHONY: deps build run test test-unit test-asan test-fuzz test-generator test-a11y soak package clean
@@ -62,7 +63,7 @@ soak: build
 # packager or an IDE builds them: every generator must link.
 test-generator: deps
 	CCACHE_NOHASHDIR=1 cmake -S . -B $(MAKE_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKELMORA_BUILD_TESTS=OFF
-	CCACHE_NOHASHDIR=1 cmake --build $(MAKE_BUILD) -j $(JOBS) --target kelmora kelmora-compat kelmora-board
+	CCACHE_NOHASHDIR=1 cmake --build $(MAKE_BUILD) -j $(JOBS) --target kelmora kelmora-compat kelmora-board kelmora-bridge
 
 test: test-unit test-asan test-fuzz test-generator
 

@@ -7,7 +7,14 @@ include(GNUInstallDirs)
 set(KELMORA_DATA_DIR ${PROJECT_SOURCE_DIR}/data)
 set(KELMORA_ICON_SIZES 48 128 256)
 
-install(TARGETS kelmora kelmora-compat kelmora-cli kelmora-board RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS kelmora kelmora-compat kelmora-cli kelmora-board kelmora-bridge RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+
+# The bridge as a service: its unit, and an example configuration with every key
+# commented, kept as a conffile (an administrator's edits survive upgrades).
+install(FILES ${KELMORA_DATA_DIR}/kelmora-bridge.service DESTINATION /lib/systemd/system)
+install(FILES ${KELMORA_DATA_DIR}/bridge.ini DESTINATION /etc/kelmora)
+file(WRITE ${CMAKE_BINARY_DIR}/debian/conffiles "/etc/kelmora/bridge.ini\n")
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_BINARY_DIR}/debian/conffiles)
 
 install(FILES ${KELMORA_DATA_DIR}/kelmora.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES ${KELMORA_DATA_DIR}/kelmora.svg DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
@@ -21,7 +28,7 @@ install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR
 install(FILES ${KELMORA_DATA_DIR}/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
 # Manual pages and the changelog go in compressed, as Debian wants them (gzip -9n: no name, no time stamp).
-set(KELMORA_MAN_PAGES kelmora kelmora-compat kelmora-board)
+set(KELMORA_MAN_PAGES kelmora kelmora-compat kelmora-board kelmora-bridge)
 # Programs declared before this file is included (it comes last) get their page.
 if(TARGET kelmora-cli)
   list(APPEND KELMORA_MAN_PAGES kelmora-cli)
@@ -67,8 +74,9 @@ them into the board over a serial line and reads them back. It reads and sets
 the board's clock and switches its relays by hand.
 
 kelmora-compat is the same program for boards that take the compatibility
-relay command; kelmora-cli does the same from a shell or from cron, without a
-display; kelmora-board is a simulated board on a pseudo-terminal.")
+relay command; kelmora-board is a simulated board on a pseudo-terminal;
+kelmora-cli drives a board from scripts, and kelmora-bridge serves every board
+on an MQTT broker, with Home Assistant discovery, as a systemd service.")
 # Debian wants directories 0755 and files 0644 whatever the build machine's umask.
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 # Architecture: left unset, CPack takes it from dpkg --print-architecture.

@@ -127,7 +127,12 @@ QString NoteStore::ReadName(const QString &channelKey) const
 
 QStringList NoteStore::ReadNames() const
 {
-    const FileBytes file = ReadWholeFile(namePath());
+    return ReadNamesFrom(namePath());
+}
+
+QStringList ReadNamesFrom(const QString &path)
+{
+    const FileBytes file = ReadWholeFile(path);
     const IniFile ini(file.status == ReadStatus::Ok ? file.bytes : QByteArray());
     const NameEncoding encoding = ini.hasUtf8Bom() ? NameEncoding::Utf8 : NameEncoding::Gbk;
     QStringList names;

@@ -32,6 +32,8 @@ private:
 };
 
 QString ReadNoteFrom(const QString &recordKey, const QString &path);
+// The sixteen channel names of a file laid out as Name.ini.
+QStringList ReadNamesFrom(const QString &path);
 
 // Moves a file to the desktop's trash without asking; deletes it where there is
 // no trash. False if the request could not be made (nothing was there to move).

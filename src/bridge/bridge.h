@@ -1,0 +1,83 @@
+// kelmora-bridge's logic: every configured board kept polled through a
+// headless session, its states published on MQTT, and requests from MQTT run
+// one at a time per board. No sockets and no timers of its own: the program
+// calls tick() every 200 ms, and tests call it themselves.
+#pragma once
+
+#include "bridge/bridgeconfig.h"
+#include "bridge/mqttclient.h"
+#include "bridge/topics.h"
+#include "device/headlesssession.h"
+
+#include <QMap>
+
+#include <deque>
+#include <memory>
+
+inline constexpr int kQueueLimit = 64;          // requests waiting per board beyond the one running
+inline constexpr int kReopenTicks = 25;         // a lost port is tried again every 5 s
+inline constexpr int kRequestTicks = 25;        // a relay command or clock set must be done in 5 s
+inline constexpr int kWaitOnlineTicks = 50;     // a request for a silent board is refused after 10 s
+inline constexpr qint64 kClockRepublishMs = 10 * 60 * 1000;
+inline constexpr qint64 kClockDriftStep = 2;
+
+class SharedLine;
+class LinePort;
+
+class Bridge {
+public:
+    // Makes the link of one serial line (every board on `port` shares it).
+    using LinkFactory = std::function<std::unique_ptr<SerialLink>(const QString &port)>;
+    using Opener = std::function<OpenResult(SerialLink &link, const QString &port)>;
+    using Logger = std::function<void(const QString &line)>;
+
+    Bridge(BridgeConfig config, MqttClient &mqtt, LinkFactory makeLink, Opener open, Logger log,
+           DeviceEngine::Clock clock = {});
+    ~Bridge();
+
+    // Channel names for a board's discovery (sixteen, or empty for "第N路").
+    void setChannelNames(const QString &board, const QStringList &names) { m_names[board] = names; }
+    // Frames in and out on stderr (--verbose).
+    void setVerbose(bool verbose) { m_verbose = verbose; }
+
+    // Opens every line and connects to the broker.
+    void start();
+    // The 200 ms tick: each line ticks its boards in turn, lost ports are reopened.
+    void tick();
+    // Publishes every board offline (retained) before the program ends.
+    void stop();
+
+    // For tests: a board's session (its engine and link).
+    HeadlessSession &session(const QString &board);
+    int waiting(const QString &board) const;
+
+    QString bridgeAvailabilityTopic() const;
+
+private:
+    struct Running;
+    struct Board;
+    friend class SharedLine;
+    friend class LinePort;
+
+    void onConnected();
+    void onMessage(const QString &topic, const QByteArray &payload);
+    void service(Board &b);
+    void startNext(Board &b);
+    void finish(Board &b, bool ok, const QString &error);
+    void publishRetained(const QString &topic, const QByteArray &payload);
+    void publishStates(Board &b);
+    void setOnline(Board &b, bool online);
+    QString topic(const Board &b, const QString &rest) const;
+    void log(const QString &line) const;
+
+    BridgeConfig m_config;
+    MqttClient &m_mqtt;
+    Opener m_open;
+    Logger m_log;
+    DeviceEngine::Clock m_clock;
+    bool m_verbose = false;
+    QMap<QString, QStringList> m_names;
+    QList<std::shared_ptr<SharedLine>> m_lines;
+    std::vector<std::unique_ptr<Board>> m_boards;
+    QMap<QString, QByteArray> m_retained; // every retained state, republished on each connect
+};

@@ -1,0 +1,180 @@
+#include "bridge/mosquittoclient.h"
+
+#include <mosquitto.h>
+
+#include <cerrno>
+#include <cstring>
+
+MosquittoClient::MosquittoClient(const MqttSettings &settings, std::function<void(const QString &)> log)
+    : m_settings(settings), m_log(std::move(log))
+{
+    mosquitto_lib_init();
+    m_mosq = mosquitto_new(settings.clientId.toUtf8().constData(), true, this);
+    mosquitto_connect_callback_set(m_mosq, &MosquittoClient::OnConnect);
+    mosquitto_disconnect_callback_set(m_mosq, &MosquittoClient::OnDisconnect);
+    mosquitto_message_callback_set(m_mosq, &MosquittoClient::OnMessage);
+    if (!settings.username.isEmpty())
+        mosquitto_username_pw_set(m_mosq, settings.username.toUtf8().constData(),
+                                  settings.password.isEmpty() ? nullptr : settings.password.toUtf8().constData());
+    if (!settings.tlsCa.isEmpty())
+        mosquitto_tls_set(m_mosq, settings.tlsCa.toUtf8().constData(), nullptr, nullptr, nullptr, nullptr);
+    m_misc.setInterval(1000);
+    connect(&m_misc, &QTimer::timeout, this, [this] {
+        if (!m_mosq || !m_read)
+            return;
+        const int rc = mosquitto_loop_misc(m_mosq);
+        if (rc != MOSQ_ERR_SUCCESS && rc != MOSQ_ERR_NO_CONN)
+            lost(QString::fromUtf8(mosquitto_strerror(rc)));
+        updateWrite();
+    });
+    m_retry.setSingleShot(true);
+    connect(&m_retry, &QTimer::timeout, this, [this] { attempt(); });
+}
+
+MosquittoClient::~MosquittoClient()
+{
+    m_read.reset();
+    m_write.reset();
+    mosquitto_destroy(m_mosq);
+    mosquitto_lib_cleanup();
+}
+
+void MosquittoClient::setWill(const QString &topic, const QByteArray &payload)
+{
+    mosquitto_will_set(m_mosq, topic.toUtf8().constData(), int(payload.size()), payload.constData(), 1, true);
+}
+
+void MosquittoClient::start()
+{
+    attempt();
+}
+
+void MosquittoClient::attempt()
+{
+    ++m_attempts;
+    // The first call keeps host and port even when it fails; later ones reuse them.
+    const int rc = m_everConnected || m_attempts > 1
+                       ? mosquitto_reconnect_async(m_mosq)
+                       : mosquitto_connect_async(m_mosq, m_settings.host.toUtf8().constData(), m_settings.port, 30);
+    if (rc != MOSQ_ERR_SUCCESS) {
+        lost(rc == MOSQ_ERR_ERRNO ? QString::fromLocal8Bit(strerror(errno)) : QString::fromUtf8(mosquitto_strerror(rc)));
+        return;
+    }
+    watchSocket();
+}
+
+void MosquittoClient::watchSocket()
+{
+    const int fd = mosquitto_socket(m_mosq);
+    if (fd < 0) {
+        lost(QStringLiteral("no socket"));
+        return;
+    }
+    m_read = std::make_unique<QSocketNotifier>(qintptr(fd), QSocketNotifier::Read);
+    m_write = std::make_unique<QSocketNotifier>(qintptr(fd), QSocketNotifier::Write);
+    connect(m_read.get(), &QSocketNotifier::activated, this, [this] {
+        const int rc = mosquitto_loop_read(m_mosq, 1);
+        if (rc != MOSQ_ERR_SUCCESS)
+            lost(QString::fromUtf8(mosquitto_strerror(rc)));
+        else
+            updateWrite();
+    });
+    connect(m_write.get(), &QSocketNotifier::activated, this, [this] {
+        const int rc = mosquitto_loop_write(m_mosq, 1);
+        if (rc != MOSQ_ERR_SUCCESS)
+            lost(QString::fromUtf8(mosquitto_strerror(rc)));
+        else
+            updateWrite();
+    });
+    m_misc.start();
+    updateWrite();
+}
+
+void MosquittoClient::updateWrite()
+{
+    if (m_write && m_mosq)
+        m_write->setEnabled(mosquitto_want_write(m_mosq));
+}
+
+void MosquittoClient::lost(const QString &why)
+{
+    if (!m_read && m_retry.isActive())
+        return;
+    // Called from within a notifier's own signal: the notifiers go once it has returned.
+    for (auto *n : {&m_read, &m_write})
+        if (*n) {
+            (*n)->setEnabled(false);
+            n->release()->deleteLater();
+        }
+    m_misc.stop();
+    const bool was = std::exchange(m_connected, false);
+    if (was && m_handlers.disconnected)
+        m_handlers.disconnected(why);
+    if (!was && why != m_lastError && m_log)
+        m_log(QStringLiteral("broker: cannot connect to %1:%2: %3").arg(m_settings.host).arg(m_settings.port).arg(why));
+    m_lastError = why;
+    retryLater();
+}
+
+void MosquittoClient::retryLater()
+{
+    if (!m_retry.isActive())
+        m_retry.start(ReconnectDelaySeconds(m_attempts) * 1000);
+}
+
+void MosquittoClient::publish(const QString &topic, const QByteArray &payload, bool retain)
+{
+    if (!m_connected)
+        return;
+    mosquitto_publish(m_mosq, nullptr, topic.toUtf8().constData(), int(payload.size()), payload.constData(), 1,
+                      retain);
+    updateWrite();
+}
+
+void MosquittoClient::subscribe(const QString &filter)
+{
+    mosquitto_subscribe(m_mosq, nullptr, filter.toUtf8().constData(), 1);
+    updateWrite();
+}
+
+void MosquittoClient::disconnectNow()
+{
+    if (!m_connected)
+        return;
+    mosquitto_disconnect(m_mosq);
+    for (int i = 0; i < 10 && mosquitto_want_write(m_mosq); ++i)
+        mosquitto_loop_write(m_mosq, 1);
+    m_connected = false;
+}
+
+void MosquittoClient::OnConnect(mosquitto *, void *obj, int rc)
+{
+    auto *self = static_cast<MosquittoClient *>(obj);
+    if (rc != 0) {
+        // Refused by the broker (e.g. a wrong password): said once, then tried again with back-off.
+        self->lost(QStringLiteral("refused by the broker: %1").arg(QString::fromUtf8(mosquitto_connack_string(rc))));
+        return;
+    }
+    self->m_connected = true;
+    self->m_everConnected = true;
+    self->m_attempts = 0;
+    self->m_lastError.clear();
+    if (self->m_handlers.connected)
+        self->m_handlers.connected();
+    self->updateWrite();
+}
+
+void MosquittoClient::OnDisconnect(mosquitto *, void *obj, int rc)
+{
+    auto *self = static_cast<MosquittoClient *>(obj);
+    if (rc != 0)
+        self->lost(QStringLiteral("connection lost"));
+}
+
+void MosquittoClient::OnMessage(mosquitto *, void *obj, const mosquitto_message *m)
+{
+    auto *self = static_cast<MosquittoClient *>(obj);
+    if (self->m_handlers.message)
+        self->m_handlers.message(QString::fromUtf8(m->topic),
+                                 QByteArray(static_cast<const char *>(m->payload), m->payloadlen));
+}

@@ -1,0 +1,46 @@
+// kelmora-bridge's topics: what comes in turned into a request for one board
+// (or its refusal), and the payloads that go out. With B = base_topic/ID:
+//   in:  B/relay/N/set  B/clock/set  B/schedule/N/set  B/schedule/get
+//   out: B/availability  B/relay/N  B/clock  B/schedule/N  B/result
+#pragma once
+
+#include "schedule/clsdata.h"
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QJsonValue>
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+enum class RequestKind { RelaySet, ClockSet, ScheduleSet, ScheduleGet };
+
+struct BridgeRequest {
+    RequestKind kind = RequestKind::RelaySet;
+    QString topic;       // as it came, for the result
+    QJsonValue id{QJsonValue::Undefined}; // the request's "id", undefined when it had none
+    int channel = 0;     // 1..16; 0 = every channel (ScheduleGet)
+    bool on = false;     // RelaySet
+    QList<Clsdata> entries; // ScheduleSet
+};
+
+struct RoutedMessage {
+    QString board;
+    std::optional<BridgeRequest> request;
+    QString refusal; // when there is no request: why
+    QString topic;
+    QJsonValue id{QJsonValue::Undefined};
+};
+
+// Empty for a topic that is no request to one of `boards` (our own state topics included).
+std::optional<RoutedMessage> RouteMessage(const QString &base, const QStringList &boards, const QString &topic,
+                                          const QByteArray &payload);
+
+// The topic filters that bring every board's requests.
+QStringList RequestFilters(const QString &base, const QStringList &boards);
+
+QByteArray ResultPayload(const QString &topic, const QJsonValue &id, bool ok, const QString &error);
+// {"board_time":"2026-12-07T10:00:00","drift_seconds":12}; null drift for a clock that is no time.
+QByteArray ClockPayload(const QDateTime &board, std::optional<qint64> drift);

@@ -1,0 +1,304 @@
+// The bridge's logic against a recording MQTT client and fake boards on fake
+// lines; the test runs the ticks and the paced steps itself.
+#include "bridge/bridge.h"
+
+#include "support/fakes.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+struct FakeMqtt final : MqttClient {
+    void setHandlers(MqttHandlers h) override { handlers = std::move(h); }
+    void setWill(const QString &t, const QByteArray &p) override { will = {t, p}; }
+    void start() override { connect(); }
+    bool isConnected() const override { return connected; }
+    void publish(const QString &t, const QByteArray &p, bool retain) override
+    {
+        log << QStringLiteral("%1 %2%3").arg(t, QString::fromUtf8(p), retain ? "" : " (not retained)");
+        if (retain)
+            retained[t] = p;
+    }
+    void subscribe(const QString &f) override { filters << f; }
+    void connect()
+    {
+        connected = true;
+        handlers.connected();
+    }
+    void drop()
+    {
+        connected = false;
+        handlers.disconnected("gone");
+    }
+    QStringList take() { return std::exchange(log, {}); }
+    QStringList results()
+    {
+        QStringList r;
+        for (const QString &l : take())
+            if (l.contains("/result "))
+                r << l;
+        return r;
+    }
+    MqttHandlers handlers;
+    QPair<QString, QByteArray> will;
+    bool connected = false;
+    QStringList log, filters;
+    QMap<QString, QByteArray> retained;
+};
+
+const char *kOneBoard = "[board.b1]\nport=Com1\n";
+
+struct Harness {
+    explicit Harness(const char *ini = kOneBoard)
+    {
+        const ConfigResult c = ParseBridgeConfig("b.ini", ini, {});
+        config = *c.config;
+        bridge = std::make_unique<Bridge>(
+            config, mqtt,
+            [this](const QString &) {
+                auto l = std::make_unique<FakeLink>();
+                links << l.get();
+                return l;
+            },
+            [this](SerialLink &l, const QString &) {
+                auto &fake = static_cast<FakeLink &>(l);
+                fake.openError = portGone ? OpenError::NotFound : OpenError::None;
+                ++opens;
+                return fake.open(1);
+            },
+            [this](const QString &line) { logLines << line; }, [this] { return now; });
+        for (const BoardSettings &b : config.boards)
+            bridge->session(b.id).setPacer([this](std::chrono::milliseconds) { paced = true; });
+        boards[1].relays1 = 0x01;
+        bridge->start();
+    }
+    // Ticks, each followed by the boards' answers and the paced steps they allow.
+    void tick(int n = 1)
+    {
+        for (int i = 0; i < n; ++i) {
+            now = now.addMSecs(200);
+            bridge->tick();
+            deliver();
+        }
+    }
+    void deliver()
+    {
+        for (bool more = true; more;) {
+            more = false;
+            for (FakeLink *l : links)
+                while (sent[l] < l->written.size()) {
+                    const Frame q = l->written[sent[l]++];
+                    if (!boards.contains(q[1]) || !l->opened)
+                        continue;
+                    if (auto r = boards[q[1]].answer(q)) {
+                        (*r)[1] = q[1];
+                        SealFrame(*r);
+                        l->listener->onFrame(*r);
+                    }
+                }
+            if (std::exchange(paced, false)) {
+                for (const BoardSettings &b : config.boards)
+                    bridge->session(b.id).engine().pacedStep();
+                more = true;
+            }
+        }
+    }
+    void send(const QString &topic, const QByteArray &payload) { mqtt.handlers.message(topic, payload); }
+    QList<int> codes(int address) const
+    {
+        QList<int> c;
+        for (const Frame &f : links[0]->written)
+            if (f[1] == address)
+                c << f[2];
+        return c;
+    }
+
+    BridgeConfig config;
+    FakeMqtt mqtt;
+    QList<FakeLink *> links;
+    QMap<FakeLink *, qsizetype> sent;
+    QMap<int, FakeBoard> boards;
+    bool paced = false;
+    bool portGone = false;
+    int opens = 0;
+    QStringList logLines;
+    QDateTime now{QDate(2026, 12, 6), QTime(21, 0)};
+    std::unique_ptr<Bridge> bridge;
+};
+
+TEST(Bridge, RelayCommandWaitsForKnownStatesAndChangesOnlyItsRelay)
+{
+    Harness h;
+    EXPECT_EQ(h.mqtt.retained["kelmora/b1/availability"], "offline");
+    EXPECT_EQ(h.mqtt.retained.count(), 1 + 18 + 1 + 1) << "availability, discovery, the bridge's own two";
+    h.send("kelmora/b1/relay/3/set", "on");
+    h.tick();
+    EXPECT_EQ(h.codes(1), QList<int>({16})) << "one status reply is not enough to command";
+    EXPECT_EQ(h.mqtt.retained["kelmora/b1/relay/1"], "ON");
+    EXPECT_EQ(h.mqtt.retained["kelmora/b1/relay/3"], "OFF");
+    EXPECT_EQ(h.mqtt.retained["kelmora/b1/availability"], "online");
+    h.mqtt.take();
+    h.tick(3);
+    QList<Frame> commands;
+    for (const Frame &f : h.links[0]->written)
+        if (f != RelayFrame(1, 16, 0, 0, 0))
+            commands << f;
+    EXPECT_EQ(commands, QList<Frame>({RelayFrame(1, 16, 0, 0x05, 0)})) << "relay 1 stays on, relay 3 goes on";
+    EXPECT_EQ(h.mqtt.retained["kelmora/b1/relay/3"], "ON");
+    EXPECT_EQ(h.mqtt.results(), QStringList({R"(kelmora/b1/result {"ok":true,"request":"kelmora/b1/relay/3/set"} (not retained))"}));
+    // Every relay off has the bytes of a status request: the fake board, like the simulator, keeps its relays.
+    h.send("kelmora/b1/relay/1/set", "OFF");
+    h.send("kelmora/b1/relay/3/set", "OFF");
+    h.tick(2 * kRequestTicks);
+    EXPECT_TRUE(h.mqtt.results().last().contains(R"("error":"the board kept the relay as it was")"));
+}
+
+TEST(Bridge, SilentBoardGoesOfflineAndItsRequestsAreRefused)
+{
+    Harness h;
+    h.tick(3);
+    h.boards[1].silent = true;
+    for (int i = 0; i < kQueueLimit + 2; ++i)
+        h.send("kelmora/b1/clock/set", QByteArray(R"({"id":)") + QByteArray::number(i) + "}");
+    EXPECT_EQ(h.mqtt.results(),
+              QStringList({R"(kelmora/b1/result {"error":"busy","id":65,"ok":false,"request":"kelmora/b1/clock/set"} (not retained))"}))
+        << "the first runs, 64 wait, the 66th is refused";
+    h.tick(kLinkTicks + 1);
+    EXPECT_EQ(h.mqtt.retained["kelmora/b1/availability"], "offline");
+    h.tick(kRequestTicks);
+    EXPECT_TRUE(h.mqtt.results().first().contains(R"("error":"board did not answer","id":0)"));
+    h.tick(kWaitOnlineTicks);
+    EXPECT_EQ(h.mqtt.results().size(), kQueueLimit) << "every waiting request is answered";
+    EXPECT_EQ(h.bridge->waiting("b1"), 0);
+}
+
+TEST(Bridge, LostPortIsReopenedEveryFiveSeconds)
+{
+    Harness h;
+    h.tick(3);
+    h.portGone = true;
+    h.links[0]->opened = false;
+    h.links[0]->listener->onLinkFailed("unplugged");
+    EXPECT_EQ(h.mqtt.retained["kelmora/b1/availability"], "offline");
+    h.send("kelmora/b1/clock/set", "");
+    h.tick(kReopenTicks - 1);
+    EXPECT_EQ(h.opens, 1);
+    h.tick();
+    EXPECT_EQ(h.opens, 2);
+    h.tick(kWaitOnlineTicks - kReopenTicks + 1);
+    EXPECT_EQ(h.mqtt.results().filter("board not answering").size(), 1) << "a request does not wait for the port forever";
+    h.portGone = false;
+    h.tick(kReopenTicks);
+    EXPECT_EQ(h.opens, 4);
+    EXPECT_EQ(h.mqtt.retained["kelmora/b1/availability"], "online");
+    EXPECT_EQ(h.logLines.filter("port lost").size(), 1);
+    EXPECT_EQ(h.logLines.filter(kOpenError).size(), 1) << "one line for a port that stays gone";
+}
+
+TEST(Bridge, ScheduleSetWritesAndPublishesAndGetReadsBack)
+{
+    Harness h;
+    h.tick(3);
+    h.send("kelmora/b1/schedule/2/set", R"({"entries":[{"mode":"daily","time":"08:00:00","action":"bad"}]})");
+    h.tick(3);
+    EXPECT_FALSE(h.codes(1).contains(1)) << "a refused schedule sends nothing";
+    const QByteArray schedule = R"({"entries":[{"action":"on","mode":"daily","time":"08:00:00"}]})";
+    h.send("kelmora/b1/schedule/2/set", schedule);
+    h.tick(3);
+    EXPECT_EQ(h.boards[1].slots.size(), 1);
+    EXPECT_EQ(h.boards[1].ends[2], 2);
+    EXPECT_EQ(h.mqtt.retained["kelmora/b1/schedule/2"], schedule);
+    h.boards[1].slots.clear();
+    h.send("kelmora/b1/schedule/get", R"({"channel":2,"id":"g"})");
+    h.tick(3);
+    EXPECT_EQ(h.mqtt.retained["kelmora/b1/schedule/2"], R"({"entries":[]})");
+    h.send("kelmora/b1/schedule/get", R"({})");
+    h.tick(20);
+    EXPECT_EQ(h.mqtt.results().mid(1),
+              QStringList({R"(kelmora/b1/result {"error":"entry 1 has an unknown action \"bad\"","ok":false,"request":"kelmora/b1/schedule/2/set"} (not retained))",
+                           R"(kelmora/b1/result {"ok":true,"request":"kelmora/b1/schedule/2/set"} (not retained))",
+                           R"(kelmora/b1/result {"id":"g","ok":true,"request":"kelmora/b1/schedule/get"} (not retained))",
+                           R"(kelmora/b1/result {"ok":true,"request":"kelmora/b1/schedule/get"} (not retained))"})
+                  .mid(1));
+    EXPECT_TRUE(h.mqtt.retained.contains("kelmora/b1/schedule/16"));
+}
+
+TEST(Bridge, ClockIsPublishedOnDriftChangeAndEveryTenMinutes)
+{
+    Harness h;
+    // The fake board always reports 21:00:00: the computer's clock sets the drift.
+    const QDateTime boardTime = h.now;
+    const auto clockPublished = [&] { return h.mqtt.take().filter("kelmora/b1/clock ").size(); };
+    h.tick(2);
+    EXPECT_EQ(clockPublished(), 1);
+    const struct {
+        const char *behaviour;
+        int behindSeconds;
+        bool silent; // the board's clock then runs on with the computer's: the drift holds
+        int published;
+    } rows[] = {
+        {"1 s", 1, false, 0},          {"2 s", 2, false, 1},
+        {"3 s, 1 from the last", 3, false, 0}, {"1 s, 1 back", 1, false, 0},
+        {"4 s", 4, false, 1},          {"9 minutes on", 4 + 540, true, 0},
+        {"10 minutes on", 4 + 600, true, 1},
+    };
+    for (const auto &row : rows) {
+        h.boards[1].silent = row.silent;
+        h.now = boardTime.addMSecs(row.behindSeconds * 1000 - 200);
+        h.tick();
+        EXPECT_EQ(clockPublished(), row.published) << row.behaviour;
+    }
+}
+
+TEST(Bridge, ReconnectRepublishesEveryRetainedStateAndClearsRemovedBoards)
+{
+    Harness h;
+    h.tick(3);
+    h.mqtt.take();
+    h.mqtt.drop();
+    h.send("kelmora/b1/relay/2/set", "ON");
+    h.tick(4);
+    EXPECT_EQ(h.mqtt.take(), QStringList()) << "nothing goes out while the broker is gone";
+    h.mqtt.retained.clear();
+    h.mqtt.connect();
+    EXPECT_EQ(h.mqtt.retained["kelmora/b1/relay/2"], "ON");
+    EXPECT_EQ(h.mqtt.retained.count(), 2 + 1 + 18 + 16 + 1);
+    EXPECT_EQ(h.mqtt.will, qMakePair(QString("kelmora/_bridge/kelmora-bridge/availability"), QByteArray("offline")));
+    EXPECT_TRUE(h.mqtt.filters.contains("kelmora/b1/relay/+/set"));
+    h.mqtt.take();
+    h.send("kelmora/_bridge/kelmora-bridge/boards", R"(["old","b1"])");
+    const QStringList cleared = h.mqtt.take();
+    EXPECT_EQ(cleared.size(), 19);
+    EXPECT_EQ(cleared.filter("b1").size(), 0);
+    EXPECT_EQ(h.mqtt.retained["homeassistant/switch/kelmora_old/relay1/config"], QByteArray());
+}
+
+TEST(Bridge, BoardsOnOneLineArePolledInTurnWhileOneIsWritten)
+{
+    Harness h("[board.a]\nport=Com1\naddress=1\n[board.b]\nport=Com1\naddress=2\n");
+    ASSERT_EQ(h.links.size(), 1);
+    h.boards[2];
+    h.tick(6);
+    EXPECT_EQ(h.mqtt.retained["kelmora/b/availability"], "online");
+    QByteArray entries;
+    for (int i = 0; i < 40; ++i)
+        entries += QByteArray(i ? "," : "") + R"({"mode":"daily","time":"01:00:00","action":"on"})";
+    h.send("kelmora/a/schedule/1/set", R"({"entries":[)" + entries + "]}");
+    const qsizetype before = h.codes(2).size();
+    h.tick(20);
+    EXPECT_EQ(h.codes(2).size() - before, 10) << "board b keeps its poll every second tick";
+    EXPECT_EQ(h.boards[1].slots.size(), 40);
+    EXPECT_EQ(h.mqtt.retained["kelmora/b/availability"], "online");
+}
+
+TEST(Bridge, ReconnectBacksOff)
+{
+    const int rows[][2] = {{1, 1}, {2, 2}, {3, 4}, {4, 8}, {7, 60}, {100, 60}};
+    for (const auto &row : rows)
+        EXPECT_EQ(ReconnectDelaySeconds(row[0]), row[1]) << "attempt " << row[0];
+}
+
+} // namespace

@@ -1,0 +1,165 @@
+// What travels on MQTT: schedules as JSON, requests routed from topics, results and discovery.
+#include "bridge/discovery.h"
+#include "bridge/schedulejson.h"
+#include "bridge/topics.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+TEST(ScheduleJson, EveryModeRoundTripsInBookOrder)
+{
+    const QByteArray text = R"({"entries":[{"action":"on","mode":"weekly","time":"18:30:00","days":["mon","sun"]},)"
+                            R"({"action":"off","mode":"daily","time":"00:00:59"},)"
+                            R"({"action":"on","date":"2028-02-29","mode":"date","time":"23:59:00"}]})";
+    const ScheduleParse p = ParseScheduleJson(text, 7);
+    ASSERT_EQ(p.error, QString());
+    QList<EntryRef> refs;
+    QStringList records;
+    for (const Clsdata &e : p.entries) {
+        refs << std::make_shared<Clsdata>(e);
+        records << e.GetStr();
+    }
+    EXPECT_EQ(records, QStringList({"10110000010700000000183000", "01000000000700000000000059",
+                                    "10000000000720280229235900"}));
+    EXPECT_EQ(QJsonDocument::fromJson(ScheduleJson(refs)), QJsonDocument::fromJson(text));
+    EXPECT_EQ(ScheduleJson({}), QByteArray(R"({"entries":[]})"));
+}
+
+TEST(ScheduleJson, RefusesWithTheReason)
+{
+    const auto entry = [](const char *fields) { return QByteArray(R"({"id":5,"entries":[)") + fields + "]}"; };
+    QByteArray tooMany = R"({"entries":[)";
+    for (int i = 0; i < 256; ++i)
+        tooMany += QByteArray(i ? "," : "") + R"({"mode":"daily","time":"01:00:00","action":"on"})";
+    tooMany += "]}";
+    const struct {
+        const char *behaviour;
+        QByteArray payload;
+        const char *error;
+    } rows[] = {
+        {"not JSON", "{entries", "invalid JSON"},
+        {"array", "[]", "a schedule is a JSON object"},
+        {"entries missing", "{}", "\"entries\" must be an array"},
+        {"256 entries", tooMany, "256 entries, at most 255"},
+        {"entry not object", entry("3"), "entry 1 is not an object"},
+        {"time not string", entry(R"({"mode":"daily","time":1830,"action":"on"})"), "entry 1 needs \"time\""},
+        {"hour 24", entry(R"({"mode":"daily","time":"24:00:00","action":"on"})"), "time that does not exist"},
+        {"short time", entry(R"({"mode":"daily","time":"8:00:00","action":"on"})"), "time that does not exist"},
+        {"unknown mode", entry(R"({"mode":"hourly","time":"08:00:00","action":"on"})"), "unknown mode \"hourly\""},
+        {"unknown action", entry(R"({"mode":"daily","time":"08:00:00","action":"toggle"})"), "unknown action"},
+        {"30 February", entry(R"({"mode":"date","date":"2027-02-30","time":"08:00:00","action":"on"})"),
+         "date that does not exist"},
+        {"year 2100", entry(R"({"mode":"date","date":"2100-01-01","time":"08:00:00","action":"on"})"),
+         "outside 2000-2099"},
+        {"weekly without days", entry(R"({"mode":"weekly","time":"08:00:00","action":"on"})"), "without \"days\""},
+        {"days on daily", entry(R"({"mode":"daily","days":[],"time":"08:00:00","action":"on"})"), "not weekly"},
+        {"date on weekly", entry(R"({"mode":"weekly","days":["mon"],"date":"2027-01-01","time":"08:00:00","action":"on"})"),
+         "not a date entry"},
+        {"date without date", entry(R"({"mode":"date","time":"08:00:00","action":"on"})"), "without \"date\""},
+        {"bad day", entry(R"({"mode":"weekly","days":["mo"],"time":"08:00:00","action":"on"})"), "mon..sun"},
+        {"days not array", entry(R"({"mode":"weekly","days":"mon","time":"08:00:00","action":"on"})"),
+         "\"days\" as an array"},
+        {"unknown field", entry(R"({"mode":"daily","time":"08:00:00","action":"on","x":1})"), "unknown field \"x\""},
+        {"second entry bad",
+         entry(R"({"mode":"daily","time":"08:00:00","action":"on"},{"mode":"daily","time":"08:60:00","action":"on"})"),
+         "entry 2 has a time"},
+    };
+    for (const auto &row : rows) {
+        const ScheduleParse p = ParseScheduleJson(row.payload, 1);
+        EXPECT_TRUE(p.error.contains(QString::fromUtf8(row.error))) << row.behaviour << ": " << p.error.toStdString();
+        EXPECT_TRUE(p.entries.isEmpty()) << row.behaviour;
+    }
+}
+
+TEST(Topics, RoutesRequestsAndRefusals)
+{
+    const QStringList boards{"b1", "b2"};
+    const QByteArray daily = R"({"id":"x","entries":[{"mode":"daily","time":"08:00:00","action":"on"}]})";
+    const struct {
+        const char *behaviour, *topic;
+        QByteArray payload;
+        const char *expected; // board kind channel on entries | refusal | "-" for not ours
+    } rows[] = {
+        {"relay on", "k/b1/relay/3/set", "ON", "b1 0 3 1 0"},
+        {"relay off lower-case", "k/b2/relay/16/set", " off\n", "b2 0 16 0 0"},
+        {"relay 17", "k/b1/relay/17/set", "ON", "no relay 17 (1-16)"},
+        {"relay 03", "k/b1/relay/03/set", "ON", "no relay 03 (1-16)"},
+        {"relay toggle", "k/b1/relay/3/set", "TOGGLE", "payload must be ON or OFF"},
+        {"clock set, any payload", "k/b1/clock/set", "", "b1 1 0 0 0"},
+        {"schedule set", "k/b1/schedule/2/set", daily, "b1 2 2 0 1"},
+        {"schedule set bad", "k/b1/schedule/2/set", "{", "invalid JSON"},
+        {"schedule set channel 0", "k/b1/schedule/0/set", daily, "no channel 0 (1-16)"},
+        {"schedule get all", "k/b1/schedule/get", "{}", "b1 3 0 0 0"},
+        {"schedule get one", "k/b1/schedule/get", R"({"channel":16})", "b1 3 16 0 0"},
+        {"schedule get 0", "k/b1/schedule/get", R"({"channel":0})", "channel must be 1-16"},
+        {"schedule get text", "k/b1/schedule/get", "all", "payload must be"},
+        {"our own state", "k/b1/relay/3", "ON", "-"},
+        {"unknown board", "k/b3/relay/3/set", "ON", "-"},
+        {"other base", "kx/b1/relay/3/set", "ON", "-"},
+    };
+    for (const auto &row : rows) {
+        const auto m = RouteMessage(QStringLiteral("k"), boards, QString::fromUtf8(row.topic), row.payload);
+        QString got = QStringLiteral("-");
+        if (m && m->request)
+            got = QStringLiteral("%1 %2 %3 %4 %5")
+                      .arg(m->board)
+                      .arg(int(m->request->kind))
+                      .arg(m->request->channel)
+                      .arg(m->request->on)
+                      .arg(m->request->entries.size());
+        else if (m)
+            got = m->refusal;
+        EXPECT_TRUE(got.startsWith(QString::fromUtf8(row.expected))) << row.behaviour << ": " << got.toStdString();
+    }
+    EXPECT_EQ(RouteMessage("k", boards, "k/b1/schedule/2/set", daily)->request->id, QJsonValue("x"));
+}
+
+TEST(Topics, ResultAndClockPayloads)
+{
+    EXPECT_EQ(ResultPayload("k/b/clock/set", QJsonValue(QJsonValue::Undefined), true, {}),
+              R"({"ok":true,"request":"k/b/clock/set"})");
+    EXPECT_EQ(ResultPayload("t", 7, false, "busy"), R"({"error":"busy","id":7,"ok":false,"request":"t"})");
+    const QDateTime t(QDate(2026, 12, 7), QTime(10, 0));
+    EXPECT_EQ(ClockPayload(t, -12), R"({"board_time":"2026-12-07T10:00:00","drift_seconds":-12})");
+    EXPECT_EQ(ClockPayload(t, std::nullopt), R"({"board_time":"2026-12-07T10:00:00","drift_seconds":null})");
+}
+
+TEST(Discovery, OneDeviceOfSwitchesSensorAndButton)
+{
+    MqttSettings mqtt;
+    mqtt.baseTopic = "site";
+    const BoardSettings board{"b7", "Com1", 7, Variant::Standard, "Plant", {}};
+    QStringList names;
+    for (int n = 1; n <= 16; ++n)
+        names << QStringLiteral("灯%1").arg(n);
+    for (const QStringList &given : {QStringList(), names}) {
+        const QList<Publication> configs = DiscoveryConfigs(mqtt, board, given, "site/_bridge/c/availability");
+        ASSERT_EQ(configs.size(), 18);
+        QStringList topics, uniques;
+        for (const Publication &p : configs) {
+            const QJsonObject o = QJsonDocument::fromJson(p.second).object();
+            topics << p.first;
+            uniques << o["unique_id"].toString();
+            EXPECT_EQ(o["device"].toObject()["identifiers"].toArray(), QJsonArray{"kelmora_b7"});
+            EXPECT_EQ(o["availability"].toArray().last().toObject()["topic"], "site/b7/availability");
+        }
+        EXPECT_EQ(topics[2], "homeassistant/switch/kelmora_b7/relay3/config");
+        EXPECT_EQ(uniques[2], "kelmora_b7_relay3");
+        EXPECT_EQ(topics.last(), "homeassistant/button/kelmora_b7/clock_set/config");
+        const QJsonObject relay3 = QJsonDocument::fromJson(configs[2].second).object();
+        EXPECT_EQ(QStringList({relay3["name"].toString(), relay3["state_topic"].toString(),
+                               relay3["command_topic"].toString()}),
+                  QStringList({given.isEmpty() ? QStringLiteral("第3路") : QStringLiteral("灯3"), "site/b7/relay/3",
+                               "site/b7/relay/3/set"}));
+        const QList<Publication> clears = DiscoveryClears(mqtt, "b7");
+        ASSERT_EQ(clears.size(), 18);
+        EXPECT_EQ(clears[2], Publication("homeassistant/switch/kelmora_b7/relay3/config", QByteArray()));
+    }
+}
+
+} // namespace

@@ -1,0 +1,166 @@
+// End to end: kelmora-bridge between a broker of the test's own (mosquitto on a
+// free loopback port) and kelmora-board on a pseudo-terminal; the test speaks
+// MQTT through mosquitto_pub and mosquitto_sub.
+#include "boardprocess.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+const QString kBroker = QStringLiteral("/usr/sbin/mosquitto");
+
+int FreePort()
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    ::bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a);
+    ::getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len);
+    ::close(fd);
+    return ntohs(a.sin_port);
+}
+
+struct Site {
+    // `password`: the broker takes only user "k" with password "right", and the bridge logs in with this one.
+    explicit Site(const QString &password = {})
+    {
+        // As root, mosquitto would drop to its own user, which may not read the test's folder.
+        write("mosquitto.conf", QStringLiteral("listener %1 127.0.0.1\nuser root\nallow_anonymous %2\n%3")
+                                    .arg(port)
+                                    .arg(password.isEmpty() ? "true" : "false")
+                                    .arg(password.isEmpty() ? "" : "password_file " + dir.filePath("passwd") + "\n"));
+        QProcess::execute("mosquitto_passwd", {"-c", "-b", dir.filePath("passwd"), "k", "right"});
+        write("pw", password);
+        write("bridge.ini", QStringLiteral("[mqtt]\nhost=127.0.0.1\nport=%1\nbase_topic=k\n%2"
+                                           "[board.e2e]\nport=%3\nname=E2E\n")
+                                .arg(port)
+                                .arg(password.isEmpty() ? "" : "username=k\npassword_file=pw\n")
+                                .arg(dir.filePath("Com83")));
+        startBroker();
+        bridge.setProcessChannelMode(QProcess::ForwardedOutputChannel);
+        QObject::connect(&bridge, &QProcess::readyReadStandardError,
+                         [this] { log += QString::fromUtf8(bridge.readAllStandardError()); });
+        bridge.start(QStringLiteral(KELMORA_BRIDGE), {"--config", dir.filePath("bridge.ini")});
+        watch.start("mosquitto_sub", {"-p", QString::number(port), "-u", "k", "-P", "right", "-v", "-t", "k/#", "-t",
+                                      "homeassistant/#"});
+        QObject::connect(&watch, &QProcess::readyReadStandardOutput,
+                         [this] { seen += QString::fromUtf8(watch.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts); });
+    }
+    ~Site()
+    {
+        watch.kill();
+        watch.waitForFinished();
+        bridge.terminate();
+        bridge.waitForFinished(5000);
+        broker.kill();
+        broker.waitForFinished();
+    }
+    void write(const QString &name, const QString &text)
+    {
+        QFile f(dir.filePath(name));
+        f.open(QIODevice::WriteOnly);
+        f.write(text.toUtf8());
+    }
+    void startBroker()
+    {
+        broker.start(kBroker, {"-c", dir.filePath("mosquitto.conf")});
+        broker.waitForStarted();
+        WaitFor([] { return false; }, 300);
+    }
+    bool saw(const QString &line, int ms = 10000)
+    {
+        return WaitFor([&] { return seen.contains(line); }, ms);
+    }
+    void pub(const QString &topic, const QByteArray &payload)
+    {
+        QProcess::execute("mosquitto_pub", {"-p", QString::number(port), "-u", "k", "-P", "right", "-t", topic, "-m", payload});
+    }
+    // The retained payload of one topic, as a new client gets it.
+    QString retained(const QString &topic)
+    {
+        QProcess p;
+        p.start("mosquitto_sub", {"-p", QString::number(port), "-u", "k", "-P", "right", "-t", topic, "-C", "1", "-W", "2"});
+        p.waitForFinished(5000);
+        return QString::fromUtf8(p.readAllStandardOutput()).trimmed();
+    }
+    QString result(const QString &request)
+    {
+        WaitFor([&] { return !seen.filter("k/e2e/result {").filter(request).isEmpty(); }, 30000);
+        const QStringList r = seen.filter("k/e2e/result {").filter(request);
+        seen.removeAll(r.value(0));
+        return r.value(0).section(' ', 1);
+    }
+
+    QTemporaryDir dir;
+    int port = FreePort();
+    BoardProcess board{dir.path(), 83};
+    QProcess broker, bridge, watch;
+    QStringList seen;
+    QString log; // the bridge's standard error
+};
+
+TEST(BridgeE2E, ServesTheBoardOnMqtt)
+{
+    ASSERT_TRUE(QFileInfo(kBroker).isExecutable()) << "mosquitto is needed: apt-get install mosquitto mosquitto-clients";
+    Site site;
+    ASSERT_TRUE(site.board.started);
+    ASSERT_TRUE(site.saw("k/e2e/availability online"));
+
+    ASSERT_TRUE(site.saw("k/e2e/relay/16 OFF"));
+    EXPECT_EQ(site.seen.filter("homeassistant/").size(), 18);
+    for (const QString &c : site.seen.filter("homeassistant/"))
+        EXPECT_TRUE(QJsonDocument::fromJson(c.section(' ', 1).toUtf8()).isObject()) << c.toStdString();
+
+    site.pub("k/e2e/relay/3/set", "ON");
+    EXPECT_EQ(site.result("relay/3/set"), R"({"ok":true,"request":"k/e2e/relay/3/set"})");
+    for (int n = 1; n <= 16; ++n)
+        EXPECT_EQ(site.retained(QStringLiteral("k/e2e/relay/%1").arg(n)), n == 3 ? "ON" : "OFF") << n;
+
+    const QByteArray schedule = R"({"entries":[{"action":"on","days":["mon","fri"],"mode":"weekly","time":"07:30:00"},)"
+                                R"({"action":"off","mode":"daily","time":"18:00:00"}]})";
+    site.pub("k/e2e/schedule/2/set", schedule);
+    EXPECT_EQ(site.result("schedule/2/set"), R"({"ok":true,"request":"k/e2e/schedule/2/set"})");
+    site.pub("k/e2e/schedule/2/set", R"({"id":9,"entries":[{"action":"on","mode":"daily","time":"25:00:00"}]})");
+    EXPECT_TRUE(site.result("schedule/2/set").contains(R"("id":9,"ok":false)"));
+    site.seen.clear();
+    site.pub("k/e2e/schedule/get", R"({"channel":2})");
+    EXPECT_EQ(site.result("schedule/get"), R"({"ok":true,"request":"k/e2e/schedule/get"})");
+    EXPECT_EQ(site.retained("k/e2e/schedule/2"), QString::fromUtf8(schedule)) << "read back from the board, bad one refused";
+
+    site.board.kill();
+    EXPECT_TRUE(site.saw("k/e2e/availability offline", 4000));
+    BoardProcess again(site.dir.path(), 83);
+    EXPECT_TRUE(site.saw("k/e2e/availability online", 15000));
+
+    // The broker restarts empty: the bridge brings every retained topic back.
+    site.broker.kill();
+    site.broker.waitForFinished();
+    site.startBroker();
+    EXPECT_TRUE(WaitFor([&] { return site.retained("k/e2e/schedule/2") == QString::fromUtf8(schedule); }, 20000));
+    EXPECT_EQ(site.retained("homeassistant/switch/kelmora_e2e/relay3/config").isEmpty(), false);
+}
+
+TEST(BridgeE2E, WrongPasswordIsLoggedOnceAndTriedAgain)
+{
+    Site right(QStringLiteral("right"));
+    EXPECT_TRUE(right.saw("k/e2e/availability online"));
+    Site wrong(QStringLiteral("wrong"));
+    EXPECT_TRUE(WaitFor([&] { return wrong.log.contains("refused by the broker"); }, 5000)) << wrong.log.toStdString();
+    WaitFor([] { return false; }, 4000);
+    EXPECT_EQ(wrong.log.count("refused by the broker"), 1) << "logged once, tried again";
+    EXPECT_EQ(wrong.bridge.state(), QProcess::Running);
+}
+
+} // namespace
