@@ -2,6 +2,7 @@
 
 #include "bridge/discovery.h"
 #include "bridge/schedulejson.h"
+#include "device/framelog.h"
 #include "protocol/frames.h"
 
 #include <QJsonArray>
@@ -41,6 +42,12 @@ public:
         : bridge(bridge), port(std::move(port)), link(std::move(link))
     {
         this->link->setListener(this);
+        // --verbose: every frame in words, re-sends and stray bytes included,
+        // as kelmora-cli --trace and 通信记录 show them.
+        trace.setListener([this](quint64 seq) {
+            if (this->bridge.m_verbose)
+                this->bridge.log(this->port + u' ' + RecordLine(trace.at(seq)));
+        });
     }
     ~SharedLine() override
     {
@@ -49,12 +56,12 @@ public:
     }
     void onFrame(const Frame &frame) override
     {
-        if (bridge.m_verbose)
-            bridge.log(QStringLiteral("%1 <%2").arg(port, FrameDebugText(frame)));
+        trace.received(frame);
         for (LinePort *p : ports)
             if (p->m_address == frame[1] && p->listener)
                 p->listener->onFrame(frame);
     }
+    void onStrayBytes(const QByteArray &bytes) override { trace.stray(bytes); }
     void onLinkFailed(const QString &why) override
     {
         bridge.log(QStringLiteral("%1: port lost (%2)").arg(port, why));
@@ -75,6 +82,7 @@ public:
     bool lost = false;
     int reopenIn = 0;
     QString openError; // what the last failed open said
+    FrameLog trace{{}, 64};
 };
 
 bool LinePort::isOpen() const
@@ -84,8 +92,7 @@ bool LinePort::isOpen() const
 
 void LinePort::write(const QByteArray &bytes)
 {
-    if (m_line.bridge.m_verbose)
-        m_line.bridge.log(QStringLiteral("%1 >%2").arg(m_line.port, FrameDebugText(FromBytes(bytes))));
+    m_line.trace.sent(FromBytes(bytes));
     m_line.link->write(bytes);
 }
 

@@ -100,9 +100,11 @@ int RunKelmoraBridge(int argc, char **argv)
         }
         bridge.tick();
     });
-    Log(QStringLiteral("kelmora-bridge %1: %2 boards from %3")
+    const qsizetype boards = parsed.config->boards.size();
+    Log(QStringLiteral("kelmora-bridge %1: %2 board%3 from %4")
             .arg(QStringLiteral(KELMORA_VERSION))
-            .arg(parsed.config->boards.size())
+            .arg(boards)
+            .arg(boards == 1 ? QString() : QStringLiteral("s"))
             .arg(file));
     bridge.start();
     tick.start();
