@@ -38,13 +38,7 @@ protected:
         for (const Add &a : adds)
             AddEntries(w->book(), a.channel, a.record, a.count);
     }
-    QWidget *lamp(int c)
-    {
-        for (QWidget *x : w->findChildren<QWidget *>())
-            if (x->toolTip().section(u'\n', 0, 0) == QStringLiteral("第%1路").arg(c))
-                return x;
-        return nullptr;
-    }
+    QWidget *lamp(int c) { return w->findChild<QWidget *>(QStringLiteral("Shape1_%1").arg(c - 1)); }
 
     QTemporaryDir dir;
     FakeLink link;
