@@ -30,7 +30,6 @@ protected:
         const char *record;
         int count = 1;
     };
-    // The window starts with no Note.ini; then the entries are added to its book.
     void start(std::initializer_list<Add> adds)
     {
         w.emplace(FrmmainSetup{dir.path(), Variant::Standard, &link, &prompts, [] { return kNow; }});
