@@ -73,15 +73,15 @@ TEST_F(Verify, ReadsIntoItsOwnBookShowsDifferencesAndActsOnThem)
     boardHolds(3, {u"11000000000300000000070000"});
     boardHolds(5, {u"11000000000500000000060000"});
     const QStringList before = ChannelRecords(w->book());
-    EXPECT_FALSE(tools->verifyChannelAction->isEnabled() || tools->verifyAllAction->isEnabled());
-    EXPECT_FALSE(tools->verifyAfterWriteAction->isChecked() || tools->clockOnConnectAction->isChecked());
+    EXPECT_FALSE(tools->verifyChannelAction->isEnabled() || tools->verifyAllAction->isEnabled() ||
+                 tools->verifyAfterWriteAction->isChecked() || tools->clockOnConnectAction->isChecked());
     w->CmdOpen->click();
     w->Timer2.stop(); // the test ticks
     EXPECT_TRUE(tools->verifyChannelAction->isEnabled() && tools->verifyAllAction->isEnabled());
 
     tools->verifyAllAction->trigger();
-    EXPECT_FALSE(tools->verifyChannelAction->isEnabled() || tools->verifyAllAction->isEnabled());
-    EXPECT_FALSE(w->CmdStop->isHidden());
+    EXPECT_FALSE(tools->verifyChannelAction->isEnabled() || tools->verifyAllAction->isEnabled() ||
+                 w->CmdStop->isHidden());
     runTransfer();
     EXPECT_EQ(std::tuple(tools->verifyAllAction->isEnabled(), ChannelRecords(w->book()),
                          prompts.messages + prompts.questions),
