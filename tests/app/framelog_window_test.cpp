@@ -2,12 +2,7 @@
 #include "app/framelogwindow.h"
 #include "support/printers.h"
 
-#include <QComboBox>
-#include <QFile>
-#include <QLabel>
-#include <QLineEdit>
-#include <QPushButton>
-#include <QTemporaryDir>
+#include <QtWidgets>
 
 #include <gtest/gtest.h>
 

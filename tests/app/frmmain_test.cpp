@@ -78,8 +78,6 @@ TEST_F(App, BothVariantsStartAlikeAndSwitchTheControlsWithTheLink)
 {
     for (Variant v : {Variant::Standard, Variant::Compat}) {
         start(v);
-        QKeyEvent key(QEvent::KeyPress, Qt::Key_5, Qt::NoModifier, QStringLiteral("5")); // typing picks no address
-        QApplication::sendEvent(w->CmbID, &key);
         EXPECT_EQ(w->engine().variant(), v);
         EXPECT_EQ(QStringList({w->windowTitle(), w->CmbID->currentText(), w->CmbCom->currentText(), w->statusText(3)}),
                   (QStringList{"KelmoraV2.4", "1", "Com1", "2024-01-05 09:05:07"}));
@@ -124,41 +122,33 @@ TEST_F(App, ATransferHoldsTheOtherCommandsOffersStopAndEndsWithTheLink)
     put("Note.ini", "01001=11000000000100000000083000\n01002=11000000000100000000093000\n");
     start();
     const auto stopOffered = [&] { return !w->CmdStop->isHidden() && w->CmdStop->isEnabled(); };
-    const auto held = [&] {
-        return !w->CmdDown->isEnabled() && !w->CmdDownAll->isEnabled() && !w->CmdUpload->isEnabled() &&
-               !w->CmdUpLoadAll->isEnabled() && !w->SSTab2->isEnabled() && !w->statusText(2).isEmpty();
-    };
-    w->CmdOpen->click();
-    EXPECT_FALSE(stopOffered());
-    w->CmdDown->click();
-    EXPECT_TRUE(stopOffered() && held());
     int edits = 0;
     prompts.editor = [&](Dialog &) { ++edits; };
-    w->List->setCurrentItem(w->List->topLevelItem(0));
-    w->List_DblClick(); // the entry is on its way to the board
-    EXPECT_EQ(edits, 0);
-    w->engine().Timer2_Timer();
-    w->onLinkFailed("unplugged");
-    EXPECT_FALSE(w->engine().transferActive() || w->PB->isVisibleTo(w->centralWidget()) || stopOffered());
-    QApplication::processEvents(); // and no second box
-    EXPECT_EQ(std::tuple(state(), w->statusText(2), prompts.messages),
-              std::tuple(kIdle, QStringLiteral("写入未完成：连接已关闭"), QStringList{"串口通信错误，连接已关闭"}));
-
-    prompts.messages.clear();
     prompts.confirmAnswer = true;
-    for (bool stop : {true, false}) {
-        w->CmdOpen->click();
-        w->CmdUpLoadAll->click();
-        EXPECT_TRUE(stopOffered() && held());
-        w->engine().Timer2_Timer();
-        (stop ? w->CmdStop : w->CmdOpen)->click();
-        EXPECT_FALSE(w->engine().transferActive() || stopOffered() || !w->SSTab2->isEnabled());
-        QApplication::processEvents();
-        EXPECT_EQ(std::tuple(w->CmdUpload->isEnabled(), prompts.messages, w->statusText(2)),
-                  std::tuple(stop, stop ? QStringList{"已停止"} : QStringList{},
-                             stop ? QString() : QStringLiteral("读取未完成：连接已关闭")));
+    w->List->setCurrentItem(w->List->topLevelItem(0));
+    enum End { LinkFails, Stop, Close };
+    // started by, ended by, the boxes then (one, not a second for the transfer), panel 2, the window after
+    const std::tuple<QPushButton *, End, QStringList, QString, QString> rows[] = {
+        {w->CmdDown, LinkFails, {"串口通信错误，连接已关闭"}, "写入未完成：连接已关闭", kIdle},
+        {w->CmdUpLoadAll, Stop, {"已停止"}, "", kLinked},
+        {w->CmdUpLoadAll, Close, {}, "读取未完成：连接已关闭", kIdle},
+    };
+    for (const auto &[command, end, boxes, note, after] : rows) {
         prompts.messages.clear();
-        if (stop)
+        w->CmdOpen->click();
+        EXPECT_FALSE(stopOffered());
+        command->click();
+        EXPECT_TRUE(stopOffered() && !w->CmdDown->isEnabled() && !w->CmdDownAll->isEnabled() &&
+                    !w->CmdUpload->isEnabled() && !w->CmdUpLoadAll->isEnabled() && !w->SSTab2->isEnabled() &&
+                    !w->statusText(2).isEmpty());
+        w->List_DblClick(); // the entry may be on its way to the board
+        w->engine().Timer2_Timer();
+        end == LinkFails ? w->onLinkFailed("unplugged") : (end == Stop ? w->CmdStop : w->CmdOpen)->click();
+        QApplication::processEvents();
+        EXPECT_FALSE(w->engine().transferActive() || w->PB->isVisibleTo(w->centralWidget()) || stopOffered() ||
+                     !w->SSTab2->isEnabled());
+        EXPECT_EQ(std::tuple(edits, state(), prompts.messages, w->statusText(2)), std::tuple(0, after, boxes, note));
+        if (end == Stop)
             w->CmdOpen->click();
     }
 }
@@ -188,24 +178,13 @@ TEST_F(App, PortsNameWhatTheyOpenAndSelectorsOnlyPick)
     EXPECT_EQ(tip(40), dir.filePath("Com40") + " → /dev/ttyUSB-unplugged（目标不存在）");
     EXPECT_TRUE(tip(97).contains(QDir::toNativeSeparators(dir.path()))) << "where to make the link";
 
-    // Typed characters and an input method's text never pick an address or a port, open list or closed.
-    for (QComboBox *combo : {w->CmbID, w->CmbCom}) {
-        SCOPED_TRACE(combo == w->CmbID ? "address" : "port");
+    // Both selectors are pick-only: a typed character that would find an item picks nothing (which keys and
+    // input-method text a pick-only list ignores, open or closed, the editor's tests tell).
+    for (auto [combo, typed] : {std::pair(w->CmbID, "5"), std::pair(w->CmbCom, "c")}) {
         const int before = combo->currentIndex();
-        combo->showPopup();
-        for (const char *typed : {"2", "0", "0", " "}) {
-            QKeyEvent key(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, typed);
-            QApplication::sendEvent(combo->view(), &key);
-        }
-        QInputMethodEvent composed;
-        composed.setCommitString("7");
-        QApplication::sendEvent(combo->view(), &composed);
-        QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
-        QApplication::sendEvent(combo->view(), &enter);
-        QInputMethodEvent composedOnBox;
-        composedOnBox.setCommitString("9");
-        QApplication::sendEvent(combo, &composedOnBox);
-        EXPECT_EQ(combo->currentIndex(), before);
+        QKeyEvent key(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, typed);
+        QApplication::sendEvent(combo, &key);
+        EXPECT_EQ(combo->currentIndex(), before) << typed;
     }
 }
 
@@ -291,10 +270,9 @@ TEST(ScheduleFolder, BesideAWritableCopyElseTheDataFolder)
 
 TEST_F(App, StartUpLoadsEachChannelUpToItsFirstGapAndTellsWhatItCannotRead)
 {
-    QByteArray note = "01001=00000000000000000000000000\n01002=11000000000100000000083000\n" // 26 zeros end channel 1
-                      "02001=11000000000200000000083000\n02002=01000000000200000000093000\n"
-                      "02004=11000000000200000000103000\n"                                   // behind the gap at 003
-                      "03001=1100000000030000000008x000\n03002=00110101000300000000180530\n" // 03001 unreadable
+    // Which records load is the loader's to tell; here, that the window says what it left out, once.
+    QByteArray note = "02001=11000000000200000000083000\n02002=01000000000200000000093000\n"
+                      "03001=1100000000030000000008x000\n"                                   // unreadable
                       "04001=11000000001700000000083000\n"                                   // no channel 17
                       "05001=11000000001600000000083000\n";                                  // channel 16, full already
     for (int n = 1; n <= 256; ++n)
@@ -304,9 +282,6 @@ TEST_F(App, StartUpLoadsEachChannelUpToItsFirstGapAndTellsWhatItCannotRead)
     const qint64 reads = FileReadCount();
     start();
     EXPECT_EQ(FileReadCount() - reads, 2); // Note.ini and Name.ini, once each
-    EXPECT_EQ(records().first(3), (QStringList{"02001=11000000000200000000083000", "02002=01000000000200000000093000",
-                                               "03001=00110101000300000000180530"}));
-    EXPECT_EQ(std::pair(w->book().contains("key03001"), w->book().countOf(16)), std::pair(true, 255));
     EXPECT_EQ(tabs().first(3) << tabs()[15], (QStringList{"未命名", "第二路水", "未命名", "Lights"}));
     w->SSTab2_Click(1);
     EXPECT_EQ(listTexts(), (QStringList{"第2路, 每天, 08:30:00 ,吸合 ", "第2路, 每天, 09:30:00 ,断开 "}));
@@ -321,18 +296,13 @@ TEST_F(App, StartUpLoadsEachChannelUpToItsFirstGapAndTellsWhatItCannotRead)
     EXPECT_TRUE(said.contains("以下记录超出每路255条，未能载入（文件未改动）：05001"));
 
     put("Note.ini", "01001=11000000000100000000083000\n", "[Other]\n");
-    start();
-    w->show();
-    QApplication::processEvents();
-    EXPECT_TRUE(prompts.messages.last().startsWith("Note.ini 中没有[Note]节"));
-
-    QFile::remove(dir.filePath("Note.ini"));
-    QDir(dir.path()).mkdir("Note.ini"); // there, but no file to read
-    start();
-    w->show();
-    QApplication::processEvents();
-    EXPECT_TRUE(prompts.messages.last().startsWith("Note.ini 无法读取"));
-    EXPECT_EQ(told(w->CmdOpenFile, dir.path()), "文件无法读取：" + dir.path());
+    for (const char *notice : {"Note.ini 中没有[Note]节", "Note.ini 无法读取"}) {
+        start();
+        w->show();
+        QApplication::processEvents();
+        EXPECT_TRUE(prompts.messages.last().startsWith(notice));
+        QFile::remove(dir.filePath("Note.ini")) && QDir(dir.path()).mkdir("Note.ini"); // there, but no file to read
+    }
 }
 
 TEST_F(App, EditingAsksFirstAndChangesOnlyWhatItShould)
@@ -361,18 +331,7 @@ TEST_F(App, EditingAsksFirstAndChangesOnlyWhatItShould)
                                       "05003=11000000000500000000070000", "06001=11000000000600000000050000"}));
     w->CmdDelAll->click();
     EXPECT_EQ(w->rowCount(), 0);
-    w->SSTab2_Click(8);
-    w->CmdDelAll->click(); // an empty channel
     EXPECT_EQ(records(), QStringList{"06001=11000000000600000000050000"});
-
-    for (int n : {1, 3, 5}) { // a read of channel 9 that came back with gaps
-        Frame r = FakeBoard::reply(wire::kReadEntry);
-        r[4] = 9, r[5] = uint8_t(n), r[6] = 1, r[11] = uint8_t(n), r[14] = 2;
-        w->onFrame(r);
-    }
-    for (int i = 0; i < 3; ++i)
-        w->CmdAdd->click();
-    EXPECT_EQ(w->book().countOf(9), 6);
 }
 
 TEST_F(App, FilesSaveSaveAsRestartAndOpen)
@@ -402,9 +361,6 @@ TEST_F(App, FilesSaveSaveAsRestartAndOpen)
     QFile::setPermissions(w->store().notePath(), QFileDevice::ReadOwner | QFileDevice::WriteOwner);
 
     start(); // restart
-    EXPECT_EQ(records(), good);
-    EXPECT_EQ(told(w->CmdOpenFile, put("other.ini", "01001=11000000000100000000083000\n", "[Other]\n")),
-              "文件格式错误：没有[Note]节");
     EXPECT_EQ(records(), good);
     EXPECT_EQ(told(w->CmdOpenFile, put("none.ini", "")), "");
     EXPECT_EQ(std::pair(w->book().isEmpty(), w->ChkAuto->isChecked()), std::pair(true, false));

@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 namespace {
 
 TEST(Scan, HasTheLineToItselfAndHandsBackTheChosenAddress)
@@ -18,12 +20,10 @@ TEST(Scan, HasTheLineToItselfAndHandsBackTheChosenAddress)
     FakeLink link;
     ScriptedPrompts prompts;
     Frmmain w(FrmmainSetup{dir.path(), Variant::Standard, &link, &prompts, {}});
-    QAction *action = nullptr;
-    for (QAction *a : w.toolsMenu()->actions())
-        if (a->text() == QStringLiteral("搜索设备"))
-            action = a;
-    ASSERT_TRUE(action);
-    action->trigger();
+    const QList<QAction *> actions = w.toolsMenu()->actions();
+    const auto action = std::ranges::find(actions, QStringLiteral("搜索设备"), &QAction::text);
+    ASSERT_NE(action, actions.end());
+    (*action)->trigger();
     auto *scan = w.findChild<ScanDialog *>(QStringLiteral("ScanDialog"));
     ASSERT_TRUE(scan);
     EXPECT_EQ(w.findChildren<QProgressBar *>(QStringLiteral("PB")), QList<QProgressBar *>{w.PB});
