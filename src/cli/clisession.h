@@ -3,7 +3,7 @@
 // what the engine reports into an exit code and a result on stdout.
 #pragma once
 
-#include "app/cliargs.h"
+#include "cli/cliargs.h"
 #include "device/engine.h"
 #include "device/engineview.h"
 #include "device/seriallink.h"

@@ -1,4 +1,4 @@
-#include "app/clisession.h"
+#include "cli/clisession.h"
 
 #include "device/busscan.h"
 #include "device/clockdrift.h"
