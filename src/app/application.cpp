@@ -7,10 +7,6 @@
 #include "storage/notestore.h"
 
 #include <QApplication>
-#include <QDir>
-#include <QFileInfo>
-#include <QStandardPaths>
-#include <QTemporaryFile>
 
 int RunKelmora(int argc, char **argv, Variant variant)
 {
