@@ -1,5 +1,5 @@
 // kelmora-cli: the board from scripts, without a window.
-#include "app/application.h"
+#include "cli/cliapp.h"
 
 int main(int argc, char **argv)
 {

@@ -4,25 +4,9 @@
 #include "app/frmmain.h"
 #include "app/prompts.h"
 #include "device/qtseriallink.h"
+#include "storage/notestore.h"
 
 #include <QApplication>
-#include <QDir>
-#include <QFileInfo>
-#include <QStandardPaths>
-#include <QTemporaryFile>
-
-QString ScheduleFolder(const QString &programFolder)
-{
-    // An installed copy never keeps files beside itself, not even when run by root.
-    const bool installed = programFolder.startsWith(QStringLiteral("/usr/"));
-    // A probe file says more than permission bits (read-only mounts, ACLs).
-    QTemporaryFile probe(programFolder + QStringLiteral("/.kelmora-probe-XXXXXX"));
-    if (!installed && probe.open())
-        return programFolder;
-    const QString data = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
-    QDir().mkpath(data);
-    return data;
-}
 
 int RunKelmora(int argc, char **argv, Variant variant)
 {

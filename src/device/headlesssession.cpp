@@ -76,7 +76,10 @@ void HeadlessSession::onFrame(const Frame &frame)
 {
     if (m_frameObserver)
         m_frameObserver(frame);
+    const int rejected = m_engine.counters().repliesRejected;
     m_engine.MSCommDown_OnComm(frame);
+    if (m_replyObserver)
+        m_replyObserver(frame, m_engine.counters().repliesRejected == rejected);
     changed();
 }
 

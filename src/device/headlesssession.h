@@ -54,6 +54,10 @@ public:
     void setOnChange(std::function<void()> f) { m_onChange = std::move(f); }
     // Called with every frame that arrives, before the engine sees it.
     void setFrameObserver(std::function<void(const Frame &)> f) { m_frameObserver = std::move(f); }
+    // Called with every frame once the engine has seen it; `taken` is false when
+    // the engine refused it (bad check bytes from a board known to fill them, an
+    // answer to another request).
+    void setReplyObserver(std::function<void(const Frame &, bool taken)> f) { m_replyObserver = std::move(f); }
 
     // --- What the board has told ---
     const std::array<uint32_t, 16> &lamps() const { return m_lamps; }
@@ -66,6 +70,9 @@ public:
     // The last write or read's end since resetResult().
     const std::optional<TransferResult> &result() const { return m_result; }
     void resetResult() { m_result.reset(); }
+    // The last relay command the board did not follow since resetNotFollowed().
+    const std::optional<RelayFollowFault> &notFollowed() const { return m_notFollowed; }
+    void resetNotFollowed() { m_notFollowed.reset(); }
     // Why the link was lost; empty while it has not been.
     const QString &linkLost() const { return m_linkLost; }
     // The owner opened the link again by itself.
@@ -87,6 +94,7 @@ public:
     void startClockClearTimer() override {}
     bool schedulePacedStep(std::chrono::milliseconds after) override;
     void transferEnded(const TransferResult &result) override { m_result = result; }
+    void relaysNotFollowed(const RelayFollowFault &fault) override { m_notFollowed = fault; }
 
     // Progress for a face that shows it: "正在..." texts and "done/total".
     void setProgressObserver(std::function<void(const QString &)> f) { m_progress = std::move(f); }
@@ -109,6 +117,8 @@ private:
     std::function<void(std::chrono::milliseconds)> m_pacer;
     std::function<void()> m_onChange;
     std::function<void(const Frame &)> m_frameObserver;
+    std::function<void(const Frame &, bool)> m_replyObserver;
+    std::optional<RelayFollowFault> m_notFollowed;
     std::function<void(const QString &)> m_progress;
     int m_progressMax = 0;
 };

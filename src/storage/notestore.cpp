@@ -4,7 +4,10 @@
 #include "storage/inifile.h"
 
 #include <QFile>
+#include <QDir>
 #include <QFileInfo>
+#include <QStandardPaths>
+#include <QTemporaryFile>
 
 #include <array>
 
@@ -264,4 +267,17 @@ QString OpenRefusal(const OpenedSchedules &opened, const QString &path)
     default:
         return format + opened.badKey;
     }
+}
+
+QString ScheduleFolder(const QString &programFolder)
+{
+    // An installed copy never keeps files beside itself, not even when run by root.
+    const bool installed = programFolder.startsWith(QStringLiteral("/usr/"));
+    // A probe file says more than permission bits (read-only mounts, ACLs).
+    QTemporaryFile probe(programFolder + QStringLiteral("/.kelmora-probe-XXXXXX"));
+    if (!installed && probe.open())
+        return programFolder;
+    const QString data = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+    QDir().mkpath(data);
+    return data;
 }

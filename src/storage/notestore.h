@@ -6,6 +6,11 @@
 #include <QString>
 #include <QStringList>
 
+// The folder the schedule files live in: the program folder when it is writable
+// and not under /usr (a portable copy), else the user's data folder (an
+// installed program).
+QString ScheduleFolder(const QString &programFolder);
+
 inline const QString kDefaultChannelName = QStringLiteral("未命名");
 
 // One folder's Note.ini and Name.ini.

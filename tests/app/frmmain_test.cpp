@@ -7,6 +7,7 @@
 #include "support/scriptedprompts.h"
 
 #include "storage/inifile.h"
+#include "storage/notestore.h"
 
 #include <QtTest>
 #include <QtWidgets>

@@ -1,5 +1,6 @@
 // The poll-and-transfer engine, tick by tick, against a fake link and board.
 #include "device/engine.h"
+#include "device/headlesssession.h"
 #include "device/statusagreement.h"
 
 #include "support/fakes.h"
@@ -681,3 +682,20 @@ TEST(EngineFrames, BuildersShowDebugTextAndWriteOnlyWhenOpen)
 }
 
 } // namespace
+
+TEST(HeadlessSession, TellsWhetherTheEngineTookEachReply)
+{
+    // Check bytes count once the board has filled them right three times: a
+    // damaged reply is taken before that and refused after.
+    FakeLink link;
+    ScheduleBook book;
+    HeadlessSession session(link, book, Variant::Standard, 1);
+    QList<bool> taken;
+    session.setReplyObserver([&taken](const Frame &, bool t) { taken << t; });
+    const Frame good = FakeBoard::reply(16);
+    Frame damaged = good;
+    damaged[21] ^= 0xFF;
+    for (const Frame &f : {damaged, good, good, good, damaged})
+        link.listener->onFrame(f);
+    EXPECT_EQ(taken, (QList<bool>{true, true, true, true, false}));
+}

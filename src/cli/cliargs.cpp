@@ -1,4 +1,4 @@
-#include "app/cliargs.h"
+#include "cli/cliargs.h"
 
 #include <QCommandLineParser>
 #include <QJsonDocument>

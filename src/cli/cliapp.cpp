@@ -1,9 +1,10 @@
 // kelmora-cli's start: arguments, the port, one session.
-#include "app/application.h"
-#include "app/clisession.h"
+#include "cli/cliapp.h"
+#include "cli/clisession.h"
 #include "device/framelog.h"
 #include "device/portnames.h"
 #include "device/qtseriallink.h"
+#include "storage/notestore.h"
 
 #include <QCoreApplication>
 #include <QFile>

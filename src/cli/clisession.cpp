@@ -1,4 +1,4 @@
-#include "app/clisession.h"
+#include "cli/clisession.h"
 
 #include "device/busscan.h"
 #include "device/clockdrift.h"
@@ -26,11 +26,6 @@ constexpr int kTransferTicks = 16 * 256 * 8;
 
 const QString kNoAnswer = QStringLiteral("board did not answer");
 
-QString Iso(const QDateTime &t)
-{
-    return t.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss"));
-}
-
 QString NotFollowedText(const RelayFollowFault &fault)
 {
     QStringList on, off;
@@ -55,27 +50,18 @@ QString NotFollowedText(const RelayFollowFault &fault)
 
 CliSession::CliSession(const CliRequest &request, SerialLink &link, std::function<OpenResult()> open, CliOutput output,
                        DeviceEngine::Clock clock)
-    : m_request(request), m_link(link), m_open(std::move(open)), m_output(output),
-      m_engine(*this, link, m_book, request.compat ? Variant::Compat : Variant::Standard, std::move(clock))
+    : m_request(request), m_open(std::move(open)), m_output(output),
+      m_session(link, m_book, request.compat ? Variant::Compat : Variant::Standard, uint8_t(request.address),
+                std::move(clock))
 {
-    m_lamps.fill(kLampGrey);
-    m_engine.DeviceAddress = uint8_t(request.address);
-    m_link.setListener(this);
-    m_pace.setSingleShot(true);
-    m_pace.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&m_pace, &QTimer::timeout, [this] { m_engine.pacedStep(); });
-}
-
-bool CliSession::schedulePacedStep(std::chrono::milliseconds after)
-{
-    m_pace.start(after);
-    return true;
-}
-
-CliSession::~CliSession()
-{
-    m_link.setListener(nullptr);
-    m_link.close();
+    m_session.setProgressObserver([this](const QString &text) { progressLine(text); });
+    m_session.setReplyObserver([this](const Frame &frame, bool taken) {
+        if (!taken || frame[0] != wire::kReplyHeader || frame[2] != wire::kStatus)
+            return;
+        const std::optional<BoardClock> board = StatusReplyTime(frame);
+        m_agreement.add({uint16_t(frame[4] | (frame[5] << 8)), board ? std::optional(board->at) : std::nullopt,
+                         m_session.engine().now()});
+    });
 }
 
 int CliSession::run()
@@ -114,7 +100,7 @@ int CliSession::run()
 
 bool CliSession::openLink()
 {
-    const OpenResult r = m_open();
+    const OpenResult r = m_session.open(m_open);
     if (r.ok())
         return true;
     QString text = kOpenError;
@@ -129,93 +115,43 @@ bool CliSession::openLink()
     return false;
 }
 
-bool CliSession::runUntil(const std::function<bool()> &done, int maxTicks)
+bool CliSession::waitFor(const std::function<bool()> &done, int maxTicks)
 {
-    if (done())
+    if (m_session.runUntil(done, maxTicks))
         return true;
-    QEventLoop loop;
-    QTimer tick;
-    tick.setInterval(int(kTickInterval.count()));
-    int ticks = 0;
-    bool ok = false;
-    const auto check = [&] {
-        if (!m_linkLost.isEmpty()) {
-            loop.quit();
-        } else if (done()) {
-            ok = true;
-            loop.quit();
-        }
-    };
-    QObject::connect(&tick, &QTimer::timeout, &loop, [&] {
-        m_engine.Timer2_Timer();
-        if (++ticks >= maxTicks && !done())
-            loop.quit();
-        check();
-    });
-    m_frameHook = [&](const Frame &) { check(); };
-    tick.start();
-    loop.exec();
-    m_frameHook = nullptr;
-    return ok;
-}
-
-void CliSession::onFrame(const Frame &frame)
-{
-    const int rejected = m_engine.counters().repliesRejected;
-    m_engine.MSCommDown_OnComm(frame);
-    if (frame[0] == wire::kReplyHeader && frame[2] == wire::kStatus &&
-        m_engine.counters().repliesRejected == rejected) {
-        const std::optional<BoardClock> board = StatusReplyTime(frame);
-        m_agreement.add({uint16_t(frame[4] | (frame[5] << 8)), board ? std::optional(board->at) : std::nullopt,
-                         m_engine.now()});
-    }
-    if (m_frameHook)
-        m_frameHook(frame);
-}
-
-void CliSession::onLinkFailed(const QString &why)
-{
-    m_linkLost = why.isEmpty() ? QStringLiteral("串口通信错误，连接已关闭") : why;
-    m_engine.linkClosed();
+    fail(CliExit::NoAnswer, m_session.linkLost().isEmpty() ? kNoAnswer : m_session.linkLost());
+    return false;
 }
 
 bool CliSession::boardAnswers()
 {
-    const bool known = runUntil(
-        [this] { return std::none_of(m_lamps.begin(), m_lamps.end(), [](uint32_t c) { return c == kLampGrey; }); },
-        kAnswerTicks);
-    if (!known)
-        fail(CliExit::NoAnswer, m_linkLost.isEmpty() ? kNoAnswer : m_linkLost);
-    return known;
+    return waitFor([this] { return m_session.relayStates().has_value(); }, kAnswerTicks);
 }
 
 bool CliSession::boardAgrees()
 {
-    const bool agreed = runUntil([this] { return m_agreement.agreed().has_value(); }, kAgreeTicks);
-    if (!agreed)
-        fail(CliExit::NoAnswer, m_linkLost.isEmpty() ? kNoAnswer : m_linkLost);
-    return agreed;
+    return waitFor([this] { return m_agreement.agreed().has_value(); }, kAgreeTicks);
 }
 
 bool CliSession::readBoardInto(int channel)
 {
-    return m_engine.startVerifyRead(channel, m_board) && runTransfer();
+    return m_session.engine().startVerifyRead(channel, m_board) && runTransfer();
 }
 
 bool CliSession::runTransfer()
 {
-    m_result.reset();
-    const bool ended = runUntil([this] { return m_result.has_value(); }, kTransferTicks);
+    const bool succeeded = m_session.runTransfer(kTransferTicks);
     progressLine(QString());
-    return ended && m_result->success;
+    return succeeded;
 }
 
 QString CliSession::transferFailure(const QString &text) const
 {
-    if (!m_linkLost.isEmpty())
-        return m_linkLost;
-    if (m_result && !m_result->success && m_result->channel > 0)
-        return QStringLiteral("%1 (第%2路第%3条)").arg(text).arg(m_result->channel).arg(m_result->number);
+    if (!m_session.linkLost().isEmpty())
+        return m_session.linkLost();
+    const std::optional<TransferResult> &result = m_session.result();
+    if (result && !result->success && result->channel > 0)
+        return QStringLiteral("%1 (第%2路第%3条)").arg(text).arg(result->channel).arg(result->number);
     return text;
 }
 
@@ -235,24 +171,6 @@ void CliSession::progressLine(const QString &text)
     m_progressShown = true;
 }
 
-void CliSession::setActivityText(const QString &text)
-{
-    if (text.startsWith(QStringLiteral("正在")))
-        progressLine(text);
-}
-
-void CliSession::setProgressVisible(bool visible)
-{
-    if (!visible)
-        progressLine(QString());
-}
-
-void CliSession::setProgressValue(int value)
-{
-    if (m_progressMax > 0)
-        progressLine(QStringLiteral("%1/%2").arg(value).arg(m_progressMax));
-}
-
 QJsonValue CliSession::relaysJson(uint16_t states) const
 {
     QJsonArray relays;
@@ -261,34 +179,20 @@ QJsonValue CliSession::relaysJson(uint16_t states) const
     return relays;
 }
 
-std::optional<QDateTime> CliSession::boardClockNow() const
-{
-    const std::optional<StatusAgreement::Reading> &r = m_agreement.agreed();
-    if (!r || !r->board)
-        return std::nullopt;
-    return r->board->addMSecs(r->at.msecsTo(m_engine.now()));
-}
-
-std::optional<qint64> CliSession::drift() const
-{
-    const std::optional<QDateTime> board = boardClockNow();
-    return board ? ClockDriftSeconds(*board, m_engine.now()) : std::nullopt;
-}
-
 QJsonObject CliSession::clockJson() const
 {
-    const std::optional<QDateTime> board = boardClockNow();
-    const std::optional<qint64> d = drift();
-    return {{QStringLiteral("board_time"), board ? QJsonValue(Iso(*board)) : QJsonValue()},
+    const std::optional<QDateTime> board = m_session.boardTime();
+    const std::optional<qint64> d = m_session.drift();
+    return {{QStringLiteral("board_time"), board ? QJsonValue(IsoSeconds(*board)) : QJsonValue()},
             {QStringLiteral("drift_seconds"), d ? QJsonValue(*d) : QJsonValue()}};
 }
 
 QString CliSession::clockLine() const
 {
-    const std::optional<QDateTime> board = boardClockNow();
+    const std::optional<QDateTime> board = m_session.boardTime();
     if (!board)
         return QStringLiteral("board time unknown");
-    return QStringLiteral("board time %1, %2").arg(Iso(*board), ClockDriftText(drift()));
+    return QStringLiteral("board time %1, %2").arg(IsoSeconds(*board), ClockDriftText(m_session.drift()));
 }
 
 int CliSession::finish(CliExit exit, const QJsonObject &json, const QStringList &lines)
@@ -354,15 +258,15 @@ int CliSession::writeBoard()
     if (!boardAnswers())
         return int(CliExit::NoAnswer);
     if (m_request.channel == 0) {
-        m_engine.CmdDownAll();
+        m_session.engine().CmdDownAll();
     } else {
-        m_engine.nPage = int16_t(m_request.channel);
-        m_engine.CmdDown();
+        m_session.engine().nPage = int16_t(m_request.channel);
+        m_session.engine().CmdDown();
     }
     if (!runTransfer())
         return fail(CliExit::TransferFailed, transferFailure(kWriteFailed));
     // Frames sent again: a script can tell a clean write from one over a bad line.
-    const QJsonObject o{{QStringLiteral("written"), true}, {QStringLiteral("retries"), m_result->retries}};
+    const QJsonObject o{{QStringLiteral("written"), true}, {QStringLiteral("retries"), m_session.result()->retries}};
     return finish(CliExit::Ok, o, {kWriteOk});
 }
 
@@ -418,15 +322,15 @@ int CliSession::clock()
     if (!boardAgrees())
         return int(CliExit::NoAnswer);
     QJsonObject o = clockJson();
-    const std::optional<qint64> d = drift();
+    const std::optional<qint64> d = m_session.drift();
     // A clock that makes no sense (no time, or years off) is beyond any limit.
     const bool set = m_request.setClock || (m_request.setIfDrift && (!d || std::abs(*d) > *m_request.setIfDrift));
     QStringList lines{clockLine()};
     if (set) {
-        m_messages.clear();
-        m_engine.CmdSetTime();
-        if (!runUntil([this] { return m_messages.contains(kClockSet); }, kClockSetTicks))
-            return fail(CliExit::NoAnswer, m_linkLost.isEmpty() ? kNoAnswer : m_linkLost);
+        m_session.messages().clear();
+        m_session.engine().CmdSetTime();
+        if (!waitFor([this] { return m_session.messages().contains(kClockSet); }, kClockSetTicks))
+            return int(CliExit::NoAnswer);
         lines << kClockSet;
     }
     o[QStringLiteral("set")] = set;
@@ -437,25 +341,21 @@ int CliSession::relay()
 {
     if (!boardAnswers())
         return int(CliExit::NoAnswer);
+    DeviceEngine &engine = m_session.engine();
     if (m_request.relay == 0) {
-        m_request.relayOn ? m_engine.CmdOpenAll() : m_engine.CmdCloseAll();
+        m_request.relayOn ? engine.CmdOpenAll() : engine.CmdCloseAll();
     } else {
-        m_engine.nPage = int16_t(m_request.relay);
-        m_request.relayOn ? m_engine.CmdIn() : m_engine.CmdOut();
+        engine.nPage = int16_t(m_request.relay);
+        m_request.relayOn ? engine.CmdIn() : engine.CmdOut();
     }
     // The command goes out once two agreeing status replies are in; two more
     // after it show whether the board followed (the lamps show them then).
-    m_notFollowed.reset();
-    const bool done =
-        runUntil([this] { return !m_engine.bManualPending && !m_engine.relayCheckPending(); }, kRelayTicks);
-    if (!done)
-        return fail(CliExit::NoAnswer, m_linkLost.isEmpty() ? kNoAnswer : m_linkLost);
-    if (m_notFollowed)
-        return fail(CliExit::TransferFailed, NotFollowedText(*m_notFollowed));
-    uint16_t states = 0;
-    for (int ch = 0; ch < 16; ++ch)
-        states |= uint16_t(m_lamps[size_t(ch)] == kLampGreen ? 1u << ch : 0u);
-    QJsonObject o{{QStringLiteral("relays"), relaysJson(states)}};
+    m_session.resetNotFollowed();
+    if (!waitFor([&engine] { return !engine.bManualPending && !engine.relayCheckPending(); }, kRelayTicks))
+        return int(CliExit::NoAnswer);
+    if (m_session.notFollowed())
+        return fail(CliExit::TransferFailed, NotFollowedText(*m_session.notFollowed()));
+    QJsonObject o{{QStringLiteral("relays"), relaysJson(m_session.relayStates().value_or(0))}};
     const QString which = m_request.relay ? QString::number(m_request.relay) : QStringLiteral("all");
     return finish(CliExit::Ok, o,
                   {QStringLiteral("relay %1 %2")
@@ -464,32 +364,31 @@ int CliSession::relay()
 
 int CliSession::scan()
 {
-    BusScan bus(m_link, m_request.scanFrom, m_request.scanTo, m_request.scanTries);
+    SerialLink &link = m_session.link();
+    BusScan bus(link, m_request.scanFrom, m_request.scanTo, m_request.scanTries);
     QEventLoop loop;
     QTimer window;
     window.setInterval(int(kScanWindow.count()));
     QObject::connect(&window, &QTimer::timeout, &loop, [&] {
         progressLine(QStringLiteral("%1/%2").arg(bus.done()).arg(bus.total()));
-        if (!m_linkLost.isEmpty() || !bus.step())
+        if (!m_session.linkLost().isEmpty() || !bus.step())
             loop.quit();
     });
-    m_frameHook = nullptr;
-    LinkListener *self = this;
     struct ScanListener final : LinkListener {
         BusScan &bus;
         LinkListener &session;
         ScanListener(BusScan &b, LinkListener &s) : bus(b), session(s) {}
         void onFrame(const Frame &f) override { bus.onFrame(f); }
         void onLinkFailed(const QString &why) override { session.onLinkFailed(why); }
-    } listener(bus, *self);
-    m_link.setListener(&listener);
+    } listener(bus, m_session);
+    link.setListener(&listener);
     bus.step();
     window.start();
     loop.exec();
-    m_link.setListener(this);
+    link.setListener(&m_session);
     progressLine(QString());
-    if (!m_linkLost.isEmpty())
-        return fail(CliExit::NoAnswer, m_linkLost);
+    if (!m_session.linkLost().isEmpty())
+        return fail(CliExit::NoAnswer, m_session.linkLost());
     QJsonArray found;
     QStringList lines;
     for (int a : bus.found()) {

@@ -1,5 +1,5 @@
 // kelmora-cli's command line: what is accepted, and the one-line usage errors.
-#include "app/cliargs.h"
+#include "cli/cliargs.h"
 
 #include <gtest/gtest.h>
 
