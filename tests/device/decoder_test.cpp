@@ -15,7 +15,7 @@ struct Decoder {
         : engine(view, link, book, v, std::move(clock))
     {
     }
-    void feed(std::initializer_list<std::pair<int, int>> bytes, uint8_t code, bool seal = true)
+    void feed(const std::vector<std::pair<int, int>> &bytes, uint8_t code, bool seal = true)
     {
         Frame r = FakeBoard::reply(code);
         for (auto [i, v] : bytes)
@@ -129,10 +129,7 @@ TEST(Decoder, EntryRepliesBecomeEntriesOrAreDropped)
         Decoder d;
         std::vector<std::pair<int, int>> bytes = {{4, 1}, {5, 1}, {6, 1}, {14, 2}};
         bytes.insert(bytes.end(), c.bytes);
-        Frame r = FakeBoard::reply(2);
-        for (auto [i, v] : bytes)
-            r[i] = uint8_t(v);
-        d.engine.MSCommDown_OnComm(r);
+        d.feed(bytes, 2, false);
         EXPECT_TRUE(d.engine.bReadReply) << c.name; // every reply counts as an answer
         QStringList got;
         for (const auto &item : d.book.items())

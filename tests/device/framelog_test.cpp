@@ -10,12 +10,8 @@ namespace {
 
 Frame Reply(uint8_t code, uint8_t b4 = 0, uint8_t b5 = 0)
 {
-    Frame f{};
-    f[0] = wire::kReplyHeader;
-    f[1] = 1;
-    f[2] = code;
-    f[4] = b4;
-    f[5] = b5;
+    Frame f = FakeBoard::reply(code);
+    f[4] = b4, f[5] = b5;
     SealFrame(f);
     return f;
 }
@@ -36,20 +32,16 @@ TEST(FrameLog, TellsTheLinesStoryRowByRow)
     Frame bad = Reply(16, 1);
     bad[21] ^= 1;
     const Frame relay = RelayFrame(1, 16, 0, 0x05, 0);
-    const std::function<void()> steps[] = {
-        [&] { log.sent(RelayFrame(1, 16, 0, 0, 0)); },
-        [&] { now += 48, log.received(Reply(16, 0x01)); },
-        [&] { now += 52, log.sent(relay); },
-        [&] { now += 200, log.sent(relay); },
-        [&] { now += 50, log.received(bad); },
-        [&] { now += 150, log.sent(ReadEntryFrame(1, 1, 1)); },
-        [&] { log.stray(QByteArray("\x22\x01\x02", 3)); },
-        [&] { now += 47, log.received(Reply(2, 1, 1)); },
-        [&] { log.sent(ReadEntryFrame(1, 1, 2)); },
-        [&] { log.sent(RelayFrame(1, 16, 0, 0, 0)); },
-    };
-    for (const auto &step : steps)
-        step();
+    log.sent(RelayFrame(1, 16, 0, 0, 0));
+    now += 48, log.received(Reply(16, 0x01));
+    now += 52, log.sent(relay);
+    now += 200, log.sent(relay);
+    now += 50, log.received(bad);
+    now += 150, log.sent(ReadEntryFrame(1, 1, 1));
+    log.stray(QByteArray("\x22\x01\x02", 3));
+    now += 47, log.received(Reply(2, 1, 1));
+    log.sent(ReadEntryFrame(1, 1, 2));
+    log.sent(RelayFrame(1, 16, 0, 0, 0));
     const QStringList want = {
         "发送\t状态查询 地址1\t",
         "接收\t应答：吸合 第1路 模块当前时间:2000-00-00 00:00:00 星期-1\t48 ms",
