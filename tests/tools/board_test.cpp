@@ -163,17 +163,12 @@ TEST(Board, DropsRepeatWithTheSeed)
 TEST(Board, LineTime)
 {
     const QByteArray frame(22, 'x');
-    // Requests of `bytes` reaching the board at the given microseconds; each is answered with one frame.
-    struct Request {
-        int64_t atUs;
-        int bytes;
-    };
     constexpr int64_t w = 22916; // one frame at 9600 baud, in microseconds
     struct {
         const char *name;
         LineTiming timing;
-        std::vector<Request> requests;
-        std::vector<int64_t> due; // every reply piece, in order
+        std::vector<std::pair<int64_t, int>> requests; // (microsecond, bytes) reaching the board, each answered
+        std::vector<int64_t> due;                      // every reply piece, in order
     } cases[] = {
         {"9600 baud: request and reply each 22.9 ms", {}, {{0, 22}}, {2 * w}},
         {"no line time", {.baud = 0}, {{5, 22}}, {5}},
@@ -192,8 +187,8 @@ TEST(Board, LineTime)
         SCOPED_TRACE(c.name);
         SerialLine line(c.timing);
         std::vector<int64_t> due;
-        for (const Request &r : c.requests)
-            for (const LinePiece &p : line.reply(line.requestDone(r.atUs, r.bytes), frame))
+        for (const auto &[atUs, bytes] : c.requests)
+            for (const LinePiece &p : line.reply(line.requestDone(atUs, bytes), frame))
                 due.push_back(p.dueUs);
         EXPECT_EQ(due, c.due);
     }
