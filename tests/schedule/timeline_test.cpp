@@ -58,9 +58,7 @@ TEST(Timeline, SpansAsTheBoardSwitches)
          {on("08:00"), off("18:00")},
          "Off#2 | 08:00:00 On#1 | 18:00:00 Off#2"},
         {"daily pull-in alone holds from yesterday", {on("08:00")}, "On#1 | 08:00:00 On#1"},
-        {"weekly Saturday and Sunday seen from Monday",
-         {Weekly(true, "0000010", "09:00"), Weekly(false, "0000001", "09:00")},
-         "Off#2"},
+        {"weekend seen from Monday", {Weekly(true, "0000010", "09:00"), Weekly(false, "0000001", "09:00")}, "Off#2"},
         {"weekly with only Sunday fires on the seventh day",
          {Weekly(true, "0000001", "10:00"), off("23:00")},
          "Off#2 | 23:00:00 Off#2 | +1 23:00:00 Off#2 | +2 23:00:00 Off#2 | +3 23:00:00 Off#2 | +4 23:00:00 Off#2 | "
