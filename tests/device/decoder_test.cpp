@@ -49,11 +49,6 @@ TEST(Decoder, StatusAndClockReplies)
 
     d.feed({{4, 13}, {5, 4}, {6, 28}, {7, 1}, {8, 10}, {9, 23}, {10, 38}}, 4);
     EXPECT_EQ(d.view.activity, QStringLiteral("模块当前时间:13-04-28 10:23:38"));
-    d.engine.bSetTimePending = true;
-    d.feed({}, 3);
-    EXPECT_EQ(std::pair(d.view.messages, d.engine.bSetTimePending), std::pair(QStringList{"设置成功！"}, false));
-    d.feed({}, 1);
-    EXPECT_TRUE(d.engine.bWriteAck);
 
     for (Variant v : {Variant::Standard, Variant::Compat}) {
         Decoder c(v);
