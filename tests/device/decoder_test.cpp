@@ -30,9 +30,6 @@ struct Decoder {
     DeviceEngine engine;
 };
 
-const std::initializer_list<std::pair<int, int>> kSunday = {{13, 13}, {14, 4},  {15, 28}, {16, 1},
-                                                            {17, 10}, {18, 23}, {19, 38}};
-
 TEST(Decoder, StatusAndClockReplies)
 {
     Decoder d;
@@ -43,7 +40,8 @@ TEST(Decoder, StatusAndClockReplies)
     for (int k = 0; k < 16; ++k)
         EXPECT_EQ(d.view.lamps[k], k == 0 || k == 2 || k == 15 ? kLampGreen : kLampRed) << k;
     EXPECT_EQ(std::pair(d.engine.nLinkCount, d.engine.PendingCommand[16]), std::pair(5, kRelayOn));
-    d.feed(kSunday, 16); // the second reply repaints but does not load
+    // The second reply repaints but does not load.
+    d.feed({{13, 13}, {14, 4}, {15, 28}, {16, 1}, {17, 10}, {18, 23}, {19, 38}}, 16);
     EXPECT_EQ(std::tuple(d.view.lamps[0], d.engine.PendingCommand[1], d.view.activity),
               std::tuple(kLampRed, kRelayOn, QStringLiteral("模块当前时间:2013-04-28 10:23:38 星期0")));
 

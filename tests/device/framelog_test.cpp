@@ -1,5 +1,4 @@
-// The frame log: re-sends, unanswered requests, gaps, stray bytes, the ring's
-// bound, the filter, the saved lines, and the link that feeds it.
+// The frame log: re-sends, silences, gaps, stray bytes, the ring's bound, the filter, the saved lines, the link.
 #include "device/framelog.h"
 #include "support/fakes.h"
 #include "support/printers.h"

@@ -1,5 +1,4 @@
-// A channel's on/off spans as the board switches them, and the point-to-entry
-// mapping of the picture.
+// A channel's on/off spans as the board switches them, and the point-to-entry mapping of the picture.
 #include "schedule/picture.h"
 #include "schedule/timeline.h"
 

@@ -1,7 +1,5 @@
-// The schedule timeline against the simulated board's own execution: random
-// books are written into the board as the write command sends them, the board
-// runs a week, and every relay change, to the second, must be what the
-// timeline says.
+// The schedule timeline against the simulated board's own execution: random books are written into the board as the
+// write command sends them, the board runs a week, and every relay change, to the second, is what the timeline says.
 #include "boardsim.h"
 #include "protocol/frames.h"
 #include "schedule/timeline.h"
@@ -17,9 +15,8 @@ const QDate kWeek(2026, 12, 7); // a Monday
 constexpr int kBoardStartDaysBefore = 8;
 constexpr int64_t kDayMs = 24 * 3600 * 1000;
 
-// A random book: few distinct times so that entries often meet at one second;
-// fixed dates inside the time the board runs; now and then both mode flags, a
-// weekly entry without days, a blank record or a time that does not exist.
+// A random book: few distinct times so that entries often meet at one second; fixed dates inside the time the board
+// runs; now and then both mode flags, a weekly entry without days, a blank record or a time that does not exist.
 ScheduleBook RandomBook(uint32_t seed)
 {
     std::mt19937 rng(seed);
@@ -57,8 +54,7 @@ ScheduleBook RandomBook(uint32_t seed)
     return book;
 }
 
-// What the write command sends: each entry, a blank record as a blank frame,
-// then a blank entry behind the channel's last.
+// What the write command sends: each entry, a blank record as a blank frame, then a blank entry behind the last.
 void WriteInto(BoardSim &board, const ScheduleBook &book)
 {
     for (int ch = 1; ch <= kChannelCount; ++ch) {
@@ -102,8 +98,7 @@ TEST(BoardAgreement, TimelineMatchesTheBoardOverAWeek)
         }
 
         board.advance(7 * kDayMs); // firings at the week's very end are the next week's
-        // The board applies the entries of one second one after another; what
-        // holds after the second is its change.
+        // The board applies the entries of one second one after another; what holds after the second is its change.
         QStringList changes;
         const auto &log = board.relayLog();
         for (size_t i = logBefore; i < log.size(); ++i) {
