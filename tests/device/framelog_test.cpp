@@ -9,8 +9,7 @@ namespace {
 
 Frame Reply(uint8_t code, uint8_t b4 = 0, uint8_t b5 = 0)
 {
-    Frame f = FakeBoard::reply(code);
-    f[4] = b4, f[5] = b5;
+    Frame f{wire::kReplyHeader, 1, code, 0, b4, b5};
     SealFrame(f);
     return f;
 }

@@ -11,13 +11,8 @@ namespace {
 // A sealed reply with `code` and payload bytes from position 4 on.
 Frame Reply(uint8_t code, std::initializer_list<uint8_t> payload = {})
 {
-    Frame f{};
-    f[0] = wire::kReplyHeader;
-    f[1] = 1;
-    f[2] = code;
-    int at = 4;
-    for (uint8_t b : payload)
-        f[at++] = b;
+    Frame f{wire::kReplyHeader, 1, code};
+    std::copy(payload.begin(), payload.end(), f.begin() + 4);
     SealFrame(f);
     return f;
 }

@@ -51,7 +51,6 @@ TEST(Check, FindingsPerChannel)
         QString expected; // all of them problems but IgnoredFields, a warning
     };
     const Case cases[] = {
-        {"a sound pair", with(""), ""},
         {"weekly with no day", with("+W0000000@09:00:00"), "NeverFires#3"},
         {"fixed date a second ago", with("+F2026-12-07@11:59:59"), "DatePast#3"},
         {"fixed date a second ahead", with("+F2026-12-07@12:00:01"), ""},
