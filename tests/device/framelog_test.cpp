@@ -1,5 +1,4 @@
-// The frame log: re-sends, unanswered requests, gaps, stray bytes, the ring's
-// bound, the filter, the saved lines, and the link that feeds it.
+// The frame log: re-sends, silences, gaps, stray bytes, the ring's bound, the filter, the saved lines, the link.
 #include "device/framelog.h"
 #include "support/fakes.h"
 #include "support/printers.h"
@@ -10,12 +9,7 @@ namespace {
 
 Frame Reply(uint8_t code, uint8_t b4 = 0, uint8_t b5 = 0)
 {
-    Frame f{};
-    f[0] = wire::kReplyHeader;
-    f[1] = 1;
-    f[2] = code;
-    f[4] = b4;
-    f[5] = b5;
+    Frame f{wire::kReplyHeader, 1, code, 0, b4, b5};
     SealFrame(f);
     return f;
 }
@@ -36,20 +30,16 @@ TEST(FrameLog, TellsTheLinesStoryRowByRow)
     Frame bad = Reply(16, 1);
     bad[21] ^= 1;
     const Frame relay = RelayFrame(1, 16, 0, 0x05, 0);
-    const std::function<void()> steps[] = {
-        [&] { log.sent(RelayFrame(1, 16, 0, 0, 0)); },
-        [&] { now += 48, log.received(Reply(16, 0x01)); },
-        [&] { now += 52, log.sent(relay); },
-        [&] { now += 200, log.sent(relay); },
-        [&] { now += 50, log.received(bad); },
-        [&] { now += 150, log.sent(ReadEntryFrame(1, 1, 1)); },
-        [&] { log.stray(QByteArray("\x22\x01\x02", 3)); },
-        [&] { now += 47, log.received(Reply(2, 1, 1)); },
-        [&] { log.sent(ReadEntryFrame(1, 1, 2)); },
-        [&] { log.sent(RelayFrame(1, 16, 0, 0, 0)); },
-    };
-    for (const auto &step : steps)
-        step();
+    log.sent(RelayFrame(1, 16, 0, 0, 0));
+    now += 48, log.received(Reply(16, 0x01));
+    now += 52, log.sent(relay);
+    now += 200, log.sent(relay);
+    now += 50, log.received(bad);
+    now += 150, log.sent(ReadEntryFrame(1, 1, 1));
+    log.stray(QByteArray("\x22\x01\x02", 3));
+    now += 47, log.received(Reply(2, 1, 1));
+    log.sent(ReadEntryFrame(1, 1, 2));
+    log.sent(RelayFrame(1, 16, 0, 0, 0));
     const QStringList want = {
         "发送\t状态查询 地址1\t",
         "接收\t应答：吸合 第1路 模块当前时间:2000-00-00 00:00:00 星期-1\t48 ms",
@@ -67,8 +57,7 @@ TEST(FrameLog, TellsTheLinesStoryRowByRow)
     for (quint64 s = log.firstSeq(); s < log.endSeq(); ++s)
         got << QStringList{RecordField(log.at(s), 1), RecordField(log.at(s), 3), RecordField(log.at(s), 4)}.join('\t');
     EXPECT_EQ(got, want);
-    EXPECT_EQ(std::tuple(RecordField(log.at(1), 0).right(4), RecordField(log.at(6), 2)),
-              std::tuple(QString(".048"), QString(" ,22 ,1 ,2")));
+    EXPECT_EQ(RecordField(log.at(1), 0).right(4), ".048");
     // Saved as CSV, the bytes (which hold commas) are quoted.
     EXPECT_TRUE(RecordLine(log.at(6), true).endsWith(",接收,\" ,22 ,1 ,2\",多余字节 3 个，不成帧,"));
     EXPECT_EQ(RecordHeader(), "时间\t方向\t字节\t含义\t间隔");

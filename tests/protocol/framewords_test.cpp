@@ -11,13 +11,8 @@ namespace {
 // A sealed reply with `code` and payload bytes from position 4 on.
 Frame Reply(uint8_t code, std::initializer_list<uint8_t> payload = {})
 {
-    Frame f{};
-    f[0] = wire::kReplyHeader;
-    f[1] = 1;
-    f[2] = code;
-    int at = 4;
-    for (uint8_t b : payload)
-        f[at++] = b;
+    Frame f{wire::kReplyHeader, 1, code};
+    std::copy(payload.begin(), payload.end(), f.begin() + 4);
     SealFrame(f);
     return f;
 }
@@ -40,91 +35,45 @@ TEST(FrameWords, EveryKindBothDirectionsAndDamage)
         const char *name;
         Frame frame;
         D direction;
-        std::optional<uint16_t> before;
         QString text;
         K kind;
         bool fault;
+        std::optional<uint16_t> before = {}; // the relay states known before a relay command
     } rows[] = {
-        {"status request", RelayFrame(1, 16, 0, 0, 0), D::Sent, {}, "状态查询 地址1", K::Status, false},
-        {"relay command told by its change", RelayFrame(1, 16, 0, 0x05, 0), D::Sent, 0x0001, "吸合 第3路 (其余保持)",
-         K::Relay, false},
-        {"relay command that pulls in and releases", RelayFrame(1, 19, 0, 0x04, 0x80), D::Sent, 0x0003,
-         "吸合 第3、16路，断开 第1、2路 (其余保持)", K::Relay, false},
-        {"relay command with nothing known before",
-         RelayFrame(1, 16, 0, 0x05, 0),
-         D::Sent,
-         {},
-         "继电器命令：吸合 第1、3路，其余断开",
-         K::Relay,
-         false},
-        {"relay command that changes nothing", RelayFrame(1, 19, 0, 0, 0), D::Sent, 0, "继电器命令：不变 (全部保持)",
-         K::Relay, false},
-        {"weekly write", weekly, D::Sent, {}, "写入 第2路第5条：每星期一三五 18:05:30 吸合", K::Write, false},
-        {"daily write",
-         WriteEntryFrame(1, 1, 16, 255, u"00100000000000000000235959"),
-         D::Sent,
-         {},
-         "写入 第16路第255条：每天 23:59:59 断开",
-         K::Write,
-         false},
-        {"fixed-date write",
-         WriteEntryFrame(1, 3, 3, 1, u"10000000000000991231000000"),
-         D::Sent,
-         {},
-         "写入 第3路第1条：2099-12-31 00:00:00 吸合",
-         K::Write,
-         false},
-        {"end marker", BlankEntryFrame(1, 4, 9), D::Sent, {}, "写入 第4路第9条：空（结束标记）", K::Write, false},
-        {"read request", ReadEntryFrame(1, 4, 12), D::Sent, {}, "读取 第4路第12条", K::Read, false},
-        {"clock set", SetClockFrame(1, kMonday), D::Sent, {}, "对时 2026-12-07 10:00:00 星期1", K::Clock, false},
-        {"clock read", ReadClockFrame(1), D::Sent, {}, "读时", K::Clock, false},
-        {"write acknowledged", Reply(1), D::Received, {}, "应答：写入已确认", K::Write, false},
-        {"entry reply",
-         Reply(2, {2, 5, 2, 0, 0, 0, 0x2A, 18, 5, 30, 2}),
-         D::Received,
-         {},
-         "应答：第2路第5条 每星期一三五 18:05:30 吸合",
-         K::Read,
-         false},
-        {"empty-slot reply", Reply(2, {4, 12}), D::Received, {}, "应答：第4路第12条 空（该路结束）", K::Read, false},
-        {"clock set acknowledged", Reply(3), D::Received, {}, "应答：对时完成", K::Clock, false},
-        {"clock reply",
-         Reply(4, {13, 4, 28, 1, 10, 23, 38}),
-         D::Received,
-         {},
-         "应答：模块当前时间:13-04-28 10:23:38",
-         K::Clock,
-         false},
-        {"status reply",
-         status,
-         D::Received,
-         {},
-         "应答：吸合 第1、3、16路 模块当前时间:2026-12-07 18:05:30 星期1",
-         K::Status,
-         false},
-        {"compat relay reply", Reply(19, {0xFF, 0xFF}), D::Received, {}, "应答：全部吸合", K::Relay, false},
-        {"entry reply with bad check bytes",
-         Damaged(Reply(2, {2, 5, 2, 0, 0, 0, 0x2A, 18, 5, 30, 2}), 13, 31),
-         D::Received,
-         {},
-         "校验字节错误：应答：第2路第5条 每星期一三五 18:05:31 吸合",
-         K::Read,
-         true},
-        {"reply with a request's header", ReadClockFrame(1), D::Received, {}, "帧头错误（66）", K::Other, true},
-        {"request with a wrong header",
-         Damaged(ReadClockFrame(1), 0, 0xA5),
-         D::Sent,
-         {},
-         "帧头错误（A5）",
-         K::Other,
-         true},
-        {"unknown reply code", Reply(7), D::Received, {}, "未知应答 代码7", K::Other, true},
-        {"unknown request code",
-         Damaged(ReadClockFrame(1), 2, 9),
-         D::Sent,
-         {},
-         "校验字节错误：未知命令 代码9",
-         K::Other,
+        {"status request", RelayFrame(1, 16, 0, 0, 0), D::Sent, "状态查询 地址1", K::Status, false},
+        {"relay command told by its change", RelayFrame(1, 16, 0, 0x05, 0), D::Sent, "吸合 第3路 (其余保持)", K::Relay,
+         false, 0x0001},
+        {"relay command that pulls in and releases", RelayFrame(1, 19, 0, 0x04, 0x80), D::Sent,
+         "吸合 第3、16路，断开 第1、2路 (其余保持)", K::Relay, false, 0x0003},
+        {"relay command with nothing known before", RelayFrame(1, 16, 0, 0x05, 0), D::Sent,
+         "继电器命令：吸合 第1、3路，其余断开", K::Relay, false},
+        {"relay command that changes nothing", RelayFrame(1, 19, 0, 0, 0), D::Sent, "继电器命令：不变 (全部保持)",
+         K::Relay, false, 0},
+        {"weekly write", weekly, D::Sent, "写入 第2路第5条：每星期一三五 18:05:30 吸合", K::Write, false},
+        {"daily write", WriteEntryFrame(1, 1, 16, 255, u"00100000000000000000235959"), D::Sent,
+         "写入 第16路第255条：每天 23:59:59 断开", K::Write, false},
+        {"fixed-date write", WriteEntryFrame(1, 3, 3, 1, u"10000000000000991231000000"), D::Sent,
+         "写入 第3路第1条：2099-12-31 00:00:00 吸合", K::Write, false},
+        {"end marker", BlankEntryFrame(1, 4, 9), D::Sent, "写入 第4路第9条：空（结束标记）", K::Write, false},
+        {"read request", ReadEntryFrame(1, 4, 12), D::Sent, "读取 第4路第12条", K::Read, false},
+        {"clock set", SetClockFrame(1, kMonday), D::Sent, "对时 2026-12-07 10:00:00 星期1", K::Clock, false},
+        {"clock read", ReadClockFrame(1), D::Sent, "读时", K::Clock, false},
+        {"write acknowledged", Reply(1), D::Received, "应答：写入已确认", K::Write, false},
+        {"entry reply", Reply(2, {2, 5, 2, 0, 0, 0, 0x2A, 18, 5, 30, 2}), D::Received,
+         "应答：第2路第5条 每星期一三五 18:05:30 吸合", K::Read, false},
+        {"empty-slot reply", Reply(2, {4, 12}), D::Received, "应答：第4路第12条 空（该路结束）", K::Read, false},
+        {"clock set acknowledged", Reply(3), D::Received, "应答：对时完成", K::Clock, false},
+        {"clock reply", Reply(4, {13, 4, 28, 1, 10, 23, 38}), D::Received, "应答：模块当前时间:13-04-28 10:23:38",
+         K::Clock, false},
+        {"status reply", status, D::Received, "应答：吸合 第1、3、16路 模块当前时间:2026-12-07 18:05:30 星期1",
+         K::Status, false},
+        {"compat relay reply", Reply(19, {0xFF, 0xFF}), D::Received, "应答：全部吸合", K::Relay, false},
+        {"entry reply with bad check bytes", Damaged(Reply(2, {2, 5, 2, 0, 0, 0, 0x2A, 18, 5, 30, 2}), 13, 31),
+         D::Received, "校验字节错误：应答：第2路第5条 每星期一三五 18:05:31 吸合", K::Read, true},
+        {"reply with a request's header", ReadClockFrame(1), D::Received, "帧头错误（66）", K::Other, true},
+        {"request with a wrong header", Damaged(ReadClockFrame(1), 0, 0xA5), D::Sent, "帧头错误（A5）", K::Other, true},
+        {"unknown reply code", Reply(7), D::Received, "未知应答 代码7", K::Other, true},
+        {"unknown request code", Damaged(ReadClockFrame(1), 2, 9), D::Sent, "校验字节错误：未知命令 代码9", K::Other,
          true},
     };
     for (const Row &r : rows) {
