@@ -38,16 +38,8 @@ struct Harness {
     {
         bridge = std::make_unique<Bridge>(
             config, mqtt,
-            [this](const QString &) {
-                auto l = std::make_unique<FakeLink>();
-                links << l.get();
-                return l;
-            },
-            [this](SerialLink &l, const QString &) {
-                static_cast<FakeLink &>(l).openError = portGone ? OpenError::NotFound : OpenError::None;
-                ++opens;
-                return l.open(1);
-            },
+            [this](const QString &) { return std::unique_ptr<SerialLink>(links.emplace_back(new FakeLink)); },
+            [this](SerialLink &l, const QString &) { return ++opens, l.open(1); },
             [this](const QString &line) { logLines << line; }, [this] { return now; });
         for (const BoardSettings &b : config.boards)
             bridge->session(b.id).setPacer([this](std::chrono::milliseconds) { paced = true; });
@@ -87,7 +79,6 @@ struct Harness {
     QMap<FakeLink *, qsizetype> sent;
     QMap<int, FakeBoard> boards;
     bool paced = false;
-    bool portGone = false;
     int opens = 0;
     QStringList logLines;
     QDateTime now{QDate(2026, 12, 6), QTime(21, 0)};
@@ -138,7 +129,7 @@ TEST(Bridge, LostPortIsReopenedEveryFiveSeconds)
 {
     Harness h;
     h.tick(3);
-    h.portGone = true;
+    h.links[0]->openError = OpenError::NotFound;
     h.links[0]->opened = false;
     h.links[0]->listener->onLinkFailed("unplugged");
     EXPECT_EQ(h.mqtt.retained["kelmora/b1/availability"], "offline");
@@ -149,7 +140,7 @@ TEST(Bridge, LostPortIsReopenedEveryFiveSeconds)
     EXPECT_EQ(h.opens, 2);
     h.tick(kWaitOnlineTicks - kReopenTicks + 1);
     EXPECT_EQ(h.mqtt.results().filter("board not answering").size(), 1) << "a request does not wait for the port forever";
-    h.portGone = false;
+    h.links[0]->openError = OpenError::None;
     h.tick(kReopenTicks);
     EXPECT_EQ(h.opens, 4);
     EXPECT_EQ(h.mqtt.retained["kelmora/b1/availability"], "online");
