@@ -31,39 +31,33 @@ TEST(ScheduleJson, EveryModeRoundTripsInBookOrder)
 
 TEST(ScheduleJson, RefusesWithTheReason)
 {
-    const auto entry = [](const char *fields) { return QByteArray(R"({"id":5,"entries":[)") + fields + "]}"; };
-    QByteArray tooMany = R"({"entries":[)";
-    for (int i = 0; i < 256; ++i)
-        tooMany += QByteArray(i ? "," : "") + R"({"mode":"daily","time":"01:00:00","action":"on"})";
-    tooMany += "]}";
+    const auto entry = [](const QByteArray &list) { return R"({"entries":[)" + list + "]}"; };
+    // One entry at 08:00:00 switching on, with `fields`.
+    const auto at8 = [&](const char *f) { return entry(R"({"time":"08:00:00","action":"on",)" + QByteArray(f) + "}"); };
+    const QByteArray daily = R"({"mode":"daily","time":"01:00:00","action":"on"})";
     const struct {
         const char *behaviour;
         QByteArray payload;
         const char *error;
     } rows[] = {
         {"not JSON", "{entries", "invalid JSON"}, {"array", "[]", "a schedule is a JSON object"},
-        {"entries missing", "{}", "\"entries\" must be an array"}, {"256 entries", tooMany, "256 entries, at most 255"},
+        {"entries missing", "{}", "\"entries\" must be an array"},
+        {"256 entries", entry(QByteArrayList(256, daily).join(',')), "256 entries, at most 255"},
         {"entry not object", entry("3"), "entry 1 is not an object"},
         {"time not string", entry(R"({"mode":"daily","time":1830,"action":"on"})"), "entry 1 needs \"time\""},
         {"hour 24", entry(R"({"mode":"daily","time":"24:00:00","action":"on"})"), "time that does not exist"},
         {"short time", entry(R"({"mode":"daily","time":"8:00:00","action":"on"})"), "time that does not exist"},
-        {"unknown mode", entry(R"({"mode":"hourly","time":"08:00:00","action":"on"})"), "unknown mode \"hourly\""},
-        {"30 February", entry(R"({"mode":"date","date":"2027-02-30","time":"08:00:00","action":"on"})"),
-         "date that does not exist"},
-        {"year 2100", entry(R"({"mode":"date","date":"2100-01-01","time":"08:00:00","action":"on"})"),
-         "outside 2000-2099"},
-        {"weekly without days", entry(R"({"mode":"weekly","time":"08:00:00","action":"on"})"), "without \"days\""},
-        {"days on daily", entry(R"({"mode":"daily","days":[],"time":"08:00:00","action":"on"})"), "not weekly"},
-        {"date on weekly", entry(R"({"mode":"weekly","days":["mon"],"date":"2027-01-01","time":"08:00:00","action":"on"})"),
-         "not a date entry"},
-        {"date without date", entry(R"({"mode":"date","time":"08:00:00","action":"on"})"), "without \"date\""},
-        {"bad day", entry(R"({"mode":"weekly","days":["mo"],"time":"08:00:00","action":"on"})"), "mon..sun"},
-        {"days not array", entry(R"({"mode":"weekly","days":"mon","time":"08:00:00","action":"on"})"),
-         "\"days\" as an array"},
-        {"unknown field", entry(R"({"mode":"daily","time":"08:00:00","action":"on","x":1})"), "unknown field \"x\""},
-        {"second entry bad",
-         entry(R"({"mode":"daily","time":"08:00:00","action":"on"},{"mode":"daily","time":"08:60:00","action":"on"})"),
-         "entry 2 has a time"},
+        {"unknown mode", at8(R"("mode":"hourly")"), "unknown mode \"hourly\""},
+        {"30 February", at8(R"("mode":"date","date":"2027-02-30")"), "date that does not exist"},
+        {"year 2100", at8(R"("mode":"date","date":"2100-01-01")"), "outside 2000-2099"},
+        {"weekly without days", at8(R"("mode":"weekly")"), "without \"days\""},
+        {"days on daily", at8(R"("mode":"daily","days":[])"), "not weekly"},
+        {"date on weekly", at8(R"("mode":"weekly","days":["mon"],"date":"2027-01-01")"), "not a date entry"},
+        {"date without date", at8(R"("mode":"date")"), "without \"date\""},
+        {"bad day", at8(R"("mode":"weekly","days":["mo"])"), "mon..sun"},
+        {"days not array", at8(R"("mode":"weekly","days":"mon")"), "\"days\" as an array"},
+        {"unknown field", at8(R"("mode":"daily","x":1)"), "unknown field \"x\""},
+        {"entry 2 bad", entry(daily + R"(,{"mode":"daily","time":"08:60:00","action":"on"})"), "entry 2 has a time"},
     };
     for (const auto &row : rows) {
         const ScheduleParse p = ParseScheduleJson(row.payload, 1);
