@@ -7,10 +7,8 @@ namespace {
 
 ConfigResult Parse(const char *text)
 {
-    return ParseBridgeConfig(QStringLiteral("b.ini"), text, [](const QString &path) -> std::optional<QByteArray> {
-        if (path == QStringLiteral("pw"))
-            return QByteArray("s3cret\nignored\n");
-        return std::nullopt;
+    return ParseBridgeConfig("b.ini", text, [](const QString &path) {
+        return path == "pw" ? std::optional<QByteArray>("s3cret\nignored\n") : std::nullopt;
     });
 }
 
