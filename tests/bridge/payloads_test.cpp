@@ -129,7 +129,6 @@ TEST(ScheduleJson, RefusesWithTheReason)
 
 TEST(Topics, RoutesRequestsAndRefusals)
 {
-    const QStringList boards{"b1", "b2"};
     const QByteArray daily = R"({"id":"x","entries":[{"mode":"daily","time":"08:00:00","action":"on"}]})";
     const struct {
         const char *behaviour, *topic;
@@ -153,7 +152,7 @@ TEST(Topics, RoutesRequestsAndRefusals)
         {"other base", "kx/b1/relay/3/set", "ON", "-"},
     };
     for (const auto &row : rows) {
-        const auto m = RouteMessage(QStringLiteral("k"), boards, QString::fromUtf8(row.topic), row.payload);
+        const auto m = RouteMessage("k", {"b1", "b2"}, QString::fromUtf8(row.topic), row.payload);
         QString got = m ? m->refusal : QStringLiteral("-");
         if (const BridgeRequest *r = m && m->request ? &*m->request : nullptr)
             got = QStringLiteral("%1 %2 %3 %4 %5").arg(m->board).arg(int(r->kind)).arg(r->channel).arg(r->on)
