@@ -49,8 +49,7 @@ struct Harness {
         for (int i = 0; i < n; ++i) {
             now = now.addMSecs(200);
             bridge->tick();
-            for (bool more = true; more;) {
-                more = false;
+            for (;;) {
                 for (FakeLink *l : links)
                     while (sent[l] < l->written.size()) {
                         const Frame q = l->written[sent[l]++];
@@ -60,11 +59,10 @@ struct Harness {
                             l->listener->onFrame(*r);
                         }
                     }
-                if (std::exchange(paced, false)) {
-                    for (const BoardSettings &b : config.boards)
-                        bridge->session(b.id).engine().pacedStep();
-                    more = true;
-                }
+                if (!std::exchange(paced, false))
+                    break;
+                for (const BoardSettings &b : config.boards)
+                    bridge->session(b.id).engine().pacedStep();
             }
         }
     }
