@@ -1,4 +1,6 @@
-// What travels on MQTT: schedules as JSON, requests routed from topics, results and discovery.
+// The bridge's configuration file (every refusal with its line) and what travels on MQTT:
+// schedules as JSON, requests routed from topics, clock payloads and discovery.
+#include "bridge/bridgeconfig.h"
 #include "bridge/discovery.h"
 #include "bridge/schedulejson.h"
 #include "bridge/topics.h"
@@ -10,6 +12,65 @@
 #include <gtest/gtest.h>
 
 namespace {
+
+ConfigResult Parse(const char *text)
+{
+    return ParseBridgeConfig("b.ini", text, [](const QString &path) {
+        return path == "pw" ? std::optional<QByteArray>("s3cret\nignored\n") : std::nullopt;
+    });
+}
+
+TEST(BridgeConfig, TakesEverySettingWithDefaults)
+{
+    const ConfigResult r = Parse("; site\n[mqtt]\nhost = broker.lan\nport=8883\nusername = u\npassword_file = pw\n"
+                                 "tls_ca=/ca.pem\nbase_topic = site/a\n"
+                                 "[board.boiler-1]\nport = Com3\naddress = 0\nvariant = compat\nname = 锅炉房\n"
+                                 "[board.b2]\nport = /dev/ttyUSB0\n");
+    ASSERT_TRUE(r.config) << r.error.toStdString();
+    const BridgeConfig &c = *r.config;
+    EXPECT_EQ(QStringList({c.mqtt.host, QString::number(c.mqtt.port), c.mqtt.username, c.mqtt.password, c.mqtt.tlsCa,
+                           c.mqtt.clientId, c.mqtt.baseTopic, c.mqtt.discoveryPrefix}),
+              QStringList({"broker.lan", "8883", "u", "s3cret", "/ca.pem", "kelmora-bridge", "site/a", "homeassistant"}));
+    ASSERT_EQ(c.boards.size(), 2);
+    EXPECT_EQ(std::tuple(c.boards[0].id, c.boards[0].port, c.boards[0].address, c.boards[0].variant, c.boards[0].name),
+              std::tuple(QString("boiler-1"), QString("Com3"), 0, Variant::Compat, QStringLiteral("锅炉房")));
+    EXPECT_EQ(std::tuple(c.boards[1].name, c.boards[1].address, c.boards[1].variant),
+              std::tuple("b2", 1, Variant::Standard));
+}
+
+TEST(BridgeConfig, RefusesWithFileAndLine)
+{
+    const struct {
+        const char *behaviour, *text, *error;
+    } rows[] = {
+        {"unknown key", "[mqtt]\nhots = x\n", "b.ini:2: unknown key hots in [mqtt]"},
+        {"unknown board key", "[board.a]\nport=Com1\nadress=3\n", "b.ini:3: unknown key adress in [board.a]"},
+        {"unknown section", "[boards.a]\n", "b.ini:1: unknown section [boards.a]"},
+        {"no port", "[board.a]\naddress=2\n", "b.ini:1: board a has no port"},
+        {"upper-case ID", "[board.A]\nport=Com1\n", "b.ini:1: invalid board ID \"A\""},
+        {"ID of 33", "[board.aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa]\n", "b.ini:1: invalid board ID"},
+        {"duplicate ID", "[board.a]\nport=Com1\n[board.a]\nport=Com2\n", "b.ini:3: section [board.a] given twice"},
+        {"address 256", "[board.a]\nport=Com1\naddress=256\n", "b.ini:3: address must be 0-255"},
+        {"address -1", "[board.a]\nport=Com1\naddress=-1\n", "b.ini:3: address must be 0-255"},
+        {"same port and address", "[board.a]\nport=Com1\naddress=2\n\n[board.b]\nport=Com1\naddress=2\n",
+         "b.ini:5: board b has the port and address of the board on line 1"},
+        {"unreadable password", "[mqtt]\n\npassword_file=nope\n[board.a]\nport=Com1\n",
+         "b.ini:3: cannot read password_file nope"},
+        {"port 0", "[mqtt]\nport=0\n", "b.ini:2: port must be 1-65535"},
+        {"wildcard base", "[mqtt]\nbase_topic=a/#\n", "b.ini:2: base_topic must be a topic without wildcards"},
+        {"key twice", "[mqtt]\nhost=a\nhost=b\n", "b.ini:3: key host given twice"},
+        {"bad variant", "[board.a]\nport=Com1\nvariant=old\n", "b.ini:3: variant must be"},
+        {"no board", "[mqtt]\nhost=a\n", "no [board.ID] section"},
+        {"key before section", "host=a\n", "b.ini:1: key host outside a section"},
+        {"not key=value", "[mqtt]\nhost\n", "b.ini:2: not a key = value line"},
+    };
+    for (const auto &row : rows) {
+        const ConfigResult r = Parse(row.text);
+        EXPECT_FALSE(r.config) << row.behaviour;
+        EXPECT_TRUE(r.error.contains(QString::fromUtf8(row.error)))
+            << row.behaviour << ": " << r.error.toStdString();
+    }
+}
 
 TEST(ScheduleJson, EveryModeRoundTripsInBookOrder)
 {
@@ -27,47 +88,37 @@ TEST(ScheduleJson, EveryModeRoundTripsInBookOrder)
     EXPECT_EQ(records, QStringList({"10110000010700000000183000", "01000000000700000000000059",
                                     "10000000000720280229235900"}));
     EXPECT_EQ(QJsonDocument::fromJson(ScheduleJson(refs)), QJsonDocument::fromJson(text));
-    EXPECT_EQ(ScheduleJson({}), QByteArray(R"({"entries":[]})"));
 }
 
 TEST(ScheduleJson, RefusesWithTheReason)
 {
-    const auto entry = [](const char *fields) { return QByteArray(R"({"id":5,"entries":[)") + fields + "]}"; };
-    QByteArray tooMany = R"({"entries":[)";
-    for (int i = 0; i < 256; ++i)
-        tooMany += QByteArray(i ? "," : "") + R"({"mode":"daily","time":"01:00:00","action":"on"})";
-    tooMany += "]}";
+    const auto entry = [](const QByteArray &list) { return R"({"entries":[)" + list + "]}"; };
+    // One entry at 08:00:00 switching on, with `fields`.
+    const auto at8 = [&](const char *f) { return entry(R"({"time":"08:00:00","action":"on",)" + QByteArray(f) + "}"); };
+    const QByteArray daily = R"({"mode":"daily","time":"01:00:00","action":"on"})";
     const struct {
         const char *behaviour;
         QByteArray payload;
         const char *error;
     } rows[] = {
-        {"not JSON", "{entries", "invalid JSON"},
-        {"array", "[]", "a schedule is a JSON object"},
+        {"not JSON", "{entries", "invalid JSON"}, {"array", "[]", "a schedule is a JSON object"},
         {"entries missing", "{}", "\"entries\" must be an array"},
-        {"256 entries", tooMany, "256 entries, at most 255"},
+        {"256 entries", entry(QByteArrayList(256, daily).join(',')), "256 entries, at most 255"},
         {"entry not object", entry("3"), "entry 1 is not an object"},
         {"time not string", entry(R"({"mode":"daily","time":1830,"action":"on"})"), "entry 1 needs \"time\""},
         {"hour 24", entry(R"({"mode":"daily","time":"24:00:00","action":"on"})"), "time that does not exist"},
         {"short time", entry(R"({"mode":"daily","time":"8:00:00","action":"on"})"), "time that does not exist"},
-        {"unknown mode", entry(R"({"mode":"hourly","time":"08:00:00","action":"on"})"), "unknown mode \"hourly\""},
-        {"unknown action", entry(R"({"mode":"daily","time":"08:00:00","action":"toggle"})"), "unknown action"},
-        {"30 February", entry(R"({"mode":"date","date":"2027-02-30","time":"08:00:00","action":"on"})"),
-         "date that does not exist"},
-        {"year 2100", entry(R"({"mode":"date","date":"2100-01-01","time":"08:00:00","action":"on"})"),
-         "outside 2000-2099"},
-        {"weekly without days", entry(R"({"mode":"weekly","time":"08:00:00","action":"on"})"), "without \"days\""},
-        {"days on daily", entry(R"({"mode":"daily","days":[],"time":"08:00:00","action":"on"})"), "not weekly"},
-        {"date on weekly", entry(R"({"mode":"weekly","days":["mon"],"date":"2027-01-01","time":"08:00:00","action":"on"})"),
-         "not a date entry"},
-        {"date without date", entry(R"({"mode":"date","time":"08:00:00","action":"on"})"), "without \"date\""},
-        {"bad day", entry(R"({"mode":"weekly","days":["mo"],"time":"08:00:00","action":"on"})"), "mon..sun"},
-        {"days not array", entry(R"({"mode":"weekly","days":"mon","time":"08:00:00","action":"on"})"),
-         "\"days\" as an array"},
-        {"unknown field", entry(R"({"mode":"daily","time":"08:00:00","action":"on","x":1})"), "unknown field \"x\""},
-        {"second entry bad",
-         entry(R"({"mode":"daily","time":"08:00:00","action":"on"},{"mode":"daily","time":"08:60:00","action":"on"})"),
-         "entry 2 has a time"},
+        {"unknown mode", at8(R"("mode":"hourly")"), "unknown mode \"hourly\""},
+        {"30 February", at8(R"("mode":"date","date":"2027-02-30")"), "date that does not exist"},
+        {"year 2100", at8(R"("mode":"date","date":"2100-01-01")"), "outside 2000-2099"},
+        {"weekly without days", at8(R"("mode":"weekly")"), "without \"days\""},
+        {"days on daily", at8(R"("mode":"daily","days":[])"), "not weekly"},
+        {"date on weekly", at8(R"("mode":"weekly","days":["mon"],"date":"2027-01-01")"), "not a date entry"},
+        {"date without date", at8(R"("mode":"date")"), "without \"date\""},
+        {"bad day", at8(R"("mode":"weekly","days":["mo"])"), "mon..sun"},
+        {"days not array", at8(R"("mode":"weekly","days":"mon")"), "\"days\" as an array"},
+        {"unknown field", at8(R"("mode":"daily","x":1)"), "unknown field \"x\""},
+        {"entry 2 bad", entry(daily + R"(,{"mode":"daily","time":"08:60:00","action":"on"})"), "entry 2 has a time"},
     };
     for (const auto &row : rows) {
         const ScheduleParse p = ParseScheduleJson(row.payload, 1);
@@ -78,7 +129,6 @@ TEST(ScheduleJson, RefusesWithTheReason)
 
 TEST(Topics, RoutesRequestsAndRefusals)
 {
-    const QStringList boards{"b1", "b2"};
     const QByteArray daily = R"({"id":"x","entries":[{"mode":"daily","time":"08:00:00","action":"on"}]})";
     const struct {
         const char *behaviour, *topic;
@@ -92,7 +142,6 @@ TEST(Topics, RoutesRequestsAndRefusals)
         {"relay toggle", "k/b1/relay/3/set", "TOGGLE", "payload must be ON or OFF"},
         {"clock set, any payload", "k/b1/clock/set", "", "b1 1 0 0 0"},
         {"schedule set", "k/b1/schedule/2/set", daily, "b1 2 2 0 1"},
-        {"schedule set bad", "k/b1/schedule/2/set", "{", "invalid JSON"},
         {"schedule set channel 0", "k/b1/schedule/0/set", daily, "no channel 0 (1-16)"},
         {"schedule get all", "k/b1/schedule/get", "{}", "b1 3 0 0 0"},
         {"schedule get one", "k/b1/schedule/get", R"({"channel":16})", "b1 3 16 0 0"},
@@ -103,27 +152,17 @@ TEST(Topics, RoutesRequestsAndRefusals)
         {"other base", "kx/b1/relay/3/set", "ON", "-"},
     };
     for (const auto &row : rows) {
-        const auto m = RouteMessage(QStringLiteral("k"), boards, QString::fromUtf8(row.topic), row.payload);
-        QString got = QStringLiteral("-");
-        if (m && m->request)
-            got = QStringLiteral("%1 %2 %3 %4 %5")
-                      .arg(m->board)
-                      .arg(int(m->request->kind))
-                      .arg(m->request->channel)
-                      .arg(m->request->on)
-                      .arg(m->request->entries.size());
-        else if (m)
-            got = m->refusal;
+        const auto m = RouteMessage("k", {"b1", "b2"}, QString::fromUtf8(row.topic), row.payload);
+        QString got = m ? m->refusal : QStringLiteral("-");
+        if (const BridgeRequest *r = m && m->request ? &*m->request : nullptr)
+            got = QStringLiteral("%1 %2 %3 %4 %5").arg(m->board).arg(int(r->kind)).arg(r->channel).arg(r->on)
+                      .arg(r->entries.size());
         EXPECT_TRUE(got.startsWith(QString::fromUtf8(row.expected))) << row.behaviour << ": " << got.toStdString();
     }
-    EXPECT_EQ(RouteMessage("k", boards, "k/b1/schedule/2/set", daily)->request->id, QJsonValue("x"));
 }
 
-TEST(Topics, ResultAndClockPayloads)
+TEST(Topics, ClockPayloadWithAndWithoutDrift)
 {
-    EXPECT_EQ(ResultPayload("k/b/clock/set", QJsonValue(QJsonValue::Undefined), true, {}),
-              R"({"ok":true,"request":"k/b/clock/set"})");
-    EXPECT_EQ(ResultPayload("t", 7, false, "busy"), R"({"error":"busy","id":7,"ok":false,"request":"t"})");
     const QDateTime t(QDate(2026, 12, 7), QTime(10, 0));
     EXPECT_EQ(ClockPayload(t, -12), R"({"board_time":"2026-12-07T10:00:00","drift_seconds":-12})");
     EXPECT_EQ(ClockPayload(t, std::nullopt), R"({"board_time":"2026-12-07T10:00:00","drift_seconds":null})");
@@ -140,25 +179,15 @@ TEST(Discovery, OneDeviceOfSwitchesSensorAndButton)
     for (const QStringList &given : {QStringList(), names}) {
         const QList<Publication> configs = DiscoveryConfigs(mqtt, board, given, "site/_bridge/c/availability");
         ASSERT_EQ(configs.size(), 18);
-        QStringList topics, uniques;
-        for (const Publication &p : configs) {
-            const QJsonObject o = QJsonDocument::fromJson(p.second).object();
-            topics << p.first;
-            uniques << o["unique_id"].toString();
-            EXPECT_EQ(o["device"].toObject()["identifiers"].toArray(), QJsonArray{"kelmora_b7"});
-            EXPECT_EQ(o["availability"].toArray().last().toObject()["topic"], "site/b7/availability");
-        }
-        EXPECT_EQ(topics[2], "homeassistant/switch/kelmora_b7/relay3/config");
-        EXPECT_EQ(uniques[2], "kelmora_b7_relay3");
-        EXPECT_EQ(topics.last(), "homeassistant/button/kelmora_b7/clock_set/config");
+        EXPECT_EQ(configs.last().first, "homeassistant/button/kelmora_b7/clock_set/config");
         const QJsonObject relay3 = QJsonDocument::fromJson(configs[2].second).object();
-        EXPECT_EQ(QStringList({relay3["name"].toString(), relay3["state_topic"].toString(),
-                               relay3["command_topic"].toString()}),
-                  QStringList({given.isEmpty() ? QStringLiteral("第3路") : QStringLiteral("灯3"), "site/b7/relay/3",
-                               "site/b7/relay/3/set"}));
-        const QList<Publication> clears = DiscoveryClears(mqtt, "b7");
-        ASSERT_EQ(clears.size(), 18);
-        EXPECT_EQ(clears[2], Publication("homeassistant/switch/kelmora_b7/relay3/config", QByteArray()));
+        EXPECT_EQ(QStringList({configs[2].first, relay3["unique_id"].toString(), relay3["name"].toString(),
+                               relay3["state_topic"].toString(), relay3["command_topic"].toString(),
+                               QJsonDocument(relay3["device"]["identifiers"].toArray()).toJson(QJsonDocument::Compact),
+                               relay3["availability"][1]["topic"].toString()}),
+                  QStringList({"homeassistant/switch/kelmora_b7/relay3/config", "kelmora_b7_relay3",
+                               given.isEmpty() ? QStringLiteral("第3路") : QStringLiteral("灯3"), "site/b7/relay/3",
+                               "site/b7/relay/3/set", R"(["kelmora_b7"])", "site/b7/availability"}));
     }
 }
 

@@ -6,7 +6,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
-#include <QJsonObject>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -22,11 +21,9 @@ const QString kBroker = QStringLiteral("/usr/sbin/mosquitto");
 int FreePort()
 {
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sockaddr_in a{.sin_family = AF_INET, .sin_port = 0, .sin_addr = {htonl(INADDR_LOOPBACK)}, .sin_zero = {}};
     socklen_t len = sizeof a;
-    ::bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a);
+    ::bind(fd, reinterpret_cast<sockaddr *>(&a), len);
     ::getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len);
     ::close(fd);
     return ntohs(a.sin_port);
@@ -53,19 +50,14 @@ struct Site {
         QObject::connect(&bridge, &QProcess::readyReadStandardError,
                          [this] { log += QString::fromUtf8(bridge.readAllStandardError()); });
         bridge.start(QStringLiteral(KELMORA_BRIDGE), {"--config", dir.filePath("bridge.ini")});
-        watch.start("mosquitto_sub", {"-p", QString::number(port), "-u", "k", "-P", "right", "-v", "-t", "k/#", "-t",
-                                      "homeassistant/#"});
+        watch.start("mosquitto_sub", client({"-v", "-t", "k/#", "-t", "homeassistant/#"}));
         QObject::connect(&watch, &QProcess::readyReadStandardOutput,
                          [this] { seen += QString::fromUtf8(watch.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts); });
     }
     ~Site()
     {
-        watch.kill();
-        watch.waitForFinished();
-        bridge.terminate();
-        bridge.waitForFinished(5000);
-        broker.kill();
-        broker.waitForFinished();
+        for (QProcess *p : {&watch, &bridge, &broker})
+            p->terminate(), p->waitForFinished(5000);
     }
     void write(const QString &name, const QString &text)
     {
@@ -79,28 +71,24 @@ struct Site {
         broker.waitForStarted();
         WaitFor([] { return false; }, 300);
     }
-    bool saw(const QString &line, int ms = 10000)
-    {
-        return WaitFor([&] { return seen.contains(line); }, ms);
-    }
-    void pub(const QString &topic, const QByteArray &payload)
-    {
-        QProcess::execute("mosquitto_pub", {"-p", QString::number(port), "-u", "k", "-P", "right", "-t", topic, "-m", payload});
-    }
+    bool saw(const QString &line, int ms = 10000) { return WaitFor([&] { return seen.contains(line); }, ms); }
+    // A client's arguments: this broker, logged in as "k".
+    QStringList client(QStringList a) const { return QStringLiteral("-p %1 -u k -P right").arg(port).split(' ') + a; }
+    void pub(const QString &t, const QByteArray &m) { QProcess::execute("mosquitto_pub", client({"-t", t, "-m", m})); }
     // The retained payload of one topic, as a new client gets it.
     QString retained(const QString &topic)
     {
         QProcess p;
-        p.start("mosquitto_sub", {"-p", QString::number(port), "-u", "k", "-P", "right", "-t", topic, "-C", "1", "-W", "2"});
+        p.start("mosquitto_sub", client({"-t", topic, "-C", "1", "-W", "2"}));
         p.waitForFinished(5000);
         return QString::fromUtf8(p.readAllStandardOutput()).trimmed();
     }
     QString result(const QString &request)
     {
-        WaitFor([&] { return !seen.filter("k/e2e/result {").filter(request).isEmpty(); }, 30000);
-        const QStringList r = seen.filter("k/e2e/result {").filter(request);
-        seen.removeAll(r.value(0));
-        return r.value(0).section(' ', 1);
+        QString r;
+        WaitFor([&] { return !(r = seen.filter("k/e2e/result {").filter(request).value(0)).isEmpty(); }, 30000);
+        seen.removeAll(r);
+        return r.section(' ', 1);
     }
 
     QTemporaryDir dir;
