@@ -383,9 +383,13 @@ void Bridge::service(Board &b)
             if (const auto &result = s.result()) {
                 const bool write = r.kind == RequestKind::ScheduleSet;
                 if (result->success) {
-                    for (int ch = r.channel ? r.channel : 1; ch <= (r.channel ? r.channel : 16); ++ch)
-                        publishRetained(topic(b, QStringLiteral("schedule/%1").arg(ch)),
-                                        ScheduleJson((write ? b.book : b.read).channel(ch)));
+                    // Published even when unchanged: a read is the board's word now, whatever
+                    // another client may have left retained on the topic meanwhile.
+                    for (int ch = r.channel ? r.channel : 1; ch <= (r.channel ? r.channel : 16); ++ch) {
+                        const QString t = topic(b, QStringLiteral("schedule/%1").arg(ch));
+                        m_retained.remove(t);
+                        publishRetained(t, ScheduleJson((write ? b.book : b.read).channel(ch)));
+                    }
                     finish(b, true, {});
                 } else {
                     QString why = result->linkLost ? QStringLiteral("port lost")

@@ -41,10 +41,10 @@ struct Site {
         QProcess::execute("mosquitto_passwd", {"-c", "-b", dir.filePath("passwd"), "k", "right"});
         write("pw", password);
         write("bridge.ini", QStringLiteral("[mqtt]\nhost=127.0.0.1\nport=%1\nbase_topic=k\n%2"
-                                           "[board.e2e]\nport=%3\nname=E2E\n")
+                                           "[board.e2e]\nport=%3\nname=E2E\n[board.two]\nport=%3\naddress=7\n")
                                 .arg(port)
                                 .arg(password.isEmpty() ? "" : "username=k\npassword_file=pw\n")
-                                .arg(dir.filePath("Com83")));
+                                .arg(dir.filePath("Com78")));
         startBroker();
         bridge.setProcessChannelMode(QProcess::ForwardedOutputChannel);
         QObject::connect(&bridge, &QProcess::readyReadStandardError,
@@ -74,7 +74,10 @@ struct Site {
     bool saw(const QString &line, int ms = 10000) { return WaitFor([&] { return seen.contains(line); }, ms); }
     // A client's arguments: this broker, logged in as "k".
     QStringList client(QStringList a) const { return QStringLiteral("-p %1 -u k -P right").arg(port).split(' ') + a; }
-    void pub(const QString &t, const QByteArray &m) { QProcess::execute("mosquitto_pub", client({"-t", t, "-m", m})); }
+    void pub(const QString &t, const QByteArray &m, bool retain = false)
+    {
+        QProcess::execute("mosquitto_pub", client(QStringList{"-t", t, "-m", m} + (retain ? QStringList{"-r"} : QStringList())));
+    }
     // The retained payload of one topic, as a new client gets it.
     QString retained(const QString &topic)
     {
@@ -83,17 +86,19 @@ struct Site {
         p.waitForFinished(5000);
         return QString::fromUtf8(p.readAllStandardOutput()).trimmed();
     }
-    QString result(const QString &request)
+    QString result(const QString &request, const QString &board = QStringLiteral("e2e"))
     {
         QString r;
-        WaitFor([&] { return !(r = seen.filter("k/e2e/result {").filter(request).value(0)).isEmpty(); }, 30000);
+        const QString topic = "k/" + board + "/result {";
+        WaitFor([&] { return !(r = seen.filter(topic).filter(request).value(0)).isEmpty(); }, 30000);
         seen.removeAll(r);
         return r.section(' ', 1);
     }
 
     QTemporaryDir dir;
     int port = FreePort();
-    BoardProcess board{dir.path(), 83};
+    // Two boards on one line (addresses 1 and 7), as a plant room has them.
+    BoardProcess board{dir.path(), 78, {"--address", "1", "--address", "7"}};
     QProcess broker, bridge, watch;
     QStringList seen;
     QString log; // the bridge's standard error
@@ -106,15 +111,21 @@ TEST(BridgeE2E, ServesTheBoardOnMqtt)
     ASSERT_TRUE(site.board.started);
     ASSERT_TRUE(site.saw("k/e2e/availability online"));
 
-    ASSERT_TRUE(site.saw("k/e2e/relay/16 OFF"));
-    EXPECT_EQ(site.seen.filter("homeassistant/").size(), 18);
+    ASSERT_TRUE(site.saw("k/e2e/relay/16 OFF") && site.saw("k/two/relay/16 OFF"));
+    EXPECT_EQ(site.seen.filter("homeassistant/").size(), 2 * 18);
     for (const QString &c : site.seen.filter("homeassistant/"))
         EXPECT_TRUE(QJsonDocument::fromJson(c.section(' ', 1).toUtf8()).isObject()) << c.toStdString();
 
     site.pub("k/e2e/relay/3/set", "ON");
     EXPECT_EQ(site.result("relay/3/set"), R"({"ok":true,"request":"k/e2e/relay/3/set"})");
+    site.pub("k/two/relay/5/set", "ON");
+    EXPECT_EQ(site.result("relay/5/set", "two"), R"({"ok":true,"request":"k/two/relay/5/set"})");
+    // Each board switched its own relay only, though both share the line.
     for (int n = 1; n <= 16; ++n)
-        EXPECT_EQ(site.retained(QStringLiteral("k/e2e/relay/%1").arg(n)), n == 3 ? "ON" : "OFF") << n;
+        EXPECT_EQ(std::pair(site.retained(QStringLiteral("k/e2e/relay/%1").arg(n)),
+                            site.retained(QStringLiteral("k/two/relay/%1").arg(n))),
+                  std::pair(QString(n == 3 ? "ON" : "OFF"), QString(n == 5 ? "ON" : "OFF")))
+            << n;
 
     const QByteArray schedule = R"({"entries":[{"action":"on","days":["mon","fri"],"mode":"weekly","time":"07:30:00"},)"
                                 R"({"action":"off","mode":"daily","time":"18:00:00"}]})";
@@ -123,14 +134,15 @@ TEST(BridgeE2E, ServesTheBoardOnMqtt)
     site.pub("k/e2e/schedule/2/set", R"({"id":9,"entries":[{"action":"on","mode":"daily","time":"25:00:00"}]})");
     EXPECT_TRUE(site.result("schedule/2/set").contains(R"("id":9,"ok":false)"));
     site.seen.clear();
+    site.pub("k/e2e/schedule/2", "", true); // cleared: what comes back now is the board's reading
     site.pub("k/e2e/schedule/get", R"({"channel":2})");
     EXPECT_EQ(site.result("schedule/get"), R"({"ok":true,"request":"k/e2e/schedule/get"})");
     EXPECT_EQ(site.retained("k/e2e/schedule/2"), QString::fromUtf8(schedule)) << "read back from the board, bad one refused";
 
     site.board.kill();
-    EXPECT_TRUE(site.saw("k/e2e/availability offline", 4000));
-    BoardProcess again(site.dir.path(), 83);
-    EXPECT_TRUE(site.saw("k/e2e/availability online", 15000));
+    EXPECT_TRUE(site.saw("k/e2e/availability offline", 4000) && site.saw("k/two/availability offline", 4000));
+    BoardProcess again(site.dir.path(), 78, {"--address", "1", "--address", "7"});
+    EXPECT_TRUE(site.saw("k/e2e/availability online", 15000) && site.saw("k/two/availability online", 15000));
 
     // The broker restarts empty: the bridge brings every retained topic back.
     site.broker.kill();
