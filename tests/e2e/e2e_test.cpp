@@ -69,25 +69,17 @@ struct Session {
     std::unique_ptr<Frmmain> w;
 };
 
-void idle(int ms)
-{
-    WaitFor([] { return false; }, ms);
-}
-
-TEST(EndToEnd, LampsCommandsAndTheClockOverALineThatSplitsRepliesUntilThePortGoes)
+TEST(EndToEnd, LampsCommandsAndTheClockOverALineThatSplitsReplies)
 {
     // Every reply in pieces; the board's clock 90 s ahead.
     Session s(89, {QStringLiteral("--split"), QStringLiteral("--clock-offset"), QStringLiteral("90")});
     ASSERT_TRUE(s.open()) << s.prompts.messages.join(u'|').toStdString();
     ASSERT_TRUE(s.waitLamps("RRRRRRRRRRRRRRRR"));
-    // 89 or 90 s by when the reply and the computer's clock were read; red, and pointing at 对时.
+    // 89 or 90 s by when the reply and the computer's clock were read.
     ASSERT_TRUE(WaitFor([&] { return s.drift().startsWith(QStringLiteral("设备时钟快1分")); }))
         << s.drift().toStdString();
-    EXPECT_TRUE(s.w->SBDrift->styleSheet().contains(QStringLiteral("red")) &&
-                s.w->SBDrift->toolTip().contains(QStringLiteral("对时")));
     s.w->CmdOpenAll->click();
     EXPECT_TRUE(s.waitLamps("GGGGGGGGGGGGGGGG"));
-    EXPECT_TRUE(s.prompts.messages.isEmpty()) << "no box for the drift";
     s.w->CmdOpen->click();
     EXPECT_EQ(std::pair(s.lamps(), s.drift()), std::pair(QStringLiteral("----------------"), QString()));
 
@@ -97,15 +89,7 @@ TEST(EndToEnd, LampsCommandsAndTheClockOverALineThatSplitsRepliesUntilThePortGoe
     ASSERT_TRUE(s.waitMessage(QStringLiteral("设置成功！")));
     EXPECT_TRUE(s.waitLamps("GGGGGGGGGGGGGGGG"));
     EXPECT_TRUE(WaitFor([&] { return s.drift() == QStringLiteral("设备时钟准确"); })) << s.drift().toStdString();
-    EXPECT_EQ(s.w->SBDrift->styleSheet(), QString());
-
-    // Unplugged: the link closes and says so once.
-    s.board.kill();
-    ASSERT_TRUE(s.waitMessage(QStringLiteral("串口通信错误，连接已关闭")));
-    idle(1000);
-    EXPECT_EQ(std::tuple(s.prompts.messages, s.w->CmdOpen->text(), s.w->Timer2.isActive(), s.lamps()),
-              std::tuple(QStringList{"设置成功！", "串口通信错误，连接已关闭"}, QStringLiteral("打开"), false,
-                         QStringLiteral("----------------")));
+    EXPECT_EQ(std::pair(s.w->SBDrift->styleSheet(), s.prompts.messages), std::pair(QString(), QStringList{"设置成功！"}));
 }
 
 TEST(EndToEnd, SlowBoardIsServedAtItsOwnPaceAndReadBackGivesTheSameBookAndFile)
