@@ -24,7 +24,6 @@ struct CliRun {
 CliRun Cli(const QStringList &args)
 {
     QProcess p;
-    p.setProcessChannelMode(QProcess::SeparateChannels);
     QElapsedTimer t;
     t.start();
     p.start(QStringLiteral(KELMORA_CLI), args);
@@ -57,11 +56,8 @@ struct Line {
           board(dir.path(), port, boardOptions.split(u' ', Qt::SkipEmptyParts))
     {
     }
-    // Runs kelmora-cli with space-separated arguments on the line (or on `port`).
-    CliRun cli(const QString &args, const QString &port = {}) const
-    {
-        return Cli(QStringList{QStringLiteral("--port"), port.isEmpty() ? path : port} + args.split(u' '));
-    }
+    // Runs kelmora-cli on the line with space-separated arguments.
+    CliRun cli(const QString &args) const { return Cli(QStringList{QStringLiteral("--port"), path} + args.split(u' ')); }
     QTemporaryDir dir;
     QString path;
     BoardProcess board;
