@@ -57,7 +57,10 @@ struct Line {
     {
     }
     // Runs kelmora-cli on the line with space-separated arguments.
-    CliRun cli(const QString &args) const { return Cli(QStringList{QStringLiteral("--port"), path} + args.split(u' ')); }
+    CliRun cli(const QString &args) const
+    {
+        return Cli(QStringList{QStringLiteral("--port"), path} + args.split(u' '));
+    }
     QTemporaryDir dir;
     QString path;
     BoardProcess board;
@@ -173,7 +176,8 @@ TEST(Cli, TraceNamesATransfersFramesAndTheFaultsOfABadLine)
     QFile readBack(back);
     EXPECT_TRUE(readBack.open(QIODevice::ReadOnly) && readBack.readAll() == book);
     // The log's own test names a re-send after its request; here the faults of a real line reach the file.
-    EXPECT_TRUE(!rows.filter("\t校验字节错误：应答：").isEmpty() && !rows.filter("\t发送\t").filter("\t无应答（第").isEmpty());
+    EXPECT_TRUE(!rows.filter("\t校验字节错误：应答：").isEmpty() &&
+                !rows.filter("\t发送\t").filter("\t无应答（第").isEmpty());
 }
 
 TEST(Cli, RefusalsComeBeforeThePortAndAsJsonWhenAskedAndASilentBoardEndsInBoundedTime)
@@ -182,7 +186,8 @@ TEST(Cli, RefusalsComeBeforeThePortAndAsJsonWhenAskedAndASilentBoardEndsInBounde
     ASSERT_TRUE(silent.board.started);
     const QTemporaryDir &dir = silent.dir;
     const QString other = File(dir, "other.ini", "[Other]\n01001=x\n"), missing = File(dir, "typo.ini");
-    const std::tuple<QString, int, QString> rows[] = { // arguments, exit, the error's start
+    const std::tuple<QString, int, QString> rows[] = {
+        // arguments, exit, the error's start
         {"--port /gone --json --address 256 status", 2, "--address takes a number from 0 to 255"},
         {"--port /gone --json relay 17 on", 2, "relay takes a channel from 1 to 16, or all"},
         {"--json status", 2, "no --port given"},

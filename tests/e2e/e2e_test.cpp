@@ -85,7 +85,8 @@ TEST(EndToEnd, LampsCommandsAndTheClockOverALineThatSplitsReplies)
     ASSERT_TRUE(s.waitMessage(QStringLiteral("设置成功！")));
     EXPECT_TRUE(s.waitLamps("GGGGGGGGGGGGGGGG"));
     EXPECT_TRUE(WaitFor([&] { return s.drift() == QStringLiteral("设备时钟准确"); })) << s.drift().toStdString();
-    EXPECT_EQ(std::pair(s.w->SBDrift->styleSheet(), s.prompts.messages), std::pair(QString(), QStringList{"设置成功！"}));
+    EXPECT_EQ(std::pair(s.w->SBDrift->styleSheet(), s.prompts.messages),
+              std::pair(QString(), QStringList{"设置成功！"}));
 }
 
 TEST(EndToEnd, SlowBoardIsServedAtItsOwnPaceAndReadBackGivesTheSameBookAndFile)

@@ -10,7 +10,8 @@ namespace {
 
 EntryRef entry(int route, int no, int hour = 0)
 {
-    return std::make_shared<Clsdata>(Clsdata{.nRoute = int16_t(route), .nNo = int16_t(no), .nStartHour = int16_t(hour)});
+    return std::make_shared<Clsdata>(
+        Clsdata{.nRoute = int16_t(route), .nNo = int16_t(no), .nStartHour = int16_t(hour)});
 }
 
 TEST(RecordString, OddRecords)
