@@ -185,9 +185,7 @@ TEST(EditorAccess, ControlsAreNamedReadableAndInLayoutOrder)
                             "Check1_3",  "Check1_4",  "Check1_5",  "Check1_6", "Option1_2",   "DT",
                             "Combo1",    "Combo2",    "Combo3",    "OKButton", "CancelButton"};
     QStringList focusOrder, spoken;
-    QWidget *first = d->findChild<QWidget *>("CmbStatus");
-    ASSERT_TRUE(first);
-    for (QWidget *c = first; focusOrder.size() < order.size(); c = c->nextInFocusChain())
+    for (QWidget *c = d->CmbStatus; focusOrder.size() < order.size(); c = c->nextInFocusChain())
         if (c->focusPolicy() & Qt::TabFocus && !c->objectName().startsWith("qt_")) // not the picker's own field
             focusOrder << c->objectName();
     EXPECT_EQ(focusOrder, order);
