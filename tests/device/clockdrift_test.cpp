@@ -10,12 +10,7 @@ const QDateTime kNow(QDate(2026, 12, 7), QTime(10, 0, 0));
 
 TEST(ClockDrift, Words)
 {
-    struct {
-        const char *name;
-        QDateTime board;
-        const char *text;
-        bool alarming;
-    } cases[] = {
+    const std::tuple<const char *, QDateTime, const char *, bool> cases[] = {
         {"same second", kNow, "设备时钟准确", false},
         {"two seconds ahead is right", kNow.addSecs(2), "设备时钟准确", false},
         {"seconds ahead", kNow.addSecs(12), "设备时钟快12秒", false},
@@ -30,12 +25,12 @@ TEST(ClockDrift, Words)
         {"board year two off", kNow.addYears(2), "时钟无效", true},
         {"no time at all", QDateTime(), "时钟无效", true},
     };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.name);
-        const std::optional<qint64> drift = ClockDriftSeconds(c.board, kNow);
-        EXPECT_EQ(ClockDriftText(drift), QString::fromUtf8(c.text));
-        EXPECT_EQ(ClockDriftAlarming(drift), c.alarming);
-        EXPECT_EQ(ShouldSetClockOnConnect(drift, kDefaultDriftThreshold, true, true), c.alarming); // option on, first
+    for (const auto &[name, board, text, alarming] : cases) {
+        const std::optional<qint64> drift = ClockDriftSeconds(board, kNow);
+        EXPECT_EQ(std::tuple(ClockDriftText(drift), ClockDriftAlarming(drift),
+                             ShouldSetClockOnConnect(drift, kDefaultDriftThreshold, true, true)), // option on, first
+                  std::tuple(QString::fromUtf8(text), alarming, alarming))
+            << name;
     }
     EXPECT_EQ(ClockDriftSeconds(kNow.addSecs(12), kNow.addMSecs(999)), 12) << "whole seconds on both sides";
 }
@@ -43,9 +38,7 @@ TEST(ClockDrift, Words)
 // Readings as they come ("x": an invalid clock) against what the panel shows after each ("!": red).
 TEST(ClockDrift, PanelShowsASteadyFigureAndTheAlarmHoldsNearTheThreshold)
 {
-    struct {
-        const char *name, *readings, *shown;
-    } rows[] = {
+    const std::tuple<const char *, const char *, const char *> rows[] = {
         {"12.5 s: alternating readings, one figure", "12 13 12 13 12 13 12 13", "12 12 12 12 12 12 12 12"},
         {"30.5 s: the alarm does not flip", "31 30 31 30 31 30 31 30", "31! 31! 31! 31! 31! 31! 31! 31!"},
         {"a second's change shows once no reading has the old", "12 12 13 13 13 13 13", "12 12 12 12 12 12 13"},
@@ -54,15 +47,15 @@ TEST(ClockDrift, PanelShowsASteadyFigureAndTheAlarmHoldsNearTheThreshold)
          "31! 29! 29! 29! 29! 29! 29! 29! 28"},
         {"an invalid clock only when most readings say so", "x 12 12 x x", "x! 12 12 12 x!"},
     };
-    for (const auto &r : rows) {
+    for (const auto &[name, readings, want] : rows) {
         SteadyDrift panel;
         QStringList shown;
-        for (const QString &reading : QString::fromLatin1(r.readings).split(u' ')) {
+        for (const QString &reading : QString::fromLatin1(readings).split(u' ')) {
             panel.add(reading == u'x' ? std::nullopt : std::optional<qint64>(reading.toLongLong()));
             shown << (panel.drift() ? QString::number(*panel.drift()) : QStringLiteral("x")) +
                          (panel.alarming() ? QStringLiteral("!") : QString());
         }
-        EXPECT_EQ(shown.join(u' '), QString::fromLatin1(r.shown)) << r.name;
+        EXPECT_EQ(shown.join(u' '), QString::fromLatin1(want)) << name;
     }
 }
 

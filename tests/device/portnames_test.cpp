@@ -15,11 +15,7 @@ TEST(PortNames, LinksFirstThenDeviceFamilies)
     auto in = [&](const char *name) { return folder.filePath(QLatin1String(name)); };
     for (auto [target, name] : {std::pair{".", "Com5"}, {".", "Com99"}, {"gone", "Com6"}, {"gone", "Com98"}})
         ASSERT_TRUE(QFile::link(in(target), in(name)));
-    struct {
-        const char *name;
-        int port;
-        QString expected;
-    } cases[] = {
+    const std::tuple<const char *, int, QString> cases[] = {
         {"link wins over the device", 5, in("Com5")},
         {"link for a links-only port", 99, in("Com99")},
         {"dangling link is no fall-through to the device", 6, in("Com6")},
@@ -34,10 +30,8 @@ TEST(PortNames, LinksFirstThenDeviceFamilies)
         {"port 0", 0, ""},
         {"port 100", 100, ""},
     };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.name);
-        EXPECT_EQ(PortDevice(c.port, folder.path()), c.expected);
-    }
+    for (const auto &[name, port, expected] : cases)
+        EXPECT_EQ(PortDevice(port, folder.path()), expected) << name;
     EXPECT_EQ(MissingLinkTarget(in("Com6")), in("gone"));
     EXPECT_EQ(MissingLinkTarget(in("Com5")), "");
 }
@@ -47,11 +41,7 @@ TEST(PortNames, PermissionHintSaysWhetherAGroupCanHelp)
     using P = QFileDevice;
     const QFileDevice::Permissions rw0600 = P::ReadOwner | P::WriteOwner | P::ReadUser | P::WriteUser;
     const QFileDevice::Permissions rw0660 = rw0600 | P::ReadGroup | P::WriteGroup;
-    const struct {
-        const char *name;
-        NodeAccess access;
-        QString expected;
-    } cases[] = {
+    const std::tuple<const char *, NodeAccess, QString> cases[] = {
         {"group may read and write",
          {"root", "dialout", rw0660},
          "无权限：/dev/ttyS0 属于 dialout 组，请将用户加入该组后重新登录"},
@@ -63,10 +53,8 @@ TEST(PortNames, PermissionHintSaysWhetherAGroupCanHelp)
          "无权限：/dev/ttyS0 只有 uucp 用户可以打开，加入用户组也无济于事，请由管理员更改其权限"},
         {"owner not known", {"", "", {}}, "无权限：/dev/ttyS0 属于 dialout 组，请将用户加入该组后重新登录"},
     };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.name);
-        EXPECT_EQ(PermissionHint("/dev/ttyS0", c.access), c.expected);
-    }
+    for (const auto &[name, access, expected] : cases)
+        EXPECT_EQ(PermissionHint("/dev/ttyS0", access), expected) << name;
 }
 
 } // namespace

@@ -24,7 +24,6 @@ struct CliRun {
 CliRun Cli(const QStringList &args)
 {
     QProcess p;
-    p.setProcessChannelMode(QProcess::SeparateChannels);
     QElapsedTimer t;
     t.start();
     p.start(QStringLiteral(KELMORA_CLI), args);
@@ -57,10 +56,10 @@ struct Line {
           board(dir.path(), port, boardOptions.split(u' ', Qt::SkipEmptyParts))
     {
     }
-    // Runs kelmora-cli with space-separated arguments on the line (or on `port`).
-    CliRun cli(const QString &args, const QString &port = {}) const
+    // Runs kelmora-cli on the line with space-separated arguments.
+    CliRun cli(const QString &args) const
     {
-        return Cli(QStringList{QStringLiteral("--port"), port.isEmpty() ? path : port} + args.split(u' '));
+        return Cli(QStringList{QStringLiteral("--port"), path} + args.split(u' '));
     }
     QTemporaryDir dir;
     QString path;
@@ -72,18 +71,11 @@ const QByteArray kSchedules = "[Note]\r\n"
                               "01002=01000000000100000000180000\r\n"
                               "03001=10110101000320130428073000\r\n";
 
-TEST(Cli, WriteVerifyReadAndTamper)
+TEST(Cli, VerifyNamesTheFieldABoardAlteredAfterTheWrite)
 {
     Line line(81, "--tamper 3:1");
     ASSERT_TRUE(line.board.started);
-    const QString file = File(line.dir, "book.ini", kSchedules), copy = File(line.dir, "copy.ini");
-    EXPECT_EQ(line.cli("write " + file + " --channel 1").exit, 0);
-    EXPECT_EQ(line.cli("verify " + file + " --channel 1").exit, 0);
-    EXPECT_EQ(line.cli("read --channel 1 -o " + copy).exit, 0);
-    QFile read(copy);
-    ASSERT_TRUE(read.open(QIODevice::ReadOnly));
-    EXPECT_EQ(read.readAll(), kSchedules.left(kSchedules.indexOf("03001")));
-
+    const QString file = File(line.dir, "book.ini", kSchedules);
     // The board alters channel 3's first entry once it is written.
     ASSERT_EQ(line.cli("write " + file).exit, 0);
     const CliRun verify = line.cli("--json verify " + file);
@@ -112,8 +104,7 @@ TEST(Cli, ScanFindsEveryBoardAndARelayCommandChangesOnlyItsChannelOrSaysItWasNot
     EXPECT_EQ(std::pair(r.exit, r["relays"].toArray()), std::pair(0, Relays({3, 5})));
     // All off has the bytes of a status request: the board answers it as one.
     const CliRun off = line.cli("--json relay all off");
-    EXPECT_EQ(off.exit, 5);
-    EXPECT_TRUE(off["error"].toString().startsWith("relays 3,5 did not switch off as commanded: ") &&
+    EXPECT_TRUE(off.exit == 5 && off["error"].toString().startsWith("relays 3,5 did not switch off as commanded: ") &&
                 off["error"].toString().contains("status request"))
         << off.out.constData();
     const CliRun compat = line.cli("--json --compat relay all off"); // code 19 switches them
@@ -151,26 +142,21 @@ TEST(Cli, BoardSlowerThanTheTickIsWrittenFrameByFrame)
     EXPECT_EQ(line.cli("verify " + file + " --channel 1").exit, 0);
 }
 
-// Every command's frames in the trace, with the faults of a bad line named:
-// replies with wrong check bytes, and each re-send right after its request.
-TEST(Cli, TraceNamesEveryFrameAndEveryFault)
+// A transfer's frames in the trace, with the faults of a bad line named:
+// replies with wrong check bytes, and re-sends.
+TEST(Cli, TraceNamesATransfersFramesAndTheFaultsOfABadLine)
 {
     Line line(79, "--corrupt-percent 15 --drop-percent 15 --seed 19");
     ASSERT_TRUE(line.board.started);
     QByteArray book = "[Note]\r\n";
     for (int n = 1; n <= 20; ++n)
-        book += QStringLiteral("01%1=11000000000100000000%2%3\r\n")
-                    .arg(n, 3, 10, QLatin1Char('0'))
-                    .arg(n % 24, 2, 10, QLatin1Char('0'))
-                    .arg(n % 60, 4, 10, QLatin1Char('0'))
-                    .toLatin1();
+        book += QString::asprintf("01%03d=11000000000100000000%02d%04d\r\n", n, n % 24, n % 60).toLatin1();
+    const QString back = File(line.dir, "back.ini");
     const std::pair<QString, QStringList> runs[] = {
         {"write " + File(line.dir, "book.ini", book) + " --channel 1",
          {"写入 第1路第1条：每天 01:00:01 吸合", "写入 第1路第21条：空（结束标记）"}},
-        {"read --channel 1 -o " + File(line.dir, "back.ini"),
+        {"read --channel 1 -o " + back,
          {"读取 第1路第1条", "应答：第1路第20条 每天 20:00:20 吸合", "应答：第1路第21条 空（该路结束）"}},
-        {"relay 3 on", {"吸合 第3路 (其余保持)"}},
-        {"clock --set", {"对时 20", "应答：对时完成"}},
     };
     QStringList rows;
     for (const auto &[args, want] : runs) {
@@ -187,37 +173,21 @@ TEST(Cli, TraceNamesEveryFrameAndEveryFault)
         }
         rows += lines;
     }
-    int corrupted = 0, resent = 0;
-    QString lastSent;
-    for (const QString &row : rows) {
-        const QString direction = row.section('\t', 1, 1), meaning = row.section('\t', 3, 3);
-        corrupted += meaning.startsWith("校验字节错误：应答：");
-        if (direction != "发送")
-            continue;
-        if (meaning.startsWith("无应答（第")) {
-            ++resent;
-            EXPECT_EQ(meaning.section("：", 1), lastSent.section("：", lastSent.startsWith("无应答") ? 1 : 0));
-        }
-        lastSent = meaning;
-    }
-    EXPECT_GT(corrupted, 0);
-    EXPECT_GT(resent, 0);
+    QFile readBack(back);
+    EXPECT_TRUE(readBack.open(QIODevice::ReadOnly) && readBack.readAll() == book);
+    // The log's own test names a re-send after its request; here the faults of a real line reach the file.
+    EXPECT_TRUE(!rows.filter("\t校验字节错误：应答：").isEmpty() &&
+                !rows.filter("\t发送\t").filter("\t无应答（第").isEmpty());
 }
 
-TEST(Cli, SilentBoardEndsInBoundedTime)
+TEST(Cli, RefusalsComeBeforeThePortAndAsJsonWhenAskedAndASilentBoardEndsInBoundedTime)
 {
-    Line line(85, "--silent");
-    ASSERT_TRUE(line.board.started);
-    const CliRun silent = line.cli("--json status");
-    EXPECT_EQ(std::pair(silent.exit, silent["exit"].toInt()), std::pair(4, 4));
-    EXPECT_LT(silent.ms, 30000);
-}
-
-TEST(Cli, RefusalsComeBeforeThePortAndAsJsonWhenAsked)
-{
-    QTemporaryDir dir;
+    const Line silent(85, "--silent");
+    ASSERT_TRUE(silent.board.started);
+    const QTemporaryDir &dir = silent.dir;
     const QString other = File(dir, "other.ini", "[Other]\n01001=x\n"), missing = File(dir, "typo.ini");
-    const std::tuple<QString, int, QString> rows[] = { // arguments, exit, the error's start
+    const std::tuple<QString, int, QString> rows[] = {
+        // arguments, exit, the error's start
         {"--port /gone --json --address 256 status", 2, "--address takes a number from 0 to 255"},
         {"--port /gone --json relay 17 on", 2, "relay takes a channel from 1 to 16, or all"},
         {"--json status", 2, "no --port given"},
@@ -226,10 +196,12 @@ TEST(Cli, RefusalsComeBeforeThePortAndAsJsonWhenAsked)
         {"--port /gone --json verify " + dir.path(), 2, "文件无法读取：" + dir.path()},
         {"--port /gone --json write " + other, 2, "文件格式错误：没有[Note]节"},
         {"--port Com98 --json status", 3, "串口打开错误: Com98（未连接：需在 "},
+        {"--port " + silent.path + " --json status", 4, ""},
     };
     for (const auto &[args, exit, error] : rows) {
         const CliRun r = Cli(args.split(u' '));
-        EXPECT_TRUE(r.exit == exit && r["exit"] == exit && r["error"].toString().startsWith(error)) << args.toStdString() << r.out.constData();
+        EXPECT_TRUE(r.exit == exit && r["exit"] == exit && r["error"].toString().startsWith(error) && r.ms < 30000)
+            << args.toStdString() << r.out.constData();
     }
 }
 

@@ -20,13 +20,11 @@
 
 namespace {
 
-constexpr int kLongWait = 60000;
-
 struct Session {
     // QSerialPort locks ports machine-wide by the last part of their path (LCK..ComN), and CTest
     // may run these cases side by side: each takes a number of its own (88 is the link test's, 98 the soak's).
     Session(int port, const QStringList &boardOptions)
-        : port(port), board(dir.path(), port, boardOptions), link(dir.path()),
+        : board(dir.path(), port, boardOptions), link(dir.path()),
           w(std::make_unique<Frmmain>(FrmmainSetup{dir.path(), Variant::Standard, &link, &prompts, {}}))
     {
         w->CmbCom->setCurrentIndex(port - 1);
@@ -38,7 +36,7 @@ struct Session {
     }
     bool waitMessage(const QString &text)
     {
-        return WaitFor([&] { return prompts.messages.contains(text); }, kLongWait);
+        return WaitFor([&] { return prompts.messages.contains(text); }, 60000);
     }
     // The sixteen lamps as G (on), R (off) and - (not known).
     QString lamps() const
@@ -53,7 +51,6 @@ struct Session {
         return WaitFor([&] { return lamps() == QLatin1String(want); });
     }
     QString drift() const { return w->SBDrift->text(); }
-    QStringList records() const { return ChannelRecords(w->book()); }
     QByteArray savedFile()
     {
         w->CmdSave->click();
@@ -62,32 +59,23 @@ struct Session {
     }
 
     QTemporaryDir dir;
-    int port;
     BoardProcess board;
     ScriptedPrompts prompts;
     QtSerialLink link;
     std::unique_ptr<Frmmain> w;
 };
 
-void idle(int ms)
-{
-    WaitFor([] { return false; }, ms);
-}
-
-TEST(EndToEnd, LampsCommandsAndTheClockOverALineThatSplitsRepliesUntilThePortGoes)
+TEST(EndToEnd, LampsCommandsAndTheClockOverALineThatSplitsReplies)
 {
     // Every reply in pieces; the board's clock 90 s ahead.
     Session s(89, {QStringLiteral("--split"), QStringLiteral("--clock-offset"), QStringLiteral("90")});
     ASSERT_TRUE(s.open()) << s.prompts.messages.join(u'|').toStdString();
     ASSERT_TRUE(s.waitLamps("RRRRRRRRRRRRRRRR"));
-    // 89 or 90 s by when the reply and the computer's clock were read; red, and pointing at 对时.
+    // 89 or 90 s by when the reply and the computer's clock were read.
     ASSERT_TRUE(WaitFor([&] { return s.drift().startsWith(QStringLiteral("设备时钟快1分")); }))
         << s.drift().toStdString();
-    EXPECT_TRUE(s.w->SBDrift->styleSheet().contains(QStringLiteral("red")) &&
-                s.w->SBDrift->toolTip().contains(QStringLiteral("对时")));
     s.w->CmdOpenAll->click();
     EXPECT_TRUE(s.waitLamps("GGGGGGGGGGGGGGGG"));
-    EXPECT_TRUE(s.prompts.messages.isEmpty()) << "no box for the drift";
     s.w->CmdOpen->click();
     EXPECT_EQ(std::pair(s.lamps(), s.drift()), std::pair(QStringLiteral("----------------"), QString()));
 
@@ -97,15 +85,8 @@ TEST(EndToEnd, LampsCommandsAndTheClockOverALineThatSplitsRepliesUntilThePortGoe
     ASSERT_TRUE(s.waitMessage(QStringLiteral("设置成功！")));
     EXPECT_TRUE(s.waitLamps("GGGGGGGGGGGGGGGG"));
     EXPECT_TRUE(WaitFor([&] { return s.drift() == QStringLiteral("设备时钟准确"); })) << s.drift().toStdString();
-    EXPECT_EQ(s.w->SBDrift->styleSheet(), QString());
-
-    // Unplugged: the link closes and says so once.
-    s.board.kill();
-    ASSERT_TRUE(s.waitMessage(QStringLiteral("串口通信错误，连接已关闭")));
-    idle(1000);
-    EXPECT_EQ(std::tuple(s.prompts.messages, s.w->CmdOpen->text(), s.w->Timer2.isActive(), s.lamps()),
-              std::tuple(QStringList{"设置成功！", "串口通信错误，连接已关闭"}, QStringLiteral("打开"), false,
-                         QStringLiteral("----------------")));
+    EXPECT_EQ(std::pair(s.w->SBDrift->styleSheet(), s.prompts.messages),
+              std::pair(QString(), QStringList{"设置成功！"}));
 }
 
 TEST(EndToEnd, SlowBoardIsServedAtItsOwnPaceAndReadBackGivesTheSameBookAndFile)
@@ -117,17 +98,16 @@ TEST(EndToEnd, SlowBoardIsServedAtItsOwnPaceAndReadBackGivesTheSameBookAndFile)
         AddEntries(s.w->book(), 1, record);
     AddEntries(s.w->book(), 5, "10100000010500000000070000", 12);
     AddEntries(s.w->book(), 16, "01000000001600000000235959");
-    const QStringList before = s.records();
+    const QStringList before = ChannelRecords(s.w->book());
     const QByteArray file = s.savedFile();
     ASSERT_FALSE(file.isEmpty());
     ASSERT_TRUE(s.open());
     s.w->CmdDownAll->click();
-    EXPECT_FALSE(s.w->CmdStop->isHidden());
     ASSERT_TRUE(s.waitMessage(QStringLiteral("写入成功！")));
     EXPECT_TRUE(s.w->CmdStop->isHidden());
     s.w->CmdUpLoadAll->click();
     ASSERT_TRUE(s.waitMessage(QStringLiteral("读取成功！")));
-    EXPECT_EQ(std::tuple(s.records(), int(s.w->nPage()), s.w->rowCount()), std::tuple(before, 1, 3));
+    EXPECT_EQ(std::tuple(ChannelRecords(s.w->book()), int(s.w->nPage()), s.w->rowCount()), std::tuple(before, 1, 3));
     s.w->CmdOpen->click();
     EXPECT_EQ(s.savedFile(), file);
 }

@@ -25,11 +25,9 @@ TEST(ChannelView, DataToTextForEveryModeAndAction)
 ScheduleBook bookOf(const QList<std::tuple<int, int, int>> &entries) // channel, number, hour
 {
     ScheduleBook book;
-    for (auto [channel, number, hour] : entries) {
-        auto e = std::make_shared<Clsdata>();
-        e->nRoute = int16_t(channel), e->nNo = int16_t(number), e->nStartHour = int16_t(hour);
-        book.add(e);
-    }
+    for (auto [channel, number, hour] : entries)
+        book.add(std::make_shared<Clsdata>(
+            Clsdata{.nRoute = int16_t(channel), .nNo = int16_t(number), .nStartHour = int16_t(hour)}));
     return book;
 }
 
