@@ -777,11 +777,11 @@ void Frmmain::setTransferNote(const QString &text)
     SB[1]->setToolTip(text);
 }
 
-void Frmmain::boardClockSeen(const QDateTime &board, const QDateTime &computer)
+void Frmmain::boardClockSeen(const QDateTime &board, std::optional<qint64> drift)
 {
+    (void)board; // panel 1 shows the reading itself, as the reply's own text
     if (CmdOpen->text() != kClose)
         return; // a reply that came in as the link closed
-    const std::optional<qint64> drift = ClockDriftSeconds(board, computer);
     m_drift.add(drift, m_driftThreshold);
     const bool alarming = m_drift.alarming();
     SBDrift->setText(ClockDriftText(m_drift.drift()));

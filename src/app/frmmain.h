@@ -123,7 +123,7 @@ public:
     bool schedulePacedStep(std::chrono::milliseconds after) override;
     void setTransferRunning(bool running) override;
     void setTransferNote(const QString &text) override;
-    void boardClockSeen(const QDateTime &board, const QDateTime &computer) override;
+    void boardClockSeen(const QDateTime &board, std::optional<qint64> drift) override;
     void transferEnded(const TransferResult &result) override;
 
     // --- LinkListener ---

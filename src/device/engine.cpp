@@ -1,5 +1,7 @@
 #include "device/engine.h"
 
+#include "device/clockdrift.h"
+
 #include "protocol/replies.h"
 
 namespace {
@@ -629,13 +631,18 @@ std::optional<QDateTime> DeviceEngine::boardClockNow() const
     return m_boardClock->at.addMSecs(m_boardClockAt.msecsTo(m_clock()));
 }
 
+std::optional<qint64> DeviceEngine::boardDrift() const
+{
+    return m_boardClock ? ClockDriftSeconds(m_boardClock->at, m_boardClockAt) : std::nullopt;
+}
+
 void DeviceEngine::noteBoardClock(const std::optional<BoardClock> &board)
 {
     if (!board)
         return;
     m_boardClock = board;
     m_boardClockAt = m_clock();
-    m_view.boardClockSeen(board->at, m_boardClockAt);
+    m_view.boardClockSeen(board->at, boardDrift());
 }
 
 // ---------------------------------------------------------------- replies

@@ -192,6 +192,10 @@ public:
     // BoardClock): its last clock or status reply plus the seconds the
     // computer's clock has run since. Empty while no reply has told it on this link.
     std::optional<QDateTime> boardClockNow() const;
+    // How far the board's clock was off the computer's at its last reading, in
+    // seconds (board minus computer); empty before one, or for a clock that is no time.
+    // Every face takes it from here.
+    std::optional<qint64> boardDrift() const;
     // Days from the weekday of boardClockNow()'s date to the weekday the board
     // keeps (0..6): the board turns both at its midnight, so the shift holds.
     int boardWeekdayShift() const { return m_boardClock ? m_boardClock->weekdayShift() : 0; }

@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <optional>
 
 struct TransferResult;
 
@@ -43,12 +44,13 @@ public:
     virtual void showMessage(const QString &text) = 0; // modal, OK, title "提示"
     virtual bool ask(const QString &text) = 0;         // modal, OK/Cancel; true = OK
     virtual void startClockClearTimer() = 0;           // one-shot, clears panel 1 after 3 s
-    // The board reported its clock (a clock or status reply), read at `computer`
-    // on the computer's clock. Views that do not show it ignore it.
-    virtual void boardClockSeen(const QDateTime &board, const QDateTime &computer)
+    // The board reported its clock (a clock or status reply), and how far it is
+    // off the computer's (worked out once, by the engine: DeviceEngine::boardDrift).
+    // Views that do not show it ignore it.
+    virtual void boardClockSeen(const QDateTime &board, std::optional<qint64> drift)
     {
         (void)board;
-        (void)computer;
+        (void)drift;
     }
     // Run DeviceEngine::pacedStep once, `after` from now (a later request
     // replaces an earlier one); false if this view never does, which leaves

@@ -1,6 +1,5 @@
 #include "device/headlesssession.h"
 
-#include "device/clockdrift.h"
 
 #include <QEventLoop>
 
@@ -104,8 +103,7 @@ std::optional<uint16_t> HeadlessSession::relayStates() const
 
 std::optional<qint64> HeadlessSession::drift() const
 {
-    const std::optional<QDateTime> board = m_engine.boardClockNow();
-    return board ? ClockDriftSeconds(*board, m_engine.now()) : std::nullopt;
+    return m_engine.boardDrift();
 }
 
 void HeadlessSession::setActivityText(const QString &text)
