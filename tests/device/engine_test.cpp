@@ -104,25 +104,6 @@ TEST(EngineWrite, OneChannelTakesItsEntriesPlusTwoTicks)
                                             BlankEntryFrame(1, 3, 3), kPoll}));
 }
 
-TEST(EngineWrite, QueuesForAllEmptyAndFullChannels)
-{
-    Harness h;
-    h.add(2, "11000000000200000000083000", 3);
-    h.engine.CmdDownAll();
-    ASSERT_EQ(h.engine.WriteQueue.size(), 19);
-    EXPECT_EQ(h.engine.WriteQueue[1], h.book.channel(2)[0]); // the book's own entry
-    for (int i : {0, 4, 18})
-        EXPECT_TRUE(IsBlankRecord(h.engine.WriteQueue[i]->GetStr()));
-    EXPECT_EQ(std::pair(h.engine.WriteQueue[4]->nNo, h.engine.WriteQueue[18]->nRoute),
-              (std::pair<int16_t, int16_t>(4, 16)));
-
-    Harness full; // no end entry: number 256 would not fit the frame
-    full.add(1, "11000000000100000000083000", kMaxEntriesPerChannel);
-    full.engine.CmdDown();
-    EXPECT_EQ(std::pair(full.engine.WriteQueue.size(), IsBlankRecord(full.engine.WriteQueue.last()->GetStr())),
-              (std::pair<qsizetype, bool>(255, false)));
-}
-
 TEST(EngineWrite, EachFrameIsSentUpToFourTimesAndSuccessNeedsEveryAcknowledgement)
 {
     const struct {
@@ -203,7 +184,6 @@ TEST(EngineRead, AllChannelsEndOnChannelOneAndLeaveTheScreenChannelAlone)
     h.add(9, "11000000000900000000083000");
     h.engine.nPage = 6;
     h.engine.CmdUpLoadAll();
-    EXPECT_EQ(std::pair(h.engine.nPage, h.book.isEmpty()), (std::pair<int16_t, bool>(1, true)));
     h.tick(4); // reading channel 3 now, channel 1 on screen
     EXPECT_EQ(std::pair(h.engine.transfer().channel, int(h.engine.nPage)), std::pair(3, 1));
     h.engine.CmdIn(); // acts on the channel on screen, once the read has ended
@@ -247,7 +227,7 @@ TEST(EngineTransfer, OneAtATimeWithTheOtherCommandsHeldAndTabsDisabledThroughout
     EXPECT_EQ(std::pair(w.view.messages, w.engine.bReadingAll), std::pair(QStringList{"写入成功！"}, false));
 }
 
-TEST(EngineWrite, GivenChannelsOnlyAreWrittenAsWriteAllWritesThem)
+TEST(EngineWrite, GivenChannelsAreWrittenAsWriteAllWritesEveryChannelWithItsEndEntry)
 {
     Harness h;
     h.add(2, "11000000000200000000083000", 2);
@@ -266,6 +246,20 @@ TEST(EngineWrite, GivenChannelsOnlyAreWrittenAsWriteAllWritesThem)
             written << QStringLiteral("%1:%2").arg(f[4]).arg(f[5]);
     EXPECT_EQ(std::pair(written, h.view.messages),
               std::pair(QStringList{"7:1", "7:2", "2:1", "2:2", "2:3"}, QStringList{"写入成功！"}));
+
+    h.engine.CmdDownAll();
+    ASSERT_EQ(h.engine.WriteQueue.size(), 20);
+    EXPECT_EQ(h.engine.WriteQueue[1], h.book.channel(2)[0]); // the book's own entry
+    for (int i : {0, 3, 19})
+        EXPECT_TRUE(IsBlankRecord(h.engine.WriteQueue[i]->GetStr()));
+    EXPECT_EQ(std::pair(h.engine.WriteQueue[3]->nNo, h.engine.WriteQueue[19]->nRoute),
+              (std::pair<int16_t, int16_t>(3, 16)));
+
+    Harness full; // no end entry: number 256 would not fit the frame
+    full.add(1, "11000000000100000000083000", kMaxEntriesPerChannel);
+    full.engine.CmdDown();
+    EXPECT_EQ(std::pair(full.engine.WriteQueue.size(), IsBlankRecord(full.engine.WriteQueue.last()->GetStr())),
+              (std::pair<qsizetype, bool>(255, false)));
 }
 
 TEST(EngineTransfer, StopOrAClosedLinkEndsItAtOnceAndSaysWhereAWriteStopped)
@@ -344,9 +338,8 @@ struct Timeline {
     {
         for (; flag && now < limitMs; ++now) {
             h.clockMs = now;
-            for (auto it = replies.begin(); it != replies.end() && it->first <= now;) {
-                const Frame r = it->second;
-                it = replies.erase(it);
+            while (!replies.empty() && replies.begin()->first <= now) {
+                const Frame r = replies.extract(replies.begin()).mapped();
                 call([&] { h.engine.MSCommDown_OnComm(r); });
             }
             if (pace && *pace <= now) {
