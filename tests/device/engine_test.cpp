@@ -176,7 +176,7 @@ TEST(EngineRead, OneChannelEndsOnEmptySlotEntry255OrAnEntryUnansweredFourTimes)
     }
 }
 
-TEST(EngineRead, AllChannelsEndOnChannelOneAndLeaveTheScreenChannelAlone)
+TEST(EngineRead, AllChannelsEndOnChannelOneAndVerifyReadsLeaveTheOperatorsBookAndScreenAlone)
 {
     Harness h;
     h.boardHolds(1, 1);
@@ -193,6 +193,21 @@ TEST(EngineRead, AllChannelsEndOnChannelOneAndLeaveTheScreenChannelAlone)
               std::tuple(QStringList{"读取成功！"}, true, 3, 1));
     h.tick(3);
     EXPECT_TRUE(h.link.written.contains(Relays(0x01)));
+
+    // A verify read fills its own book, asking nothing and leaving the operator's book and screen alone.
+    h.boardHolds(2, 1);
+    ScheduleBook board, all;
+    AddEntries(board, 3, "10000000000300000000120000", 7); // from an earlier verify
+    h.engine.nPage = 5;
+    h.view.shownChannel = 0;
+    ASSERT_TRUE(h.engine.startVerifyRead(3, board));
+    h.runWhile(h.engine.bReading);
+    ASSERT_TRUE(h.engine.startVerifyRead(0, all) && !h.engine.startVerifyRead(17, all));
+    h.runWhile(h.engine.bReadingAll);
+    EXPECT_EQ(std::tuple(board.countOf(3), all.size(), h.book.size(), h.view.shownChannel, int(h.engine.nPage),
+                         h.view.questions.size(), h.view.messages.size()),
+              (std::tuple<int, qsizetype, qsizetype, int, int, qsizetype, qsizetype>(2, 4, 3, 0, 5, 1, 1)));
+    EXPECT_TRUE(h.engine.lastResult()->success && h.engine.lastResult()->verify);
 }
 
 TEST(EngineWrite, GivenChannelsAreWrittenAsWriteAllWritesEveryChannelWithItsEndEntry)
@@ -275,31 +290,6 @@ TEST(EngineTransfer, OneAtATimeAndStopOrAClosedLinkEndsItAtOnceSayingWhereAWrite
         h.tick(2);
         EXPECT_EQ(h.codesSince(sent), c.stop ? QList<int>({16, 16}) : QList<int>()) << c.name; // idle again
     }
-}
-
-TEST(EngineTransfer, VerifyReadFillsItsOwnBookAndLeavesTheOperatorsAlone)
-{
-    Harness h;
-    h.boardHolds(2, 3);
-    h.add(2, "10000000000200000000120000");
-    h.add(5, "10000000000500000000120000");
-    h.engine.nPage = 5;
-    ScheduleBook board;
-    AddEntries(board, 2, "10000000000200000000120000", 7); // from an earlier verify
-    ASSERT_TRUE(h.engine.startVerifyRead(2, board));
-    h.runWhile(h.engine.bReading);
-    EXPECT_EQ(std::tuple(board.countOf(2), h.book.size(), h.book.channel(2)[0]->GetStr(), h.view.shownChannel,
-                         int(h.engine.nPage)),
-              std::tuple(3, 2, QStringLiteral("10000000000200000000120000"), 0, 5));
-    ASSERT_TRUE(h.engine.lastResult());
-    EXPECT_TRUE(h.view.questions.isEmpty() && h.view.messages.isEmpty() && h.engine.lastResult()->success &&
-                h.engine.lastResult()->verify);
-
-    ScheduleBook all;
-    ASSERT_TRUE(h.engine.startVerifyRead(0, all));
-    h.runWhile(h.engine.bReadingAll);
-    EXPECT_EQ(std::pair(all.size(), h.engine.lastResult()->success), (std::pair<qsizetype, bool>(3, true)));
-    EXPECT_FALSE(h.engine.startVerifyRead(17, all));
 }
 
 // Fake time in ms: a tick every 200, the board's answer `latency` after each request
