@@ -274,7 +274,8 @@ TEST(EngineTransfer, OneAtATimeAndStopOrAClosedLinkEndsItAtOnceSayingWhereAWrite
         // The other transfers are held: a write while a read fills the book would cut the board's list short.
         ScheduleBook other;
         h.engine.CmdDown(), h.engine.CmdDownAll(), h.engine.CmdUpLoadAll(), h.engine.CmdUpload();
-        EXPECT_EQ(std::pair(h.engine.startVerifyRead(0, other), h.view.questions.size()), std::pair(false, qsizetype(!c.write)))
+        EXPECT_EQ(std::pair(h.engine.startVerifyRead(0, other), h.view.questions.size()),
+                  std::pair(false, qsizetype(!c.write)))
             << c.name;
         h.view.shownChannel = 0;
         const auto sent = h.link.written.size();
@@ -410,11 +411,7 @@ TEST(EngineManual, FramesCarryCommandedStatesAndTheBoardsOwn)
 {
     Harness h;
     h.settle(0x01, 0x01); // channels 1 and 9 on
-    const auto command = [&](int page, void (DeviceEngine::*cmd)()) {
-        h.press(page, cmd);
-        h.tick();
-        return h.last();
-    };
+    const auto command = [&](int page, void (DeviceEngine::*cmd)()) { return h.press(page, cmd), h.tick(), h.last(); };
     h.press(4, &DeviceEngine::CmdIn); // several clicks before a tick: one frame, last state wins
     h.engine.CmdOut();
     EXPECT_EQ(command(3, &DeviceEngine::CmdIn), Relays(0x05, 0x01));
@@ -432,13 +429,8 @@ TEST(EngineManual, CommandAfterATransferOrClockSetWaitsForTwoFreshReplies)
     for (bool clockSet : {false, true}) {
         Harness h;
         h.settle(0x08); // relay 4 on
-        if (clockSet) {
-            h.board.ackClock = false;
-            h.engine.CmdSetTime();
-        } else {
-            h.add(1, "11000000000100000000083000", 5);
-            h.engine.CmdDown();
-        }
+        clockSet ? (h.board.ackClock = false, h.engine.CmdSetTime())
+                 : (h.add(1, "11000000000100000000083000", 5), h.engine.CmdDown());
         h.tick(3);
         h.board.relays1 = 0; // the board's own schedule releases relay 4 meanwhile
         h.press(2);
@@ -531,12 +523,9 @@ TEST(EngineManual, RelaysThatDidNotFollowOnceSettledAreNamedInPanelOne)
         h.tick(2);
         EXPECT_EQ(std::tuple(h.engine.relayCheckPending(), h.view.notFollowed.value(0), h.view.activity),
                   std::tuple(false, channels, text));
-        h.clockMs += kRelayFaultShownFor.count() - 1;
-        h.tick(); // status replies leave it there for a while, then write over it
-        EXPECT_EQ(h.view.activity, text);
-        h.clockMs += 1;
-        h.tick();
-        EXPECT_EQ(h.view.activity, status);
+        // Status replies leave it there for a while, then write over it.
+        const auto later = [&](qint64 ms) { return h.clockMs += ms, h.tick(), h.view.activity; };
+        EXPECT_EQ((QStringList{later(kRelayFaultShownFor.count() - 1), later(1)}), (QStringList{text, status}));
     }
 }
 
@@ -584,11 +573,8 @@ TEST(EngineModal, TickDuringAClosingBoxNeitherEndsTwiceNorInterleaves)
     Harness h;
     h.add(1, "11000000000100000000083000");
     h.engine.CmdDown();
-    qsizetype sentAtBox = -1;
-    h.view.onMessage = [&](const QString &) {
-        sentAtBox = h.link.written.size();
-        h.tick(); // the box's own event loop lets the timer fire
-    };
+    qsizetype sentAtBox = -1; // the box's own event loop lets the timer fire
+    h.view.onMessage = [&](const QString &) { sentAtBox = h.link.written.size(), h.tick(); };
     h.tick(3); // the ending tick had finished first
     EXPECT_EQ(std::pair(h.view.messages, h.link.written[sentAtBox - 1]), std::pair(QStringList{"写入成功！"}, kPoll));
 }
