@@ -152,11 +152,7 @@ TEST(EngineRead, OneChannelEndsOnEmptySlotEntry255OrAnEntryUnansweredFourTimes)
          "读取失败！"},
         {"silent board", [](Harness &f) { f.board.silent = true; }, 4, 0, "读取失败！"},
         {"empty-slot answers about another slot are no answer",
-         [](Harness &f) {
-             f.board.slots.clear();
-             f.board.readNumberShift = 1;
-         },
-         4, 0, "读取失败！"},
+         [](Harness &f) { f.board.slots.clear(), f.board.readNumberShift = 1; }, 4, 0, "读取失败！"},
     };
     for (const auto &c : cases) {
         Harness f;
