@@ -278,13 +278,13 @@ TEST(EngineTransfer, OneAtATimeAndStopOrAClosedLinkEndsItAtOnceSayingWhereAWrite
         const auto sent = h.link.written.size();
         c.stop ? h.engine.CmdStop() : (h.link.opened = false, h.engine.linkClosed());
         h.engine.CmdStop(); // nothing under way: nothing happens
-        EXPECT_EQ(std::tuple(h.view.messages.join(u'|'), h.view.note, h.controls(), h.engine.lastResult()->stopped,
-                             h.engine.lastResult()->linkLost, h.engine.lastResult()->success),
-                  std::tuple(QString::fromUtf8(c.message), QString::fromUtf8(c.note), kIdle, c.stop, !c.stop, false))
-            << c.name;
         // What was read stays, as for a failed read.
-        EXPECT_EQ(std::pair(int(h.book.size()), h.view.shownChannel), c.write ? std::pair(5, 0) : std::pair(4, 1))
+        EXPECT_EQ(std::tuple(h.view.messages.join(u'|'), h.view.note, h.controls(), h.engine.lastResult()->stopped,
+                             h.engine.lastResult()->linkLost, h.engine.lastResult()->success, h.book.size()),
+                  std::tuple(QString::fromUtf8(c.message), QString::fromUtf8(c.note), kIdle, c.stop, !c.stop, false,
+                             qsizetype(c.write ? 5 : 4)))
             << c.name;
+        EXPECT_EQ(h.view.shownChannel, c.write ? 0 : 1) << c.name;
         h.tick(2);
         EXPECT_EQ(h.codesSince(sent), c.stop ? QList<int>({16, 16}) : QList<int>()) << c.name; // idle again
     }
@@ -305,10 +305,8 @@ struct Timeline {
                 const Frame r = replies.extract(replies.begin()).mapped();
                 call([&] { h.engine.MSCommDown_OnComm(r); });
             }
-            if (pace && *pace <= now) {
-                pace.reset();
-                call([&] { h.engine.pacedStep(); });
-            }
+            if (pace && *pace <= now)
+                call([&] { pace.reset(), h.engine.pacedStep(); });
             if (now > 0 && now % 200 == 0)
                 call([&] { h.engine.Timer2_Timer(); });
         }
