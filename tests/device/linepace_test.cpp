@@ -34,12 +34,7 @@ TEST(LinePace, DeadlineFollowsTheAnswerTimeAndAnAnswerIsOwedUntilIt)
         for (const QString &e : QString::fromLatin1(c.events).split(u' ')) {
             const QDateTime at = start.addMSecs(e.mid(1).toInt());
             const char kind = e[0].toLatin1();
-            if (kind == 'a')
-                pace.answered(at);
-            else if (kind == 't')
-                pace.tick();
-            else
-                pace.sent(at, kind != 'b', kind == 'r');
+            kind == 'a' ? pace.answered(at) : kind == 't' ? pace.tick() : pace.sent(at, kind != 'b', kind == 'r');
         }
         EXPECT_EQ(std::tuple(int(pace.deadline().count()), int(pace.owed(start.addMSecs(c.owedAt)).count()),
                              int(pace.answerMs().value_or(-1))),
