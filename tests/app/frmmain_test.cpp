@@ -36,7 +36,6 @@ template <typename T, typename R> QList<R> collect(const T *from, R (T::*get)(in
 class App : public testing::Test {
 protected:
     void start(Variant v = Variant::Standard) { w.emplace(FrmmainSetup{dir.path(), v, &link, &prompts, kClock}); }
-    // A one-section file in the folder; returns its path.
     QString put(const QString &name, const QByteArray &lines, const QByteArray &section = "[Note]\n")
     {
         QFile f(dir.filePath(name));
@@ -51,7 +50,6 @@ protected:
         button->click();
         return prompts.messages.join(u'|');
     }
-    // The window at a glance, in the form of kIdle.
     QString state()
     {
         QString out;
@@ -87,7 +85,6 @@ TEST_F(App, BothVariantsStartAlikeAndSwitchTheControlsWithTheLink)
                   QList<int>({256, 99, 1, 0}));
         EXPECT_EQ(std::pair(tabs(), w->ChkAuto->isChecked()), std::pair(QStringList(kChannelCount, "未命名"), false));
 
-        // A refused open changes nothing: the controls stay as they start.
         for (OpenError e : {OpenError::NotFound, OpenError::Busy, OpenError::PermissionDenied}) {
             link.openError = e;
             EXPECT_EQ(told(w->CmdOpen), "串口打开错误");
@@ -98,7 +95,6 @@ TEST_F(App, BothVariantsStartAlikeAndSwitchTheControlsWithTheLink)
         w->CmbCom->setCurrentIndex(2);
         for (int failures : {0, 2}) { // the button closes the link; a failing port closes it alike
             w->CmdOpen->click();
-            // The permission hint went with the successful open.
             EXPECT_EQ(std::tuple(link.openedPort, state(), w->statusText(1)), std::tuple(3, kLinked, QString()));
             Frame status = FakeBoard::reply(wire::kStatus);
             status[4] = 0x05, status[5] = 0x80;
@@ -109,7 +105,6 @@ TEST_F(App, BothVariantsStartAlikeAndSwitchTheControlsWithTheLink)
                 w->CmdOpen->click();
             for (int i = 0; i < failures; ++i)
                 w->onLinkFailed("unplugged");
-            // No board time without a board; the commanded states forgotten.
             EXPECT_EQ(std::tuple(state(), w->statusText(1), link.isOpen(), w->engine().bSyncRelay,
                                  QByteArrayView(w->engine().PendingCommand).sliced(1).toByteArray()),
                       std::tuple(kIdle, QString(), false, true, QByteArray(kChannelCount, kRelayOff)));
@@ -157,10 +152,8 @@ TEST_F(App, ATransferHoldsTheOtherCommandsOffersStopAndEndsWithTheLink)
 TEST_F(App, PortsNameWhatTheyOpenAndSelectorsOnlyPick)
 {
     start();
-    // A ComN link whose device is gone: refused, and panel 1 names the device.
     ASSERT_TRUE(QFile::link("/dev/ttyUSB-unplugged", dir.filePath("Com40")));
     link.openError = OpenError::NotFound;
-    // Com98 stands for nothing yet: panel 1 says where its link would go.
     for (const auto &[port, device, text] :
          {std::tuple(40, dir.filePath("Com40"), QStringLiteral("Com40 指向的 /dev/ttyUSB-unplugged 不存在")),
           std::tuple(98, QString(), "Com98（未连接：需在 " + QDir::toNativeSeparators(dir.path()) + " 建立 Com98 链接）")}) {
@@ -170,7 +163,6 @@ TEST_F(App, PortsNameWhatTheyOpenAndSelectorsOnlyPick)
         EXPECT_EQ(std::pair(said, w->statusText(1)), std::pair(QStringLiteral("串口打开错误"), text));
     }
 
-    // The port list's tooltips are made as it opens: a link made since start-up shows.
     ASSERT_TRUE(QFile::link(dir.path(), dir.filePath("Com41")));
     w->CmbCom->showPopup();
     w->CmbCom->hidePopup();
@@ -179,8 +171,7 @@ TEST_F(App, PortsNameWhatTheyOpenAndSelectorsOnlyPick)
     EXPECT_EQ(tip(40), dir.filePath("Com40") + " → /dev/ttyUSB-unplugged（目标不存在）");
     EXPECT_TRUE(tip(97).contains(QDir::toNativeSeparators(dir.path()))) << "where to make the link";
 
-    // Both selectors are pick-only: a typed character that would find an item picks nothing (which keys and
-    // input-method text a pick-only list ignores, open or closed, the editor's tests tell).
+    // Both selectors are pick-only (which keys a pick-only list ignores, the editor's tests tell).
     for (auto [combo, typed] : {std::pair(w->CmbID, "5"), std::pair(w->CmbCom, "c")}) {
         const int before = combo->currentIndex();
         QKeyEvent key(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, typed);
@@ -189,8 +180,6 @@ TEST_F(App, PortsNameWhatTheyOpenAndSelectorsOnlyPick)
     }
 }
 
-// Every control is found by its name and read by a screen reader; the lamps tell their
-// state; tab order follows the layout; the file and editing commands have keys.
 TEST_F(App, ControlsAreNamedReadableAndKeyboardDriven)
 {
     put("Note.ini", "01001=11000000000100000000083000\n");
@@ -200,9 +189,7 @@ TEST_F(App, ControlsAreNamedReadableAndKeyboardDriven)
                       "ChkAuto",     "CmdAdd",      "CmdDel",      "CmdDelAll",  "CmdDown",      "CmdUpload",
                       "CmdIn",       "CmdOut",      "CmdReadTime", "CmdSetTime", "CmdQuit"};
     QStringList focusOrder;
-    QWidget *first = w->findChild<QWidget *>("CmbCom");
-    ASSERT_TRUE(first);
-    for (QWidget *c = first; focusOrder.size() < names.size(); c = c->nextInFocusChain())
+    for (QWidget *c = w->CmbCom; focusOrder.size() < names.size(); c = c->nextInFocusChain())
         if (c->focusPolicy() & Qt::TabFocus)
             focusOrder << c->objectName();
     EXPECT_EQ(focusOrder, names);
@@ -219,15 +206,12 @@ TEST_F(App, ControlsAreNamedReadableAndKeyboardDriven)
         EXPECT_FALSE(w->findChild<QLabel *>(name)->accessibleDescription().isEmpty()) << name;
     EXPECT_EQ(w->findChild<QLabel *>("SBDrift"), w->SBDrift);
 
-    // What a screen reader says of each lamp, before and after the board's first status reply (that it hears of
-    // each change takes a running accessibility bus: make test-a11y).
+    // What a screen reader says of the lamps before and after the first status reply (its change events: make test-a11y).
     auto lamps = [&] {
         QString out;
-        for (int k = 0; k < kChannelCount; ++k) {
-            QAccessibleInterface *lamp =
-                QAccessible::queryAccessibleInterface(w->findChild<QWidget *>(QStringLiteral("Shape1_%1").arg(k)));
+        for (QAccessibleInterface *lamp : w->findChildren<QWidget *>(QRegularExpression("^Shape1_[0-3]$")) |
+                                              std::views::transform(&QAccessible::queryAccessibleInterface))
             out += lamp->text(QAccessible::Name) + u' ' + lamp->text(QAccessible::Description) + u';';
-        }
         return out;
     };
     EXPECT_TRUE(lamps().startsWith("第1路 未知;第2路 未知;")) << lamps().toStdString();
