@@ -211,9 +211,11 @@ TEST_F(App, ControlsAreNamedReadableAndKeyboardDriven)
     // What a screen reader says of the lamps before and after the first status reply (its change events: make test-a11y).
     auto lamps = [&] {
         QString out;
-        for (QAccessibleInterface *lamp : w->findChildren<QWidget *>(QRegularExpression("^Shape1_[0-3]$")) |
-                                              std::views::transform(&QAccessible::queryAccessibleInterface))
+        for (int k = 0; k < kChannelCount; ++k) {
+            QAccessibleInterface *lamp =
+                QAccessible::queryAccessibleInterface(w->findChild<QWidget *>(QStringLiteral("Shape1_%1").arg(k)));
             out += lamp->text(QAccessible::Name) + u' ' + lamp->text(QAccessible::Description) + u';';
+        }
         return out;
     };
     EXPECT_TRUE(lamps().startsWith("第1路 未知;第2路 未知;")) << lamps().toStdString();
