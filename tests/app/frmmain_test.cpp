@@ -2,6 +2,7 @@
 // switching, the editing commands and the schedule files, with scripted boxes.
 #include "app/application.h"
 #include "app/frmmain.h"
+#include "app/scandialog.h"
 
 #include "support/fakes.h"
 #include "support/scriptedprompts.h"
@@ -14,6 +15,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <optional>
 #include <ranges>
 
@@ -36,7 +38,6 @@ template <typename T, typename R> QList<R> collect(const T *from, R (T::*get)(in
 class App : public testing::Test {
 protected:
     void start(Variant v = Variant::Standard) { w.emplace(FrmmainSetup{dir.path(), v, &link, &prompts, kClock}); }
-    // A one-section file in the folder; returns its path.
     QString put(const QString &name, const QByteArray &lines, const QByteArray &section = "[Note]\n")
     {
         QFile f(dir.filePath(name));
@@ -51,7 +52,6 @@ protected:
         button->click();
         return prompts.messages.join(u'|');
     }
-    // The window at a glance, in the form of kIdle.
     QString state()
     {
         QString out;
@@ -87,7 +87,6 @@ TEST_F(App, BothVariantsStartAlikeAndSwitchTheControlsWithTheLink)
                   QList<int>({256, 99, 1, 0}));
         EXPECT_EQ(std::pair(tabs(), w->ChkAuto->isChecked()), std::pair(QStringList(kChannelCount, "未命名"), false));
 
-        // A refused open changes nothing: the controls stay as they start.
         for (OpenError e : {OpenError::NotFound, OpenError::Busy, OpenError::PermissionDenied}) {
             link.openError = e;
             EXPECT_EQ(told(w->CmdOpen), "串口打开错误");
@@ -98,7 +97,6 @@ TEST_F(App, BothVariantsStartAlikeAndSwitchTheControlsWithTheLink)
         w->CmbCom->setCurrentIndex(2);
         for (int failures : {0, 2}) { // the button closes the link; a failing port closes it alike
             w->CmdOpen->click();
-            // The permission hint went with the successful open.
             EXPECT_EQ(std::tuple(link.openedPort, state(), w->statusText(1)), std::tuple(3, kLinked, QString()));
             Frame status = FakeBoard::reply(wire::kStatus);
             status[4] = 0x05, status[5] = 0x80;
@@ -109,7 +107,6 @@ TEST_F(App, BothVariantsStartAlikeAndSwitchTheControlsWithTheLink)
                 w->CmdOpen->click();
             for (int i = 0; i < failures; ++i)
                 w->onLinkFailed("unplugged");
-            // No board time without a board; the commanded states forgotten.
             EXPECT_EQ(std::tuple(state(), w->statusText(1), link.isOpen(), w->engine().bSyncRelay,
                                  QByteArrayView(w->engine().PendingCommand).sliced(1).toByteArray()),
                       std::tuple(kIdle, QString(), false, true, QByteArray(kChannelCount, kRelayOff)));
@@ -157,10 +154,8 @@ TEST_F(App, ATransferHoldsTheOtherCommandsOffersStopAndEndsWithTheLink)
 TEST_F(App, PortsNameWhatTheyOpenAndSelectorsOnlyPick)
 {
     start();
-    // A ComN link whose device is gone: refused, and panel 1 names the device.
     ASSERT_TRUE(QFile::link("/dev/ttyUSB-unplugged", dir.filePath("Com40")));
     link.openError = OpenError::NotFound;
-    // Com98 stands for nothing yet: panel 1 says where its link would go.
     for (const auto &[port, device, text] :
          {std::tuple(40, dir.filePath("Com40"), QStringLiteral("Com40 指向的 /dev/ttyUSB-unplugged 不存在")),
           std::tuple(98, QString(), "Com98（未连接：需在 " + QDir::toNativeSeparators(dir.path()) + " 建立 Com98 链接）")}) {
@@ -170,7 +165,6 @@ TEST_F(App, PortsNameWhatTheyOpenAndSelectorsOnlyPick)
         EXPECT_EQ(std::pair(said, w->statusText(1)), std::pair(QStringLiteral("串口打开错误"), text));
     }
 
-    // The port list's tooltips are made as it opens: a link made since start-up shows.
     ASSERT_TRUE(QFile::link(dir.path(), dir.filePath("Com41")));
     w->CmbCom->showPopup();
     w->CmbCom->hidePopup();
@@ -179,8 +173,7 @@ TEST_F(App, PortsNameWhatTheyOpenAndSelectorsOnlyPick)
     EXPECT_EQ(tip(40), dir.filePath("Com40") + " → /dev/ttyUSB-unplugged（目标不存在）");
     EXPECT_TRUE(tip(97).contains(QDir::toNativeSeparators(dir.path()))) << "where to make the link";
 
-    // Both selectors are pick-only: a typed character that would find an item picks nothing (which keys and
-    // input-method text a pick-only list ignores, open or closed, the editor's tests tell).
+    // Both selectors are pick-only (which keys a pick-only list ignores, the editor's tests tell).
     for (auto [combo, typed] : {std::pair(w->CmbID, "5"), std::pair(w->CmbCom, "c")}) {
         const int before = combo->currentIndex();
         QKeyEvent key(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, typed);
@@ -189,8 +182,6 @@ TEST_F(App, PortsNameWhatTheyOpenAndSelectorsOnlyPick)
     }
 }
 
-// Every control is found by its name and read by a screen reader; the lamps tell their
-// state; tab order follows the layout; the file and editing commands have keys.
 TEST_F(App, ControlsAreNamedReadableAndKeyboardDriven)
 {
     put("Note.ini", "01001=11000000000100000000083000\n");
@@ -200,9 +191,7 @@ TEST_F(App, ControlsAreNamedReadableAndKeyboardDriven)
                       "ChkAuto",     "CmdAdd",      "CmdDel",      "CmdDelAll",  "CmdDown",      "CmdUpload",
                       "CmdIn",       "CmdOut",      "CmdReadTime", "CmdSetTime", "CmdQuit"};
     QStringList focusOrder;
-    QWidget *first = w->findChild<QWidget *>("CmbCom");
-    ASSERT_TRUE(first);
-    for (QWidget *c = first; focusOrder.size() < names.size(); c = c->nextInFocusChain())
+    for (QWidget *c = w->CmbCom; focusOrder.size() < names.size(); c = c->nextInFocusChain())
         if (c->focusPolicy() & Qt::TabFocus)
             focusOrder << c->objectName();
     EXPECT_EQ(focusOrder, names);
@@ -219,8 +208,7 @@ TEST_F(App, ControlsAreNamedReadableAndKeyboardDriven)
         EXPECT_FALSE(w->findChild<QLabel *>(name)->accessibleDescription().isEmpty()) << name;
     EXPECT_EQ(w->findChild<QLabel *>("SBDrift"), w->SBDrift);
 
-    // What a screen reader says of each lamp, before and after the board's first status reply (that it hears of
-    // each change takes a running accessibility bus: make test-a11y).
+    // What a screen reader says of the lamps before and after the first status reply (its change events: make test-a11y).
     auto lamps = [&] {
         QString out;
         for (int k = 0; k < kChannelCount; ++k) {
@@ -367,6 +355,67 @@ TEST_F(App, FilesSaveSaveAsRestartAndOpen)
     EXPECT_EQ(std::pair(w->book().isEmpty(), w->ChkAuto->isChecked()), std::pair(true, false));
     told(w->CmdOpenFile, exported); // Save As wrote the book as it stood
     EXPECT_EQ(records(), good);
+}
+
+// 搜索设备 has the line to itself, and an address it found becomes the window's.
+using Scan = App;
+TEST_F(Scan, HasTheLineToItselfAndHandsBackTheChosenAddress)
+{
+    start();
+    const QList<QAction *> actions = w->toolsMenu()->actions();
+    const auto action = std::ranges::find(actions, QStringLiteral("搜索设备"), &QAction::text);
+    ASSERT_NE(action, actions.end());
+    (*action)->trigger();
+    auto *scan = w->findChild<ScanDialog *>(QStringLiteral("ScanDialog"));
+    ASSERT_TRUE(scan);
+    EXPECT_EQ(w->findChildren<QProgressBar *>(QStringLiteral("PB")), QList<QProgressBar *>{w->PB});
+
+    scan->CmdScan->click(); // the link is closed: nothing goes out
+    EXPECT_FALSE(scan->scanning() || !link.written.isEmpty());
+
+    w->CmdOpen->click();
+    Frame status = FakeBoard::reply(wire::kStatus);
+    status[4] = 1;
+    w->onFrame(status);
+    ASSERT_EQ(w->lampColour(0), kLampGreen);
+    link.written.clear();
+    scan->From->setValue(6);
+    scan->To->setValue(8);
+    scan->CmdScan->click();
+    EXPECT_EQ(std::pair(scan->scanning(), w->Timer2.isActive()), std::pair(true, false))
+        << "the poll stays off the line";
+    Frame reply = FakeBoard::reply(wire::kStatus);
+    reply[1] = 7;
+    SealFrame(reply);
+    w->onFrame(reply); // address 6 was asked: board 7's reply does not count
+    scan->stepScan(); // 6 stayed silent: asked once more
+    scan->stepScan();
+    w->onFrame(reply);
+    scan->stepScan(); // 7 answered: on to 8
+    reply[1] = 8;
+    reply[2] = wire::kStatusCompat; // a board of the compatible kind
+    SealFrame(reply);
+    w->onFrame(reply);
+    scan->stepScan();
+    EXPECT_EQ(std::tuple(scan->scanning(), w->Timer2.isActive(), w->lampColour(0)), std::tuple(false, true, kLampGrey))
+        << "the board's states are heard afresh";
+    QList<int> asked;
+    for (const Frame &f : link.written)
+        asked << f[1];
+    EXPECT_EQ(std::pair(asked, scan->Note->text()), std::pair(QList<int>{6, 6, 7, 8}, QStringLiteral("找到2个设备")));
+
+    ASSERT_EQ(scan->Found->count(), 2);
+    scan->Found->setCurrentRow(0);
+    scan->CmdUse->click();
+    EXPECT_EQ(std::pair(w->CmbID->currentText(), int(w->engine().DeviceAddress)), std::pair(QStringLiteral("7"), 7));
+
+    // 停止 says where it stopped; the bar stays at what was scanned to the end.
+    scan->CmdScan->click();
+    scan->stepScan();
+    scan->stepScan(); // 6 silent twice: 7 asked
+    scan->CmdStop->click();
+    EXPECT_EQ(std::tuple(scan->scanning(), scan->PB->value(), scan->Note->text()),
+              std::tuple(false, 1, QStringLiteral("已停止，地址7至8未搜索；找到0个设备")));
 }
 
 } // namespace

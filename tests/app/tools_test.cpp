@@ -1,12 +1,17 @@
-// The 工具 menu's schedule tools in the real window, with scripted boxes.
+// The 工具 menu's schedule tools and 校验 in the real window, with scripted boxes and, for 校验, the fake board
+// answering as the test ticks.
 #include "app/copydialog.h"
 #include "app/findingswindow.h"
+#include "app/framelogwindow.h"
 #include "app/frmmain.h"
 #include "app/schedulepicture.h"
 #include "app/scheduletools.h"
 #include "app/verifytools.h"
+#include "app/verifywindow.h"
+#include "storage/toolsettings.h"
 
 #include "support/fakes.h"
+#include "support/printers.h"
 #include "support/scriptedprompts.h"
 
 #include <QtWidgets>
@@ -25,17 +30,12 @@ const char *kMondayOn8 = "10110000000100000000080000";
 
 class Tools : public testing::Test {
 protected:
-    struct Add {
-        int channel;
-        const char *record;
-        int count = 1;
-    };
-    void start(std::initializer_list<Add> adds)
+    void start(std::initializer_list<std::pair<int, const char *>> adds = {})
     {
         w.emplace(FrmmainSetup{dir.path(), Variant::Standard, &link, &prompts, [] { return kNow; }});
         tools = w->scheduleTools();
-        for (const Add &a : adds)
-            AddEntries(w->book(), a.channel, a.record, a.count);
+        for (const auto &[channel, record] : adds)
+            AddEntries(w->book(), channel, record);
     }
     QWidget *lamp(int c) { return w->findChild<QWidget *>(QStringLiteral("Shape1_%1").arg(c - 1)); }
 
@@ -94,7 +94,8 @@ TEST_F(Tools, MenuItemsOpenOnTheCurrentChannel)
 
 TEST_F(Tools, CopyRefusesPast255AndAsksBeforeReplacing)
 {
-    start({{1, kDailyOn8}, {1, kDailyOff18}, {2, kDailyOn8, 254}});
+    start({{1, kDailyOn8}, {1, kDailyOff18}});
+    AddEntries(w->book(), 2, kDailyOn8, 254);
     tools->copyAction->trigger();
     CopyDialog *copy = tools->copyDialog();
     ASSERT_TRUE(copy && copy->isVisible());
@@ -202,6 +203,161 @@ TEST_F(Tools, LampRingsAndTheDriftPanelFollowTheBoardsClock)
     boardSays(9, 12, 31);
     QApplication::processEvents(); // the box opens from the event loop
     EXPECT_EQ(std::pair(prompts.messages, w->engine().bSetTimePending), std::pair(QStringList{"设置成功！"}, false));
+}
+
+class Verify : public Tools {
+protected:
+    void boardHolds(int channel, const QList<const char16_t *> &records)
+    {
+        for (int n = 1; n <= records.size(); ++n)
+            board.slots[{channel, n}] = WriteEntryFrame(1, 1, uint8_t(channel), uint8_t(n), records[n - 1]);
+        board.ends[channel] = int(records.size()) + 1;
+    }
+    // Ticks by hand until no transfer is under way, answering every frame sent and letting queued boxes open.
+    void runTransfer()
+    {
+        for (int i = 0; i < 3000; ++i) {
+            QApplication::processEvents(); // a box a paced step queued as it ended the transfer
+            if (!w->engine().transferActive())
+                return;
+            w->engine().Timer2_Timer();
+            for (; answered < link.written.size(); ++answered)
+                if (auto r = board.answer(link.written[answered]))
+                    w->onFrame(*r);
+            QApplication::processEvents();
+        }
+    }
+    QStringList column(QTreeWidget *list, int c)
+    {
+        QStringList out;
+        for (int i = 0; i < list->topLevelItemCount(); ++i)
+            out << list->topLevelItem(i)->text(c);
+        return out;
+    }
+
+    FakeBoard board;
+    qsizetype answered = 0;
+};
+
+TEST_F(Verify, ReadsIntoItsOwnBookShowsDifferencesAndActsOnThem)
+{
+    start();
+    VerifyTools *tools = w->verifyTools();
+    for (const char *record : {"11000000000200000000080000", "01000000000200000000090000", "11000000000200000000100000"})
+        AddEntries(w->book(), 2, record);
+    AddEntries(w->book(), 3, "11000000000300000000070000");
+    boardHolds(2, {u"11000000000200000000080000", u"01000000000200000000090100"});
+    boardHolds(3, {u"11000000000300000000070000"});
+    boardHolds(5, {u"11000000000500000000060000"});
+    const QStringList before = ChannelRecords(w->book());
+    EXPECT_FALSE(tools->verifyChannelAction->isEnabled() || tools->verifyAllAction->isEnabled());
+    w->CmdOpen->click();
+    w->Timer2.stop(); // the test ticks
+
+    tools->verifyAllAction->trigger();
+    EXPECT_FALSE(tools->verifyChannelAction->isEnabled() || tools->verifyAllAction->isEnabled() ||
+                 w->CmdStop->isHidden());
+    runTransfer();
+    EXPECT_EQ(std::tuple(tools->verifyAllAction->isEnabled(), ChannelRecords(w->book()),
+                         prompts.messages + prompts.questions),
+              std::tuple(true, before, QStringList()));
+
+    VerifyWindow *v = tools->window();
+    ASSERT_TRUE(v && v->isVisible());
+    QStringList verdicts(16, QStringLiteral("相同"));
+    verdicts[1] = verdicts[4] = QStringLiteral("不同");
+    EXPECT_EQ(std::tuple(column(v->channels(), 1), v->summary(), v->selectedChannel()),
+              std::tuple(verdicts, QStringLiteral("校验16路：2路不同"), 2));
+    // The rows' words are the report's (verifyreport_test); here, that the selected channel's rows are shown.
+    EXPECT_EQ(column(v->entries(), 0) + column(v->entries(), 3), (QStringList{"002", "003", "不同：分", "仅在软件中"}));
+
+    // 采用设备 asks, and replaces channel 2 alone.
+    v->selectChannel(2);
+    w->SSTab2_Click(1);
+    prompts.confirmAnswer = false;
+    v->takeButton()->click();
+    EXPECT_EQ(prompts.questions, QStringList{"此操作将以设备上的第2路计划替换软件中的该路信息，继续否？"});
+    EXPECT_EQ(ChannelRecords(w->book()), before);
+    prompts.confirmAnswer = true;
+    v->takeButton()->click();
+    EXPECT_EQ(std::tuple(ChannelRecords(w->book()).value(1), w->book().size(), w->rowCount(),
+                         v->channels()->topLevelItem(1)->text(1), v->takeButton()->isEnabled()),
+              std::tuple(QStringLiteral("key02002=01000000000200000000090100"), 3, 2, QStringLiteral("相同"), false));
+
+    // 写入差异 writes channel 5 alone; with 写入后校验 on, the verify of it
+    // follows once "写入成功！" is closed, and finds it the same.
+    tools->verifyAfterWriteAction->trigger();
+    EXPECT_TRUE(ToolSettings(dir.path()).verifyAfterWrite());
+    bool busyWhileBoxOpen = true;
+    prompts.onMessage = [&](const QString &) { busyWhileBoxOpen = w->engine().transferActive(); };
+    const qsizetype sent = link.written.size();
+    v->writeButton()->click();
+    runTransfer(); // the write, its box, and the verify that follows
+    QSet<int> channels;
+    for (const Frame &f : link.written.mid(sent))
+        if (f[2] == wire::kWriteEntry)
+            channels << f[4];
+    EXPECT_EQ(std::pair(channels, prompts.messages), std::pair(QSet<int>{5}, QStringList{"写入成功！"}));
+    EXPECT_FALSE(busyWhileBoxOpen) << "the verify waits for the box";
+    EXPECT_EQ(std::pair(column(v->channels(), 0) + column(v->channels(), 1), v->writeButton()->isEnabled()),
+              std::pair(QStringList{"第5路", "相同"}, false));
+
+    // Stopped, the verify knows nothing of the channel.
+    tools->verifyChannelAction->trigger();
+    w->CmdStop->click();
+    QApplication::processEvents();
+    EXPECT_EQ(std::tuple(prompts.messages.last(), column(v->channels(), 1), v->summary()),
+              std::tuple(QStringLiteral("已停止"), QStringList{"无法读取"}, QStringLiteral("校验1路：1路无法读取")));
+
+    tools->clockOnConnectAction->trigger();
+    EXPECT_TRUE(ToolSettings(dir.path()).setClockOnConnect());
+    w->CmdOpen->click(); // closed
+    EXPECT_FALSE(tools->verifyChannelAction->isEnabled());
+}
+
+// 通信记录: the window over the log filters, pauses, clears and saves.
+struct ScriptedDialog final : LogFileDialog {
+    QString saveFileName(QWidget *) override { return answer; }
+    QString answer;
+};
+
+TEST(FrameLogWindow, FiltersPausesClearsAndSaves)
+{
+    FrameLog log;
+    log.sent(ReadEntryFrame(1, 4, 12)); // before the window opened
+    ScriptedDialog dialog;
+    FrameLogWindow w(log, dialog);
+    FrameLogModel &m = w.model();
+    w.pauseButton->click();
+    log.sent(ReadEntryFrame(1, 4, 12)); // a re-send
+    const int paused = m.rowCount();
+    w.pauseButton->click();
+    EXPECT_EQ(std::tuple(paused, m.rowCount(), m.index(1, 3).data().toString()),
+              std::tuple(1, 2, QString("无应答（第1次重发）：读取 第4路第12条")));
+
+    w.kindBox->setCurrentIndex(int(KindFilter::Faults));
+    const int faults = m.rowCount();
+    w.kindBox->setCurrentIndex(0);
+    w.searchEdit->setText("第5路");
+    EXPECT_EQ(std::tuple(faults, m.rowCount()), std::tuple(1, 0));
+    w.searchEdit->clear();
+
+    QTemporaryDir dir;
+    dialog.answer = dir.filePath("log.csv");
+    w.saveButton->click();
+    QFile saved(dialog.answer);
+    ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
+    const QStringList lines = QString::fromUtf8(saved.readAll()).split('\n', Qt::SkipEmptyParts);
+    EXPECT_EQ(std::tuple(lines.size(), lines[0], lines[2].endsWith(",无应答（第1次重发）：读取 第4路第12条,")),
+              std::tuple(3, QString("时间,方向,字节,含义,间隔"), true));
+    dialog.answer = dir.filePath("missing/log.txt");
+    w.saveButton->click();
+    EXPECT_TRUE(w.note->text().contains("保存失败")) << w.note->text().toStdString();
+
+    w.clearButton->click();
+    log.received(ReadEntryFrame(1, 1, 1)); // a request's header coming back: a fault
+    m.refresh();                           // as the refresh timer would
+    EXPECT_EQ(std::tuple(m.rowCount(), log.size(), m.index(0, 1).data().toString()), std::tuple(1, 1, QString("接收")));
 }
 
 } // namespace
