@@ -13,8 +13,7 @@ TEST(VerifyReport, DifferenceRowsShowBothSidesAndTheFields)
 {
     const QList<EntryRef> program{Daily(true, "08:00:00"), Daily(false, "09:00:00"), Daily(true, "10:00:00")};
     const QList<EntryRef> board{Daily(true, "08:00:00"), Daily(true, "09:00:30")};
-    const QList<EntryRef> longer{Daily(true, "08:00:00"), Daily(false, "09:00:00"), Daily(true, "10:00:00"),
-                                 Weekly(false, "1000000", "11:00:00")};
+    const QList<EntryRef> longer = program + QList<EntryRef>{Weekly(false, "1000000", "11:00:00")};
     struct {
         const char *name;
         QList<EntryRef> board;
