@@ -19,8 +19,7 @@ TEST(VerifyReport, DifferenceRowsShowBothSidesAndTheFields)
         QList<EntryRef> board;
         QStringList expected; // number|program|board|note
     } cases[] = {
-        {"changed and missing on the board",
-         board,
+        {"changed and missing on the board", board,
          {"002|第1路, 每天, 09:00:00 ,断开 |第1路, 每天, 09:00:30 ,吸合 |不同：秒、动作",
           "003|第1路, 每天, 10:00:00 ,吸合 ||仅在软件中"}},
         {"an extra entry on the board", longer, {"004||第1路, 每星期一， 11:00:00 ,断开 |仅在设备上"}},
