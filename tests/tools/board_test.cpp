@@ -78,8 +78,7 @@ TEST(Board, Scenarios)
     const Frame blank2 = BlankEntryFrame(1, 2, 2), sundayClock = Reply(4, {13, 4, 28, 1, 10, 23, 38});
     const BoardConfig tamper{.tamper = Tamper{2, 1}}, fast{.clockRate = 60};
     Frame badSum = clock, badXor = clock;
-    badSum[20]++;
-    badXor[21]++;
+    badSum[20]++, badXor[21]++;
     struct {
         const char *name;
         std::vector<Frame> before;
