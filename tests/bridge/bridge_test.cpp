@@ -181,10 +181,8 @@ TEST(Bridge, ClockIsPublishedOnDriftChangeAndEveryTenMinutes)
         bool silent; // the board's clock then runs on with the computer's: the drift holds
         int published;
     } rows[] = {
-        {"1 s", 1, false, 0},          {"2 s", 2, false, 1},
-        {"3 s, 1 from the last", 3, false, 0}, {"1 s, 1 back", 1, false, 0},
-        {"4 s", 4, false, 1},          {"9 minutes on", 4 + 540, true, 0},
-        {"10 minutes on", 4 + 600, true, 1},
+        {"1 s", 1, false, 0}, {"2 s", 2, false, 1}, {"3 s, 1 from the last", 3, false, 0}, {"1 s, 1 back", 1, false, 0},
+        {"4 s", 4, false, 1}, {"9 minutes on", 4 + 540, true, 0}, {"10 minutes on", 4 + 600, true, 1},
     };
     for (const auto &row : rows) {
         h.boards[1].silent = row.silent;

@@ -50,26 +50,11 @@ TEST(CliArgs, AcceptsEachCommandWithItsOptions)
 
 TEST(CliArgs, RefusesWhatAScriptGotWrong)
 {
-    const char *const lines[] = {"",
-                                 "frob",
-                                 "status extra",
-                                 "--address x status",
-                                 "read --channel 1",
-                                 "read --channel 17 -o f",
-                                 "write",
-                                 "status --channel 2",
-                                 "relay 3",
-                                 "relay 0 on",
-                                 "relay 3 half",
-                                 "scan --from 9 --to 3",
-                                 "scan --tries 0",
-                                 "status --tries 3",
-                                 "clock --set-if-drift soon",
-                                 "clock --set-if-drift=-1",
-                                 "read --channel 0 -o f",
-                                 "--json relay 17 on",
-                                 "--json --address 256 status",
-                                 "--bogus --json status"};
+    const char *const lines[] = {
+        "", "frob", "status extra", "--address x status", "read --channel 1", "read --channel 17 -o f", "write",
+        "status --channel 2", "relay 3", "relay 0 on", "relay 3 half", "scan --from 9 --to 3", "scan --tries 0",
+        "status --tries 3", "clock --set-if-drift soon", "clock --set-if-drift=-1", "read --channel 0 -o f",
+        "--json relay 17 on", "--json --address 256 status", "--bogus --json status"};
     for (const char *line : lines) {
         SCOPED_TRACE(line);
         const CliParse p = ParseCliArguments(Args(line));

@@ -12,7 +12,6 @@ static void fill(ScheduleBook &book, int channel, int count, int firstNo = 1)
         book.add(std::make_shared<Clsdata>(Clsdata{.nRoute = int16_t(channel), .nNo = int16_t(no)}));
 }
 
-// A record written with spaces between its fields, for reading.
 static QString rec(const char *spaced)
 {
     return QString::fromLatin1(spaced).remove(u' ');

@@ -39,10 +39,7 @@ TEST(BookCompare, ChannelsSlotBySlot)
     } cases[] = {
         {"same", {daily, weekly, fixed}, {daily, weekly, fixed}, ""},
         {"both empty", {}, {}, ""},
-        {"reordered",
-         {daily, weekly},
-         {weekly, daily},
-         "1 changed 方式,星期,时,分,动作; 2 changed 方式,星期,时,分,动作"},
+        {"reordered", {daily, weekly}, {weekly, daily}, "1 changed 方式,星期,时,分,动作; 2 changed 方式,星期,时,分,动作"},
         {"missing on the board", {daily, weekly, fixed}, {daily}, "2 only in program; 3 only in program"},
         {"extra on the board", {daily}, {daily, fixed}, "2 only on board"},
         {"empty slots past the board's end", {daily}, {daily, blank, blank}, ""},
@@ -53,9 +50,7 @@ TEST(BookCompare, ChannelsSlotBySlot)
         {"two-digit year: 1999 is 2099", {R("100 0000000 19990101 060000")}, {R("100 0000000 20990101 060000")}, ""},
         {"both flags is the daily entry read back", {R("111 1111100 20130428 083000")}, {daily}, ""},
         {"a daily entry's weekdays and date are not compared", {daily}, {R("110 0101010 20200101 083000")}, ""},
-        {"both flags against weekly",
-         {R("111 1111100 00000000 083000")},
-         {R("101 1111101 00000000 083000")},
+        {"both flags against weekly", {R("111 1111100 00000000 083000")}, {R("101 1111101 00000000 083000")},
          "1 changed 方式,星期"},
     };
     for (const auto &c : cases) {
@@ -70,11 +65,8 @@ TEST(BookCompare, Books)
 {
     ScheduleBook program, board;
     // Channel 1 the same, 2 a second apart, 3 not read from the board, 4 empty on both sides.
-    for (auto [book, channel, time] : {std::tuple{&program, 1, "080000"},
-                                       {&board, 1, "080000"},
-                                       {&program, 2, "090000"},
-                                       {&board, 2, "090001"},
-                                       {&program, 3, "100000"}}) {
+    for (auto [book, channel, time] : {std::tuple{&program, 1, "080000"}, {&board, 1, "080000"},
+                                       {&program, 2, "090000"}, {&board, 2, "090001"}, {&program, 3, "100000"}}) {
         const EntryRef e = R(QStringLiteral("110 0000000 00000000 ") + time);
         e->nRoute = int16_t(channel), e->nNo = 1;
         book->add(e);

@@ -11,11 +11,9 @@ inline EntryRef Make(bool on, const QString &time)
 {
     auto e = std::make_shared<Clsdata>();
     const QStringList t = time.split(u':');
-    e->nStartHour = int16_t(t.value(0).toInt());
-    e->nStartMin = int16_t(t.value(1).toInt());
+    e->nStartHour = int16_t(t.value(0).toInt()), e->nStartMin = int16_t(t.value(1).toInt());
     e->nStartSecond = int16_t(t.value(2).toInt());
-    e->bIsOpen = on;
-    e->nRoute = 1;
+    e->bIsOpen = on, e->nRoute = 1;
     return e;
 }
 inline EntryRef Daily(bool on, const QString &time)

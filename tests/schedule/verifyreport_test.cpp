@@ -13,15 +13,13 @@ TEST(VerifyReport, DifferenceRowsShowBothSidesAndTheFields)
 {
     const QList<EntryRef> program{Daily(true, "08:00:00"), Daily(false, "09:00:00"), Daily(true, "10:00:00")};
     const QList<EntryRef> board{Daily(true, "08:00:00"), Daily(true, "09:00:30")};
-    const QList<EntryRef> longer{Daily(true, "08:00:00"), Daily(false, "09:00:00"), Daily(true, "10:00:00"),
-                                 Weekly(false, "1000000", "11:00:00")};
+    const QList<EntryRef> longer = program + QList<EntryRef>{Weekly(false, "1000000", "11:00:00")};
     struct {
         const char *name;
         QList<EntryRef> board;
         QStringList expected; // number|program|board|note
     } cases[] = {
-        {"changed and missing on the board",
-         board,
+        {"changed and missing on the board", board,
          {"002|第1路, 每天, 09:00:00 ,断开 |第1路, 每天, 09:00:30 ,吸合 |不同：秒、动作",
           "003|第1路, 每天, 10:00:00 ,吸合 ||仅在软件中"}},
         {"an extra entry on the board", longer, {"004||第1路, 每星期一， 11:00:00 ,断开 |仅在设备上"}},

@@ -33,7 +33,6 @@ EntryRef entryOf(int channel, int number)
     return e;
 }
 
-// Entries as the lines that would store them.
 QStringList linesOf(const QList<EntryRef> &entries)
 {
     QStringList out;
@@ -69,18 +68,14 @@ TEST(ScheduleFile, LoadNumbersEveryChannelAndOpenRefusesWhatLoadLeavesOut)
         {"gap at 003 ends the channel", noteFile({line(1, 1), line(1, 2), line(1, 4)}), {line(1, 1), line(1, 2)}},
         {"26 zeros at 01001", noteFile({"01001=" + kEmptyRecord, line(1, 2), line(2, 1)}), {line(2, 1)}},
         {"channel 16 holds 255, 16256 is never read", noteFile(full16), full16.first(kMaxEntriesPerChannel)},
-        {"bad record skipped, no gap left",
-         noteFile({line(2, 1), bad, line(2, 3)}),
-         {line(2, 1), as(line(2, 3), 2, 2)},
+        {"bad record skipped, no gap left", noteFile({line(2, 1), bad, line(2, 3)}), {line(2, 1), as(line(2, 3), 2, 2)},
          {"02002"}},
-        {"record under another channel's key joins its channel",
-         noteFile({line(5, 1), stranger}),
+        {"record under another channel's key joins its channel", noteFile({line(5, 1), stranger}),
          {as(stranger, 5, 1), as(line(5, 1), 5, 2)}},
         {"full channel: the stranger does not fit", noteFile(QStringList(full5) << stranger), full5, {}, {"03001"}},
         {"channel digits 00 and 17 skipped",
          noteFile({as(line(1, 1), 1, 1).replace(16, 2, "00"), as(line(1, 2), 1, 2).replace(16, 2, "17"), line(1, 3)}),
-         {as(line(1, 3), 1, 1)},
-         {"01001", "01002"}},
+         {as(line(1, 3), 1, 1)}, {"01001", "01002"}},
         {"missing section", "[Other]\n" + line(1, 1).toLatin1(), {}, {}, {}, NoSection},
         {"empty file", "", {}, {}, {}, NoSection},
         {"10 MB of binary", noise(), {}, {}, {}, NoSection},
@@ -196,8 +191,7 @@ TEST(ShellDelete, TrashesWithoutAskingAndNeverIntoTheWorkingDirectory)
     ASSERT_TRUE(writeBytes(dir.filePath(QStringLiteral("blocker")), ""));
     qputenv("XDG_DATA_HOME", QFile::encodeName(dir.filePath(QStringLiteral("blocker/share"))));
     ASSERT_TRUE(writeBytes(path, "y"));
-    EXPECT_TRUE(ShellDelete(path));
-    EXPECT_FALSE(QFile::exists(path));
+    EXPECT_TRUE(ShellDelete(path) && !QFile::exists(path));
     EXPECT_EQ(folderEntries(QDir::currentPath()), cwd);
 }
 

@@ -75,7 +75,6 @@ public:
     void startClockClearTimer() override { ++clockClears; }
     bool schedulePacedStep(std::chrono::milliseconds after) override
     {
-        ++paceRequests;
         if (onPace)
             onPace(after);
         return bool(onPace);
@@ -96,7 +95,6 @@ public:
     bool answer = true;
     int clockClears = 0;
     std::function<void(const QString &)> onMessage;
-    int paceRequests = 0;
     std::function<void(std::chrono::milliseconds)> onPace;
     bool transferRunning = false;
     QString note; // status panel 2
