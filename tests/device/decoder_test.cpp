@@ -51,7 +51,6 @@ TEST(Decoder, StatusAndClockReplies)
     for (Variant v : {Variant::Standard, Variant::Compat}) {
         Decoder c(v);
         c.feed({{4, 1}}, 19);
-        // No clock text for code 19.
         EXPECT_EQ(std::pair(c.view.lamps[0], c.view.activity),
                   std::pair(v == Variant::Compat ? kLampGreen : 0u, QString()));
     }

@@ -22,7 +22,6 @@ constexpr int kQuietMs = 200; // more event passes, for a wrong extra delivery t
 // (kelmora-cli's cases take 81-85, the window's 87 and 89, the benchmark 96, the soak 98).
 constexpr int kPort = 88;
 
-// Turns the event loop until `done` holds or `ms` have passed.
 bool WaitUntil(const std::function<bool()> &done, int ms = kWaitMs)
 {
     for (QDeadlineTimer deadline(ms); !done() && !deadline.hasExpired(); ::usleep(1000))
