@@ -56,8 +56,7 @@ TEST(Decoder, StatusAndClockReplies)
     }
 }
 
-// The board's reading, kept without a zone, runs on by the seconds that pass and is compared with the
-// fields the computer's clock shows; the board's weekday is its own.
+// The board's reading has no zone, runs on in seconds, is compared with the computer's fields; its weekday is its own.
 TEST(Decoder, BoardClockIsAPlainWallClockAcrossTheSummerTimeChanges)
 {
     struct Berlin { // the computer's zone for this test

@@ -151,7 +151,6 @@ TEST(EngineRead, OneChannelEndsOnEmptySlotEntry255OrAnEntryUnansweredFourTimes)
          254, "读取失败！"},
         {"answers about another entry are no answer", [](Harness &f) { f.board.readNumberShift = 1; }, 4, 0,
          "读取失败！"},
-        {"silent board", [](Harness &f) { f.board.silent = true; }, 4, 0, "读取失败！"},
         {"empty-slot answers about another slot are no answer",
          [](Harness &f) { f.board.slots.clear(), f.board.readNumberShift = 1; }, 4, 0, "读取失败！"},
     };
@@ -288,8 +287,7 @@ TEST(EngineTransfer, OneAtATimeAndStopOrAClosedLinkEndsItAtOnceSayingWhereAWrite
     }
 }
 
-// Fake time in ms: a tick every 200, the board's answer `latency` after each request
-// (`late` more for the write frames it names), the paced step when the engine asked.
+// Fake ms: a tick every 200, each answer `latency` (+`late`) after its request, paced steps when asked.
 struct Timeline {
     explicit Timeline(Harness &harness, int latencyMs) : h(harness), latency(latencyMs)
     {
@@ -442,8 +440,7 @@ TEST(EngineManual, NoRelaySwitchesThatNobodyCommanded)
     h.tick(3);
     EXPECT_EQ(h.link.written.last(4), (QList<Frame>{kPoll, kPoll, kPoll, Relays(0x13, 0x10)}));
 
-    // A channel nobody commanded carries what the board reported last, also for
-    // one commanded earlier whose relay the board's own schedule moved since.
+    // An uncommanded channel carries the board's last report, also one whose relay the board moved since.
     Harness s;
     s.settle(0x08).press(1);
     s.tick(3);
@@ -563,8 +560,7 @@ TEST(EngineModal, TickDuringAClosingBoxNeitherEndsTwiceNorInterleaves)
 
 TEST(HeadlessSession, TellsWhetherTheEngineTookEachReply)
 {
-    // Check bytes count once the board has filled them right three times: a
-    // damaged reply is taken before that and refused after.
+    // Check bytes count after three right ones: a damaged reply is taken before, refused after.
     FakeLink link;
     ScheduleBook book;
     HeadlessSession session(link, book, Variant::Standard, 1);
