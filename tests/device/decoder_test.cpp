@@ -51,14 +51,12 @@ TEST(Decoder, StatusAndClockReplies)
     for (Variant v : {Variant::Standard, Variant::Compat}) {
         Decoder c(v);
         c.feed({{4, 1}}, 19);
-        // No clock text for code 19.
         EXPECT_EQ(std::pair(c.view.lamps[0], c.view.activity),
                   std::pair(v == Variant::Compat ? kLampGreen : 0u, QString()));
     }
 }
 
-// The board's reading, kept without a zone, runs on by the seconds that pass and is compared with the
-// fields the computer's clock shows; the board's weekday is its own.
+// The board's reading has no zone, runs on in seconds, is compared with the computer's fields; its weekday is its own.
 TEST(Decoder, BoardClockIsAPlainWallClockAcrossTheSummerTimeChanges)
 {
     struct Berlin { // the computer's zone for this test

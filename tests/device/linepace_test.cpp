@@ -1,5 +1,4 @@
-// The line's pace: the board's answer time, the deadline it gives a request,
-// and how long an answer is still owed.
+// The line's pace: the board's answer time, a request's deadline, how long an answer is still owed.
 #include "device/linepace.h"
 
 #include <gtest/gtest.h>

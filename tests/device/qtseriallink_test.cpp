@@ -1,5 +1,4 @@
-// QtSerialLink over a real pseudo-terminal: the test plays the board on the
-// master side; the link opens the slave through a "ComN" link.
+// QtSerialLink over a pseudo-terminal: the test plays the board on the master, the link opens the slave's "ComN".
 #include "device/qtseriallink.h"
 #include "protocol/frames.h"
 #include "pseudoterminal.h"
@@ -22,7 +21,6 @@ constexpr int kQuietMs = 200; // more event passes, for a wrong extra delivery t
 // (kelmora-cli's cases take 81-85, the window's 87 and 89, the benchmark 96, the soak 98).
 constexpr int kPort = 88;
 
-// Turns the event loop until `done` holds or `ms` have passed.
 bool WaitUntil(const std::function<bool()> &done, int ms = kWaitMs)
 {
     for (QDeadlineTimer deadline(ms); !done() && !deadline.hasExpired(); ::usleep(1000))
@@ -101,8 +99,7 @@ TEST(LinkOverPty, OpensDeliversAndFailsOnce)
         ASSERT_TRUE(WaitUntil([&] { return recorder.frames.size() >= c.expected.size(); }));
         WaitUntil([] { return false; }, kQuietMs);
         EXPECT_EQ(recorder.frames, c.expected);
-        // Bytes the link had read are told as stray when thrown away; those
-        // still on the line may not have reached it yet.
+        // Bytes the link had read are stray when discarded; those still on the line may not have reached it.
         if (c.linkReads || !c.discard) {
             EXPECT_EQ(recorder.stray, c.discard ? half : QByteArray());
         }

@@ -8,7 +8,6 @@
 
 namespace {
 
-// A sealed reply with `code` and payload bytes from position 4 on.
 Frame Reply(uint8_t code, std::initializer_list<uint8_t> payload = {})
 {
     Frame f{wire::kReplyHeader, 1, code};
