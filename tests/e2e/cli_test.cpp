@@ -27,16 +27,8 @@ CliRun Cli(const QStringList &args)
     QElapsedTimer t;
     t.start();
     p.start(QStringLiteral(KELMORA_CLI), args);
-    CliRun r;
-    if (!p.waitForFinished(120000)) {
-        p.kill();
-        p.waitForFinished();
-        return r;
-    }
-    r.ms = t.elapsed();
-    r.exit = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    r.out = p.readAllStandardOutput();
-    return r;
+    const bool ended = p.waitForFinished(120000) && p.exitStatus() == QProcess::NormalExit; // else killed with `p`
+    return {ended ? p.exitCode() : -1, p.readAllStandardOutput(), t.elapsed()};
 }
 
 // The path of `name` in `dir`, written with `text` when there is some.
@@ -142,9 +134,9 @@ TEST(Cli, BoardSlowerThanTheTickIsWrittenFrameByFrame)
     EXPECT_EQ(line.cli("verify " + file + " --channel 1").exit, 0);
 }
 
-// A transfer's frames in the trace, with the faults of a bad line named:
-// replies with wrong check bytes, and re-sends.
-TEST(Cli, TraceNamesATransfersFramesAndTheFaultsOfABadLine)
+// Each command's frames in the trace, in order, with the faults of a bad line
+// named: replies with wrong check bytes, and re-sends.
+TEST(Cli, TraceNamesEveryCommandsFramesAndTheFaultsOfABadLine)
 {
     Line line(79, "--corrupt-percent 15 --drop-percent 15 --seed 19");
     ASSERT_TRUE(line.board.started);
@@ -157,6 +149,8 @@ TEST(Cli, TraceNamesATransfersFramesAndTheFaultsOfABadLine)
          {"写入 第1路第1条：每天 01:00:01 吸合", "写入 第1路第21条：空（结束标记）"}},
         {"read --channel 1 -o " + back,
          {"读取 第1路第1条", "应答：第1路第20条 每天 20:00:20 吸合", "应答：第1路第21条 空（该路结束）"}},
+        {"relay 3 on", {"吸合 第3路 (其余保持)"}},
+        {"clock --set", {"对时 20", "应答：对时完成"}},
     };
     QStringList rows;
     for (const auto &[args, want] : runs) {
