@@ -365,11 +365,12 @@ void Bridge::service(Board &b)
             const auto states = s.relayStates();
             if (!s.engine().bManualPending && states && bool((*states >> (r.channel - 1)) & 1u) == r.on)
                 finish(b, true, {});
+            else if (const auto &fault = s.notFollowed())
+                // The engine's verdict once the relays settled, in the words the window
+                // and kelmora-cli use ("…未按命令断开：全部断开的命令与状态查询相同").
+                finish(b, false, RelayFollowText(*fault));
             else if (timedOut || !s.linkLost().isEmpty())
-                // A board that answers and keeps its relay: in the standard variant a
-                // command for every relay off carries the bytes of a status request.
-                finish(b, false, b.online && !s.engine().bManualPending ? QStringLiteral("the board kept the relay as it was")
-                                                                        : QStringLiteral("board did not answer"));
+                finish(b, false, QStringLiteral("board did not answer"));
             break;
         }
         case RequestKind::ClockSet:
@@ -424,6 +425,7 @@ void Bridge::startNext(Board &b)
     const BridgeRequest &r = b.running->request;
     DeviceEngine &e = s.engine();
     s.resetResult();
+    s.resetNotFollowed();
     s.messages().clear();
     switch (r.kind) {
     case RequestKind::RelaySet:

@@ -99,7 +99,8 @@ TEST(Bridge, RelayCommandWaitsForKnownStatesAndChangesOnlyItsRelay)
     h.send("kelmora/b1/relay/1/set", "OFF");
     h.send("kelmora/b1/relay/3/set", "OFF");
     h.tick(2 * kRequestTicks);
-    EXPECT_TRUE(h.mqtt.results().last().contains(R"("error":"the board kept the relay as it was")"));
+    EXPECT_TRUE(h.mqtt.results().last().contains(R"("error":"第3路未按命令断开：全部断开的命令与状态查询相同")"))
+        << h.mqtt.results().last().toStdString();
 }
 
 TEST(Bridge, SilentBoardGoesOfflineAndItsRequestsAreRefused)
