@@ -101,6 +101,10 @@ TEST(Bridge, RelayCommandWaitsForKnownStatesAndChangesOnlyItsRelay)
     h.tick(2 * kRequestTicks);
     EXPECT_TRUE(h.mqtt.results().last().contains(R"("error":"第3路未按命令断开：全部断开的命令与状态查询相同")"))
         << h.mqtt.results().last().toStdString();
+    h.boards[1].silent = true; // a board that stops answering: the command is refused in time
+    h.send("kelmora/b1/relay/2/set", "ON");
+    h.tick(2 * kRequestTicks);
+    EXPECT_TRUE(h.mqtt.results().last().contains(R"("error":"board did not answer")"));
 }
 
 TEST(Bridge, SilentBoardGoesOfflineAndItsRequestsAreRefused)
