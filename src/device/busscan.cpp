@@ -1,5 +1,7 @@
 #include "device/busscan.h"
 
+#include "protocol/framewords.h"
+
 #include <algorithm>
 
 BusScan::BusScan(SerialLink &link, int from, int to, int tries)
@@ -42,8 +44,10 @@ void BusScan::onFrame(const Frame &reply)
 {
     // Byte 1 of a reply is the answering board's address; a status request is
     // answered with the status code (16, or 19 by boards of the compatible kind).
+    // A damaged reply names no one for sure.
     const bool status = reply[2] == wire::kStatus || reply[2] == wire::kStatusCompat;
-    if (m_asked < 0 || reply[0] != wire::kReplyHeader || !status || reply[1] != m_asked)
+    if (m_asked < 0 || reply[0] != wire::kReplyHeader || !status || reply[1] != m_asked ||
+        CheckBytesOf(reply) == CheckBytes::Wrong)
         return;
     if (!m_found.contains(m_asked))
         m_found.append(m_asked);

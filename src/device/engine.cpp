@@ -5,8 +5,6 @@
 #include "protocol/replies.h"
 
 namespace {
-// Replies with correct check bytes before the board counts as one that fills them.
-constexpr int kTrustChecksAfter = 3;
 const QString kAskReadOne = QStringLiteral("此操作将清除软件显示当前路信息，继续否？");
 const QString kAskReadAll = QStringLiteral("此操作将清除软件显示所有路信息，继续否？");
 } // namespace
@@ -617,7 +615,7 @@ void DeviceEngine::linkClosed()
     m_follow.reset();
     m_followFaultShownUntil = QDateTime();
     forgetBoardStates();
-    m_goodChecks.fill(0);
+    m_trust.forget();
     m_boardClock.reset();
     m_pace.forget(true);
 }
@@ -654,12 +652,8 @@ void DeviceEngine::MSCommDown_OnComm(const Frame &reply)
     if (reply[0] != wire::kReplyHeader)
         return;
     m_pace.answered(m_clock());
-    Frame sealed = reply;
-    SealFrame(sealed);
-    int &goodChecks = m_goodChecks[reply[2]];
-    if (sealed[20] == reply[20] && sealed[21] == reply[21]) {
-        ++goodChecks;
-    } else if (goodChecks >= kTrustChecksAfter) {
+    // A damaged reply is no answer: the frame it answers goes out again.
+    if (!m_trust.take(reply)) {
         ++m_counters.repliesRejected;
         return;
     }

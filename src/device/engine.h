@@ -18,6 +18,7 @@
 #include "device/linepace.h"
 #include "device/seriallink.h"
 #include "protocol/frames.h"
+#include "protocol/framewords.h"
 #include "protocol/replies.h"
 #include "schedule/schedulebook.h"
 
@@ -94,7 +95,7 @@ struct EngineCounters {
     int framesSent = 0;
     int repliesDecoded = 0;
     int entriesDropped = 0;  // received entries refused (duplicate or out of range)
-    int repliesRejected = 0; // bad check bytes from a board known to fill them, or an answer to another request
+    int repliesRejected = 0; // damaged (see ReplyTrust), or an answer to another request
     int writesEnded = 0;
     int readsEnded = 0;
     int transfersSucceeded = 0;
@@ -258,11 +259,9 @@ private:
     };
     std::optional<FollowCheck> m_follow;
     QDateTime m_followFaultShownUntil;
-    // A board that fills the check bytes of a kind of reply shows it; from then
-    // on a reply of that kind whose check bytes are wrong was damaged on the
-    // line and is not believed. Learned per reply code: a board may seal some
-    // kinds and not others.
-    std::array<int, 256> m_goodChecks{};
+    // Which replies may be taken as data: never one with wrong check bytes; 00 00
+    // only from a board not yet seen to fill them for that kind of reply.
+    ReplyTrust m_trust;
     // The board's clock as last reported, and the computer's clock at that moment.
     std::optional<BoardClock> m_boardClock;
     QDateTime m_boardClockAt;

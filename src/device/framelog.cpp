@@ -11,10 +11,10 @@ FrameWords RecordWords(const FrameRecord &r)
     const std::optional<uint16_t> before = r.relaysKnown ? std::optional<uint16_t>(r.relaysBefore) : std::nullopt;
     FrameWords w = DescribeFrame(r.bytes, r.direction, before);
     if (r.event == RecordEvent::GivenUp) {
-        w.text = GivenUpWords(r.sends) + QStringLiteral("：") + w.text;
+        w.text = GivenUpWords(r.sends, r.damaged) + QStringLiteral("：") + w.text;
         w.fault = true;
     } else if (r.direction == FrameDirection::Sent && r.sends > 1) {
-        w.text = ResendWords(r.sends - 1) + QStringLiteral("：") + w.text;
+        w.text = ResendWords(r.sends - 1, r.damaged) + QStringLiteral("：") + w.text;
         w.fault = true;
     }
     return w;
@@ -125,14 +125,16 @@ void FrameLog::sent(const Frame &frame)
     r.relaysBefore = m_relays.value_or(0);
     r.relaysKnown = m_relays.has_value();
     if (m_request && !m_answered) {
+        r.damaged = m_damagedAnswer;
         if (SameRequest(*m_request, frame)) {
             r.sends = uint8_t(std::min(m_sends + 1, 255));
-        } else if (!m_damagedAnswer) {
+        } else {
             FrameRecord given = r;
             given.event = RecordEvent::GivenUp;
             given.bytes = *m_request;
             given.sends = uint8_t(std::min(m_sends, 255));
             add(given);
+            r.damaged = false;
         }
     }
     m_sends = r.sends;
@@ -151,11 +153,14 @@ void FrameLog::received(const Frame &frame)
     r.direction = FrameDirection::Received;
     if (m_request) {
         r.gapMs = int32_t(std::clamp<qint64>(r.atMs - m_requestAt, 0, INT32_MAX));
-        m_answered = m_answered || Answers(*m_request, frame);
-        m_damagedAnswer = m_damagedAnswer || Answers(*m_request, frame, false);
+    }
+    const bool taken = frame[0] == wire::kReplyHeader && m_trust.take(frame);
+    if (m_request && Answers(*m_request, frame, false)) {
+        m_answered = m_answered || taken;
+        m_damagedAnswer = !taken;
     }
     const bool status = frame[2] == wire::kStatus || frame[2] == wire::kStatusCompat;
-    if (status && frame[0] == wire::kReplyHeader && ChecksAreRight(frame))
+    if (status && taken)
         m_relays = uint16_t(frame[4] | (frame[5] << 8));
     add(r);
 }

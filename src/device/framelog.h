@@ -36,6 +36,7 @@ struct FrameRecord {
     // RecordWords' kind and fault, kept for the filter and the colours.
     FrameKind kind = FrameKind::Other;
     bool fault = false;
+    bool damaged = false; // a re-send or one given up: its last answer came back damaged
 };
 static_assert(sizeof(FrameRecord) == 48);
 
@@ -96,10 +97,10 @@ private:
     qint64 m_requestAt = 0;
     int m_sends = 0;
     bool m_answered = false;
-    // An answer with wrong check bytes came: whether the engine took it (it
-    // believes them until the board has shown it fills them) shows only in
-    // what is sent next, so the request is not called unanswered.
+    // Its answer came back damaged, so a re-send names that as the cause. The
+    // log judges check bytes by the rule the engine takes replies by.
     bool m_damagedAnswer = false;
+    ReplyTrust m_trust;
     std::optional<uint16_t> m_relays;
 };
 

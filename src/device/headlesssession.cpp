@@ -1,6 +1,5 @@
 #include "device/headlesssession.h"
 
-
 #include <QEventLoop>
 
 HeadlessSession::HeadlessSession(SerialLink &link, ScheduleBook &book, Variant variant, uint8_t address,
@@ -12,10 +11,7 @@ HeadlessSession::HeadlessSession(SerialLink &link, ScheduleBook &book, Variant v
     m_link.setListener(this);
     m_pace.setSingleShot(true);
     m_pace.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&m_pace, &QTimer::timeout, [this] {
-        m_engine.pacedStep();
-        changed();
-    });
+    QObject::connect(&m_pace, &QTimer::timeout, [this] { pacedStep(); });
     m_tick.setInterval(int(kTickInterval.count()));
     QObject::connect(&m_tick, &QTimer::timeout, [this] { tick(); });
 }
@@ -43,6 +39,12 @@ void HeadlessSession::close()
 void HeadlessSession::tick()
 {
     m_engine.Timer2_Timer();
+    changed();
+}
+
+void HeadlessSession::pacedStep()
+{
+    m_engine.pacedStep();
     changed();
 }
 

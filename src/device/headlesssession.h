@@ -38,6 +38,8 @@ public:
 
     // One 200 ms tick (tests and owners with their own timer call it).
     void tick();
+    // A transfer's paced step, as the pacer asked for it.
+    void pacedStep();
     // Ticks every 200 ms on the event loop until stopTicking().
     void startTicking();
     void stopTicking();
@@ -48,7 +50,7 @@ public:
     bool runTransfer(int maxTicks = 16 * 256 * 8);
 
     // Who runs the paced steps: by default a precise single-shot timer; tests
-    // take the request and call engine().pacedStep() themselves.
+    // and owners of a shared line take the request and call pacedStep() themselves.
     void setPacer(std::function<void(std::chrono::milliseconds)> pacer) { m_pacer = std::move(pacer); }
     // Called after every frame, tick and link failure: the state may have changed.
     void setOnChange(std::function<void()> f) { m_onChange = std::move(f); }

@@ -131,6 +131,28 @@ bool ChecksAreRight(const Frame &f)
     return sealed == f;
 }
 
+CheckBytes CheckBytesOf(const Frame &f)
+{
+    if (ChecksAreRight(f))
+        return CheckBytes::Right;
+    return f[20] == 0 && f[21] == 0 ? CheckBytes::Unfilled : CheckBytes::Wrong;
+}
+
+bool ReplyTrust::take(const Frame &reply)
+{
+    const size_t kind = size_t(reply[1]) * 256 + reply[2];
+    switch (CheckBytesOf(reply)) {
+    case CheckBytes::Right:
+        m_filled.set(kind);
+        return true;
+    case CheckBytes::Unfilled:
+        return !m_filled.test(kind);
+    case CheckBytes::Wrong:
+        break;
+    }
+    return false;
+}
+
 FrameWords DescribeFrame(const Frame &f, FrameDirection direction, std::optional<uint16_t> relaysBefore)
 {
     const bool sent = direction == FrameDirection::Sent;
@@ -176,12 +198,12 @@ QString StrayWords(int count)
     return QStringLiteral("多余字节 %1 个，不成帧").arg(count);
 }
 
-QString ResendWords(int resend)
+QString ResendWords(int resend, bool damaged)
 {
-    return QStringLiteral("无应答（第%1次重发）").arg(resend);
+    return (damaged ? QStringLiteral("校验错误，重发（第%1次）") : QStringLiteral("无应答（第%1次重发）")).arg(resend);
 }
 
-QString GivenUpWords(int attempts)
+QString GivenUpWords(int attempts, bool damaged)
 {
-    return QStringLiteral("无应答（共发%1次）").arg(attempts);
+    return (damaged ? QStringLiteral("校验错误（共发%1次）") : QStringLiteral("无应答（共发%1次）")).arg(attempts);
 }

@@ -7,6 +7,7 @@
 
 #include <QString>
 
+#include <bitset>
 #include <cstdint>
 #include <optional>
 
@@ -26,6 +27,26 @@ FrameWords DescribeFrame(const Frame &f, FrameDirection direction, std::optional
 
 // Both check bytes are what bytes 0..19 make them.
 bool ChecksAreRight(const Frame &f);
+
+// How a frame's check bytes stand: right; 00 00 where bytes 0..19 make others,
+// which is how a board that does not fill them sends every reply; or wrong.
+enum class CheckBytes : uint8_t { Right, Unfilled, Wrong };
+CheckBytes CheckBytesOf(const Frame &f);
+
+// Whether a reply may be taken as data. A reply whose check bytes are wrong
+// was damaged on the line and never is. 00 00 is how a board that leaves them
+// unfilled sends a kind of reply, so it is taken, until that board (address)
+// has once sent that kind (code) with right check bytes: it fills them, and
+// 00 00 from it is damage too. Any other pair is damage whatever came before,
+// so a fresh link believes no damaged reply.
+class ReplyTrust {
+public:
+    bool take(const Frame &reply);
+    void forget() { m_filled.reset(); }
+
+private:
+    std::bitset<256 * 256> m_filled; // address * 256 + code
+};
 // `reply` is the board's answer to `request`: right header and checks (unless
 // `checks` is false), the matching code, and for a read the slot asked for.
 bool Answers(const Frame &request, const Frame &reply, bool checks = true);
@@ -34,5 +55,6 @@ bool Answers(const Frame &request, const Frame &reply, bool checks = true);
 bool SameRequest(const Frame &a, const Frame &b);
 
 QString StrayWords(int count);      // "多余字节 5 个，不成帧"
-QString ResendWords(int resend);    // "无应答（第2次重发）"
-QString GivenUpWords(int attempts); // "无应答（共发4次）"
+// `damaged`: the last answer came back with wrong check bytes, not at all otherwise.
+QString ResendWords(int resend, bool damaged = false);    // "无应答（第2次重发）", "校验错误，重发（第2次）"
+QString GivenUpWords(int attempts, bool damaged = false); // "无应答（共发4次）", "校验错误（共发4次）"

@@ -100,6 +100,7 @@ TEST_F(App, BothVariantsStartAlikeAndSwitchTheControlsWithTheLink)
             EXPECT_EQ(std::tuple(link.openedPort, state(), w->statusText(1)), std::tuple(3, kLinked, QString()));
             Frame status = FakeBoard::reply(wire::kStatus);
             status[4] = 0x05, status[5] = 0x80;
+            SealFrame(status);
             w->onFrame(status);
             EXPECT_EQ(state().left(21), "GRGRRRRRRRRRRRRG T2:1");
             EXPECT_TRUE(w->statusText(1).startsWith("模块当前时间:"));
@@ -222,6 +223,7 @@ TEST_F(App, ControlsAreNamedReadableAndKeyboardDriven)
     w->findChild<QPushButton *>("CmdOpen")->click();
     Frame status = FakeBoard::reply(wire::kStatus);
     status[4] = 0x05;
+    SealFrame(status);
     w->onFrame(status);
     EXPECT_TRUE(lamps().startsWith("第1路 吸合;第2路 断开;第3路 吸合;第4路 断开;")) << lamps().toStdString();
     w->findChild<QPushButton *>("CmdOpen")->click();
@@ -376,6 +378,7 @@ TEST_F(Scan, HasTheLineToItselfAndHandsBackTheChosenAddress)
     w->CmdOpen->click();
     Frame status = FakeBoard::reply(wire::kStatus);
     status[4] = 1;
+    SealFrame(status);
     w->onFrame(status);
     ASSERT_EQ(w->lampColour(0), kLampGreen);
     link.written.clear();

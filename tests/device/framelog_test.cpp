@@ -35,6 +35,7 @@ TEST(FrameLog, TellsTheLinesStoryRowByRow)
     now += 52, log.sent(relay);
     now += 200, log.sent(relay);
     now += 50, log.received(bad);
+    now += 150, log.sent(relay);
     now += 150, log.sent(ReadEntryFrame(1, 1, 1));
     log.stray(QByteArray("\x22\x01\x02", 3));
     now += 47, log.received(Reply(2, 1, 1));
@@ -46,6 +47,8 @@ TEST(FrameLog, TellsTheLinesStoryRowByRow)
         "发送\t吸合 第3路 (其余保持)\t",
         "发送\t无应答（第1次重发）：吸合 第3路 (其余保持)\t",
         "接收\t校验字节错误：应答：吸合 第1路 模块当前时间:2000-00-00 00:00:00 星期-1\t50 ms",
+        "发送\t校验错误，重发（第2次）：吸合 第3路 (其余保持)\t",
+        "—\t无应答（共发3次）：吸合 第3路 (其余保持)\t",
         "发送\t读取 第1路第1条\t",
         "接收\t多余字节 3 个，不成帧\t",
         "接收\t应答：第1路第1条 空（该路结束）\t47 ms",
@@ -59,7 +62,7 @@ TEST(FrameLog, TellsTheLinesStoryRowByRow)
     EXPECT_EQ(got, want);
     EXPECT_EQ(RecordField(log.at(1), 0).right(4), ".048");
     // Saved as CSV, the bytes (which hold commas) are quoted.
-    EXPECT_TRUE(RecordLine(log.at(6), true).endsWith(",接收,\" ,22 ,1 ,2\",多余字节 3 个，不成帧,"));
+    EXPECT_TRUE(RecordLine(log.at(8), true).endsWith(",接收,\" ,22 ,1 ,2\",多余字节 3 个，不成帧,"));
     EXPECT_EQ(RecordHeader(), "时间\t方向\t字节\t含义\t间隔");
 }
 
