@@ -7,6 +7,9 @@
 
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QTimer>
+
+#include <algorithm>
 
 int ReconnectDelaySeconds(int attempt)
 {
@@ -26,6 +29,7 @@ public:
     void write(const QByteArray &bytes) override;
 
     LinkListener *listener = nullptr;
+    LinePace pace; // how long this board takes to answer
 
 private:
     SharedLine &m_line;
@@ -36,8 +40,19 @@ private:
 // One serial line and the boards on it. The line has one owner; its boards
 // tick in turn, one per 200 ms, so every board on a line of N is polled at
 // least every N x 200 ms whatever another board is doing.
+//
+// It is a half-duplex bus: one exchange at a time, whichever board it is for.
+// A request holds the line until its board answers (and has had the guard to
+// turn its line round) or until its deadline: twice the board's answer time,
+// or for a board not heard yet twice the slowest answer heard on the line, so
+// a silent board does not hold the line for the longest deadline at each of
+// its turns. A turn or a transfer's next frame that finds the line held waits,
+// in the order they came, and goes as soon as it is free.
 class SharedLine final : public LinkListener {
 public:
+    // What a board waits to do on the line.
+    enum class Step { Tick, Paced };
+
     SharedLine(Bridge &bridge, QString port, std::unique_ptr<SerialLink> link)
         : bridge(bridge), port(std::move(port)), link(std::move(link))
     {
@@ -57,9 +72,22 @@ public:
     void onFrame(const Frame &frame) override
     {
         trace.received(frame);
-        for (LinePort *p : ports)
-            if (p->m_address == frame[1] && p->listener)
-                p->listener->onFrame(frame);
+        const bool reply = frame[0] == wire::kReplyHeader;
+        // A late answer too teaches its board's answer time.
+        if (LinePort *from = reply ? portOf(frame[1]) : nullptr)
+            from->pace.answered(bridge.m_clock());
+        if (reply && owedBy && frame[1] == owedBy->m_address) {
+            owedBy = nullptr;
+            // The guard is scheduled before the board sees its answer, so
+            // what waits for the line goes before the board's own next frame.
+            turning = true;
+            bridge.m_schedule(kReplyGuard, [this] {
+                turning = false;
+                runWaiting();
+            });
+        }
+        if (LinePort *p = portOf(frame[1]); p && p->listener)
+            p->listener->onFrame(frame);
     }
     void onStrayBytes(const QByteArray &bytes) override { trace.stray(bytes); }
     void onLinkFailed(const QString &why) override
@@ -67,11 +95,70 @@ public:
         bridge.log(QStringLiteral("%1: port lost (%2)").arg(port, why));
         lost = true;
         reopenIn = kReopenTicks;
+        forgetExchange();
         for (LinePort *p : ports)
             if (p->listener)
                 p->listener->onLinkFailed(why);
     }
     bool tryOpen();
+
+    LinePort *portOf(uint8_t address) const
+    {
+        for (LinePort *p : ports)
+            if (p->m_address == address)
+                return p;
+        return nullptr;
+    }
+    // A request or its answer's turnaround has the line.
+    bool busy() const
+    {
+        if (turning)
+            return true;
+        if (!owedBy)
+            return false;
+        const qint64 out = std::max<qint64>(owedSince.msecsTo(bridge.m_clock()), ticksOut * kTickInterval.count());
+        return out < deadline(*owedBy).count();
+    }
+    std::chrono::milliseconds deadline(const LinePort &port) const
+    {
+        if (port.pace.answerMs())
+            return port.pace.deadline();
+        std::chrono::milliseconds slowest{0};
+        for (const LinePort *p : ports)
+            if (p->pace.answerMs())
+                slowest = std::max(slowest, p->pace.deadline());
+        return slowest.count() > 0 ? slowest : kLatestTimeout;
+    }
+    void sent(LinePort &port)
+    {
+        owedSince = bridge.m_clock();
+        ticksOut = -1; // the clock may be set back: the ticks bound the wait too
+        port.pace.sent(owedSince, false, false);
+        owedBy = &port;
+    }
+    // Runs `step` of `board` now if the line is free and nothing waits before it,
+    // else once the line is free; a step already waiting is not queued twice.
+    void when(Bridge::Board *board, Step step)
+    {
+        const std::pair<Bridge::Board *, Step> w{board, step};
+        if (std::find(waiting.begin(), waiting.end(), w) == waiting.end())
+            waiting.push_back(w);
+        runWaiting();
+    }
+    void runWaiting();
+    void tick()
+    {
+        ++ticksOut;
+        runWaiting();
+    }
+    void forgetExchange()
+    {
+        owedBy = nullptr;
+        turning = false;
+        waiting.clear();
+        for (LinePort *p : ports)
+            p->pace.forget(false);
+    }
 
     Bridge &bridge;
     QString port;
@@ -83,6 +170,11 @@ public:
     int reopenIn = 0;
     QString openError; // what the last failed open said
     FrameLog trace{{}, 64};
+    LinePort *owedBy = nullptr; // the board whose answer the line waits for
+    QDateTime owedSince;
+    int ticksOut = 0;
+    bool turning = false; // an answer came; the guard has not passed
+    std::deque<std::pair<Bridge::Board *, Step>> waiting;
 };
 
 bool LinePort::isOpen() const
@@ -94,11 +186,18 @@ void LinePort::write(const QByteArray &bytes)
 {
     m_line.trace.sent(FromBytes(bytes));
     m_line.link->write(bytes);
+    if (m_line.link->isOpen())
+        m_line.sent(*this);
 }
 
 struct Bridge::Running {
     BridgeRequest request;
-    int ticks = 0;
+    QDateTime since;
+};
+
+struct Bridge::Queued {
+    BridgeRequest request;
+    QDateTime since;
 };
 
 struct Bridge::Board {
@@ -108,15 +207,26 @@ struct Bridge::Board {
     ScheduleBook book; // what a schedule write sends
     ScheduleBook read; // what a schedule read brings
     std::unique_ptr<HeadlessSession> session;
-    std::deque<BridgeRequest> queue;
+    std::deque<Queued> queue;
     std::optional<Running> running;
-    int waitedTicks = 0;
     bool online = false;
     std::optional<uint16_t> published; // relay states as last published
     std::optional<qint64> clockDrift;
     bool clockPublished = false;
     QDateTime clockPublishedAt;
 };
+
+void SharedLine::runWaiting()
+{
+    while (!lost && !waiting.empty() && !busy()) {
+        const auto [board, step] = waiting.front();
+        waiting.pop_front();
+        if (step == Step::Tick)
+            board->session->tick();
+        else
+            board->session->pacedStep();
+    }
+}
 
 bool SharedLine::tryOpen()
 {
@@ -132,6 +242,7 @@ bool SharedLine::tryOpen()
     bridge.log(QStringLiteral("%1: open (%2)").arg(port, r.device.isEmpty() ? port : r.device));
     lost = false;
     openError.clear();
+    forgetExchange();
     for (Bridge::Board *b : boards)
         b->session->clearLinkLost();
     return true;
@@ -140,7 +251,10 @@ bool SharedLine::tryOpen()
 Bridge::Bridge(BridgeConfig config, MqttClient &mqtt, LinkFactory makeLink, Opener open, Logger log,
                DeviceEngine::Clock clock)
     : m_config(std::move(config)), m_mqtt(mqtt), m_open(std::move(open)), m_log(std::move(log)),
-      m_clock(clock ? std::move(clock) : DeviceEngine::Clock([] { return QDateTime::currentDateTime(); }))
+      m_clock(clock ? std::move(clock) : DeviceEngine::Clock([] { return QDateTime::currentDateTime(); })),
+      m_schedule([this](std::chrono::milliseconds after, std::function<void()> step) {
+          QTimer::singleShot(after, Qt::PreciseTimer, &m_timers, std::move(step));
+      })
 {
     QMap<QString, SharedLine *> lines;
     for (const BoardSettings &s : m_config.boards) {
@@ -155,6 +269,10 @@ Bridge::Bridge(BridgeConfig config, MqttClient &mqtt, LinkFactory makeLink, Open
         b->session = std::make_unique<HeadlessSession>(*b->port, b->book, s.variant, uint8_t(s.address), m_clock);
         Board *raw = b.get();
         b->session->setOnChange([this, raw] { service(*raw); });
+        // A transfer's next frame, due a guard after its answer, also waits for the line.
+        b->session->setPacer([this, raw](std::chrono::milliseconds after) {
+            m_schedule(after, [raw] { raw->line->when(raw, SharedLine::Step::Paced); });
+        });
         b->line->ports << b->port.get();
         b->line->boards << raw;
         m_boards.push_back(std::move(b));
@@ -232,24 +350,18 @@ void Bridge::tick()
         if (line->lost) {
             if (--line->reopenIn <= 0)
                 line->tryOpen();
-            // Requests for its boards still time out.
-            for (Board *b : line->boards) {
-                if (!b->running && !b->queue.empty())
-                    ++b->waitedTicks;
-                service(*b);
-            }
             continue;
         }
+        line->tick();
         if (line->boards.isEmpty())
             continue;
         line->turn = (line->turn + 1) % int(line->boards.size());
-        Board &b = *line->boards[line->turn];
-        if (b.running)
-            ++b.running->ticks;
-        else if (!b.queue.empty())
-            ++b.waitedTicks;
-        b.session->tick();
+        line->when(line->boards[line->turn], SharedLine::Step::Tick);
     }
+    // Requests time out on the clock, whoever's turn it is.
+    for (auto &b : m_boards)
+        if (b->running || !b->queue.empty())
+            service(*b);
 }
 
 // ---------------------------------------------------------------- MQTT
@@ -303,7 +415,7 @@ void Bridge::onMessage(const QString &t, const QByteArray &payload)
         m_mqtt.publish(resultTopic, ResultPayload(m->topic, m->id, false, QStringLiteral("busy")), false);
         return;
     }
-    board->queue.push_back(*m->request);
+    board->queue.push_back({*m->request, m_clock()});
     service(*board);
 }
 
@@ -359,7 +471,7 @@ void Bridge::service(Board &b)
     HeadlessSession &s = *b.session;
     if (b.running) {
         const BridgeRequest &r = b.running->request;
-        const bool timedOut = b.running->ticks > kRequestTicks;
+        const bool timedOut = b.running->since.msecsTo(m_clock()) > kRequestTimeout.count();
         switch (r.kind) {
         case RequestKind::RelaySet: {
             const auto states = s.relayStates();
@@ -412,15 +524,15 @@ void Bridge::startNext(Board &b)
         return;
     HeadlessSession &s = *b.session;
     if (!b.online || s.engine().transferUnderWay()) {
-        if (b.waitedTicks > kWaitOnlineTicks) {
-            b.running = Running{b.queue.front(), 0};
+        // Each request waits its own time from when it came.
+        while (!b.queue.empty() && b.queue.front().since.msecsTo(m_clock()) > kWaitOnline.count()) {
+            b.running = Running{b.queue.front().request, m_clock()};
             b.queue.pop_front();
             finish(b, false, QStringLiteral("board not answering"));
         }
         return;
     }
-    b.waitedTicks = 0;
-    b.running = Running{b.queue.front(), 0};
+    b.running = Running{b.queue.front().request, m_clock()};
     b.queue.pop_front();
     const BridgeRequest &r = b.running->request;
     DeviceEngine &e = s.engine();

@@ -10,14 +10,20 @@
 #include "device/headlesssession.h"
 
 #include <QMap>
+#include <QObject>
 
 #include <deque>
 #include <memory>
 
-inline constexpr int kQueueLimit = 64;          // requests waiting per board beyond the one running
-inline constexpr int kReopenTicks = 25;         // a lost port is tried again every 5 s
-inline constexpr int kRequestTicks = 25;        // a relay command or clock set must be done in 5 s
-inline constexpr int kWaitOnlineTicks = 50;     // a request for a silent board is refused after 10 s
+inline constexpr int kQueueLimit = 64;  // requests waiting per board beyond the one running
+inline constexpr int kReopenTicks = 25; // a lost port is tried again every 5 s
+// A relay command or clock set must be done this long after it started, and a
+// request for a board that does not answer is refused this long after it came:
+// on the computer's clock, however many boards share the line.
+inline constexpr std::chrono::milliseconds kRequestTimeout{5000};
+inline constexpr std::chrono::milliseconds kWaitOnline{10000};
+inline constexpr int kRequestTicks = int(kRequestTimeout / kTickInterval);
+inline constexpr int kWaitOnlineTicks = int(kWaitOnline / kTickInterval);
 inline constexpr qint64 kClockRepublishMs = 10 * 60 * 1000;
 inline constexpr qint64 kClockDriftStep = 2;
 
@@ -30,6 +36,10 @@ public:
     using LinkFactory = std::function<std::unique_ptr<SerialLink>(const QString &port)>;
     using Opener = std::function<OpenResult(SerialLink &link, const QString &port)>;
     using Logger = std::function<void(const QString &line)>;
+    // Runs a step after a delay: the paced steps of transfers and the line's
+    // turnaround guard. By default a precise single-shot timer; tests run the
+    // steps themselves.
+    using Scheduler = std::function<void(std::chrono::milliseconds after, std::function<void()> step)>;
 
     Bridge(BridgeConfig config, MqttClient &mqtt, LinkFactory makeLink, Opener open, Logger log,
            DeviceEngine::Clock clock = {});
@@ -39,10 +49,12 @@ public:
     void setChannelNames(const QString &board, const QStringList &names) { m_names[board] = names; }
     // Frames in and out on stderr (--verbose).
     void setVerbose(bool verbose) { m_verbose = verbose; }
+    void setScheduler(Scheduler scheduler) { m_schedule = std::move(scheduler); }
 
     // Opens every line and connects to the broker.
     void start();
-    // The 200 ms tick: each line ticks its boards in turn, lost ports are reopened.
+    // The 200 ms tick: each line ticks its boards in turn (a turn waits until the
+    // line is free), lost ports are reopened, requests time out.
     void tick();
     // Publishes every board offline (retained) before the program ends.
     void stop();
@@ -55,6 +67,7 @@ public:
 
 private:
     struct Running;
+    struct Queued;
     struct Board;
     friend class SharedLine;
     friend class LinePort;
@@ -76,6 +89,8 @@ private:
     Logger m_log;
     DeviceEngine::Clock m_clock;
     bool m_verbose = false;
+    QObject m_timers; // the default scheduler's timers go with the bridge
+    Scheduler m_schedule;
     QMap<QString, QStringList> m_names;
     QList<std::shared_ptr<SharedLine>> m_lines;
     std::vector<std::unique_ptr<Board>> m_boards;

@@ -38,31 +38,41 @@ struct Harness {
             [this](const QString &) { return std::unique_ptr<SerialLink>(links.emplace_back(new FakeLink)); },
             [this](SerialLink &l, const QString &) { return ++opens, l.open(1); },
             [this](const QString &line) { logLines << line; }, [this] { return now; });
-        for (const BoardSettings &b : config.boards)
-            bridge->session(b.id).setPacer([this](std::chrono::milliseconds) { paced = true; });
+        bridge->setScheduler([this](std::chrono::milliseconds, std::function<void()> step) { steps << step; });
         boards[1].relays1 = 0x01;
         bridge->start();
     }
-    // Ticks, each followed by the boards' answers and the paced steps they allow.
+    // Ticks, each followed by the boards' answers and the steps they allow. A
+    // slow board's answers come only after the next tick's turn.
     void tick(int n = 1)
     {
         for (int i = 0; i < n; ++i) {
             now = now.addMSecs(200);
             bridge->tick();
+            QList<std::pair<FakeLink *, Frame>> due = std::exchange(held, {});
             for (;;) {
                 for (FakeLink *l : links)
                     while (sent[l] < l->written.size()) {
                         const Frame q = l->written[sent[l]++];
+                        overlaps += !due.isEmpty() || !held.isEmpty();
                         if (auto r = l->opened ? boards[q[1]].answer(q) : std::nullopt) {
                             (*r)[1] = q[1];
                             SealFrame(*r);
-                            l->listener->onFrame(*r);
+                            if (slow.contains(q[1]))
+                                held << std::pair(l, *r);
+                            else
+                                l->listener->onFrame(*r);
                         }
                     }
-                if (!std::exchange(paced, false))
+                if (!due.isEmpty()) {
+                    for (const auto &[l, r] : std::exchange(due, {}))
+                        l->listener->onFrame(r);
+                    continue;
+                }
+                if (steps.isEmpty())
                     break;
-                for (const BoardSettings &b : config.boards)
-                    bridge->session(b.id).engine().pacedStep();
+                for (const auto &step : std::exchange(steps, {}))
+                    step();
             }
         }
     }
@@ -73,7 +83,10 @@ struct Harness {
     QList<FakeLink *> links;
     QMap<FakeLink *, qsizetype> sent;
     QMap<int, FakeBoard> boards;
-    bool paced = false;
+    QList<std::function<void()>> steps; // paced steps and line guards, run in the order they were asked for
+    QSet<int> slow;                      // addresses of slow boards
+    QList<std::pair<FakeLink *, Frame>> held;
+    int overlaps = 0; // requests that went out while an answer was still owed on their line
     int opens = 0;
     QStringList logLines;
     QDateTime now{QDate(2026, 12, 6), QTime(21, 0)};
@@ -218,22 +231,36 @@ TEST(Bridge, ReconnectRepublishesEveryRetainedStateAndClearsRemovedBoards)
     EXPECT_EQ(h.mqtt.retained["homeassistant/switch/kelmora_old/relay1/config"], QByteArray());
 }
 
-TEST(Bridge, BoardsOnOneLineArePolledInTurnWhileOneIsWritten)
+TEST(Bridge, BoardsOnOneLineArePolledInTurnWhileOneIsWrittenOneExchangeAtATime)
 {
     Harness h("[board.a]\nport=Com1\naddress=1\n[board.b]\nport=Com1\naddress=2\n");
     ASSERT_EQ(h.links.size(), 1);
+    h.slow << 1;
     const auto polls = [&] {
         return std::ranges::count_if(h.links[0]->written, [](const Frame &f) { return f[1] == 2; });
     };
     h.tick(6);
     EXPECT_EQ(h.mqtt.retained["kelmora/b/availability"], "online");
+    h.overlaps = 0; // a's first answer came after b's deadline, the only one known then: it counted as lost
     const QByteArray entry = R"({"mode":"daily","time":"01:00:00","action":"on"})";
     h.send("kelmora/a/schedule/1/set", R"({"entries":[)" + QByteArrayList(40, entry).join(',') + "]}");
     const auto before = polls();
     h.tick(20);
     EXPECT_EQ(polls() - before, 10) << "board b keeps its poll every second tick";
-    EXPECT_EQ(h.boards[1].slots.size(), 40);
-    EXPECT_EQ(h.mqtt.retained["kelmora/b/availability"], "online");
+    h.tick(80);
+    EXPECT_EQ(std::tuple(h.boards[1].slots.size(), h.overlaps, h.mqtt.retained["kelmora/b/availability"]),
+              std::tuple(40, 0, "online"));
+}
+
+TEST(Bridge, RequestForASilentBoardIsRefusedTenSecondsAfterItCameHoweverManyShareItsLine)
+{
+    Harness h("[board.a]\nport=Com1\n[board.b]\nport=Com1\naddress=2\n[board.c]\nport=Com1\naddress=3\n");
+    h.boards[3].silent = true;
+    h.send("kelmora/c/clock/set", "");
+    h.tick(kWaitOnlineTicks);
+    EXPECT_EQ(h.mqtt.results(), QStringList());
+    h.tick();
+    EXPECT_EQ(h.mqtt.results().filter("board not answering").size(), 1);
 }
 
 TEST(Bridge, ReconnectBacksOff)
