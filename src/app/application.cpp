@@ -7,12 +7,27 @@
 #include "storage/notestore.h"
 
 #include <QApplication>
+#include <QLibraryInfo>
+#include <QTranslator>
+
+QTranslator *LoadQtChinese(QCoreApplication &app)
+{
+    // Parented to the application, so it lives as long as the texts it gives.
+    auto *translator = new QTranslator(&app);
+    if (translator->load(QStringLiteral("qtbase_zh_CN"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)) &&
+        QCoreApplication::installTranslator(translator))
+        return translator;
+    delete translator;
+    return nullptr;
+}
 
 int RunKelmora(int argc, char **argv, Variant variant)
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("kelmora"));
     QApplication::setOrganizationName(QStringLiteral("kelmora"));
+    // Qt's own dialogs and buttons speak the window's language, whatever the system's locale.
+    LoadQtChinese(app);
 
     const QString folder = ScheduleFolder(QCoreApplication::applicationDirPath());
     QtSerialLink link(folder);

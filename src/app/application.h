@@ -6,3 +6,9 @@
 #include <QString>
 
 int RunKelmora(int argc, char **argv, Variant variant);
+
+class QCoreApplication;
+class QTranslator;
+// Installs Qt's own Chinese translations (qtbase_zh_CN: 确定, 取消, 打开 ...) on `app`;
+// null when they are not installed.
+QTranslator *LoadQtChinese(QCoreApplication &app);

@@ -1,5 +1,7 @@
 #include "app/frmmain.h"
 
+#include "app/edittools.h"
+
 #include "app/scandialog.h"
 #include "app/scheduletools.h"
 #include "app/verifytools.h"
@@ -12,6 +14,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFileInfo>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -136,6 +139,7 @@ Frmmain::Frmmain(const FrmmainSetup &setup, QWidget *parent)
     QAction *scan = toolsMenu()->addAction(QStringLiteral("搜索设备"), this, &Frmmain::openScan);
     scan->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_F));
     m_verify = new VerifyTools(*this);
+    m_edit = new EditTools(*this);
 }
 
 Frmmain::~Frmmain()
@@ -891,6 +895,8 @@ void Frmmain::CmdSave_Click()
     const SaveResult r = SaveSchedules(m_book, m_store.notePath());
     const bool ok = r == SaveOutcome::Saved;
     SB[0]->setText(ok ? QString() : QStringLiteral("保存失败：") + r.reason);
+    if (ok)
+        Q_EMIT saved();
     m_prompts.message(this, ok ? QStringLiteral("保存成功！") : QStringLiteral("保存失败！"));
 }
 
@@ -915,6 +921,7 @@ void Frmmain::CmdOpenFile_Click()
         m_prompts.message(this, OpenRefusal(opened, path));
         return;
     }
+    m_edit->nameNextChange(QStringLiteral("打开 ") + QFileInfo(path).fileName());
     m_book.clear();
     for (const EntryRef &e : opened.entries)
         m_book.append(e);

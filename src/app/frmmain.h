@@ -29,6 +29,7 @@ class Lamp;
 class ScheduleTools;
 class VerifyTools;
 class ScanDialog;
+class EditTools;
 
 struct FrmmainSetup {
     QString dataFolder; // Note.ini, Name.ini and the ComN port links
@@ -58,6 +59,7 @@ public:
     QMenu *toolsMenu();
     ScheduleTools *scheduleTools() const { return m_tools; }
     VerifyTools *verifyTools() const { return m_verify; }
+    EditTools *editTools() const { return m_edit; }
     Prompts &prompts() { return m_prompts; }
     bool linkOpen() const;
     // The ring around a lamp (none: no ring) and the note its tooltip adds.
@@ -138,6 +140,8 @@ Q_SIGNALS:
     void transferFinished(const TransferResult &result);
     // The operator closed a box the engine had the window show.
     void messageClosed(const QString &text);
+    // 保存 wrote the book into Note.ini.
+    void saved();
 
 protected:
     void showEvent(QShowEvent *event) override;
@@ -174,6 +178,7 @@ private:
     QMenu *m_toolsMenu = nullptr;
     ScheduleTools *m_tools = nullptr;
     VerifyTools *m_verify = nullptr;
+    EditTools *m_edit = nullptr;
     ScanDialog *m_scan = nullptr; // 搜索设备, made on first use
     void openScan();
 };

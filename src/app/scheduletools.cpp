@@ -1,6 +1,8 @@
 // The schedule tools of the 工具 menu; see scheduletools.h.
 #include "app/scheduletools.h"
 
+#include "app/edittools.h"
+
 #include "app/copydialog.h"
 #include "app/findingswindow.h"
 #include "app/frmmain.h"
@@ -219,6 +221,8 @@ void ScheduleTools::applyCopy(int source, const QList<int> &targets, bool append
     if (!plan.replaced.isEmpty() &&
         !m_w.prompts().confirm(&m_w, QStringLiteral("%1已有日程，替换吗？").arg(ChannelList(plan.replaced))))
         return;
+    m_w.editTools()->nameNextChange(
+        QStringLiteral("复制第%1路到%2").arg(source).arg(ChannelList(plan.targets)));
     CopyEntries(book, plan);
     // The list shows the copy: the first channel that received it.
     m_w.showChannel(plan.targets.isEmpty() ? source : plan.targets.first());

@@ -1,6 +1,8 @@
 // The verify and the clock options of the 工具 menu; see verifytools.h.
 #include "app/verifytools.h"
 
+#include "app/edittools.h"
+
 #include "app/frmmain.h"
 #include "app/verifywindow.h"
 #include "schedule/verifyreport.h"
@@ -139,6 +141,7 @@ void VerifyTools::takeBoard(int channel)
     if (!m_w.prompts().confirm(
             &m_w, QStringLiteral("此操作将以设备上的第%1路计划替换软件中的该路信息，继续否？").arg(channel)))
         return;
+    m_w.editTools()->nameNextChange(QStringLiteral("采用设备第%1路").arg(channel));
     TakeBoardChannel(m_w.book(), channel, m_shown.value(channel));
     if (m_w.nPage() == channel)
         m_w.showChannel(channel);

@@ -1,0 +1,150 @@
+// 编辑's undo and redo in the real window, and the draft that keeps unsaved work:
+// written after a change, removed by 保存, brought back as one step, and there
+// after the program is killed.
+#include "app/application.h"
+#include "app/edittools.h"
+#include "app/frmmain.h"
+
+#include "support/fakes.h"
+#include "support/scriptedprompts.h"
+
+#include <QtWidgets>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <optional>
+
+namespace {
+
+const QByteArray kNote = "[Note]\r\n01001=11000000000100000000083000\r\n01002=11000000000100000000093000\r\n";
+
+class Edit : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        QFile f(dir.filePath("Note.ini"));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly) && f.write(kNote) == kNote.size());
+    }
+    void start()
+    {
+        w.emplace(FrmmainSetup{dir.path(), Variant::Standard, &link, &prompts, [] { return QDateTime(QDate(2026, 12, 9), QTime(12, 0)); }});
+        edit = w->editTools();
+    }
+    // The book's channel 1 as records, and what the draft file holds.
+    QStringList records()
+    {
+        QStringList r;
+        for (const EntryRef &e : w->book().channel(1))
+            r << e->GetStr();
+        return r;
+    }
+    QString draft() const { return DraftPath(dir.filePath("Note.ini")); }
+    QStringList draftRecords() const
+    {
+        QStringList r;
+        for (const EntryRef &e : LoadSchedules(draft()).entries)
+            r << e->GetStr();
+        return r;
+    }
+    void deleteFirstRow()
+    {
+        w->List->topLevelItem(0)->setSelected(true);
+        w->CmdDel->click();
+        QCoreApplication::processEvents();
+    }
+
+    QTemporaryDir dir;
+    FakeLink link;
+    ScriptedPrompts prompts;
+    std::optional<Frmmain> w;
+    EditTools *edit = nullptr;
+};
+
+TEST_F(Edit, UndoRedoTheDraftAndSave)
+{
+    start();
+    QStringList menus;
+    for (QAction *a : w->menuBar()->actions())
+        menus << a->text();
+    EXPECT_EQ(menus, QStringList({"编辑", "工具"}));
+    EXPECT_EQ(std::tuple(edit->undoAction->text(), edit->undoAction->isEnabled(), edit->restoreAction->isEnabled()),
+              std::tuple(QString("撤销"), false, false));
+    const QStringList both = records();
+
+    deleteFirstRow();
+    EXPECT_EQ(std::pair(edit->undoAction->text(), edit->undoAction->isEnabled()),
+              std::pair(QString("撤销 删除第1路第1条"), true));
+    edit->writeDraft();
+    EXPECT_EQ(draftRecords(), records());
+    edit->undoAction->trigger();
+    EXPECT_EQ(std::tuple(records(), w->rowCount(), edit->redoAction->text()),
+              std::tuple(both, 2, QString("重做 删除第1路第1条")));
+    edit->writeDraft();
+    EXPECT_FALSE(QFileInfo::exists(draft())) << "the book is Note.ini again: no draft";
+
+    edit->redoAction->trigger();
+    edit->writeDraft();
+    w->CmdSave->click();
+    EXPECT_EQ(std::tuple(QFileInfo::exists(draft()), LoadSchedules(dir.filePath("Note.ini")).entries.size(),
+                         edit->undoAction->isEnabled()),
+              std::tuple(false, qsizetype(1), true))
+        << "保存 removes the draft and keeps what can be undone";
+    EXPECT_EQ(prompts.messages, QStringList({"保存成功！"}));
+}
+
+TEST_F(Edit, ADraftLeftBehindIsBroughtBackAsOneStep)
+{
+    QFile f(draft());
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly) && f.write("[Note]\r\n01001=01000000000100000000120000\r\n") > 0);
+    f.close();
+    start();
+    EXPECT_EQ(std::tuple(records().size(), prompts.messages, edit->restoreAction->isEnabled()),
+              std::tuple(qsizetype(2), QStringList(), true))
+        << "start-up loads Note.ini without a question";
+    edit->restoreAction->trigger();
+    EXPECT_EQ(std::pair(records(), edit->undoAction->text()),
+              std::pair(QStringList{"01000000000100000000120000"}, QString("撤销 恢复上次未保存的编辑")));
+    edit->undoAction->trigger();
+    EXPECT_EQ(records().size(), 2);
+}
+
+// The draft outlives a kill: a child process of this test makes the change and
+// is killed once its draft is on disk.
+TEST_F(Edit, DraftSurvivesAKill)
+{
+    if (qEnvironmentVariableIsSet("KELMORA_DRAFT_CHILD")) {
+        dir.setAutoRemove(false);
+        w.emplace(FrmmainSetup{qEnvironmentVariable("KELMORA_DRAFT_CHILD"), Variant::Standard, &link, &prompts,
+                               [] { return QDateTime(QDate(2026, 12, 9), QTime(12, 0)); }});
+        deleteFirstRow();
+        QEventLoop().exec(); // until killed
+        return;
+    }
+    QProcess child;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("KELMORA_DRAFT_CHILD", dir.path());
+    child.setProcessEnvironment(env);
+    child.start(QCoreApplication::applicationFilePath(), {"--gtest_filter=Edit.DraftSurvivesAKill"});
+    ASSERT_TRUE(child.waitForStarted());
+    for (int i = 0; i < 100 && !QFileInfo::exists(draft()); ++i)
+        QThread::msleep(100);
+    ::kill(pid_t(child.processId()), SIGKILL);
+    child.waitForFinished();
+    EXPECT_EQ(draftRecords(), QStringList{"11000000000100000000093000"});
+    QFile note(dir.filePath("Note.ini"));
+    EXPECT_TRUE(note.open(QIODevice::ReadOnly) && note.readAll() == kNote) << "Note.ini is left as it was";
+}
+
+TEST(QtChinese, StandardButtonsSpeakTheWindowsLanguage)
+{
+    QTranslator *zh = LoadQtChinese(*QCoreApplication::instance());
+    ASSERT_NE(zh, nullptr);
+    QDialogButtonBox box(QDialogButtonBox::Ok | QDialogButtonBox::Cancel | QDialogButtonBox::Open);
+    EXPECT_EQ(QStringList({box.button(QDialogButtonBox::Ok)->text(), box.button(QDialogButtonBox::Cancel)->text(),
+                           box.button(QDialogButtonBox::Open)->text()}),
+              QStringList({"确定", "取消", "打开"}));
+    QCoreApplication::removeTranslator(zh);
+}
+
+} // namespace
