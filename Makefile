@@ -8,6 +8,7 @@ MAKE_BUILD ?= build-make
 JOBS       ?= $(shell nproc)
 
 PACKAGES = cmake ninja-build g++ pkg-config ccache qt6-base-dev qt6-serialport-dev libgl-dev qt6-translations-l10n \
+           fonts-wqy-microhei poppler-utils \
            libgtest-dev clang libclang-rt-14-dev llvm xauth xvfb \
            libmosquitto-dev mosquitto mosquitto-clients
 SUDO = $(shell [ "$$(id -u)" -eq 0 ] || echo sudo)

@@ -1,6 +1,7 @@
 #include "app/frmmain.h"
 
 #include "app/edittools.h"
+#include "app/reporttools.h"
 
 #include "app/scandialog.h"
 #include "app/scheduletools.h"
@@ -140,6 +141,7 @@ Frmmain::Frmmain(const FrmmainSetup &setup, QWidget *parent)
     scan->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_F));
     m_verify = new VerifyTools(*this);
     m_edit = new EditTools(*this);
+    AddReportTools(*this);
 }
 
 Frmmain::~Frmmain()

@@ -4,7 +4,10 @@
 
 #include <QString>
 
+#include <QList>
+
 class QWidget;
+class QPrinter;
 class Dialog;
 
 inline const QString kPromptTitle = QStringLiteral("提示");
@@ -19,6 +22,13 @@ public:
     virtual QString openFileName(QWidget *parent) = 0;
     // Runs the entry editor modally; returns once it is closed.
     virtual void runEditor(Dialog &dialog) = 0;
+    // Which channels to print or export: the one on screen, those ticked, or
+    // all; empty when cancelled.
+    virtual QList<int> reportChannels(QWidget *parent, int current) = 0;
+    // The system's print dialog: true, with `printer` set up, to print.
+    virtual bool choosePrinter(QWidget *parent, QPrinter &printer) = 0;
+    // Where a PDF goes; empty = cancelled.
+    virtual QString pdfFileName(QWidget *parent) = 0;
 };
 
 // The real boxes and dialogs.
@@ -29,4 +39,7 @@ public:
     QString saveFileName(QWidget *parent) override;
     QString openFileName(QWidget *parent) override;
     void runEditor(Dialog &dialog) override;
+    QList<int> reportChannels(QWidget *parent, int current) override;
+    bool choosePrinter(QWidget *parent, QPrinter &printer) override;
+    QString pdfFileName(QWidget *parent) override;
 };

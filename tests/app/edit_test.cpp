@@ -4,6 +4,7 @@
 #include "app/application.h"
 #include "app/edittools.h"
 #include "app/frmmain.h"
+#include "storage/bookreport.h"
 
 #include "support/fakes.h"
 #include "support/scriptedprompts.h"
@@ -134,6 +135,61 @@ TEST_F(Edit, DraftSurvivesAKill)
     EXPECT_EQ(draftRecords(), QStringList{"11000000000100000000093000"});
     QFile note(dir.filePath("Note.ini"));
     EXPECT_TRUE(note.open(QIODevice::ReadOnly) && note.readAll() == kNote) << "Note.ini is left as it was";
+}
+
+// The PDF is read back as text, as pdftotext gives it.
+QString PdfText(const QString &path)
+{
+    QProcess p;
+    p.start("pdftotext", {"-layout", path, "-"});
+    return p.waitForFinished(30000) ? QString::fromUtf8(p.readAllStandardOutput()) : QString();
+}
+
+TEST_F(Edit, PrintAndPdfShowTheChosenChannelsOnNumberedPages)
+{
+    QByteArray note = "[Note]\r\n";
+    for (int n = 1; n <= 60; ++n) // channel 3 runs over a page
+        note += QString::asprintf("03%03d=1100000000030000000008%02d00\r\n", n, n % 60).toLatin1();
+    note += "05001=10110101000500000000183000\r\n";
+    QFile f(dir.filePath("Note.ini"));
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(note) > 0);
+    f.close();
+    start();
+    QAction *print = nullptr, *pdf = nullptr;
+    for (QAction *a : w->toolsMenu()->actions())
+        (a->text() == "打印…" ? print : a->text() == "导出PDF…" ? pdf : a) = a;
+    ASSERT_TRUE(print && pdf);
+    pdf->trigger(); // the choice cancelled: nothing
+    prompts.reportChoice = {3, 5};
+    prompts.pdfPath = dir.filePath("book.pdf");
+    pdf->trigger();
+    const QString text = PdfText(prompts.pdfPath);
+    for (const char *want : {"Note.ini", "打印日期：2026-12-09 12:00", "第3路", "001", "第3路, 每天, 08:01:00 ,吸合",
+                             "060", "第5路", "第5路, 每星期一三五， 18:30:00 ,吸合", "星期一 12-07", "星期日 12-13",
+                             "第1页/共2页", "第2页/共2页"})
+        EXPECT_TRUE(text.contains(QString::fromUtf8(want))) << want << "\n" << text.toStdString();
+    EXPECT_EQ(prompts.messages, QStringList({"已导出PDF：" + prompts.pdfPath}));
+
+    prompts.reportChoice = {1};
+    prompts.printPath = dir.filePath("printed.pdf");
+    print->trigger();
+    EXPECT_TRUE(PdfText(prompts.printPath).contains("第1页/共1页"));
+}
+
+TEST(Report, ATitleKeepsWithItsFirstRowAndRowsCarryTheirHeadToTheNextPage)
+{
+    ScheduleBook book;
+    AddEntries(book, 1, "11000000000100000000080000", 49);
+    AddEntries(book, 2, "11000000000200000000080000", 1);
+    const QList<ReportPage> pages = LayOutReport(book, {1, 2});
+    QStringList kinds;
+    for (const ReportPage &page : pages) {
+        QString k;
+        for (const ReportLine &line : page)
+            k += "THEW"[line.kind];
+        kinds << k.replace(QRegularExpression("E+"), "E*");
+    }
+    EXPECT_EQ(kinds, QStringList({"THE*", "HE*WTHE*W"}));
 }
 
 TEST(QtChinese, StandardButtonsSpeakTheWindowsLanguage)

@@ -31,9 +31,24 @@ public:
             dialog.confirm();
     }
 
+    QList<int> reportChannels(QWidget *, int) override { return reportChoice; }
+    bool choosePrinter(QWidget *, QPrinter &printer) override;
+    QString pdfFileName(QWidget *) override { return pdfPath; }
+
     QStringList messages, questions;
     bool confirmAnswer = true;
     QString savePath, openPath;
+    QList<int> reportChoice; // empty: the choice is cancelled
+    QString pdfPath, printPath; // printPath: the "printer" prints into this PDF; empty: cancelled
     std::function<void(Dialog &)> editor;
     std::function<void(const QString &)> onMessage; // while the box is open
 };
+
+#include <QPrinter>
+
+inline bool ScriptedPrompts::choosePrinter(QWidget *, QPrinter &printer)
+{
+    printer.setOutputFormat(QPrinter::PdfFormat);
+    printer.setOutputFileName(printPath);
+    return !printPath.isEmpty();
+}
