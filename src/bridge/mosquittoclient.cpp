@@ -5,6 +5,22 @@
 #include <cerrno>
 #include <cstring>
 
+namespace {
+
+// libmosquitto's error lines since a failure, as the reason for it: the two verify failures
+// people meet are said in plain words (OpenSSL's own words do not tell them apart).
+QString TlsReason(const QStringList &errors, const QString &host)
+{
+    if (errors.contains(QStringLiteral("host name verification failed")))
+        return QStringLiteral("TLS: host name verification failed (the broker's certificate is not for %1)").arg(host);
+    if (errors.contains(QStringLiteral("certificate verify failed")))
+        return QStringLiteral("TLS: certificate verify failed (the broker's certificate is not signed by tls_ca, "
+                              "or is out of date)");
+    return QStringLiteral("TLS: ") + errors.join(QStringLiteral("; "));
+}
+
+} // namespace
+
 MosquittoClient::MosquittoClient(const MqttSettings &settings, std::function<void(const QString &)> log)
     : m_settings(settings), m_log(std::move(log))
 {
@@ -109,7 +125,7 @@ void MosquittoClient::updateWrite()
 void MosquittoClient::lost(QString why)
 {
     if (!m_tlsReasons.isEmpty())
-        why = QStringLiteral("TLS: ") + std::exchange(m_tlsReasons, {}).join(QStringLiteral("; "));
+        why = TlsReason(std::exchange(m_tlsReasons, {}), m_settings.host);
     if (!m_read && m_retry.isActive())
         return;
     // Called from within a notifier's own signal: the notifiers go once it has returned.
