@@ -32,7 +32,7 @@ QString LostReason(QSerialPort::SerialPortError e, const QString &system)
     const QString what = e == QSerialPort::ResourceError ? QStringLiteral("the device went away")
                          : e == QSerialPort::WriteError  ? QStringLiteral("the device cannot be written to")
                                                          : QStringLiteral("the device failed");
-    return system == QStringLiteral("Unknown error") ? what : QStringLiteral("%1 (%2)").arg(what, system);
+    return system == QStringLiteral("Unknown error") ? what : QStringLiteral("%1: %2").arg(what, system);
 }
 } // namespace
 
