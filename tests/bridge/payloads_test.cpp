@@ -33,7 +33,7 @@ ConfigResult Parse(const char *text)
 TEST(BridgeConfig, TakesEverySettingWithDefaults)
 {
     const ConfigResult r =
-        Parse("; site\n[mqtt] ; ours\nhost = broker.lan\nport=8883 # TLS\nusername = u\npassword_file = pw\n"
+        Parse("; site\n[mqtt] ; ours\nhost = broker.lan\nport=65535 # TLS\nusername = u\npassword_file = pw\n"
               "tls_ca=ca\nbase_topic = site/a\n"
               "[board.boiler-1]\nport = Com3  ; line 1\naddress = 0\nvariant = compat\t#new\nname = 锅炉房\n"
               "names_file = n\n[board.b2]\nport = /dev/ttyUSB0\n");
@@ -41,7 +41,7 @@ TEST(BridgeConfig, TakesEverySettingWithDefaults)
     const BridgeConfig &c = *r.config;
     EXPECT_EQ(QStringList({c.mqtt.host, QString::number(c.mqtt.port), c.mqtt.username, c.mqtt.password, c.mqtt.tlsCa,
                            c.mqtt.clientId, c.mqtt.baseTopic, c.mqtt.discoveryPrefix}),
-              QStringList({"broker.lan", "8883", "u", "s3cret", "/k/ca", "kelmora-bridge", "site/a", "homeassistant"}));
+              QStringList({"broker.lan", "65535", "u", "s3cret", "/k/ca", "kelmora-bridge", "site/a", "homeassistant"}));
     EXPECT_EQ(r.warnings, QStringList("b.ini:6: password_file /k/pw can be read by every user (chmod o-r)"));
     ASSERT_EQ(c.boards.size(), 2);
     EXPECT_EQ(std::tuple(c.boards[0].id, c.boards[0].port, c.boards[0].address, c.boards[0].variant, c.boards[0].name),
