@@ -3,14 +3,11 @@
 #include "bridge/bridge.h"
 #include "bridge/mosquittoclient.h"
 #include "device/qtseriallink.h"
-#include "storage/notestore.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDateTime>
-#include <QDir>
 #include <QFileInfo>
-#include <QRegularExpression>
 #include <QTimer>
 
 #include <csignal>
@@ -63,29 +60,32 @@ int RunKelmoraBridge(int argc, char **argv)
         Log(QStringLiteral("kelmora-bridge: ") + parsed.error);
         return 2;
     }
+    for (const QString &warning : parsed.warnings)
+        Log(QStringLiteral("kelmora-bridge: warning: ") + warning);
+    const qsizetype boards = parsed.config->boards.size();
+    const QString boardCount = QStringLiteral("%1 board%2").arg(boards).arg(boards == 1 ? "" : "s");
     if (args.isSet(check)) {
-        std::printf("%s: %d boards, broker %s:%d\n", qPrintable(file), int(parsed.config->boards.size()),
+        std::printf("%s: %s, broker %s:%d\n", qPrintable(file), qPrintable(boardCount),
                     qPrintable(parsed.config->mqtt.host), parsed.config->mqtt.port);
         return 0;
     }
 
-    // ComN names a link beside the configuration file, else the device as the window names it.
-    const QDir folder = QFileInfo(file).absoluteDir();
-    static const QRegularExpression comN(QStringLiteral("^com(\\d{1,2})$"), QRegularExpression::CaseInsensitiveOption);
+    const QString folder = QFileInfo(file).absolutePath();
     MosquittoClient mqtt(parsed.config->mqtt, Log);
+    if (!mqtt.setupError().isEmpty()) {
+        Log(QStringLiteral("kelmora-bridge: ") + mqtt.setupError());
+        return 2;
+    }
     Bridge bridge(
-        *parsed.config, mqtt,
-        [&](const QString &) { return std::make_unique<QtSerialLink>(folder.absolutePath()); },
-        [](SerialLink &link, const QString &port) {
-            auto &serial = static_cast<QtSerialLink &>(link);
-            const auto m = comN.match(port);
-            return m.hasMatch() ? serial.open(m.captured(1).toInt()) : serial.openDevice(port);
+        *parsed.config, mqtt, [&](const QString &) { return std::make_unique<QtSerialLink>(folder); },
+        [&](SerialLink &link, const QString &port) {
+            return static_cast<QtSerialLink &>(link).openDevice(BoardPortDevice(port, folder));
         },
         Log);
     bridge.setVerbose(args.isSet(verbose));
     for (const BoardSettings &b : parsed.config->boards)
-        if (!b.namesFile.isEmpty())
-            bridge.setChannelNames(b.id, ReadNamesFrom(folder.absoluteFilePath(b.namesFile)));
+        if (!b.channelNames.isEmpty())
+            bridge.setChannelNames(b.id, b.channelNames);
 
     std::signal(SIGTERM, [](int) { g_stop = 1; });
     std::signal(SIGINT, [](int) { g_stop = 1; });
@@ -100,12 +100,7 @@ int RunKelmoraBridge(int argc, char **argv)
         }
         bridge.tick();
     });
-    const qsizetype boards = parsed.config->boards.size();
-    Log(QStringLiteral("kelmora-bridge %1: %2 board%3 from %4")
-            .arg(QStringLiteral(KELMORA_VERSION))
-            .arg(boards)
-            .arg(boards == 1 ? QString() : QStringLiteral("s"))
-            .arg(file));
+    Log(QStringLiteral("kelmora-bridge %1: %2 from %3").arg(QStringLiteral(KELMORA_VERSION), boardCount, file));
     bridge.start();
     tick.start();
     return app.exec();

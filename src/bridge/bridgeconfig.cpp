@@ -1,5 +1,8 @@
 #include "bridge/bridgeconfig.h"
 
+#include "device/portnames.h"
+#include "storage/inifile.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -26,24 +29,61 @@ std::optional<int> Number(const QString &v, int lo, int hi)
     return ok && n >= lo && n <= hi ? std::optional<int>(n) : std::nullopt;
 }
 
+// A ; or # at the start or after white space begins a comment, so a value may
+// carry one behind it (and may hold ; or # elsewhere, as in a/#).
+QString WithoutComment(const QString &line)
+{
+    for (qsizetype i = 0; i < line.size(); ++i)
+        if ((line[i] == u';' || line[i] == u'#') && (i == 0 || line[i - 1].isSpace()))
+            return line.left(i).trimmed();
+    return line.trimmed();
+}
+
+// What is wrong with a topic, or a level of one (the client ID is a level of
+// base_topic/_bridge/CLIENT_ID/...); libmosquitto refuses control characters
+// and non-characters in client IDs and topics alike.
+QString TopicProblem(const QString &key, const QString &value, bool level)
+{
+    if (value.isEmpty())
+        return key + QStringLiteral(" is empty");
+    if (value.contains(u'+') || value.contains(u'#') || (level && value.contains(u'/')))
+        return key + (level ? QStringLiteral(" must be one topic level, without / + #")
+                            : QStringLiteral(" must be a topic without wildcards"));
+    for (const char32_t c : value.toUcs4())
+        if (QChar::category(c) == QChar::Other_Control || QChar::isNonCharacter(c))
+            return key + QStringLiteral(" holds a control character");
+    return {};
+}
+
 } // namespace
 
-ConfigResult ParseBridgeConfig(const QString &fileName, const QByteArray &text, const FileReader &read)
+ConfigResult ParseBridgeConfig(const QString &fileName, const QByteArray &text, const FileReader &read,
+                               const PortResolver &device)
 {
     static const QRegularExpression kBoardId(QStringLiteral("^[a-z0-9_-]{1,32}$"));
     Parser p{fileName, {}};
     BridgeConfig c;
     enum class In { Nothing, Mqtt, Board } in = In::Nothing;
     QSet<QString> seenSections, seenKeys;
-    QHash<QString, int> boardLine; // port+address -> line of the board section
-    int passwordLine = 0;
+    QStringList warnings;
+    QHash<QString, int> boardLine;                // device+address -> line of the board section
+    QHash<QString, QPair<QString, int>> portLine; // device -> its port's name and first board's line
     const auto boardDone = [&](int line) {
         if (in != In::Board)
             return true;
         const BoardSettings &b = c.boards.last();
         if (b.port.isEmpty())
             return p.fail(line, QStringLiteral("board %1 has no port").arg(b.id));
-        const QString where = b.port + QLatin1Char('#') + QString::number(b.address);
+        // Each name of a port gets a line of its own: two names of one device would open it twice.
+        const QString dev = device ? device(b.port) : b.port;
+        const auto named = portLine.constFind(dev);
+        if (named != portLine.cend() && named->first != b.port)
+            return p.fail(line, QStringLiteral("board %1: port %2 is the device of port %3 of the board on line %4; "
+                                               "give it one name")
+                                    .arg(b.id, b.port, named->first)
+                                    .arg(named->second));
+        portLine.insert(dev, {b.port, line});
+        const QString where = dev + QLatin1Char('#') + QString::number(b.address);
         if (boardLine.contains(where))
             return p.fail(line, QStringLiteral("board %1 has the port and address of the board on line %2")
                                     .arg(b.id)
@@ -56,8 +96,8 @@ ConfigResult ParseBridgeConfig(const QString &fileName, const QByteArray &text, 
     int sectionLine = 0;
     for (int i = 0; i < lines.size() && p.error.isEmpty(); ++i) {
         const int n = i + 1;
-        const QString line = QString::fromUtf8(lines[i]).trimmed();
-        if (line.isEmpty() || line.startsWith(QLatin1Char(';')) || line.startsWith(QLatin1Char('#')))
+        const QString line = WithoutComment(QString::fromUtf8(lines[i]));
+        if (line.isEmpty())
             continue;
         if (line.startsWith(QLatin1Char('['))) {
             if (!line.endsWith(QLatin1Char(']'))) {
@@ -83,7 +123,7 @@ ConfigResult ParseBridgeConfig(const QString &fileName, const QByteArray &text, 
                     break;
                 }
                 in = In::Board;
-                c.boards.append(BoardSettings{id, {}, 1, Variant::Standard, id, {}});
+                c.boards.append(BoardSettings{id, {}, 1, Variant::Standard, id, {}, {}});
             } else {
                 p.fail(n, QStringLiteral("unknown section [%1]").arg(name));
                 break;
@@ -106,6 +146,13 @@ ConfigResult ParseBridgeConfig(const QString &fileName, const QByteArray &text, 
             break;
         }
         seenKeys.insert(key);
+        // Another file, named by this line's value.
+        const auto readNamed = [&](const QString &what) {
+            std::optional<NamedFile> f = read(value);
+            if (!f)
+                p.fail(n, QStringLiteral("cannot read %1 %2").arg(what, value));
+            return f;
+        };
         if (in == In::Mqtt) {
             MqttSettings &m = c.mqtt;
             if (key == QStringLiteral("host")) {
@@ -119,21 +166,29 @@ ConfigResult ParseBridgeConfig(const QString &fileName, const QByteArray &text, 
                 m.username = value;
             } else if (key == QStringLiteral("password_file")) {
                 m.passwordFile = value;
-                passwordLine = n;
+                if (const auto f = value.isEmpty() ? std::nullopt : readNamed(key)) {
+                    m.password = QString::fromUtf8(f->bytes).section(QLatin1Char('\n'), 0, 0).trimmed();
+                    if (f->everyoneReads)
+                        warnings << QStringLiteral("%1:%2: password_file %3 can be read by every user (chmod o-r)")
+                                        .arg(fileName)
+                                        .arg(n)
+                                        .arg(f->path);
+                }
             } else if (key == QStringLiteral("tls_ca")) {
-                m.tlsCa = value;
-            } else if (key == QStringLiteral("client_id")) {
-                m.clientId = value;
-            } else if (key == QStringLiteral("base_topic")) {
-                m.baseTopic = value;
-            } else if (key == QStringLiteral("discovery_prefix")) {
-                m.discoveryPrefix = value;
+                // Never left to libmosquitto: a CA it cannot use must not end in a plain-text connection.
+                const auto f = value.isEmpty() ? std::nullopt : readNamed(key);
+                if (f && !f->bytes.contains("-----BEGIN CERTIFICATE-----"))
+                    p.fail(n, QStringLiteral("tls_ca %1 holds no PEM certificate").arg(f->path));
+                m.tlsCa = f ? f->path : QString();
+            } else if (key == QStringLiteral("client_id") || key == QStringLiteral("base_topic") ||
+                       key == QStringLiteral("discovery_prefix")) {
+                const bool level = key == QStringLiteral("client_id");
+                if (const QString problem = TopicProblem(key, value, level); !problem.isEmpty())
+                    p.fail(n, problem);
+                (level ? m.clientId : key == QStringLiteral("base_topic") ? m.baseTopic : m.discoveryPrefix) = value;
             } else {
                 p.fail(n, QStringLiteral("unknown key %1 in [mqtt]").arg(key));
             }
-            for (const QString *topic : {&m.baseTopic, &m.discoveryPrefix})
-                if (topic->isEmpty() || topic->contains(QLatin1Char('+')) || topic->contains(QLatin1Char('#')))
-                    p.fail(n, QStringLiteral("%1 must be a topic without wildcards").arg(key));
         } else {
             BoardSettings &b = c.boards.last();
             if (key == QStringLiteral("port")) {
@@ -154,6 +209,11 @@ ConfigResult ParseBridgeConfig(const QString &fileName, const QByteArray &text, 
                 b.name = value;
             } else if (key == QStringLiteral("names_file")) {
                 b.namesFile = value;
+                if (const auto f = value.isEmpty() ? std::nullopt : readNamed(key))
+                    for (int ch = 1; ch <= 16; ++ch)
+                        b.channelNames << NameFromIni(f->bytes, QByteArray::number(ch).rightJustified(2, '0'))
+                                              .value_or(QString())
+                                              .trimmed();
             } else {
                 p.fail(n, QStringLiteral("unknown key %1 in [board.%2]").arg(key, b.id));
             }
@@ -163,28 +223,34 @@ ConfigResult ParseBridgeConfig(const QString &fileName, const QByteArray &text, 
         boardDone(sectionLine);
     if (p.error.isEmpty() && c.boards.isEmpty())
         p.fail(qMax(1, int(lines.size())), QStringLiteral("no [board.ID] section"));
-    if (p.error.isEmpty() && !c.mqtt.passwordFile.isEmpty()) {
-        const std::optional<QByteArray> password = read(c.mqtt.passwordFile);
-        if (!password)
-            p.fail(passwordLine, QStringLiteral("cannot read password_file %1").arg(c.mqtt.passwordFile));
-        else
-            c.mqtt.password = QString::fromUtf8(*password).section(QLatin1Char('\n'), 0, 0).trimmed();
-    }
     if (!p.error.isEmpty())
-        return {std::nullopt, p.error};
-    return {c, {}};
+        return {std::nullopt, p.error, {}};
+    return {c, {}, warnings};
 }
 
 ConfigResult LoadBridgeConfig(const QString &fileName)
 {
     QFile f(fileName);
     if (!f.open(QIODevice::ReadOnly))
-        return {std::nullopt, QStringLiteral("%1:0: cannot read the file (%2)").arg(fileName, f.errorString())};
+        return {std::nullopt, QStringLiteral("%1:0: cannot read the file (%2)").arg(fileName, f.errorString()), {}};
     const QDir folder = QFileInfo(fileName).absoluteDir();
-    return ParseBridgeConfig(fileName, f.readAll(), [&](const QString &path) -> std::optional<QByteArray> {
-        QFile p(folder.absoluteFilePath(path));
+    const auto read = [&](const QString &name) -> std::optional<NamedFile> {
+        QFile p(folder.absoluteFilePath(name));
         if (!p.open(QIODevice::ReadOnly))
             return std::nullopt;
-        return p.readAll();
-    });
+        return NamedFile{p.fileName(), p.readAll(), bool(p.permissions() & QFileDevice::ReadOther)};
+    };
+    const auto device = [&](const QString &port) {
+        const QString named = BoardPortDevice(port, folder.absolutePath());
+        const QString canonical = QFileInfo(named).canonicalFilePath();
+        return canonical.isEmpty() ? named : canonical;
+    };
+    return ParseBridgeConfig(fileName, f.readAll(), read, device);
+}
+
+QString BoardPortDevice(const QString &port, const QString &configFolder)
+{
+    static const QRegularExpression comN(QStringLiteral("^com(\\d{1,2})$"), QRegularExpression::CaseInsensitiveOption);
+    const auto m = comN.match(port);
+    return m.hasMatch() ? PortDevice(m.captured(1).toInt(), configFolder) : port;
 }

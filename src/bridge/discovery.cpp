@@ -40,7 +40,8 @@ QList<Publication> DiscoveryConfigs(const MqttSettings &mqtt, const BoardSetting
                       {QStringLiteral("availability_mode"), QStringLiteral("all")}};
         if (component == QStringLiteral("switch")) {
             const int n = object.mid(5).toInt();
-            c[QStringLiteral("name")] = names.size() == 16 ? names[n - 1] : QStringLiteral("第%1路").arg(n);
+            const QString named = names.value(n - 1);
+            c[QStringLiteral("name")] = named.isEmpty() ? QStringLiteral("第%1路").arg(n) : named;
             c[QStringLiteral("state_topic")] = QStringLiteral("%1/relay/%2").arg(b).arg(n);
             c[QStringLiteral("command_topic")] = QStringLiteral("%1/relay/%2/set").arg(b).arg(n);
             c[QStringLiteral("payload_on")] = QStringLiteral("ON");

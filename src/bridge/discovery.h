@@ -11,7 +11,7 @@
 
 using Publication = QPair<QString, QByteArray>; // topic, payload
 
-// `names`: the sixteen channel names, or empty for "第N路". `bridgeAvailability`:
+// `names`: the channel names, channel 1 first; "第N路" for one missing or empty. `bridgeAvailability`:
 // the bridge's own availability topic (its last will), listed beside the board's.
 QList<Publication> DiscoveryConfigs(const MqttSettings &mqtt, const BoardSettings &board, const QStringList &names,
                                     const QString &bridgeAvailability);

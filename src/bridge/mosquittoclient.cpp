@@ -5,6 +5,22 @@
 #include <cerrno>
 #include <cstring>
 
+namespace {
+
+// libmosquitto's error lines since a failure, as the reason for it: the two verify failures
+// people meet are said in plain words (OpenSSL's own words do not tell them apart).
+QString TlsReason(const QStringList &errors, const QString &host)
+{
+    if (errors.contains(QStringLiteral("host name verification failed")))
+        return QStringLiteral("TLS: host name verification failed (the broker's certificate is not for %1)").arg(host);
+    if (errors.contains(QStringLiteral("certificate verify failed")))
+        return QStringLiteral("TLS: certificate verify failed (the broker's certificate is not signed by tls_ca, "
+                              "or is out of date)");
+    return QStringLiteral("TLS: ") + errors.join(QStringLiteral("; "));
+}
+
+} // namespace
+
 MosquittoClient::MosquittoClient(const MqttSettings &settings, std::function<void(const QString &)> log)
     : m_settings(settings), m_log(std::move(log))
 {
@@ -16,8 +32,16 @@ MosquittoClient::MosquittoClient(const MqttSettings &settings, std::function<voi
     if (!settings.username.isEmpty())
         mosquitto_username_pw_set(m_mosq, settings.username.toUtf8().constData(),
                                   settings.password.isEmpty() ? nullptr : settings.password.toUtf8().constData());
-    if (!settings.tlsCa.isEmpty())
-        mosquitto_tls_set(m_mosq, settings.tlsCa.toUtf8().constData(), nullptr, nullptr, nullptr, nullptr);
+    if (!settings.tlsCa.isEmpty()) {
+        // A broker's certificate is checked against the CA and the host name (libmosquitto's default).
+        const int rc =
+            mosquitto_tls_set(m_mosq, settings.tlsCa.toUtf8().constData(), nullptr, nullptr, nullptr, nullptr);
+        if (rc != MOSQ_ERR_SUCCESS)
+            m_setupError = QStringLiteral("tls_ca %1: %2")
+                               .arg(settings.tlsCa, rc == MOSQ_ERR_INVAL ? QStringLiteral("cannot be read")
+                                                                         : QString::fromUtf8(mosquitto_strerror(rc)));
+        mosquitto_log_callback_set(m_mosq, &MosquittoClient::OnLog);
+    }
     m_misc.setInterval(1000);
     connect(&m_misc, &QTimer::timeout, this, [this] {
         if (!m_mosq || !m_read)
@@ -46,6 +70,8 @@ void MosquittoClient::setWill(const QString &topic, const QByteArray &payload)
 
 void MosquittoClient::start()
 {
+    if (!m_setupError.isEmpty())
+        return; // TLS was asked for and cannot be had: no connection at all rather than a plain one
     attempt();
 }
 
@@ -96,8 +122,10 @@ void MosquittoClient::updateWrite()
         m_write->setEnabled(mosquitto_want_write(m_mosq));
 }
 
-void MosquittoClient::lost(const QString &why)
+void MosquittoClient::lost(QString why)
 {
+    if (!m_tlsReasons.isEmpty())
+        why = TlsReason(std::exchange(m_tlsReasons, {}), m_settings.host);
     if (!m_read && m_retry.isActive())
         return;
     // Called from within a notifier's own signal: the notifiers go once it has returned.
@@ -169,6 +197,24 @@ void MosquittoClient::OnDisconnect(mosquitto *, void *obj, int rc)
     auto *self = static_cast<MosquittoClient *>(obj);
     if (rc != 0)
         self->lost(QStringLiteral("connection lost"));
+}
+
+void MosquittoClient::OnLog(mosquitto *, void *obj, int level, const char *text)
+{
+    // libmosquitto empties OpenSSL's error queue into its log ("OpenSSL Error[0]: error:0A000086:SSL
+    // routines::certificate verify failed") and logs a host name mismatch there too; nowhere else
+    // is a TLS failure's reason to be had.
+    if (level != MOSQ_LOG_ERR)
+        return;
+    QString reason = QString::fromUtf8(text);
+    if (reason.startsWith(QStringLiteral("OpenSSL Error")))
+        reason = reason.section(QLatin1Char(':'), -1);
+    reason = reason.remove(QStringLiteral("Error: ")).trimmed();
+    if (reason.endsWith(QLatin1Char('.')))
+        reason.chop(1);
+    auto *self = static_cast<MosquittoClient *>(obj);
+    if (!reason.isEmpty() && !self->m_tlsReasons.contains(reason))
+        self->m_tlsReasons << reason;
 }
 
 void MosquittoClient::OnMessage(mosquitto *, void *obj, const mosquitto_message *m)

@@ -27,15 +27,18 @@ public:
     void subscribe(const QString &filter) override;
     // Sends what is queued and disconnects cleanly (the will is not published).
     void disconnectNow();
+    // Why the settings cannot be used (TLS asked for and not set up); start() then never connects.
+    const QString &setupError() const { return m_setupError; }
 
 private:
     static void OnConnect(mosquitto *, void *self, int rc);
     static void OnDisconnect(mosquitto *, void *self, int rc);
     static void OnMessage(mosquitto *, void *self, const mosquitto_message *message);
+    static void OnLog(mosquitto *, void *self, int level, const char *text);
 
     void attempt();
     void watchSocket();
-    void lost(const QString &why);
+    void lost(QString why);
     void retryLater();
     void updateWrite();
 
@@ -50,4 +53,6 @@ private:
     bool m_connected = false;
     bool m_everConnected = false;
     QString m_lastError;
+    QString m_setupError;
+    QStringList m_tlsReasons; // libmosquitto's errors since the last failure: TLS reasons
 };

@@ -22,6 +22,18 @@ OpenError ErrorOf(QSerialPort::SerialPortError e)
         return OpenError::Other;
     }
 }
+// What happened, in words a user can act on. A read that finds the device hung up (end of
+// data) leaves a stale or no error number, and QSerialPort then says "Unknown error" or names
+// some earlier call's failure: its words go along only for the other kinds.
+QString LostReason(QSerialPort::SerialPortError e, const QString &system)
+{
+    if (e == QSerialPort::ReadError)
+        return QStringLiteral("the device hung up or cannot be read");
+    const QString what = e == QSerialPort::ResourceError ? QStringLiteral("the device went away")
+                         : e == QSerialPort::WriteError  ? QStringLiteral("the device cannot be written to")
+                                                         : QStringLiteral("the device failed");
+    return system == QStringLiteral("Unknown error") ? what : QStringLiteral("%1: %2").arg(what, system);
+}
 } // namespace
 
 QtSerialLink::QtSerialLink(const QString &programFolder, QObject *parent)
@@ -154,7 +166,7 @@ void QtSerialLink::onError(QSerialPort::SerialPortError error)
     case QSerialPort::WriteError:
     case QSerialPort::UnknownError:
         if (m_port.isOpen())
-            fail(m_port.errorString());
+            fail(LostReason(error, m_port.errorString()));
         return;
     default:
         // Open failures are reported by open(); NoError and TimeoutError need nothing.

@@ -8,34 +8,47 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
 namespace {
 
+// Files beside b.ini, "pw" readable by every user; "link" is another name of Com1's device.
 ConfigResult Parse(const char *text)
 {
-    return ParseBridgeConfig("b.ini", text, [](const QString &path) {
-        return path == "pw" ? std::optional<QByteArray>("s3cret\nignored\n") : std::nullopt;
-    });
+    static const QMap<QString, QByteArray> files{{"pw", "s3cret\nignored\n"},
+                                                 {"ca", "-----BEGIN CERTIFICATE-----\n"},
+                                                 {"txt", "x"},
+                                                 {"n", "[Note]\n01=a\n02= \n"}};
+    return ParseBridgeConfig(
+        "b.ini", text,
+        [](const QString &name) {
+            return files.contains(name) ? std::optional(NamedFile{"/k/" + name, files[name], name == "pw"})
+                                        : std::nullopt;
+        },
+        [](const QString &port) { return port == "link" ? QStringLiteral("Com1") : port; });
 }
 
 TEST(BridgeConfig, TakesEverySettingWithDefaults)
 {
-    const ConfigResult r = Parse("; site\n[mqtt]\nhost = broker.lan\nport=8883\nusername = u\npassword_file = pw\n"
-                                 "tls_ca=/ca.pem\nbase_topic = site/a\n"
-                                 "[board.boiler-1]\nport = Com3\naddress = 0\nvariant = compat\nname = 锅炉房\n"
-                                 "[board.b2]\nport = /dev/ttyUSB0\n");
+    const ConfigResult r =
+        Parse("; site\n[mqtt] ; ours\nhost = broker.lan\nport=65535 # TLS\nusername = u\npassword_file = pw\n"
+              "tls_ca=ca\nbase_topic = site/a\n"
+              "[board.boiler-1]\nport = Com3  ; line 1\naddress = 0\nvariant = compat\t#new\nname = 锅炉房\n"
+              "names_file = n\n[board.b2]\nport = /dev/ttyUSB0\n");
     ASSERT_TRUE(r.config) << r.error.toStdString();
     const BridgeConfig &c = *r.config;
     EXPECT_EQ(QStringList({c.mqtt.host, QString::number(c.mqtt.port), c.mqtt.username, c.mqtt.password, c.mqtt.tlsCa,
                            c.mqtt.clientId, c.mqtt.baseTopic, c.mqtt.discoveryPrefix}),
-              QStringList({"broker.lan", "8883", "u", "s3cret", "/ca.pem", "kelmora-bridge", "site/a", "homeassistant"}));
+              QStringList({"broker.lan", "65535", "u", "s3cret", "/k/ca", "kelmora-bridge", "site/a", "homeassistant"}));
+    EXPECT_EQ(r.warnings, QStringList("b.ini:6: password_file /k/pw can be read by every user (chmod o-r)"));
     ASSERT_EQ(c.boards.size(), 2);
     EXPECT_EQ(std::tuple(c.boards[0].id, c.boards[0].port, c.boards[0].address, c.boards[0].variant, c.boards[0].name),
               std::tuple(QString("boiler-1"), QString("Com3"), 0, Variant::Compat, QStringLiteral("锅炉房")));
-    EXPECT_EQ(std::tuple(c.boards[1].name, c.boards[1].address, c.boards[1].variant),
-              std::tuple("b2", 1, Variant::Standard));
+    EXPECT_EQ(c.boards[0].channelNames, QStringList({"a"}) + QStringList(15, QString()));
+    EXPECT_EQ(std::tuple(c.boards[1].name, c.boards[1].address, c.boards[1].variant, c.boards[1].channelNames),
+              std::tuple("b2", 1, Variant::Standard, QStringList()));
 }
 
 TEST(BridgeConfig, RefusesWithFileAndLine)
@@ -58,6 +71,20 @@ TEST(BridgeConfig, RefusesWithFileAndLine)
          "b.ini:3: cannot read password_file nope"},
         {"port 0", "[mqtt]\nport=0\n", "b.ini:2: port must be 1-65535"},
         {"wildcard base", "[mqtt]\nbase_topic=a/#\n", "b.ini:2: base_topic must be a topic without wildcards"},
+        {"+ in base", "[mqtt]\nbase_topic=a/+\n", "b.ini:2: base_topic must be a topic without wildcards"},
+        {"empty base", "[mqtt]\nbase_topic= ;none\n", "b.ini:2: base_topic is empty"},
+        {"empty client ID", "[mqtt]\nclient_id=\n", "b.ini:2: client_id is empty"},
+        {"# in client ID", "[mqtt]\nclient_id=a#b\n", "b.ini:2: client_id must be one topic level, without / + #"},
+        {"+ in client ID", "[mqtt]\nclient_id=x+y\n", "b.ini:2: client_id must be one topic level"},
+        {"/ in client ID", "[mqtt]\nclient_id=a/b\n", "b.ini:2: client_id must be one topic level"},
+        {"tab in client ID", "[mqtt]\nclient_id=a\tb\n", "b.ini:2: client_id holds a control character"},
+        {"non-character", "[mqtt]\nclient_id=a\uFFFE\n", "b.ini:2: client_id holds a control character"},
+        {"missing tls_ca", "[mqtt]\ntls_ca = /nonexistent/ca.pem\n", "b.ini:2: cannot read tls_ca /nonexistent/ca.pem"},
+        {"tls_ca not PEM", "[mqtt]\ntls_ca = txt\n", "b.ini:2: tls_ca /k/txt holds no PEM certificate"},
+        {"missing names_file", "[board.a]\nport=Com1\nnames_file=Name.ini\n",
+         "b.ini:3: cannot read names_file Name.ini"},
+        {"one device, two names", "[board.a]\nport=Com1\n[board.b]\nport=link\naddress=2\n",
+         "b.ini:3: board b: port link is the device of port Com1 of the board on line 1; give it one name"},
         {"key twice", "[mqtt]\nhost=a\nhost=b\n", "b.ini:3: key host given twice"},
         {"bad variant", "[board.a]\nport=Com1\nvariant=old\n", "b.ini:3: variant must be"},
         {"no board", "[mqtt]\nhost=a\n", "no [board.ID] section"},
@@ -69,6 +96,37 @@ TEST(BridgeConfig, RefusesWithFileAndLine)
         EXPECT_TRUE(!r.config && r.error.contains(QString::fromUtf8(row.error)))
             << row.behaviour << ": " << r.error.toStdString();
     }
+}
+
+// README's example as printed, then with a CA named relative to it; ComN and a path to one device.
+TEST(BridgeConfig, LoadsReadmeExampleWithItsFilesBesideIt)
+{
+    QFile readme(KELMORA_SOURCE_DIR "/README.md");
+    ASSERT_TRUE(readme.open(QIODevice::ReadOnly));
+    const QString text = QString::fromUtf8(readme.readAll());
+    const qsizetype from = text.indexOf("```\n[mqtt]\n") + 4, to = text.indexOf("```", from);
+    ASSERT_GT(from, 4);
+    QTemporaryDir dir;
+    const auto write = [&](const QString &name, const QString &content) {
+        QFile f(dir.filePath(name));
+        return f.open(QIODevice::WriteOnly) && f.write(content.toUtf8()) >= 0 &&
+               f.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    };
+    ASSERT_TRUE(write("bridge.password", "pw\n") && write("Name.ini", "[Note]\n02=Pump\n") &&
+                write("ca.pem", "-----BEGIN CERTIFICATE-----"));
+    for (const QString tls : {"", "tls_ca = ca.pem\n"}) {
+        ASSERT_TRUE(write("bridge.ini", text.mid(from, to - from).replace("[mqtt]\n", "[mqtt]\n" + tls)));
+        const ConfigResult r = LoadBridgeConfig(dir.filePath("bridge.ini"));
+        ASSERT_TRUE(r.config) << r.error.toStdString();
+        EXPECT_EQ(
+            std::tuple(r.warnings, r.config->mqtt.password, r.config->mqtt.tlsCa, r.config->boards[0].channelNames[1]),
+            std::tuple(QStringList(), "pw", tls.isEmpty() ? QString() : dir.filePath("ca.pem"), "Pump"));
+    }
+    ASSERT_TRUE(write("tty", "") && QFile::link(dir.filePath("tty"), dir.filePath("Com5")));
+    ASSERT_TRUE(
+        write("two.ini", "[board.a]\nport = com5\n[board.b]\nport = " + dir.filePath("tty") + "\naddress = 2\n"));
+    EXPECT_TRUE(LoadBridgeConfig(dir.filePath("two.ini"))
+                    .error.endsWith("is the device of port com5 of the board on line 1; give it one name"));
 }
 
 TEST(ScheduleJson, EveryModeRoundTripsInBookOrder)
@@ -84,8 +142,8 @@ TEST(ScheduleJson, EveryModeRoundTripsInBookOrder)
         refs << std::make_shared<Clsdata>(e);
         records << e.GetStr();
     }
-    EXPECT_EQ(records, QStringList({"10110000010700000000183000", "01000000000700000000000059",
-                                    "10000000000720280229235900"}));
+    EXPECT_EQ(records,
+              QStringList({"10110000010700000000183000", "01000000000700000000000059", "10000000000720280229235900"}));
     EXPECT_EQ(QJsonDocument::fromJson(ScheduleJson(refs)), QJsonDocument::fromJson(text));
 }
 
@@ -100,7 +158,8 @@ TEST(ScheduleJson, RefusesWithTheReason)
         QByteArray payload;
         const char *error;
     } rows[] = {
-        {"not JSON", "{entries", "invalid JSON"}, {"array", "[]", "a schedule is a JSON object"},
+        {"not JSON", "{entries", "invalid JSON"},
+        {"array", "[]", "a schedule is a JSON object"},
         {"entries missing", "{}", "\"entries\" must be an array"},
         {"256 entries", entry(QByteArrayList(256, daily).join(',')), "256 entries, at most 255"},
         {"entry not object", entry("3"), "entry 1 is not an object"},
@@ -154,7 +213,11 @@ TEST(Topics, RoutesRequestsAndRefusals)
         const auto m = RouteMessage("k", {"b1", "b2"}, QString::fromUtf8(row.topic), row.payload);
         QString got = m ? m->refusal : QStringLiteral("-");
         if (const BridgeRequest *r = m && m->request ? &*m->request : nullptr)
-            got = QStringLiteral("%1 %2 %3 %4 %5").arg(m->board).arg(int(r->kind)).arg(r->channel).arg(r->on)
+            got = QStringLiteral("%1 %2 %3 %4 %5")
+                      .arg(m->board)
+                      .arg(int(r->kind))
+                      .arg(r->channel)
+                      .arg(r->on)
                       .arg(r->entries.size());
         EXPECT_TRUE(got.startsWith(QString::fromUtf8(row.expected))) << row.behaviour << ": " << got.toStdString();
     }
@@ -171,11 +234,11 @@ TEST(Discovery, OneDeviceOfSwitchesSensorAndButton)
 {
     MqttSettings mqtt;
     mqtt.baseTopic = "site";
-    const BoardSettings board{"b7", "Com1", 7, Variant::Standard, "Plant", {}};
-    QStringList names;
+    const BoardSettings board{"b7", "Com1", 7, Variant::Standard, "Plant", {}, {}};
+    QStringList names, blank3;
     for (int n = 1; n <= 16; ++n)
-        names << QStringLiteral("灯%1").arg(n);
-    for (const QStringList &given : {QStringList(), names}) {
+        names << QStringLiteral("灯%1").arg(n), blank3 << (n == 3 ? QString() : names.last());
+    for (const QStringList &given : {QStringList(), names, blank3}) {
         const QList<Publication> configs = DiscoveryConfigs(mqtt, board, given, "site/_bridge/c/availability");
         ASSERT_EQ(configs.size(), 18);
         EXPECT_EQ(configs.last().first, "homeassistant/button/kelmora_b7/clock_set/config");
@@ -185,8 +248,8 @@ TEST(Discovery, OneDeviceOfSwitchesSensorAndButton)
                                QJsonDocument(relay3["device"]["identifiers"].toArray()).toJson(QJsonDocument::Compact),
                                relay3["availability"][1]["topic"].toString()}),
                   QStringList({"homeassistant/switch/kelmora_b7/relay3/config", "kelmora_b7_relay3",
-                               given.isEmpty() ? QStringLiteral("第3路") : QStringLiteral("灯3"), "site/b7/relay/3",
-                               "site/b7/relay/3/set", R"(["kelmora_b7"])", "site/b7/availability"}));
+                               given.value(2).isEmpty() ? QStringLiteral("第3路") : QStringLiteral("灯3"),
+                               "site/b7/relay/3", "site/b7/relay/3/set", R"(["kelmora_b7"])", "site/b7/availability"}));
     }
 }
 

@@ -30,11 +30,11 @@ bool WaitUntil(const std::function<bool()> &done, int ms = kWaitMs)
 
 struct Recorder : LinkListener {
     void onFrame(const Frame &frame) override { frames.push_back(frame); }
-    void onLinkFailed(const QString &) override { ++failures; }
+    void onLinkFailed(const QString &why) override { failures << why; }
     void onStrayBytes(const QByteArray &bytes) override { stray += bytes; }
     std::vector<Frame> frames;
     QByteArray stray; // what discardInput threw away unread
-    int failures = 0;
+    QStringList failures;
 };
 
 TEST(LinkOverPty, OpensDeliversAndFailsOnce)
@@ -109,11 +109,12 @@ TEST(LinkOverPty, OpensDeliversAndFailsOnce)
     pty.releaseSlave();
     pty.closeMaster();
     link.write(ToBytes(ReadClockFrame(1)));
-    ASSERT_TRUE(WaitUntil([&] { return recorder.failures > 0; }));
+    ASSERT_TRUE(WaitUntil([&] { return !recorder.failures.isEmpty(); }));
     EXPECT_FALSE(link.isOpen());
     link.write(ToBytes(ReadClockFrame(1)));
     WaitUntil([] { return false; }, kQuietMs);
-    EXPECT_EQ(recorder.failures, 1);
+    ASSERT_EQ(recorder.failures.size(), 1);
+    EXPECT_TRUE(recorder.failures[0].startsWith("the device")) << "in words, not QSerialPort's \"Unknown error\"";
 }
 
 } // namespace

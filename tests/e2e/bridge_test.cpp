@@ -163,4 +163,21 @@ TEST(BridgeE2E, WrongPasswordIsLoggedOnceAndTriedAgain)
     EXPECT_EQ(wrong.bridge.state(), QProcess::Running);
 }
 
+// --check-config: one board counted in good English, a password file anyone may read warned of.
+TEST(BridgeE2E, CheckConfigCountsAndWarns)
+{
+    QTemporaryDir dir;
+    QFile pw(dir.filePath("pw")), ini(dir.filePath("b.ini"));
+    ASSERT_TRUE(pw.open(QIODevice::WriteOnly) && pw.setPermissions(QFile::ReadOwner | QFile::ReadOther));
+    ASSERT_TRUE(ini.open(QIODevice::WriteOnly) &&
+                ini.write("[mqtt]\nusername = u\npassword_file = pw\n[board.a]\nport = Com1\n"));
+    ini.close();
+    QProcess p;
+    p.start(QStringLiteral(KELMORA_BRIDGE), {"--config", ini.fileName(), "--check-config"});
+    ASSERT_TRUE(p.waitForFinished(10000));
+    EXPECT_EQ(std::tuple(p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()).section(": ", 1),
+                         QString::fromUtf8(p.readAllStandardError()).contains("b.ini:3: password_file")),
+              std::tuple(0, "1 board, broker localhost:1883\n", true));
+}
+
 } // namespace
