@@ -10,6 +10,7 @@
 #include "device/headlesssession.h"
 
 #include <QMap>
+#include <QSysInfo>
 
 #include <deque>
 #include <memory>
@@ -37,6 +38,9 @@ public:
 
     // Channel names for a board's discovery (sixteen, or empty for "第N路").
     void setChannelNames(const QString &board, const QStringList &names) { m_names[board] = names; }
+    // Who this bridge is in the board list it leaves retained (host and configuration file): only a
+    // list of its own makes it clear boards it no longer has.
+    void setInstance(const QString &instance) { m_instance = instance; }
     // Frames in and out on stderr (--verbose).
     void setVerbose(bool verbose) { m_verbose = verbose; }
 
@@ -60,7 +64,9 @@ private:
     friend class LinePort;
 
     void onConnected();
-    void onMessage(const QString &topic, const QByteArray &payload);
+    void onMessage(const QString &topic, const QByteArray &payload, bool retained);
+    void onBoardList(const QByteArray &payload, bool retained);
+    QString boardsTopic() const;
     void service(Board &b);
     void startNext(Board &b);
     void finish(Board &b, bool ok, const QString &error);
@@ -80,4 +86,7 @@ private:
     QList<std::shared_ptr<SharedLine>> m_lines;
     std::vector<std::unique_ptr<Board>> m_boards;
     QMap<QString, QByteArray> m_retained; // every retained state, republished on each connect
+    QString m_instance = QSysInfo::machineHostName();
+    bool m_foreignListWarned = false;
+    QMap<QString, bool> m_retainedWarned; // request topics whose retained message was refused
 };

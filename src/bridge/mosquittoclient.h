@@ -5,6 +5,7 @@
 #include "bridge/bridgeconfig.h"
 #include "bridge/mqttclient.h"
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QSocketNotifier>
 #include <QTimer>
@@ -50,4 +51,6 @@ private:
     bool m_connected = false;
     bool m_everConnected = false;
     QString m_lastError;
+    TakeoverWatch m_takeover;
+    QElapsedTimer m_uptime;
 };
