@@ -276,7 +276,8 @@ TEST(Bridge, ReconnectBacksOffAndLongerWhenAnotherClientTakesOurClientId)
         {"three closed 10 s after", {{0, 10}, {11, 21}, {22, 32}}, 1, 60},
         {"two", {{0, 1}, {2, 3}}, 0, 1},
         {"one of three lasted 11 s", {{0, 1}, {2, 13}, {14, 15}}, 0, 1},
-        {"three over 20 min", {{0, 1}, {600, 601}, {1200, 1201}}, 0, 1},
+        {"three in 10 min", {{0, 1}, {300, 301}, {600, 601}}, 1, 60},
+        {"three in just over 10 min", {{0, 1}, {300, 301}, {601, 602}}, 0, 1},
         {"a takeover, then 10 min of peace", {{0, 1}, {2, 3}, {4, 5}, {6, 606}}, 1, 1},
     };
     for (const auto &row : takeovers) {

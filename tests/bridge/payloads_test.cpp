@@ -75,7 +75,7 @@ TEST(ScheduleJson, EveryModeRoundTripsInBookOrder)
 {
     const QByteArray text = R"({"entries":[{"action":"on","mode":"weekly","time":"18:30:00","days":["mon","sun"]},)"
                             R"({"action":"off","mode":"daily","time":"00:00:59"},)"
-                            R"({"action":"on","date":"2028-02-29","mode":"date","time":"23:59:00"}]})";
+                            R"({"action":"on","date":"2099-12-31","mode":"date","time":"23:59:00"}]})";
     const ScheduleParse p = ParseScheduleJson(text, 7);
     ASSERT_EQ(p.error, QString());
     QList<EntryRef> refs;
@@ -85,7 +85,7 @@ TEST(ScheduleJson, EveryModeRoundTripsInBookOrder)
         records << e.GetStr();
     }
     EXPECT_EQ(records, QStringList({"10110000010700000000183000", "01000000000700000000000059",
-                                    "10000000000720280229235900"}));
+                                    "10000000000720991231235900"}));
     EXPECT_EQ(QJsonDocument::fromJson(ScheduleJson(refs)), QJsonDocument::fromJson(text));
 }
 
