@@ -280,7 +280,8 @@ void Bridge::onConnected()
 
 void Bridge::onBoardList(const QByteArray &payload, bool retained)
 {
-    const QJsonObject list = QJsonDocument::fromJson(payload.size() > kMaxRequestBytes ? QByteArray() : payload).object();
+    const QJsonObject list =
+        QJsonDocument::fromJson(payload.size() > kMaxRequestBytes ? QByteArray() : payload).object();
     const QString by = list.value(QStringLiteral("by")).toString();
     // Only the list this installation left at an earlier start names boards to forget. Another
     // bridge with our client_id publishes its own on the same topic: its boards are not ours.
@@ -488,6 +489,7 @@ void Bridge::finish(Board &b, bool ok, const QString &error)
     if (!ok)
         log(QStringLiteral("board %1: %2 failed: %3").arg(b.settings.id, r.topic, error));
     if (m_mqtt.isConnected())
-        m_mqtt.publish(topic(b, QStringLiteral("result")), ResultPayload(r.topic, r.id, ok, error, ResultCommand(r)), false);
+        m_mqtt.publish(topic(b, QStringLiteral("result")), ResultPayload(r.topic, r.id, ok, error, ResultCommand(r)),
+                       false);
     startNext(b);
 }

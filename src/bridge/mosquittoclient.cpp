@@ -119,7 +119,10 @@ void MosquittoClient::lost(const QString &why)
                   .arg(kQuickDropMs / 1000)
                   .arg(kTakeoverDelaySeconds));
     if (was && m_handlers.disconnected)
-        m_handlers.disconnected(m_takeover.suspected() ? why + QStringLiteral(", taken over by another client with client_id ") + m_settings.clientId : why);
+        m_handlers.disconnected(m_takeover.suspected()
+                                    ? why + QStringLiteral(", taken over by another client with client_id ") +
+                                          m_settings.clientId
+                                    : why);
     if (!was && why != m_lastError && m_log)
         m_log(QStringLiteral("broker: cannot connect to %1:%2: %3").arg(m_settings.host).arg(m_settings.port).arg(why));
     m_lastError = why;

@@ -39,10 +39,10 @@ int ReconnectDelaySeconds(int attempt);
 // session over, and the broker closes our connection (MQTT 3.1.1 gives no
 // reason). A run of connections closed soon after they were accepted tells that
 // apart from a broker or network that is merely gone.
-inline constexpr qint64 kQuickDropMs = 10 * 1000;      // closed this soon after being accepted
+inline constexpr qint64 kQuickDropMs = 10 * 1000; // closed this soon after being accepted
 inline constexpr qint64 kTakeoverWindowMs = 10 * 60 * 1000;
-inline constexpr int kTakeoverDrops = 3;               // quick drops within the window
-inline constexpr int kTakeoverDelaySeconds = 60;       // between attempts while that lasts
+inline constexpr int kTakeoverDrops = 3;         // quick drops within the window
+inline constexpr int kTakeoverDelaySeconds = 60; // between attempts while that lasts
 
 class TakeoverWatch {
 public:

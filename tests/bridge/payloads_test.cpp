@@ -133,7 +133,8 @@ TEST(ScheduleJson, RefusesWithTheReason)
 TEST(Topics, RoutesRequestsAndRefusals)
 {
     const QByteArray daily = R"({"id":"x","entries":[{"mode":"daily","time":"08:00:00","action":"on"}]})";
-    const QByteArray week = R"({"mode":"weekly","days":["mon","tue","wed","thu","fri","sat","sun"],"time":"08:00:00","action":"on"})";
+    const QByteArray week =
+        R"({"mode":"weekly","days":["mon","tue","wed","thu","fri","sat","sun"],"time":"08:00:00","action":"on"})";
     const struct {
         const char *behaviour, *topic;
         QByteArray payload;
@@ -152,7 +153,8 @@ TEST(Topics, RoutesRequestsAndRefusals)
         {"schedule get 0", "k/b1/schedule/get", R"({"channel":0})", "channel must be 1-16"},
         {"schedule get text", "k/b1/schedule/get", "all", "payload must be"},
         {"schedule get unknown field", "k/b1/schedule/get", R"({"channel":1,"all":true})", "unknown field \"all\""},
-        {"255 entries, the largest", "k/b1/schedule/1/set", R"({"entries":[)" + QByteArrayList(255, week).join(',') + "]}", "b1 2 1 0 255"},
+        {"255 entries, the largest", "k/b1/schedule/1/set",
+         R"({"entries":[)" + QByteArrayList(255, week).join(',') + "]}", "b1 2 1 0 255"},
         {"70 kB", "k/b1/relay/3/set", QByteArray(70000, ' ') + "ON", "payload of 70002 bytes, more than the 65536"},
         {"our own state", "k/b1/relay/3", "ON", "-"},
         {"unknown board", "k/b3/relay/3/set", "ON", "-"},
