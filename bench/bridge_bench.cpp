@@ -164,7 +164,7 @@ void PollGaps()
         entries += QByteArray(i ? "," : "") + R"({"mode":"daily","time":"01:00:00","action":"on"})";
     writing = true;
     const qint64 started = clock.elapsed();
-    mqtt.handlers.message("k/b1/schedule/1/set", R"({"entries":[)" + entries + "]}");
+    mqtt.handlers.message("k/b1/schedule/1/set", R"({"entries":[)" + entries + "]}", false);
     WaitFor([&] { return bridge.waiting("b1") == 0 && !bridge.session("b1").engine().transferActive(); }, 120000);
     const qint64 took = clock.elapsed() - started;
     writing = false;
@@ -197,13 +197,13 @@ void WireLatency(int commands)
     bridge.start();
     tick.start(int(kTickInterval.count()));
     WaitFor([&] { return bridge.session("b1").relayStates().has_value(); }, 20000);
-    mqtt.handlers.message("k/b1/relay/2/set", "ON"); // relay 2 stays on: never every relay off
+    mqtt.handlers.message("k/b1/relay/2/set", "ON", false); // relay 2 stays on: never every relay off
     WaitFor([&] { return bridge.waiting("b1") == 0 && bridge.session("b1").relayStates().value_or(0) & 2; }, 5000);
     std::vector<double> ms;
     for (int i = 0; i < commands; ++i) {
         written = -1;
         clock.start();
-        mqtt.handlers.message("k/b1/relay/1/set", i % 2 ? "OFF" : "ON");
+        mqtt.handlers.message("k/b1/relay/1/set", i % 2 ? "OFF" : "ON", false);
         WaitFor([&] { return written >= 0; }, 5000);
         ms.push_back(double(written) / 1e6);
         const bool on = i % 2 == 0;

@@ -7,6 +7,7 @@
 
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QJsonObject>
 #include <QTimer>
 
 #include <algorithm>
@@ -279,7 +280,7 @@ Bridge::Bridge(BridgeConfig config, MqttClient &mqtt, LinkFactory makeLink, Open
     }
     m_mqtt.setHandlers({[this] { onConnected(); },
                         [this](const QString &why) { this->log(QStringLiteral("broker: disconnected (%1)").arg(why)); },
-                        [this](const QString &t, const QByteArray &p) { onMessage(t, p); }});
+                        [this](const QString &t, const QByteArray &p, bool retained) { onMessage(t, p, retained); }});
     m_mqtt.setWill(bridgeAvailabilityTopic(), "offline");
 }
 
@@ -366,53 +367,83 @@ void Bridge::tick()
 
 // ---------------------------------------------------------------- MQTT
 
+QString Bridge::boardsTopic() const
+{
+    return QStringLiteral("%1/_bridge/%2/boards").arg(m_config.mqtt.baseTopic, m_config.mqtt.clientId);
+}
+
 void Bridge::onConnected()
 {
     log(QStringLiteral("broker: connected to %1:%2").arg(m_config.mqtt.host).arg(m_config.mqtt.port));
     QStringList ids;
     for (auto &b : m_boards)
         ids << b->settings.id;
-    const QString boardsTopic = QStringLiteral("%1/_bridge/%2/boards").arg(m_config.mqtt.baseTopic, m_config.mqtt.clientId);
     // The boards of the last start come back retained: those no longer configured lose their discovery.
-    m_mqtt.subscribe(boardsTopic);
+    m_mqtt.subscribe(boardsTopic());
     for (const QString &f : RequestFilters(m_config.mqtt.baseTopic, ids))
         m_mqtt.subscribe(f);
     m_mqtt.publish(bridgeAvailabilityTopic(), "online", true);
     for (auto it = m_retained.cbegin(); it != m_retained.cend(); ++it)
         m_mqtt.publish(it.key(), it.value(), true);
-    m_mqtt.publish(boardsTopic, QJsonDocument(QJsonArray::fromStringList(ids)).toJson(QJsonDocument::Compact), true);
+    const QJsonObject list{{QStringLiteral("boards"), QJsonArray::fromStringList(ids)},
+                           {QStringLiteral("by"), m_instance}};
+    m_mqtt.publish(boardsTopic(), QJsonDocument(list).toJson(QJsonDocument::Compact), true);
 }
 
-void Bridge::onMessage(const QString &t, const QByteArray &payload)
+void Bridge::onBoardList(const QByteArray &payload, bool retained)
 {
+    const QJsonObject list =
+        QJsonDocument::fromJson(payload.size() > kMaxRequestBytes ? QByteArray() : payload).object();
+    const QString by = list.value(QStringLiteral("by")).toString();
+    // Only the list this installation left at an earlier start names boards to forget. Another
+    // bridge with our client_id publishes its own on the same topic: its boards are not ours.
+    if (!by.isEmpty() && by != m_instance && !std::exchange(m_foreignListWarned, true))
+        log(QStringLiteral("broker: the board list on %1 is from %2, not from this bridge (%3): another client uses "
+                           "client_id %4, or this bridge ran under another host name or configuration file. Its "
+                           "boards keep their discovery; give each bridge its own client_id")
+                .arg(boardsTopic(), by, m_instance, m_config.mqtt.clientId));
+    if (!retained || by.isEmpty() || by != m_instance)
+        return;
+    for (const QJsonValue &v : list.value(QStringLiteral("boards")).toArray()) {
+        if (std::ranges::any_of(m_boards, [&](const auto &b) { return b->settings.id == v.toString(); }))
+            continue;
+        log(QStringLiteral("board %1: no longer configured, discovery cleared").arg(v.toString()));
+        for (const Publication &p : DiscoveryClears(m_config.mqtt, v.toString()))
+            m_mqtt.publish(p.first, p.second, true);
+        m_mqtt.publish(QStringLiteral("%1/%2/availability").arg(m_config.mqtt.baseTopic, v.toString()), {}, true);
+    }
+}
+
+void Bridge::onMessage(const QString &t, const QByteArray &payload, bool retained)
+{
+    if (t == boardsTopic())
+        return onBoardList(payload, retained);
     QStringList ids;
     for (auto &b : m_boards)
         ids << b->settings.id;
-    if (t == QStringLiteral("%1/_bridge/%2/boards").arg(m_config.mqtt.baseTopic, m_config.mqtt.clientId)) {
-        for (const QJsonValue &v : QJsonDocument::fromJson(payload).array()) {
-            if (ids.contains(v.toString()))
-                continue;
-            log(QStringLiteral("board %1: no longer configured, discovery cleared").arg(v.toString()));
-            for (const Publication &p : DiscoveryClears(m_config.mqtt, v.toString()))
-                m_mqtt.publish(p.first, p.second, true);
-            m_mqtt.publish(QStringLiteral("%1/%2/availability").arg(m_config.mqtt.baseTopic, v.toString()), {}, true);
-        }
-        return;
-    }
     const std::optional<RoutedMessage> m = RouteMessage(m_config.mqtt.baseTopic, ids, t, payload);
     if (!m)
         return;
     const QString resultTopic = QStringLiteral("%1/%2/result").arg(m_config.mqtt.baseTopic, m->board);
+    const QString command = m->request ? ResultCommand(*m->request) : QString();
     Board *board = nullptr;
     for (auto &b : m_boards)
         if (b->settings.id == m->board)
             board = b.get();
+    if (retained) {
+        // Kept by the broker, it would run again at every connect: never run, said once per topic.
+        const QString why = QStringLiteral("retained request not run; clear it with an empty retained message");
+        if (!std::exchange(m_retainedWarned[t], true))
+            log(QStringLiteral("board %1: %2: %3").arg(m->board, t, why));
+        m_mqtt.publish(resultTopic, ResultPayload(m->topic, m->id, false, why, command), false);
+        return;
+    }
     if (!m->request) {
         m_mqtt.publish(resultTopic, ResultPayload(m->topic, m->id, false, m->refusal), false);
         return;
     }
     if (int(board->queue.size()) >= kQueueLimit) {
-        m_mqtt.publish(resultTopic, ResultPayload(m->topic, m->id, false, QStringLiteral("busy")), false);
+        m_mqtt.publish(resultTopic, ResultPayload(m->topic, m->id, false, QStringLiteral("busy"), command), false);
         return;
     }
     board->queue.push_back({*m->request, m_clock()});
@@ -570,6 +601,7 @@ void Bridge::finish(Board &b, bool ok, const QString &error)
     if (!ok)
         log(QStringLiteral("board %1: %2 failed: %3").arg(b.settings.id, r.topic, error));
     if (m_mqtt.isConnected())
-        m_mqtt.publish(topic(b, QStringLiteral("result")), ResultPayload(r.topic, r.id, ok, error), false);
+        m_mqtt.publish(topic(b, QStringLiteral("result")), ResultPayload(r.topic, r.id, ok, error, ResultCommand(r)),
+                       false);
     startNext(b);
 }

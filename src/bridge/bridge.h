@@ -11,6 +11,7 @@
 
 #include <QMap>
 #include <QObject>
+#include <QSysInfo>
 
 #include <deque>
 #include <memory>
@@ -47,6 +48,9 @@ public:
 
     // Channel names for a board's discovery (sixteen, or empty for "第N路").
     void setChannelNames(const QString &board, const QStringList &names) { m_names[board] = names; }
+    // Who this bridge is in the board list it leaves retained (host and configuration file): only a
+    // list of its own makes it clear boards it no longer has.
+    void setInstance(const QString &instance) { m_instance = instance; }
     // Frames in and out on stderr (--verbose).
     void setVerbose(bool verbose) { m_verbose = verbose; }
     void setScheduler(Scheduler scheduler) { m_schedule = std::move(scheduler); }
@@ -73,7 +77,9 @@ private:
     friend class LinePort;
 
     void onConnected();
-    void onMessage(const QString &topic, const QByteArray &payload);
+    void onMessage(const QString &topic, const QByteArray &payload, bool retained);
+    void onBoardList(const QByteArray &payload, bool retained);
+    QString boardsTopic() const;
     void service(Board &b);
     void startNext(Board &b);
     void finish(Board &b, bool ok, const QString &error);
@@ -95,4 +101,7 @@ private:
     QList<std::shared_ptr<SharedLine>> m_lines;
     std::vector<std::unique_ptr<Board>> m_boards;
     QMap<QString, QByteArray> m_retained; // every retained state, republished on each connect
+    QString m_instance = QSysInfo::machineHostName();
+    bool m_foreignListWarned = false;
+    QMap<QString, bool> m_retainedWarned; // request topics whose retained message was refused
 };

@@ -83,6 +83,7 @@ int RunKelmoraBridge(int argc, char **argv)
         },
         Log);
     bridge.setVerbose(args.isSet(verbose));
+    bridge.setInstance(QSysInfo::machineHostName() + u':' + QFileInfo(file).absoluteFilePath());
     for (const BoardSettings &b : parsed.config->boards)
         if (!b.channelNames.isEmpty())
             bridge.setChannelNames(b.id, b.channelNames);

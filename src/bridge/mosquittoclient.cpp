@@ -25,7 +25,8 @@ MosquittoClient::MosquittoClient(const MqttSettings &settings, std::function<voi
     : m_settings(settings), m_log(std::move(log))
 {
     mosquitto_lib_init();
-    m_mosq = mosquitto_new(settings.clientId.toUtf8().constData(), true, this);
+    // Clean session off: the broker keeps the subscriptions and queues QoS 1 requests while the bridge is away.
+    m_mosq = mosquitto_new(settings.clientId.toUtf8().constData(), false, this);
     mosquitto_connect_callback_set(m_mosq, &MosquittoClient::OnConnect);
     mosquitto_disconnect_callback_set(m_mosq, &MosquittoClient::OnDisconnect);
     mosquitto_message_callback_set(m_mosq, &MosquittoClient::OnMessage);
@@ -51,6 +52,7 @@ MosquittoClient::MosquittoClient(const MqttSettings &settings, std::function<voi
             lost(QString::fromUtf8(mosquitto_strerror(rc)));
         updateWrite();
     });
+    m_uptime.start();
     m_retry.setSingleShot(true);
     connect(&m_retry, &QTimer::timeout, this, [this] { attempt(); });
 }
@@ -136,8 +138,19 @@ void MosquittoClient::lost(QString why)
         }
     m_misc.stop();
     const bool was = std::exchange(m_connected, false);
+    if (was && m_takeover.dropped(m_uptime.elapsed()) && m_log)
+        m_log(QStringLiteral("broker: another client uses client_id %1: the broker closed %2 connections within %3 s "
+                             "of accepting them; MQTT allows one connection per client_id, so give each bridge its "
+                             "own. Trying again every %4 s")
+                  .arg(m_settings.clientId)
+                  .arg(kTakeoverDrops)
+                  .arg(kQuickDropMs / 1000)
+                  .arg(kTakeoverDelaySeconds));
     if (was && m_handlers.disconnected)
-        m_handlers.disconnected(why);
+        m_handlers.disconnected(m_takeover.suspected()
+                                    ? why + QStringLiteral(", taken over by another client with client_id ") +
+                                          m_settings.clientId
+                                    : why);
     if (!was && why != m_lastError && m_log)
         m_log(QStringLiteral("broker: cannot connect to %1:%2: %3").arg(m_settings.host).arg(m_settings.port).arg(why));
     m_lastError = why;
@@ -147,7 +160,7 @@ void MosquittoClient::lost(QString why)
 void MosquittoClient::retryLater()
 {
     if (!m_retry.isActive())
-        m_retry.start(ReconnectDelaySeconds(m_attempts) * 1000);
+        m_retry.start(m_takeover.delaySeconds(m_attempts) * 1000);
 }
 
 void MosquittoClient::publish(const QString &topic, const QByteArray &payload, bool retain)
@@ -187,6 +200,7 @@ void MosquittoClient::OnConnect(mosquitto *, void *obj, int rc)
     self->m_everConnected = true;
     self->m_attempts = 0;
     self->m_lastError.clear();
+    self->m_takeover.connected(self->m_uptime.elapsed());
     if (self->m_handlers.connected)
         self->m_handlers.connected();
     self->updateWrite();
@@ -220,7 +234,9 @@ void MosquittoClient::OnLog(mosquitto *, void *obj, int level, const char *text)
 void MosquittoClient::OnMessage(mosquitto *, void *obj, const mosquitto_message *m)
 {
     auto *self = static_cast<MosquittoClient *>(obj);
+    // Not copied: a payload far too big for a request is refused unread, and libmosquitto frees it on return.
     if (self->m_handlers.message)
         self->m_handlers.message(QString::fromUtf8(m->topic),
-                                 QByteArray(static_cast<const char *>(m->payload), m->payloadlen));
+                                 QByteArray::fromRawData(static_cast<const char *>(m->payload), m->payloadlen),
+                                 m->retain);
 }

@@ -5,6 +5,7 @@
 #include "bridge/bridgeconfig.h"
 #include "bridge/mqttclient.h"
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QSocketNotifier>
 #include <QTimer>
@@ -55,4 +56,6 @@ private:
     QString m_lastError;
     QString m_setupError;
     QStringList m_tlsReasons; // libmosquitto's errors since the last failure: TLS reasons
+    TakeoverWatch m_takeover;
+    QElapsedTimer m_uptime;
 };

@@ -58,14 +58,20 @@ QString ParseEntry(const QJsonValue &v, Clsdata &e)
             const qsizetype i = kDays.indexOf(d.toString());
             if (!d.isString() || i < 0)
                 return QStringLiteral("has a day that is not one of mon..sun");
+            if (mask[i] == QLatin1Char('1'))
+                return QStringLiteral("has %1 twice").arg(kDays[i]);
             mask[i] = QLatin1Char('1');
         }
+        if (!mask.contains(QLatin1Char('1')))
+            return QStringLiteral("is weekly with no days");
         e.strWeek = mask;
     }
     if (dated) {
         const QJsonValue dv = o.value(QStringLiteral("date"));
+        if (!dv.isString())
+            return QStringLiteral("needs \"date\" as a string \"YYYY-MM-DD\"");
         const QDate date = QDate::fromString(dv.toString(), kDateFormat);
-        if (!dv.isString() || !date.isValid() || dv.toString().size() != 10)
+        if (!date.isValid() || dv.toString().size() != 10)
             return QStringLiteral("has a date that does not exist: \"%1\"").arg(dv.toString());
         if (date.year() < 2000 || date.year() > 2099)
             return QStringLiteral("has a date outside 2000-2099");
@@ -93,6 +99,11 @@ ScheduleParse ParseScheduleJson(const QByteArray &payload, int channel)
     }
     const QJsonObject o = doc.object();
     r.id = o.value(QStringLiteral("id"));
+    for (const QString &key : o.keys())
+        if (key != QStringLiteral("id") && key != QStringLiteral("entries")) {
+            r.error = QStringLiteral("unknown field \"%1\"").arg(key);
+            return r;
+        }
     const QJsonValue entries = o.value(QStringLiteral("entries"));
     if (!entries.isArray()) {
         r.error = QStringLiteral("\"entries\" must be an array");

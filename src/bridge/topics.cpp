@@ -25,17 +25,29 @@ std::optional<RoutedMessage> RouteMessage(const QString &base, const QStringList
     const QStringList parts = topic.mid(base.size() + 1).split(QLatin1Char('/'));
     if (parts.size() < 3 || !boards.contains(parts[0]))
         return std::nullopt;
-    RoutedMessage m{parts[0], std::nullopt, {}, topic, QJsonValue(QJsonValue::Undefined)};
     const QStringList rest = parts.mid(1);
-    const QJsonDocument doc = QJsonDocument::fromJson(payload);
-    if (doc.isObject())
-        m.id = doc.object().value(QStringLiteral("id"));
-    BridgeRequest r{RequestKind::RelaySet, topic, m.id, 0, false, {}};
+    const bool relaySet = rest.size() == 3 && rest[0] == QStringLiteral("relay") && rest[2] == QStringLiteral("set");
+    const bool scheduleSet =
+        rest.size() == 3 && rest[0] == QStringLiteral("schedule") && rest[2] == QStringLiteral("set");
+    const bool clockSet = rest == QStringList{QStringLiteral("clock"), QStringLiteral("set")};
+    const bool scheduleGet = rest == QStringList{QStringLiteral("schedule"), QStringLiteral("get")};
+    if (!relaySet && !scheduleSet && !clockSet && !scheduleGet)
+        return std::nullopt; // our own state topics, or not a request
+    RoutedMessage m{parts[0], std::nullopt, {}, topic, QJsonValue(QJsonValue::Undefined)};
     const auto refuse = [&](const QString &why) {
         m.refusal = why;
         return m;
     };
-    if (rest.size() == 3 && rest[0] == QStringLiteral("relay") && rest[2] == QStringLiteral("set")) {
+    // Before anything reads it: a huge payload costs no parse.
+    if (payload.size() > kMaxRequestBytes)
+        return refuse(QStringLiteral("payload of %1 bytes, more than the %2 a request may have")
+                          .arg(payload.size())
+                          .arg(kMaxRequestBytes));
+    const QJsonDocument doc = QJsonDocument::fromJson(payload);
+    if (doc.isObject())
+        m.id = doc.object().value(QStringLiteral("id"));
+    BridgeRequest r{RequestKind::RelaySet, topic, m.id, 0, false, {}};
+    if (relaySet) {
         const auto ch = Channel(rest[1]);
         if (!ch)
             return refuse(QStringLiteral("no relay %1 (1-16)").arg(rest[1]));
@@ -44,9 +56,9 @@ std::optional<RoutedMessage> RouteMessage(const QString &base, const QStringList
             return refuse(QStringLiteral("payload must be ON or OFF"));
         r.channel = *ch;
         r.on = word == QStringLiteral("ON");
-    } else if (rest == QStringList{QStringLiteral("clock"), QStringLiteral("set")}) {
+    } else if (clockSet) {
         r.kind = RequestKind::ClockSet;
-    } else if (rest.size() == 3 && rest[0] == QStringLiteral("schedule") && rest[2] == QStringLiteral("set")) {
+    } else if (scheduleSet) {
         const auto ch = Channel(rest[1]);
         if (!ch)
             return refuse(QStringLiteral("no channel %1 (1-16)").arg(rest[1]));
@@ -56,10 +68,13 @@ std::optional<RoutedMessage> RouteMessage(const QString &base, const QStringList
         r.kind = RequestKind::ScheduleSet;
         r.channel = *ch;
         r.entries = std::move(s.entries);
-    } else if (rest == QStringList{QStringLiteral("schedule"), QStringLiteral("get")}) {
+    } else {
         r.kind = RequestKind::ScheduleGet;
         if (!doc.isObject())
             return refuse(QStringLiteral("payload must be {\"channel\":N} or {}"));
+        for (const QString &key : doc.object().keys())
+            if (key != QStringLiteral("id") && key != QStringLiteral("channel"))
+                return refuse(QStringLiteral("unknown field \"%1\"").arg(key));
         const QJsonValue ch = doc.object().value(QStringLiteral("channel"));
         if (!ch.isUndefined()) {
             const auto n = ch.isDouble() ? Channel(QString::number(ch.toDouble())) : std::nullopt;
@@ -67,8 +82,6 @@ std::optional<RoutedMessage> RouteMessage(const QString &base, const QStringList
                 return refuse(QStringLiteral("channel must be 1-16"));
             r.channel = *n;
         }
-    } else {
-        return std::nullopt; // our own state topics, or not a request
     }
     m.request = r;
     return m;
@@ -83,14 +96,22 @@ QStringList RequestFilters(const QString &base, const QStringList &boards)
     return filters;
 }
 
-QByteArray ResultPayload(const QString &topic, const QJsonValue &id, bool ok, const QString &error)
+QByteArray ResultPayload(const QString &topic, const QJsonValue &id, bool ok, const QString &error,
+                         const QString &command)
 {
     QJsonObject o{{QStringLiteral("request"), topic}, {QStringLiteral("ok"), ok}};
+    if (!command.isEmpty())
+        o[QStringLiteral("payload")] = command;
     if (!id.isUndefined())
         o[QStringLiteral("id")] = id;
     if (!ok)
         o[QStringLiteral("error")] = error;
     return QJsonDocument(o).toJson(QJsonDocument::Compact);
+}
+
+QString ResultCommand(const BridgeRequest &r)
+{
+    return r.kind != RequestKind::RelaySet ? QString() : r.on ? QStringLiteral("ON") : QStringLiteral("OFF");
 }
 
 QByteArray ClockPayload(const QDateTime &board, std::optional<qint64> drift)

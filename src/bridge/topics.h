@@ -15,6 +15,9 @@
 
 #include <optional>
 
+// The largest request is a 255-entry schedule, about 15 kB: a payload above this is refused unread.
+inline constexpr qsizetype kMaxRequestBytes = 64 * 1024;
+
 enum class RequestKind { RelaySet, ClockSet, ScheduleSet, ScheduleGet };
 
 struct BridgeRequest {
@@ -41,6 +44,9 @@ std::optional<RoutedMessage> RouteMessage(const QString &base, const QStringList
 // The topic filters that bring every board's requests.
 QStringList RequestFilters(const QString &base, const QStringList &boards);
 
-QByteArray ResultPayload(const QString &topic, const QJsonValue &id, bool ok, const QString &error);
+// `command`: "ON"/"OFF" for a relay request (see ResultCommand), so that a client tells its answers apart.
+QByteArray ResultPayload(const QString &topic, const QJsonValue &id, bool ok, const QString &error,
+                         const QString &command = {});
+QString ResultCommand(const BridgeRequest &r);
 // {"board_time":"2026-12-07T10:00:00","drift_seconds":12}; null drift for a clock that is no time.
 QByteArray ClockPayload(const QDateTime &board, std::optional<qint64> drift);

@@ -40,6 +40,7 @@ struct Harness {
             [this](const QString &line) { logLines << line; }, [this] { return now; });
         bridge->setScheduler([this](std::chrono::milliseconds, std::function<void()> step) { steps << step; });
         boards[1].relays1 = 0x01;
+        bridge->setInstance("pi:/etc/b.ini");
         bridge->start();
     }
     // Ticks, each followed by the boards' answers and the steps they allow. A
@@ -76,7 +77,10 @@ struct Harness {
             }
         }
     }
-    void send(const QString &topic, const QByteArray &payload) { mqtt.handlers.message(topic, payload); }
+    void send(const QString &topic, const QByteArray &payload, bool retained = false)
+    {
+        mqtt.handlers.message(topic, payload, retained);
+    }
 
     BridgeConfig config;
     FakeMqtt mqtt;
@@ -107,7 +111,7 @@ TEST(Bridge, RelayCommandWaitsForKnownStatesAndChangesOnlyItsRelay)
     commands.removeAll(RelayFrame(1, 16, 0, 0, 0));
     EXPECT_EQ(commands, QList<Frame>({RelayFrame(1, 16, 0, 0x05, 0)})) << "relay 1 stays on, relay 3 goes on";
     EXPECT_EQ(h.mqtt.retained["kelmora/b1/relay/3"], "ON");
-    EXPECT_EQ(h.mqtt.results(), QStringList({R"(kelmora/b1/result {"ok":true,"request":"kelmora/b1/relay/3/set"} (not retained))"}));
+    EXPECT_EQ(h.mqtt.results(), QStringList({R"(kelmora/b1/result {"ok":true,"payload":"ON","request":"kelmora/b1/relay/3/set"} (not retained))"}));
     // Every relay off has the bytes of a status request: the fake board, like the simulator, keeps its relays.
     h.send("kelmora/b1/relay/1/set", "OFF");
     h.send("kelmora/b1/relay/3/set", "OFF");
@@ -224,11 +228,31 @@ TEST(Bridge, ReconnectRepublishesEveryRetainedStateAndClearsRemovedBoards)
     EXPECT_EQ(h.mqtt.retained["kelmora/b1/relay/2"], "ON");
     EXPECT_EQ(h.mqtt.retained.count(), 2 + 1 + 18 + 16 + 1);
     EXPECT_EQ(h.mqtt.will, qMakePair(QString("kelmora/_bridge/kelmora-bridge/availability"), QByteArray("offline")));
-    h.mqtt.take();
-    h.send("kelmora/_bridge/kelmora-bridge/boards", R"(["old","b1"])");
-    const QStringList cleared = h.mqtt.take();
-    EXPECT_EQ(std::tuple(cleared.size(), cleared.filter("old").size()), std::tuple(19, 19)) << "configs, availability";
-    EXPECT_EQ(h.mqtt.retained["homeassistant/switch/kelmora_old/relay1/config"], QByteArray());
+    EXPECT_EQ(h.mqtt.retained["kelmora/_bridge/kelmora-bridge/boards"], R"({"boards":["b1"],"by":"pi:/etc/b.ini"})");
+    // A retained request comes back at every connect: it is never run, and said once.
+    h.send("kelmora/b1/relay/4/set", "ON", true);
+    h.send("kelmora/b1/relay/4/set", "ON", true);
+    h.tick(4);
+    EXPECT_EQ(h.mqtt.retained["kelmora/b1/relay/4"], "OFF");
+    EXPECT_EQ(h.mqtt.results(), QStringList(2, R"(kelmora/b1/result {"error":"retained request not run; clear it with an empty retained message","ok":false,"payload":"ON","request":"kelmora/b1/relay/4/set"} (not retained))"));
+    EXPECT_EQ(h.logLines.filter("retained request not run").size(), 1);
+    const struct {
+        const char *behaviour, *list;
+        bool retained;
+        int cleared; // configs and availability of board "old"
+    } rows[] = {
+        {"this bridge's list, left at its last start", R"({"boards":["old","b1"],"by":"pi:/etc/b.ini"})", true, 19},
+        {"another bridge's with our client_id", R"({"boards":["old"],"by":"nas:/b.ini"})", true, 0},
+        {"this bridge's, published as it runs", R"({"boards":["old"],"by":"pi:/etc/b.ini"})", false, 0},
+        {"unstamped", R"(["old"])", true, 0},
+    };
+    for (const auto &row : rows) {
+        h.send("kelmora/_bridge/kelmora-bridge/boards", row.list, row.retained);
+        EXPECT_EQ(h.mqtt.take().filter("kelmora_old/").size() + h.mqtt.retained.count("kelmora/old/availability"),
+                  row.cleared) << row.behaviour;
+        h.mqtt.retained.remove("kelmora/old/availability");
+    }
+    EXPECT_EQ(h.logLines.filter("another client uses client_id kelmora-bridge").size(), 1);
 }
 
 TEST(Bridge, BoardsOnOneLineArePolledInTurnWhileOneIsWrittenOneExchangeAtATime)
@@ -263,11 +287,35 @@ TEST(Bridge, RequestForASilentBoardIsRefusedTenSecondsAfterItCameHoweverManyShar
     EXPECT_EQ(h.mqtt.results().filter("board not answering").size(), 1);
 }
 
-TEST(Bridge, ReconnectBacksOff)
+TEST(Bridge, ReconnectBacksOffAndLongerWhenAnotherClientTakesOurClientId)
 {
     const int rows[][2] = {{1, 1}, {2, 2}, {3, 4}, {4, 8}, {7, 60}, {100, 60}};
     for (const auto &row : rows)
         EXPECT_EQ(ReconnectDelaySeconds(row[0]), row[1]) << "attempt " << row[0];
+    const struct {
+        const char *behaviour;
+        QList<QPair<int, int>> connections; // accepted and closed, in seconds
+        int told;                           // times a takeover is logged
+        int delay;                          // seconds before the next attempt
+    } takeovers[] = {
+        {"three closed 1 s after", {{0, 1}, {2, 3}, {4, 5}}, 1, 60},
+        {"four, told once", {{0, 1}, {2, 3}, {4, 5}, {6, 7}}, 1, 60},
+        {"three closed 10 s after", {{0, 10}, {11, 21}, {22, 32}}, 1, 60},
+        {"two", {{0, 1}, {2, 3}}, 0, 1},
+        {"one of three lasted 11 s", {{0, 1}, {2, 13}, {14, 15}}, 0, 1},
+        {"three in 10 min", {{0, 1}, {300, 301}, {600, 601}}, 1, 60},
+        {"three in just over 10 min", {{0, 1}, {300, 301}, {601, 602}}, 0, 1},
+        {"a takeover, then 10 min of peace", {{0, 1}, {2, 3}, {4, 5}, {6, 606}}, 1, 1},
+    };
+    for (const auto &row : takeovers) {
+        TakeoverWatch w;
+        int told = 0;
+        for (const auto &[accepted, closed] : row.connections) {
+            w.connected(accepted * 1000);
+            told += w.dropped(closed * 1000);
+        }
+        EXPECT_EQ(std::pair(told, w.delaySeconds(1)), std::pair(row.told, row.delay)) << row.behaviour;
+    }
 }
 
 } // namespace

@@ -133,7 +133,7 @@ TEST(ScheduleJson, EveryModeRoundTripsInBookOrder)
 {
     const QByteArray text = R"({"entries":[{"action":"on","mode":"weekly","time":"18:30:00","days":["mon","sun"]},)"
                             R"({"action":"off","mode":"daily","time":"00:00:59"},)"
-                            R"({"action":"on","date":"2028-02-29","mode":"date","time":"23:59:00"}]})";
+                            R"({"action":"on","date":"2099-12-31","mode":"date","time":"23:59:00"}]})";
     const ScheduleParse p = ParseScheduleJson(text, 7);
     ASSERT_EQ(p.error, QString());
     QList<EntryRef> refs;
@@ -142,8 +142,8 @@ TEST(ScheduleJson, EveryModeRoundTripsInBookOrder)
         refs << std::make_shared<Clsdata>(e);
         records << e.GetStr();
     }
-    EXPECT_EQ(records,
-              QStringList({"10110000010700000000183000", "01000000000700000000000059", "10000000000720280229235900"}));
+    EXPECT_EQ(records, QStringList({"10110000010700000000183000", "01000000000700000000000059",
+                                    "10000000000720991231235900"}));
     EXPECT_EQ(QJsonDocument::fromJson(ScheduleJson(refs)), QJsonDocument::fromJson(text));
 }
 
@@ -177,6 +177,10 @@ TEST(ScheduleJson, RefusesWithTheReason)
         {"days not array", at8(R"("mode":"weekly","days":"mon")"), "\"days\" as an array"},
         {"unknown field", at8(R"("mode":"daily","x":1)"), "unknown field \"x\""},
         {"entry 2 bad", entry(daily + R"(,{"mode":"daily","time":"08:60:00","action":"on"})"), "entry 2 has a time"},
+        {"unknown top field", R"({"entries":[],"x":1})", "unknown field \"x\""},
+        {"weekly with no days", at8(R"("mode":"weekly","days":[])"), "weekly with no days"},
+        {"day twice", at8(R"("mode":"weekly","days":["mon","tue","mon"])"), "has mon twice"},
+        {"numeric date", at8(R"("mode":"date","date":20270101)"), "\"date\" as a string \"YYYY-MM-DD\""},
     };
     for (const auto &row : rows) {
         const ScheduleParse p = ParseScheduleJson(row.payload, 1);
@@ -188,6 +192,8 @@ TEST(ScheduleJson, RefusesWithTheReason)
 TEST(Topics, RoutesRequestsAndRefusals)
 {
     const QByteArray daily = R"({"id":"x","entries":[{"mode":"daily","time":"08:00:00","action":"on"}]})";
+    const QByteArray week =
+        R"({"mode":"weekly","days":["mon","tue","wed","thu","fri","sat","sun"],"time":"08:00:00","action":"on"})";
     const struct {
         const char *behaviour, *topic;
         QByteArray payload;
@@ -205,6 +211,10 @@ TEST(Topics, RoutesRequestsAndRefusals)
         {"schedule get one", "k/b1/schedule/get", R"({"channel":16})", "b1 3 16 0 0"},
         {"schedule get 0", "k/b1/schedule/get", R"({"channel":0})", "channel must be 1-16"},
         {"schedule get text", "k/b1/schedule/get", "all", "payload must be"},
+        {"schedule get unknown field", "k/b1/schedule/get", R"({"channel":1,"all":true})", "unknown field \"all\""},
+        {"255 entries, the largest", "k/b1/schedule/1/set",
+         R"({"entries":[)" + QByteArrayList(255, week).join(',') + "]}", "b1 2 1 0 255"},
+        {"70 kB", "k/b1/relay/3/set", QByteArray(70000, ' ') + "ON", "payload of 70002 bytes, more than the 65536"},
         {"our own state", "k/b1/relay/3", "ON", "-"},
         {"unknown board", "k/b3/relay/3/set", "ON", "-"},
         {"other base", "kx/b1/relay/3/set", "ON", "-"},
@@ -241,7 +251,12 @@ TEST(Discovery, OneDeviceOfSwitchesSensorAndButton)
     for (const QStringList &given : {QStringList(), names, blank3}) {
         const QList<Publication> configs = DiscoveryConfigs(mqtt, board, given, "site/_bridge/c/availability");
         ASSERT_EQ(configs.size(), 18);
-        EXPECT_EQ(configs.last().first, "homeassistant/button/kelmora_b7/clock_set/config");
+        const QJsonObject drift = QJsonDocument::fromJson(configs[16].second).object(),
+                          button = QJsonDocument::fromJson(configs[17].second).object();
+        EXPECT_EQ(QStringList({configs[16].first, drift["state_topic"].toString(), drift["unit_of_measurement"].toString(),
+                               configs[17].first, button["command_topic"].toString(), button["name"].toString()}),
+                  QStringList({"homeassistant/sensor/kelmora_b7/drift/config", "site/b7/clock", "s",
+                               "homeassistant/button/kelmora_b7/clock_set/config", "site/b7/clock/set", "对时"}));
         const QJsonObject relay3 = QJsonDocument::fromJson(configs[2].second).object();
         EXPECT_EQ(QStringList({configs[2].first, relay3["unique_id"].toString(), relay3["name"].toString(),
                                relay3["state_topic"].toString(), relay3["command_topic"].toString(),

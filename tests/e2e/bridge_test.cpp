@@ -49,7 +49,7 @@ struct Site {
         bridge.setProcessChannelMode(QProcess::ForwardedOutputChannel);
         QObject::connect(&bridge, &QProcess::readyReadStandardError,
                          [this] { log += QString::fromUtf8(bridge.readAllStandardError()); });
-        bridge.start(QStringLiteral(KELMORA_BRIDGE), {"--config", dir.filePath("bridge.ini")});
+        startBridge();
         watch.start("mosquitto_sub", client({"-v", "-t", "k/#", "-t", "homeassistant/#"}));
         QObject::connect(&watch, &QProcess::readyReadStandardOutput,
                          [this] { seen += QString::fromUtf8(watch.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts); });
@@ -65,6 +65,7 @@ struct Site {
         f.open(QIODevice::WriteOnly);
         f.write(text.toUtf8());
     }
+    void startBridge() { bridge.start(QStringLiteral(KELMORA_BRIDGE), {"--config", dir.filePath("bridge.ini")}); }
     void startBroker()
     {
         broker.start(kBroker, {"-c", dir.filePath("mosquitto.conf")});
@@ -76,7 +77,8 @@ struct Site {
     QStringList client(QStringList a) const { return QStringLiteral("-p %1 -u k -P right").arg(port).split(' ') + a; }
     void pub(const QString &t, const QByteArray &m, bool retain = false)
     {
-        QProcess::execute("mosquitto_pub", client(QStringList{"-t", t, "-m", m} + (retain ? QStringList{"-r"} : QStringList())));
+        QProcess::execute("mosquitto_pub",
+                          client(QStringList{"-q", "1", "-t", t, "-m", m} + (retain ? QStringList{"-r"} : QStringList())));
     }
     // The retained payload of one topic, as a new client gets it.
     QString retained(const QString &topic)
@@ -117,9 +119,9 @@ TEST(BridgeE2E, ServesTheBoardOnMqtt)
         EXPECT_TRUE(QJsonDocument::fromJson(c.section(' ', 1).toUtf8()).isObject()) << c.toStdString();
 
     site.pub("k/e2e/relay/3/set", "ON");
-    EXPECT_EQ(site.result("relay/3/set"), R"({"ok":true,"request":"k/e2e/relay/3/set"})");
+    EXPECT_EQ(site.result("relay/3/set"), R"({"ok":true,"payload":"ON","request":"k/e2e/relay/3/set"})");
     site.pub("k/two/relay/5/set", "ON");
-    EXPECT_EQ(site.result("relay/5/set", "two"), R"({"ok":true,"request":"k/two/relay/5/set"})");
+    EXPECT_EQ(site.result("relay/5/set", "two"), R"({"ok":true,"payload":"ON","request":"k/two/relay/5/set"})");
     // Each board switched its own relay only, though both share the line.
     for (int n = 1; n <= 16; ++n)
         EXPECT_EQ(std::pair(site.retained(QStringLiteral("k/e2e/relay/%1").arg(n)),
@@ -150,6 +152,17 @@ TEST(BridgeE2E, ServesTheBoardOnMqtt)
     site.startBroker();
     EXPECT_TRUE(WaitFor([&] { return site.retained("k/e2e/schedule/2") == QString::fromUtf8(schedule); }, 20000));
     EXPECT_EQ(site.retained("homeassistant/switch/kelmora_e2e/relay3/config").isEmpty(), false);
+
+    // Retained, a request runs as it is sent, never again; sent while the bridge is away, it waits in the
+    // bridge's session on the broker and is answered when the bridge is back.
+    site.pub("k/e2e/relay/4/set", "ON", true);
+    EXPECT_EQ(site.result("relay/4/set"), R"({"ok":true,"payload":"ON","request":"k/e2e/relay/4/set"})");
+    site.bridge.terminate();
+    site.bridge.waitForFinished();
+    site.pub("k/e2e/relay/6/set", "ON");
+    site.startBridge();
+    EXPECT_EQ(site.result("relay/6/set"), R"({"ok":true,"payload":"ON","request":"k/e2e/relay/6/set"})");
+    EXPECT_TRUE(site.result("relay/4/set").contains("retained request not run"));
 }
 
 TEST(BridgeE2E, WrongPasswordIsLoggedOnceAndTriedAgain)
