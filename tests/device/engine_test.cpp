@@ -572,3 +572,46 @@ TEST(HeadlessSession, TellsWhetherTheEngineTookEachReply)
         link.listener->onFrame(f);
     EXPECT_EQ(taken, (QList<bool>{true, true, true, true, false}));
 }
+
+TEST(HeadlessSession, RunsTheLoopUntilTheWaitIsOverAndTellsHowATransferEnded)
+{
+    // The board answers on the next pass of the loop. Rows that tick on every pass (as
+    // the 200 ms timer would) run a transfer's retries at once; the first row must see
+    // the session's own tick, and waits one real tick (200 ms) for it.
+    struct Row {
+        const char *name;
+        bool tickEveryPass, acknowledges, write;
+        bool returned;
+    };
+    const Row rows[] = {
+        {"relay states known after the session's own first tick", false, true, false, true},
+        {"a write the board acknowledges", true, true, true, true},
+        {"a write the board never acknowledges fails after its attempts", true, false, true, false},
+    };
+    for (const Row &row : rows) {
+        FakeLink link;
+        link.opened = true;
+        FakeBoard board;
+        board.ackWrite = [&row](int) { return row.acknowledges; };
+        ScheduleBook book;
+        AddEntries(book, 1, "11000000000100000000083000");
+        HeadlessSession session(link, book, Variant::Standard, 1);
+        bool stepDue = false;
+        session.setPacer([&stepDue](std::chrono::milliseconds) { stepDue = true; });
+        BoardOnLoop loop(link, board, [&] {
+            if (std::exchange(stepDue, false))
+                session.engine().pacedStep();
+            if (row.tickEveryPass)
+                session.tick();
+        });
+        bool returned = false;
+        if (row.write) {
+            session.engine().nPage = 1;
+            session.engine().CmdDown();
+            returned = session.runTransfer(25);
+        } else {
+            returned = session.runUntil([&session] { return session.relayStates().has_value(); }, 25);
+        }
+        EXPECT_EQ(std::pair(returned, session.result().has_value()), std::pair(row.returned, row.write)) << row.name;
+    }
+}
