@@ -1,4 +1,6 @@
 // kelmora-bridge's figures against kelmora-board keeping line time:
+//   0. a set request handed to the bridge -> the board's answer to the relay
+//      command, in process, one board, requests 0.4-0.6 s apart;
 //   1. MQTT set -> the board's answer on B/result, over N commands (median, p99),
 //      one board, poll-paced, through a real mosquitto and the bridge program;
 //   2. 8 boards on one line, in process: the longest gap between two status
@@ -6,6 +8,8 @@
 //   3. the bridge program with 8 boards, idle: RSS and CPU share.
 //
 //   bridge_bench [--commands N] [--idle-seconds S]
+// A wait that runs out ends the run with a message and exit 1: its figure would be
+// the time-out, not a measurement.
 #include "bridge/bridge.h"
 #include "device/qtseriallink.h"
 
@@ -24,8 +28,20 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <stdexcept>
 
 namespace {
+
+struct TimedOut : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+// Thrown rather than exited, so that the board, broker and bridge processes are stopped.
+void Need(bool held, const char *what)
+{
+    if (!held)
+        throw TimedOut(what);
+}
 
 int FreePort()
 {
@@ -67,11 +83,14 @@ void Latency(int commands)
     Write(dir.filePath("m.conf"), QStringLiteral("listener %1 127.0.0.1\nallow_anonymous true\n").arg(port));
     QProcess broker;
     broker.start("/usr/sbin/mosquitto", {"-c", dir.filePath("m.conf")});
+    Need(broker.waitForStarted(10000), "mosquitto to start");
     BoardProcess board(dir.path(), 95);
+    Need(board.started, "kelmora-board to start");
     Write(dir.filePath("b.ini"), Ini(port, dir.filePath("Com95"), 1));
     WaitFor([] { return false; }, 300);
     QProcess bridge;
     bridge.start(KELMORA_BRIDGE, {"--config", dir.filePath("b.ini")});
+    Need(bridge.waitForStarted(10000), "kelmora-bridge to start");
 
     mosquitto_lib_init();
     Received got;
@@ -87,6 +106,7 @@ void Latency(int commands)
     wait.start();
     while (got.last != "online" && wait.elapsed() < 20000)
         mosquitto_loop(m, 50, 1);
+    Need(got.last == "online", "the bridge to report board 1 online");
     mosquitto_unsubscribe(m, nullptr, "k/b1/availability");
     mosquitto_subscribe(m, nullptr, "k/b1/result", 1);
     // Relay 2 stays on: a standard-variant command for every relay off has the bytes of a status request.
@@ -94,6 +114,7 @@ void Latency(int commands)
     mosquitto_publish(m, nullptr, "k/b1/relay/2/set", 2, "ON", 1, false);
     while (got.count == subscribed && wait.elapsed() < 30000)
         mosquitto_loop(m, 50, 1);
+    Need(got.count > subscribed && got.last.contains("\"ok\":true"), "relay 2 switched on, on B/result");
     std::vector<double> ms;
     for (int i = 0; i < commands; ++i) {
         const int before = got.count;
@@ -104,6 +125,7 @@ void Latency(int commands)
         while (got.count == before && t.elapsed() < 10000)
             mosquitto_loop(m, 5, 1);
         ms.push_back(double(t.nsecsElapsed()) / 1e6);
+        Need(got.count > before && got.last.contains("\"ok\":true"), "a relay command's success on B/result");
         if (qEnvironmentVariableIsSet("BENCH_TRACE"))
             std::printf("%d %.0f %s\n", i, ms.back(), got.last.constData());
     }
@@ -135,6 +157,7 @@ void PollGaps()
     for (int a = 1; a <= 8; ++a)
         options << "--address" << QString::number(a);
     BoardProcess board(dir.path(), 94, options);
+    Need(board.started, "kelmora-board to start");
     const QString line = dir.filePath("Com94");
     NullMqtt mqtt;
     Bridge bridge(*ParseBridgeConfig("b.ini", Ini(1, line, 8).toUtf8(), {}).config, mqtt,
@@ -158,14 +181,15 @@ void PollGaps()
     QObject::connect(&tick, &QTimer::timeout, [&] { bridge.tick(); });
     bridge.start();
     tick.start(int(kTickInterval.count()));
-    WaitFor([&] { return bridge.session("b8").relayStates().has_value(); }, 20000);
+    Need(WaitFor([&] { return bridge.session("b8").relayStates().has_value(); }, 20000), "board 8's relay states");
     QByteArray entries;
     for (int i = 0; i < 255; ++i)
         entries += QByteArray(i ? "," : "") + R"({"mode":"daily","time":"01:00:00","action":"on"})";
     writing = true;
     const qint64 started = clock.elapsed();
     mqtt.handlers.message("k/b1/schedule/1/set", R"({"entries":[)" + entries + "]}", false);
-    WaitFor([&] { return bridge.waiting("b1") == 0 && !bridge.session("b1").engine().transferActive(); }, 120000);
+    Need(WaitFor([&] { return bridge.session("b1").result().has_value(); }, 120000), "board 1's write to end");
+    Need(bridge.session("b1").result()->success, "board 1's write to succeed");
     const qint64 took = clock.elapsed() - started;
     writing = false;
     const qint64 gap = *std::max_element(worst.begin() + 2, worst.end());
@@ -173,47 +197,51 @@ void PollGaps()
                 double(took) / 1000, static_cast<long long>(gap));
 }
 
-// In process, through the real link: a set request handed to the bridge -> the relay command written to the port.
+// In process, through the real link: a set request handed to the bridge -> the board's
+// answer to the relay command, the first reply that shows relay 1 switched, taken by
+// the session's frame observer.
 void WireLatency(int commands)
 {
     QTemporaryDir dir;
     BoardProcess board(dir.path(), 92);
+    Need(board.started, "kelmora-board to start");
     NullMqtt mqtt;
     BridgeConfig config = *ParseBridgeConfig("b.ini", Ini(1, dir.filePath("Com92"), 1).toUtf8(), {}).config;
-    QElapsedTimer clock;
-    qint64 written = -1;
     Bridge bridge(
         config, mqtt, [&](const QString &) { return std::make_unique<QtSerialLink>(dir.path()); },
-        [](SerialLink &l, const QString &port) { return static_cast<QtSerialLink &>(l).openDevice(port); },
-        [&](const QString &line) {
-            // "<port> > ,66 ,1 ,10 ,0 ,<mask> ...": a code-16 frame with a mask is the command.
-            const QStringList bytes = line.section(QLatin1Char('>'), 1).split(QStringLiteral(" ,"), Qt::SkipEmptyParts);
-            if (bytes.size() > 5 && bytes[2] == QStringLiteral("10") && (bytes[4] != QStringLiteral("0") || bytes[5] != QStringLiteral("0")))
-                written = clock.nsecsElapsed();
-        });
-    bridge.setVerbose(true);
+        [](SerialLink &l, const QString &port) { return static_cast<QtSerialLink &>(l).openDevice(port); }, {});
+    QElapsedTimer clock;
+    qint64 answered = -1;
+    bool on = false;
+    bridge.session("b1").setFrameObserver([&](const Frame &f) {
+        if (answered < 0 && f[0] == wire::kReplyHeader && f[2] == wire::kStatus && bool(f[4] & 1) == on)
+            answered = clock.nsecsElapsed();
+    });
     QTimer tick;
     QObject::connect(&tick, &QTimer::timeout, [&] { bridge.tick(); });
     bridge.start();
     tick.start(int(kTickInterval.count()));
-    WaitFor([&] { return bridge.session("b1").relayStates().has_value(); }, 20000);
+    Need(WaitFor([&] { return bridge.session("b1").relayStates().has_value(); }, 20000), "board 1's relay states");
     mqtt.handlers.message("k/b1/relay/2/set", "ON", false); // relay 2 stays on: never every relay off
-    WaitFor([&] { return bridge.waiting("b1") == 0 && bridge.session("b1").relayStates().value_or(0) & 2; }, 5000);
+    Need(WaitFor([&] { return bridge.waiting("b1") == 0 && bridge.session("b1").relayStates().value_or(0) & 2; }, 5000),
+         "relay 2 switched on");
     std::vector<double> ms;
     for (int i = 0; i < commands; ++i) {
-        written = -1;
+        on = i % 2 == 0;
+        answered = -1;
         clock.start();
-        mqtt.handlers.message("k/b1/relay/1/set", i % 2 ? "OFF" : "ON", false);
-        WaitFor([&] { return written >= 0; }, 5000);
-        ms.push_back(double(written) / 1e6);
-        const bool on = i % 2 == 0;
-        WaitFor([&] { return bool(bridge.session("b1").relayStates().value_or(0) & 1) == on; }, 5000);
+        mqtt.handlers.message("k/b1/relay/1/set", on ? "ON" : "OFF", false);
+        Need(WaitFor([&] { return answered >= 0; }, 5000), "the board's answer showing relay 1 switched");
+        ms.push_back(double(answered) / 1e6);
+        Need(WaitFor([&] { return bool(bridge.session("b1").relayStates().value_or(0) & 1) == on; }, 5000),
+             "relay 1's lamp to follow");
         // The next request comes 0.4-0.6 s later, at a random point of the tick: after a
         // command the engine wants two agreeing status replies (two ticks) before the next.
         WaitFor([] { return false; }, 400 + QRandomGenerator::global()->bounded(200));
     }
     std::sort(ms.begin(), ms.end());
-    std::printf("| set -> relay frame on the wire, one board (%d commands) | median %.0f ms | p99 %.0f ms | max %.0f ms |\n",
+    std::printf("| set -> the board's answer to the relay command, one board (%d commands) | median %.0f ms | p99 %.0f "
+                "ms | max %.0f ms |\n",
                 commands, ms[ms.size() / 2], ms[std::min(ms.size() - 1, size_t(ms.size() * 0.99))], ms.back());
 }
 
@@ -231,6 +259,7 @@ void Idle(int seconds)
     Write(dir.filePath("b.ini"), Ini(port, dir.filePath("Com93"), 8));
     QProcess bridge;
     bridge.start(KELMORA_BRIDGE, {"--config", dir.filePath("b.ini")});
+    Need(bridge.waitForStarted(10000), "kelmora-bridge to start");
     WaitFor([] { return false; }, 5000);
     const auto cpuTicks = [&] {
         QFile f(QStringLiteral("/proc/%1/stat").arg(bridge.processId()));
@@ -241,6 +270,7 @@ void Idle(int seconds)
     const qint64 before = cpuTicks();
     WaitFor([] { return false; }, seconds * 1000);
     const double share = double(cpuTicks() - before) / double(sysconf(_SC_CLK_TCK)) / seconds * 100;
+    Need(bridge.state() == QProcess::Running, "kelmora-bridge to keep running while idle");
     QFile status(QStringLiteral("/proc/%1/status").arg(bridge.processId()));
     status.open(QIODevice::ReadOnly);
     QByteArray rss;
@@ -266,9 +296,14 @@ int main(int argc, char **argv)
         const qsizetype i = args.indexOf(QLatin1String(name));
         return i > 0 && i + 1 < args.size() ? args[i + 1].toInt() : fallback;
     };
-    WireLatency(value("--commands", 200));
-    Latency(value("--commands", 200));
-    PollGaps();
-    Idle(value("--idle-seconds", 30));
+    try {
+        WireLatency(value("--commands", 200));
+        Latency(value("--commands", 200));
+        PollGaps();
+        Idle(value("--idle-seconds", 30));
+    } catch (const TimedOut &e) {
+        std::fprintf(stderr, "bridge_bench: timed out waiting for %s\n", e.what());
+        return 1;
+    }
     return 0;
 }

@@ -623,3 +623,56 @@ TEST(HeadlessSession, TellsWhetherTheEngineTookEachReply)
         link.listener->onFrame(f);
     EXPECT_EQ(taken, (QList<bool>{false, true, true, false, false}));
 }
+
+TEST(HeadlessSession, RunsTheLoopUntilTheWaitIsOverAndTellsHowATransferEnded)
+{
+    // The board answers on the next pass of the loop. During a write the test ticks on
+    // every pass, as the 200 ms timer would, so its retries run at once; a wait for the
+    // relay states sees the session's own ticks, and takes one or two real ones (200 ms).
+    enum class What { States, Write, Nothing };
+    enum class Board { Answers, NeverAcknowledges, Silent };
+    struct Row {
+        const char *name;
+        What what;
+        Board board;
+        int maxTicks;
+        bool returned;
+    };
+    const Row rows[] = {
+        {"relay states known after the session's own first tick", What::States, Board::Answers, 25, true},
+        {"a silent board: the wait gives up after its tick", What::States, Board::Silent, 1, false},
+        {"nothing to wait for", What::Nothing, Board::Silent, 1, true},
+        {"a write the board acknowledges", What::Write, Board::Answers, 25, true},
+        {"a write the board never acknowledges fails after its attempts", What::Write, Board::NeverAcknowledges, 25,
+         false},
+    };
+    for (const Row &row : rows) {
+        FakeLink link;
+        link.opened = true;
+        FakeBoard board;
+        board.silent = row.board == Board::Silent;
+        board.ackWrite = [&row](int) { return row.board != Board::NeverAcknowledges; };
+        ScheduleBook book;
+        AddEntries(book, 1, "11000000000100000000083000");
+        HeadlessSession session(link, book, Variant::Standard, 1);
+        bool stepDue = false;
+        session.setPacer([&stepDue](std::chrono::milliseconds) { stepDue = true; });
+        BoardOnLoop loop(link, board, [&] {
+            if (std::exchange(stepDue, false))
+                session.engine().pacedStep();
+            if (row.what == What::Write)
+                session.tick();
+        });
+        bool returned = false;
+        if (row.what == What::Write) {
+            session.engine().nPage = 1;
+            session.engine().CmdDown();
+            returned = session.runTransfer(row.maxTicks);
+        } else {
+            returned = session.runUntil([&] { return row.what == What::Nothing || session.relayStates().has_value(); },
+                                        row.maxTicks);
+        }
+        EXPECT_EQ(std::pair(returned, session.result().has_value()), std::pair(row.returned, row.what == What::Write))
+            << row.name;
+    }
+}

@@ -10,6 +10,7 @@
 #include <QList>
 #include <QMap>
 #include <QStringList>
+#include <QTimer>
 
 #include <array>
 #include <functional>
@@ -122,4 +123,28 @@ public:
 
 private:
     std::optional<Frame> answerSealed(const Frame &request);
+};
+
+// The board on the event loop: every pass of the loop answers what was written since
+// the last, then calls `pass` (where a test ticks the engine instead of waiting for the
+// 200 ms timer). `answer` stands for the board; by default `board` answers.
+class BoardOnLoop {
+public:
+    BoardOnLoop(FakeLink &link, FakeBoard &board, std::function<void()> pass = {})
+        : answer([&board](const Frame &f) { return board.answer(f); })
+    {
+        QObject::connect(&m_timer, &QTimer::timeout, &m_timer, [this, &link, pass = std::move(pass)] {
+            for (; m_answered < link.written.size(); ++m_answered)
+                if (const std::optional<Frame> r = answer(link.written[m_answered]); r && link.listener)
+                    link.listener->onFrame(*r);
+            if (pass)
+                pass();
+        });
+        m_timer.start(0);
+    }
+    std::function<std::optional<Frame>(const Frame &)> answer;
+
+private:
+    QTimer m_timer;
+    qsizetype m_answered = 0;
 };
