@@ -168,8 +168,7 @@ TEST_F(App, PortsNameWhatTheyOpenAndSelectorsOnlyPick)
     link.openError = OpenError::NotFound;
     for (const auto &[port, device, text] :
          {std::tuple(40, dir.filePath("Com40"), QStringLiteral("Com40 指向的 /dev/ttyUSB-unplugged 不存在")),
-          std::tuple(98, QString(),
-                     "Com98（未连接：需在 " + QDir::toNativeSeparators(dir.path()) + " 建立 Com98 链接）")}) {
+          std::tuple(98, QString(), "Com98（未连接：需在 " + QDir::toNativeSeparators(dir.path()) + " 建立 Com98 链接）")}) {
         link.device = device;
         w->CmbCom->setCurrentIndex(port - 1);
         const QString said = told(w->CmdOpen); // before panel 1 is read
@@ -219,8 +218,7 @@ TEST_F(App, ControlsAreNamedReadableAndKeyboardDriven)
         EXPECT_FALSE(w->findChild<QLabel *>(name)->accessibleDescription().isEmpty()) << name;
     EXPECT_EQ(w->findChild<QLabel *>("SBDrift"), w->SBDrift);
 
-    // What a screen reader says of the lamps before and after the first status reply (its change events: make
-    // test-a11y).
+    // What a screen reader says of the lamps before and after the first status reply (its change events: make test-a11y).
     auto lamps = [&] {
         QString out;
         for (int k = 0; k < kChannelCount; ++k) {
@@ -273,9 +271,9 @@ TEST_F(App, StartUpLoadsEachChannelUpToItsFirstGapAndTellsWhatItCannotRead)
 {
     // Which records load is the loader's to tell; here, that the window says what it left out, once.
     QByteArray note = "02001=11000000000200000000083000\n02002=01000000000200000000093000\n"
-                      "03001=1100000000030000000008x000\n"  // unreadable
-                      "04001=11000000001700000000083000\n"  // no channel 17
-                      "05001=11000000001600000000083000\n"; // channel 16, full already
+                      "03001=1100000000030000000008x000\n"                                   // unreadable
+                      "04001=11000000001700000000083000\n"                                   // no channel 17
+                      "05001=11000000001600000000083000\n";                                  // channel 16, full already
     for (int n = 1; n <= 256; ++n)
         note += RecordKey(16, n).toLatin1() + "=10000000001620130428060000\n";
     put("Note.ini", note);
@@ -400,7 +398,7 @@ TEST_F(Scan, HasTheLineToItselfAndHandsBackTheChosenAddress)
     reply[1] = 7;
     SealFrame(reply);
     w->onFrame(reply); // address 6 was asked: board 7's reply does not count
-    scan->stepScan();  // 6 stayed silent: asked once more
+    scan->stepScan(); // 6 stayed silent: asked once more
     scan->stepScan();
     w->onFrame(reply);
     scan->stepScan(); // 7 answered: on to 8
@@ -648,8 +646,7 @@ TEST_F(Verify, ReadsIntoItsOwnBookShowsDifferencesAndActsOnThem)
 {
     start();
     VerifyTools *tools = w->verifyTools();
-    for (const char *record :
-         {"11000000000200000000080000", "01000000000200000000090000", "11000000000200000000100000"})
+    for (const char *record : {"11000000000200000000080000", "01000000000200000000090000", "11000000000200000000100000"})
         AddEntries(w->book(), 2, record);
     AddEntries(w->book(), 3, "11000000000300000000070000");
     boardHolds(2, {u"11000000000200000000080000", u"01000000000200000000090100"});
