@@ -104,7 +104,6 @@ TEST(EditorAdd, ModesApplyTheirRuleAndTypedCharactersDoNotSelect)
         {"text on the status", d->CmbStatus, Qt::Key_unknown, "断", 0},
         {"digit in the open hour list", hourList, Qt::Key_1, "1", -1},
         {"arrow still moves the hour", d->Combo1, Qt::Key_Down, "", 1},
-        {"arrow still moves the status", d->CmbStatus, Qt::Key_Down, "", 1},
     };
     for (const auto &[name, target, key, text, expected] : keys) {
         SCOPED_TRACE(name);
