@@ -107,3 +107,14 @@ QString QtPrompts::pdfFileName(QWidget *parent)
         path += QStringLiteral(".pdf");
     return path;
 }
+
+QString QtPrompts::csvFileName(QWidget *parent, bool save)
+{
+    const QString filter = QStringLiteral("CSV (*.csv)");
+    if (!save)
+        return QFileDialog::getOpenFileName(parent, QStringLiteral("导入CSV"), QString(), filter);
+    QString path = QFileDialog::getSaveFileName(parent, QStringLiteral("导出CSV"), QStringLiteral("日程.csv"), filter);
+    if (!path.isEmpty() && QFileInfo(path).suffix().isEmpty())
+        path += QStringLiteral(".csv");
+    return path;
+}

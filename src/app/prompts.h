@@ -29,6 +29,8 @@ public:
     virtual bool choosePrinter(QWidget *parent, QPrinter &printer) = 0;
     // Where a PDF goes; empty = cancelled.
     virtual QString pdfFileName(QWidget *parent) = 0;
+    // A CSV file to write (`save`) or to read; empty = cancelled.
+    virtual QString csvFileName(QWidget *parent, bool save) = 0;
 };
 
 // The real boxes and dialogs.
@@ -42,4 +44,5 @@ public:
     QList<int> reportChannels(QWidget *parent, int current) override;
     bool choosePrinter(QWidget *parent, QPrinter &printer) override;
     QString pdfFileName(QWidget *parent) override;
+    QString csvFileName(QWidget *parent, bool save) override;
 };

@@ -4,6 +4,7 @@
 #include "app/application.h"
 #include "app/edittools.h"
 #include "app/frmmain.h"
+#include "storage/bookcsv.h"
 #include "storage/bookreport.h"
 
 #include "support/fakes.h"
@@ -174,6 +175,41 @@ TEST_F(Edit, PrintAndPdfShowTheChosenChannelsOnNumberedPages)
     prompts.printPath = dir.filePath("printed.pdf");
     print->trigger();
     EXPECT_TRUE(PdfText(prompts.printPath).contains("第1页/共1页"));
+}
+
+TEST_F(Edit, CsvExportsTheBookAndImportsAfterShowingWhatChangesAsOneStep)
+{
+    start();
+    QAction *out = nullptr, *in = nullptr;
+    for (QAction *a : w->toolsMenu()->actions())
+        (a->text() == "导出CSV…" ? out : a->text() == "导入CSV…" ? in : a) = a;
+    ASSERT_TRUE(out && in);
+    prompts.csvPath = dir.filePath("book.csv");
+    out->trigger();
+    QFile csv(prompts.csvPath);
+    ASSERT_TRUE(csv.open(QIODevice::ReadOnly));
+    EXPECT_EQ(csv.readAll(), BookToCsv(w->book()));
+    const auto import = [&](const QByteArray &text) {
+        QFile f(prompts.csvPath);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(text) == text.size());
+        f.close();
+        in->trigger();
+    };
+    const QByteArray head = "路,序号,方式,星期,日期,时间,动作\r\n";
+    import(head + "1,1,每天,,,08:30:00,吸合\r\n1,2,每天,,,25:05:30,吸合\r\n");
+    EXPECT_EQ(std::pair(prompts.messages.value(1), records().size()), std::pair(QString("第3行：时间25:05:30不存在"), qsizetype(2)));
+    prompts.confirmAnswer = false;
+    import(head + "1,1,每天,,,08:30:00,吸合\r\n1,2,每天,,,10:00:00,断开\r\n1,3,每天,,,11:00:00,断开\r\n"
+                  "4,1,每天,,,12:00:00,吸合\r\n");
+    EXPECT_EQ(std::pair(prompts.questions.value(0), records().size()),
+              std::pair(QString("导入将替换以下各路的日程：\n第1路：新增2条，删除1条\n第4路：新增1条，删除0条\n继续否？"), qsizetype(2)));
+    prompts.confirmAnswer = true;
+    in->trigger();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(std::tuple(records().size(), w->book().countOf(4), edit->undoAction->text()),
+              std::tuple(qsizetype(3), 1, QString("撤销 导入CSV book.csv")));
+    edit->undoAction->trigger();
+    EXPECT_EQ(std::pair(records().size(), w->book().countOf(4)), std::pair(qsizetype(2), 0));
 }
 
 TEST(Report, ATitleKeepsWithItsFirstRowAndRowsCarryTheirHeadToTheNextPage)

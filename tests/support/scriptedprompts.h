@@ -34,12 +34,14 @@ public:
     QList<int> reportChannels(QWidget *, int) override { return reportChoice; }
     bool choosePrinter(QWidget *, QPrinter &printer) override;
     QString pdfFileName(QWidget *) override { return pdfPath; }
+    QString csvFileName(QWidget *, bool) override { return csvPath; }
 
     QStringList messages, questions;
     bool confirmAnswer = true;
     QString savePath, openPath;
     QList<int> reportChoice; // empty: the choice is cancelled
     QString pdfPath, printPath; // printPath: the "printer" prints into this PDF; empty: cancelled
+    QString csvPath;
     std::function<void(Dialog &)> editor;
     std::function<void(const QString &)> onMessage; // while the box is open
 };
