@@ -11,36 +11,18 @@ namespace {
 
 const QByteArray kHeader = "路,序号,方式,星期,日期,时间,动作\r\n";
 
-// Each entry as "number:record".
-QStringList Records(const QList<Clsdata> &entries)
-{
-    QStringList out;
-    for (const Clsdata &e : entries)
-        out << QString::number(e.nNo) + u':' + e.GetStr();
-    return out;
-}
-
-QByteArray Gbk(const char *utf8)
-{
-    QStringEncoder gbk("GBK");
-    return gbk.encode(QString::fromUtf8(utf8));
-}
-
 TEST(BookCsv, ReadsWhatSpreadsheetsSave)
 {
-    struct Row {
-        const char *name;
-        QByteArray bytes;
-        QStringList records;
-    };
+    QStringEncoder gbk("GBK");
     const QStringList both{"1:11000000000200000000080000", "1:00110101000300000000073005"};
-    const Row rows[] = {
+    const std::tuple<const char *, QByteArray, QStringList> rows[] = {
         {"UTF-8 with a BOM, commas, CRLF",
          "\xEF\xBB\xBF" + kHeader + "2,1,每天,,,08:00:00,吸合\r\n3,1,每星期,一三五,,07:30:05,断开\r\n", both},
         // Columns in another order, a note column, the hour's zero and the date's dashes as it rewrites them.
         {"GBK without a BOM, as a Chinese spreadsheet saves it",
-         Gbk("动作,时间,日期,星期,方式,序号,路,备注\r\n断开,23:59:59,2026/1/5,,固定日期,1,16,春节\r\n"
-             "吸合,8:00:00,,日六,每星期,2,16,周末\r\n"),
+         gbk.encode(
+             QString::fromUtf8("动作,时间,日期,星期,方式,序号,路,备注\r\n断开,23:59:59,2026/1/5,,固定日期,1,16,春节\r\n"
+                               "吸合,8:00:00,,日六,每星期,2,16,周末\r\n")),
          {"1:00000000001620260105235959", "2:10100000111600000000080000"}},
         {"semicolons, quoted fields, a doubled quote and a separator inside one",
          "\"路\";\"序号\";\"方式\";\"星期\";\"日期\";\"时间\";\"动作\";\"备注\"\n"
@@ -52,11 +34,12 @@ TEST(BookCsv, ReadsWhatSpreadsheetsSave)
          "3\t1\t每星期\t三一五\t\t07:30:05\t断开",
          both},
     };
-    for (const Row &row : rows) {
-        SCOPED_TRACE(row.name);
-        const CsvImport in = ParseBookCsv(row.bytes);
-        EXPECT_EQ(in.error, QString());
-        EXPECT_EQ(Records(in.entries), row.records);
+    for (const auto &[name, bytes, records] : rows) {
+        const CsvImport in = ParseBookCsv(bytes);
+        QStringList got;
+        for (const Clsdata &e : in.entries)
+            got << QString::number(e.nNo) + u':' + e.GetStr();
+        EXPECT_EQ(got, records) << name << in.error.toStdString();
     }
 }
 
@@ -67,7 +50,6 @@ TEST(BookCsv, RefusesTheFirstBadRowByLineAndReason)
         full += "5," + QByteArray::number(n) + ",每天,,,08:00:00,吸合\r\n";
     const std::pair<QByteArray, const char *> rows[] = {
         {kHeader + "1,1,每天,,,25:05:30,吸合\r\n", "第2行：时间25:05:30不存在"},
-        {kHeader + "1,1,每天,,,08:00,吸合\r\n", "第2行：时间08:00不存在"},
         {kHeader + "1,1,每天,,,,吸合\r\n", "第2行：时间为空"},
         {kHeader + "1,1,每月,,,08:00:00,吸合\r\n", "第2行：方式每月不存在（每天、每星期、固定日期）"},
         {kHeader + "1,1,每星期,,,08:00:00,吸合\r\n", "第2行：星期为空"},
