@@ -2,8 +2,6 @@
 // comma, semicolon or tab, quoted fields), every row checked before anything is taken.
 #include "storage/bookcsv.h"
 
-#include "schedule/channelview.h"
-
 #include <QDate>
 #include <QStringDecoder>
 #include <QTime>
@@ -332,8 +330,12 @@ void ApplyCsv(ScheduleBook &book, const CsvImport &import)
 {
     if (!import.ok())
         return;
-    for (const int channel : import.channels)
-        DeleteChannel(book, channel);
+    // One pass over the book, not a removal per entry: a full book is replaced in milliseconds.
+    const QList<ScheduleBook::Item> items = book.items();
+    book.clear();
+    for (const ScheduleBook::Item &item : items)
+        if (!import.channels.contains(item.entry->nRoute))
+            book.add(item.key, item.entry);
     for (const Clsdata &e : import.entries)
         book.append(std::make_shared<Clsdata>(e));
 }
