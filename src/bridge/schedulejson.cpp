@@ -163,3 +163,50 @@ QByteArray ScheduleJson(const QList<EntryRef> &entries)
     }
     return QJsonDocument(QJsonObject{{QStringLiteral("entries"), list}}).toJson(QJsonDocument::Compact);
 }
+
+QByteArray BookJson(const ScheduleBook &book)
+{
+    QJsonObject channels;
+    for (int channel = 1; channel <= kChannelCount; ++channel)
+        channels[QString::number(channel)] =
+            QJsonDocument::fromJson(ScheduleJson(book.channel(channel))).object().value(QStringLiteral("entries"));
+    return QJsonDocument(QJsonObject{{QStringLiteral("channels"), channels}}).toJson(QJsonDocument::Indented);
+}
+
+BookParse ParseBookJson(const QByteArray &payload)
+{
+    BookParse r;
+    QJsonParseError error;
+    const QJsonDocument doc = QJsonDocument::fromJson(payload, &error);
+    if (error.error != QJsonParseError::NoError) {
+        r.error = QStringLiteral("invalid JSON at offset %1: %2").arg(error.offset).arg(error.errorString());
+        return r;
+    }
+    const QJsonObject o = doc.object();
+    if (!doc.isObject() || o.keys() != QStringList{QStringLiteral("channels")} ||
+        !o.value(QStringLiteral("channels")).isObject()) {
+        r.error = QStringLiteral("a book is a JSON object with only \"channels\", an object");
+        return r;
+    }
+    const QJsonObject channels = o.value(QStringLiteral("channels")).toObject();
+    for (int channel = 1; channel <= kChannelCount; ++channel) {
+        const QString key = QString::number(channel);
+        if (!channels.contains(key))
+            continue;
+        // Each channel is read as the bridge reads one channel's schedule.
+        const ScheduleParse one = ParseScheduleJson(
+            QJsonDocument(QJsonObject{{QStringLiteral("entries"), channels.value(key)}}).toJson(), channel);
+        if (!one.error.isEmpty()) {
+            r = {};
+            r.error = QStringLiteral("channel %1: %2").arg(key, one.error);
+            return r;
+        }
+        r.channels << channel;
+        r.entries << one.entries;
+    }
+    if (r.channels.size() != channels.size()) {
+        r = {};
+        r.error = QStringLiteral("channels are named \"1\" to \"16\"");
+    }
+    return r;
+}

@@ -61,7 +61,7 @@ int RunKelmoraCli(int argc, char **argv)
         return usage(parsed.error);
     const CliRequest &request = *parsed.request;
     const QString folder = ScheduleFolder(QCoreApplication::applicationDirPath());
-    if (request.port.isEmpty()) {
+    if (request.port.isEmpty() && request.command != CliCommand::Convert) {
         const int exit = usage(QStringLiteral("no --port given"));
         ListPorts(err, folder);
         return exit;

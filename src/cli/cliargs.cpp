@@ -19,6 +19,8 @@ Commands:
   scan [--from A --to B] [--tries N]
                                which addresses on the line answer a status request
                                (a silent address is asked N times, default 2)
+  convert IN OUT               a schedule book from one file into another, by their
+                               endings: .ini (Note.ini), .csv, .json (needs no --port)
 
 Options:
   --port PORT        Com1..Com99 or a device path such as /dev/ttyUSB0
@@ -30,9 +32,10 @@ Options:
   -h, --help         this text
   --version          the program's version
 
-Exit codes: 0 success, 1 verify found differences, 2 usage error,
-3 port could not be opened, 4 board did not answer, 5 transfer failed
-or relays did not follow a relay command.
+Exit codes: 0 success, 1 verify found differences, 2 usage error (a bad
+input file included), 3 port could not be opened, 4 board did not answer,
+5 transfer failed, relays did not follow a relay command, or the output
+file could not be written.
 )");
 
 std::optional<int> number(const QString &text, int lo, int hi)
@@ -172,6 +175,13 @@ CliParse ParseCliArguments(const QStringList &args)
         if (!n)
             return fail(QStringLiteral("--tries takes a number from 1 to 10"));
         r.scanTries = *n;
+    } else if (command == QLatin1String("convert")) {
+        r.command = CliCommand::Convert;
+        misuse = only({});
+        if (pos.size() < 2)
+            return fail(QStringLiteral("convert needs a file to read and a file to write"));
+        r.file = pos.takeFirst();
+        r.target = pos.takeFirst();
     } else {
         return fail(QStringLiteral("unknown command '%1' (try --help)").arg(command));
     }

@@ -17,7 +17,7 @@ enum class CliExit : int {
     TransferFailed = 5,
 };
 
-enum class CliCommand { Status, Read, Write, Verify, Clock, Relay, Scan };
+enum class CliCommand { Status, Read, Write, Verify, Clock, Relay, Scan, Convert };
 
 struct CliRequest {
     CliCommand command = CliCommand::Status;
@@ -28,7 +28,8 @@ struct CliRequest {
     bool quiet = false;
     QString trace;   // --trace: the frame log's lines go here ("-": stderr)
     int channel = 0; // 0: all channels
-    QString file;    // write/verify: the schedule file; read: -o FILE
+    QString file;    // write/verify: the schedule file; read: -o FILE; convert: IN
+    QString target;  // convert: OUT
     bool setClock = false;
     std::optional<int> setIfDrift; // seconds
     int relay = 0;                 // 0: all

@@ -1,5 +1,6 @@
 #include "cli/clisession.h"
 
+#include "cli/convert.h"
 #include "device/busscan.h"
 #include "device/clockdrift.h"
 #include "protocol/replies.h"
@@ -66,6 +67,8 @@ CliSession::CliSession(const CliRequest &request, SerialLink &link, std::functio
 
 int CliSession::run()
 {
+    if (m_request.command == CliCommand::Convert) // files only: no port
+        return convert();
     // A schedule file is checked before the port is touched: a file Open would
     // refuse is refused here too, with the same words.
     if (m_request.command == CliCommand::Write || m_request.command == CliCommand::Verify) {
@@ -92,6 +95,8 @@ int CliSession::run()
         return relay();
     case CliCommand::Scan:
         return scan();
+    case CliCommand::Convert:
+        break;
     }
     return int(CliExit::Usage);
 }
@@ -398,4 +403,13 @@ int CliSession::scan()
     if (bus.found().isEmpty())
         lines << QStringLiteral("no board answered");
     return finish(CliExit::Ok, {{QStringLiteral("found"), found}}, lines);
+}
+
+int CliSession::convert()
+{
+    const ConvertResult r = ConvertBook(m_request.file, m_request.target);
+    if (r.exit != CliExit::Ok)
+        return fail(r.exit, r.error);
+    const QJsonObject o{{QStringLiteral("file"), m_request.target}, {QStringLiteral("entries"), r.entries}};
+    return finish(CliExit::Ok, o, {QStringLiteral("%1 entries written to %2").arg(r.entries).arg(m_request.target)});
 }

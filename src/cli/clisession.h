@@ -40,6 +40,7 @@ private:
     int clock();
     int relay();
     int scan();
+    int convert();
 
     bool openLink();
     bool boardAnswers(); // waits for the board's relay states; reports exit 4 itself

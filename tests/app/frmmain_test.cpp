@@ -464,7 +464,7 @@ TEST_F(Tools, MenuItemsOpenOnTheCurrentChannel)
             items << a->text() + u'[' + a->shortcut().toString() + u']' + (a->isCheckable() ? "✓" : "");
     EXPECT_EQ(items, QStringList({"日程图[Ctrl+G]", "检查[Ctrl+K]", "复制到…[Ctrl+Shift+C]", "搜索设备[Ctrl+Shift+F]",
                                   "校验本路[Ctrl+E]", "校验全部[Ctrl+Shift+E]", "写入后校验[]✓", "连接时自动对时[]✓",
-                                  "恢复上次未保存的编辑[]", "打印…[Ctrl+P]", "导出PDF…[]"}));
+                                  "恢复上次未保存的编辑[]", "打印…[Ctrl+P]", "导出PDF…[]", "导出CSV…[]", "导入CSV…[]"}));
 
     w->SSTab2_Click(2);
     tools->pictureAction->trigger();

@@ -33,6 +33,7 @@ TEST(CliArgs, AcceptsEachCommandWithItsOptions)
         {"--port Com3 relay 3 on", CliCommand::Relay, 0, 1, 3, true, false, ""},
         {"--port Com3 relay all OFF", CliCommand::Relay, 0, 1, 0, false, false, ""},
         {"status --port /dev/ttyUSB0 --address 255", CliCommand::Status, 0, 255, 0, false, false, ""},
+        {"convert book.ini book.csv", CliCommand::Convert, 0, 1, 0, false, false, "book.ini"}, // no port needed
     };
     for (const Row &row : rows) {
         SCOPED_TRACE(row.line);
@@ -50,6 +51,7 @@ TEST(CliArgs, AcceptsEachCommandWithItsOptions)
     EXPECT_EQ(ParseCliArguments(Args("scan --tries 10")).request->scanTries, 10);
     EXPECT_EQ(ParseCliArguments(Args("clock --set-if-drift 30")).request->setIfDrift, 30);
     EXPECT_EQ(ParseCliArguments(Args("status --trace -")).request->trace, "-");
+    EXPECT_EQ(ParseCliArguments(Args("convert a.csv b.json")).request->target, "b.json");
 }
 
 TEST(CliArgs, RefusesWhatAScriptGotWrong)
@@ -58,7 +60,8 @@ TEST(CliArgs, RefusesWhatAScriptGotWrong)
         "", "frob", "status extra", "--address x status", "read --channel 1", "read --channel 17 -o f", "write",
         "status --channel 2", "relay 3", "relay 0 on", "relay 3 half", "scan --from 9 --to 3", "scan --tries 0",
         "status --tries 3", "clock --set-if-drift soon", "clock --set-if-drift=-1", "read --channel 0 -o f",
-        "--json relay 17 on", "--json --address 256 status", "--bogus --json status"};
+        "--json relay 17 on", "--json --address 256 status", "--bogus --json status", "convert a.ini",
+        "convert a.ini b.csv --channel 2"};
     for (const char *line : lines) {
         SCOPED_TRACE(line);
         const CliParse p = ParseCliArguments(Args(line));

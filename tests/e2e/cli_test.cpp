@@ -192,12 +192,19 @@ TEST(Cli, RefusalsComeBeforeThePortAndAsJsonWhenAskedAndASilentBoardEndsInBounde
         {"--port /gone --json write " + other, 2, "文件格式错误：没有[Note]节"},
         {"--port Com98 --json status", 3, "串口打开错误: Com98（未连接：需在 "},
         {"--port " + silent.path + " --json status", 4, ""},
+        // convert needs no port: a bad row leaves no output behind, a good file is converted (below).
+        {"--json convert " + File(dir, "bad.csv", "路,序号,方式,星期,日期,时间,动作\n1,1,每天,,,25:05:30,吸合\n") +
+             ' ' + missing,
+         2, "第2行：时间25:05:30不存在"},
     };
     for (const auto &[args, exit, error] : rows) {
         const CliRun r = Cli(args.split(u' '));
         EXPECT_TRUE(r.exit == exit && r["exit"] == exit && r["error"].toString().startsWith(error) && r.ms < 30000)
             << args.toStdString() << r.out.constData();
     }
+    const CliRun converted = Cli({"--json", "convert", File(dir, "book.ini", kSchedules), File(dir, "book.csv")});
+    EXPECT_TRUE(converted.exit == 0 && converted["entries"] == 3 && !QFile::exists(missing))
+        << converted.out.constData();
 }
 
 } // namespace
