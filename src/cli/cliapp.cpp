@@ -7,11 +7,13 @@
 #include "storage/notestore.h"
 
 #include <QCoreApplication>
+#include <QGuiApplication>
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
 
 #include <cstdio>
+#include <memory>
 #include <unistd.h>
 
 namespace {
@@ -34,7 +36,15 @@ void ListPorts(QTextStream &err, const QString &folder)
 
 int RunKelmoraCli(int argc, char **argv)
 {
-    QCoreApplication app(argc, argv);
+    // A PDF is painted, and painting needs Qt's GUI side: without a display,
+    // on its offscreen platform. Every other command runs on Qt Core alone.
+    bool pdf = false;
+    for (int i = 1; i < argc; ++i)
+        pdf = pdf || QByteArray(argv[i]).toLower().endsWith(".pdf");
+    if (pdf)
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    const std::unique_ptr<QCoreApplication> app =
+        pdf ? std::make_unique<QGuiApplication>(argc, argv) : std::make_unique<QCoreApplication>(argc, argv);
     // Same names as the window: an installed copy finds the same ComN links.
     QCoreApplication::setApplicationName(QStringLiteral("kelmora"));
     QCoreApplication::setOrganizationName(QStringLiteral("kelmora"));

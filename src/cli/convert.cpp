@@ -2,10 +2,12 @@
 
 #include "bridge/schedulejson.h"
 #include "storage/bookcsv.h"
+#include "storage/bookreport.h"
 #include "storage/inifile.h"
 #include "storage/notestore.h"
 
 #include <QFileInfo>
+#include <QGuiApplication>
 
 namespace {
 
@@ -23,7 +25,7 @@ Layout layoutOf(const QString &path)
     return suffix == QLatin1String("pdf") ? Layout::Pdf : Layout::Other;
 }
 
-const QString kLayouts = QStringLiteral("use .ini, .csv or .json");
+const QString kLayouts = QStringLiteral("use .ini, .csv, .json or, to write, .pdf");
 
 // The book in `path`, or why it cannot be had (in 打开's words for Note.ini's layout).
 QString readBook(const QString &path, Layout layout, ScheduleBook &book)
@@ -57,13 +59,22 @@ ConvertResult ConvertBook(const QString &in, const QString &out)
     const Layout from = layoutOf(in), to = layoutOf(out);
     if (from == Layout::Pdf || from == Layout::Other)
         return {CliExit::Usage, QStringLiteral("cannot read '%1': %2").arg(in, kLayouts)};
-    if (to == Layout::Pdf)
-        return {CliExit::Usage, QStringLiteral("PDF output is not available yet: %1").arg(kLayouts)};
     if (to == Layout::Other)
         return {CliExit::Usage, QStringLiteral("cannot write '%1': %2").arg(out, kLayouts)};
     ScheduleBook book;
     if (const QString why = readBook(in, from, book); !why.isEmpty())
         return {CliExit::Usage, why};
+    if (to == Layout::Pdf) {
+        // Every channel, as 打印… prints 全部.
+        BookReport report{QFileInfo(in).fileName(), QDateTime::currentDateTime(), {}, {}, QDate::currentDate()};
+        for (int c = 1; c <= kChannelCount; ++c)
+            report.channels << c;
+        if (!qobject_cast<QGuiApplication *>(QCoreApplication::instance()))
+            return {CliExit::Usage, QStringLiteral("PDF output needs the program's own start")};
+        if (const QString why = WriteReportPdf(out, book, report); !why.isEmpty())
+            return {CliExit::TransferFailed, QStringLiteral("另存失败！ %1（%2）").arg(out, why)};
+        return {CliExit::Ok, {}, int(book.size())};
+    }
     const QByteArray bytes = to == Layout::Ini   ? SchedulesToIni(book)
                              : to == Layout::Csv ? BookToCsv(book)
                                                  : BookJson(book);

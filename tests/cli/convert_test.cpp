@@ -58,7 +58,7 @@ TEST(Convert, ABadInputOrLayoutIsRefusedAndWritesNothing)
         {Put(dir, "bad.ini", "[Note]\r\n01001=x\r\n"), "out.csv", CliExit::Usage, "文件格式错误：01001"},
         {dir.filePath("missing.csv"), "out.ini", CliExit::Usage, "文件不存在："},
         {dir.filePath("missing.ini"), "out.csv", CliExit::Usage, "文件不存在："}, // not an empty book
-        {book, "out.pdf", CliExit::Usage, "PDF output is not available yet"},
+        {book, "no/such/folder.pdf", CliExit::TransferFailed, "另存失败！"},
         {book, "out.txt", CliExit::Usage, "cannot write"},
         {Put(dir, "book.xls", "x"), "out.ini", CliExit::Usage, "cannot read"},
         {book, "no/such/folder.csv", CliExit::TransferFailed, "另存失败！"},

@@ -205,6 +205,12 @@ TEST(Cli, RefusalsComeBeforeThePortAndAsJsonWhenAskedAndASilentBoardEndsInBounde
     const CliRun converted = Cli({"--json", "convert", File(dir, "book.ini", kSchedules), File(dir, "book.csv")});
     EXPECT_TRUE(converted.exit == 0 && converted["entries"] == 3 && !QFile::exists(missing))
         << converted.out.constData();
+    // A PDF without a display: every channel, read back as text.
+    const QString pdf = File(dir, "book.pdf");
+    EXPECT_EQ(Cli({"convert", File(dir, "book.ini"), pdf}).exit, 0);
+    QProcess text;
+    text.start("pdftotext", {pdf, "-"});
+    EXPECT_TRUE(text.waitForFinished(30000) && QString::fromUtf8(text.readAllStandardOutput()).contains("第16路"));
 }
 
 } // namespace
