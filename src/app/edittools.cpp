@@ -78,21 +78,20 @@ void EditTools::transferFinished(const TransferResult &result)
 
 void EditTools::undo()
 {
-    if (busy())
-        return;
-    look();
-    if (m_history.undo(m_w.book())) {
-        m_w.showChannel(m_w.nPage());
-        changed();
-    }
+    walk(&BookHistory::undo);
 }
 
 void EditTools::redo()
 {
+    walk(&BookHistory::redo);
+}
+
+void EditTools::walk(bool (BookHistory::*step)(ScheduleBook &))
+{
     if (busy())
         return;
-    look();
-    if (m_history.redo(m_w.book())) {
+    look(); // a change not yet seen is a step of its own first
+    if ((m_history.*step)(m_w.book())) {
         m_w.showChannel(m_w.nPage());
         changed();
     }

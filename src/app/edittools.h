@@ -46,6 +46,7 @@ private:
     void saved();
     void changed();
     bool busy() const;
+    void walk(bool (BookHistory::*step)(ScheduleBook &));
 
     Frmmain &m_w;
     BookHistory m_history;
