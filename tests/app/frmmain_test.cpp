@@ -4,6 +4,7 @@
 #include "app/copydialog.h"
 #include "app/findingswindow.h"
 #include "app/framelogwindow.h"
+#include "app/edittools.h"
 #include "app/frmmain.h"
 #include "app/scandialog.h"
 #include "app/schedulepicture.h"
@@ -645,6 +646,28 @@ protected:
     FakeBoard board;
     qsizetype answered = 0;
 };
+
+TEST_F(Verify, AReadFromTheBoardAndAFileOpenedAreStepsThatUndo)
+{
+    start({{2, "11000000000200000000080000"}});
+    const QStringList mine = ChannelRecords(w->book());
+    boardHolds(2, {u"11000000000200000000090000", u"01000000000200000000100000"});
+    w->SSTab2_Click(1);
+    w->CmdOpen->click();
+    QApplication::processEvents();
+    w->CmdUpload->click();
+    runTransfer();
+    QAction *undo = w->editTools()->undoAction;
+    EXPECT_EQ(std::pair(w->book().countOf(2), undo->text()), std::pair(2, QString("撤销 读取第2路")));
+    undo->trigger();
+    EXPECT_EQ(ChannelRecords(w->book()), mine);
+    w->CmdOpen->click();
+    told(w->CmdOpenFile, put("other.ini", "05001=11000000000500000000083000\n"));
+    QApplication::processEvents(); // the window's touch is looked at once the action is done
+    EXPECT_EQ(std::pair(w->book().countOf(5), undo->text()), std::pair(1, QString("撤销 打开 other.ini")));
+    undo->trigger();
+    EXPECT_EQ(ChannelRecords(w->book()), mine);
+}
 
 TEST_F(Verify, ReadsIntoItsOwnBookShowsDifferencesAndActsOnThem)
 {

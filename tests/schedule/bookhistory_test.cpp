@@ -27,9 +27,9 @@ TEST(BookHistory, EveryChangeIsOneNamedStepThatUndoesAndRedoesToTheSameBook)
         {"修改第1路", [&] { book.channel(1)[0]->nStartHour = 1, book.channel(1)[2]->nStartHour = 2; }},
         {"删除第1路第1条", [&] { DeleteRows(book, 1, {1}); }},
         {"删除第1路2条", [&] { DeleteRows(book, 1, {1, 3}); }},
-        {"复制到第3路、第5路", [&] { CopyEntries(book, PlanCopy(book, 1, {3, 5}, CopyMode::Replace)); }},
+        {"复制到第3路、第16路", [&] { CopyEntries(book, PlanCopy(book, 1, {3, 16}, CopyMode::Replace)); }},
         {"删除第3路全部", [&] { DeleteChannel(book, 3); }},
-        {"修改第1路、第5路", [&] { book.clear(); }},
+        {"修改第1路、第16路", [&] { book.clear(); }},
     };
     QList<BookSnapshot> seen{Snapshot(book)};
     for (const auto &step : steps) {
@@ -49,7 +49,7 @@ TEST(BookHistory, EveryChangeIsOneNamedStepThatUndoesAndRedoesToTheSameBook)
         EXPECT_TRUE(history.redo(book));
         EXPECT_EQ(Snapshot(book), seen[i]) << "redo to " << i;
     }
-    EXPECT_EQ(std::pair(history.canRedo(), history.undoName()), std::pair(false, QString("修改第1路、第5路")));
+    EXPECT_EQ(std::pair(history.canRedo(), history.undoName()), std::pair(false, QString("修改第1路、第16路")));
     history.undo(book);
     history.undo(book);
     book.add(std::make_shared<Clsdata>(*Daily(true, "03:00:00")));
