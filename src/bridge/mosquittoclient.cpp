@@ -27,6 +27,12 @@ MosquittoClient::MosquittoClient(const MqttSettings &settings, std::function<voi
     mosquitto_lib_init();
     // Clean session off: the broker keeps the subscriptions and queues QoS 1 requests while the bridge is away.
     m_mosq = mosquitto_new(settings.clientId.toUtf8().constData(), false, this);
+    if (!m_mosq) {
+        // The configuration refuses every client_id libmosquitto is known to refuse;
+        // should another slip through (or memory run out), the bridge stops with exit 2.
+        m_setupError = QStringLiteral("client_id %1: libmosquitto cannot make a client with it").arg(settings.clientId);
+        return;
+    }
     mosquitto_connect_callback_set(m_mosq, &MosquittoClient::OnConnect);
     mosquitto_disconnect_callback_set(m_mosq, &MosquittoClient::OnDisconnect);
     mosquitto_message_callback_set(m_mosq, &MosquittoClient::OnMessage);
