@@ -12,10 +12,15 @@
 
 #include <csignal>
 #include <cstdio>
+#include <utility>
 
 namespace {
 
 volatile std::sig_atomic_t g_stop = 0;
+volatile std::sig_atomic_t g_reload = 0;
+// What --has-boards answers ExecCondition=: 1-254 skip the unit, 255 fails it.
+constexpr int kNoBoard = 1;
+constexpr int kBroken = 255;
 
 void Log(const QString &line)
 {
@@ -36,12 +41,20 @@ int RunKelmoraBridge(int argc, char **argv)
     args.setApplicationDescription(QStringLiteral("Serves kelmora relay boards on MQTT."));
     args.addHelpOption();
     args.addVersionOption();
-    const QCommandLineOption config(QStringLiteral("config"), QStringLiteral("The configuration file."),
-                                    QStringLiteral("FILE"),
-                                    installed ? QStringLiteral("/etc/kelmora/bridge.ini") : QStringLiteral("bridge.ini"));
+    const QString defaultConfig = installed ? QString::fromLatin1(kServiceConfig) : QStringLiteral("bridge.ini");
+    const QCommandLineOption config(
+        QStringLiteral("config"),
+        QStringLiteral("The configuration file (default %1%2).")
+            .arg(defaultConfig, installed ? QString() : QStringLiteral("; installed: %1").arg(kServiceConfig)),
+        QStringLiteral("FILE"), defaultConfig);
     const QCommandLineOption check(QStringLiteral("check-config"), QStringLiteral("Check the configuration and exit."));
+    const QCommandLineOption hasBoards(QStringLiteral("has-boards"),
+                                       QStringLiteral("Exit 0 when the configuration has a board, %1 when it has none, "
+                                                      "%2 when it is broken (the service's ExecCondition=).")
+                                           .arg(kNoBoard)
+                                           .arg(kBroken));
     const QCommandLineOption verbose(QStringLiteral("verbose"), QStringLiteral("Log every frame."));
-    args.addOptions({config, check, verbose});
+    args.addOptions({config, check, hasBoards, verbose});
     if (!args.parse(QCoreApplication::arguments())) {
         Log(QStringLiteral("kelmora-bridge: ") + args.errorText());
         return 2;
@@ -56,11 +69,18 @@ int RunKelmoraBridge(int argc, char **argv)
     }
     const QString file = args.value(config);
     const ConfigResult parsed = LoadBridgeConfig(file);
+    if (args.isSet(hasBoards)) {
+        if (parsed.noBoard)
+            Log(QStringLiteral("kelmora-bridge: %1 has no board yet: the service is not started").arg(file));
+        else if (!parsed.config)
+            Log(QStringLiteral("kelmora-bridge: ") + parsed.error);
+        return parsed.config ? 0 : parsed.noBoard ? kNoBoard : kBroken;
+    }
     if (!parsed.config) {
         Log(QStringLiteral("kelmora-bridge: ") + parsed.error);
         return 2;
     }
-    for (const QString &warning : parsed.warnings)
+    for (const QString &warning : parsed.warnings + ServiceCredentialWarnings(file, parsed.config->mqtt))
         Log(QStringLiteral("kelmora-bridge: warning: ") + warning);
     const qsizetype boards = parsed.config->boards.size();
     const QString boardCount = QStringLiteral("%1 board%2").arg(boards).arg(boards == 1 ? "" : "s");
@@ -90,6 +110,7 @@ int RunKelmoraBridge(int argc, char **argv)
 
     std::signal(SIGTERM, [](int) { g_stop = 1; });
     std::signal(SIGINT, [](int) { g_stop = 1; });
+    std::signal(SIGHUP, [](int) { g_reload = 1; });
     QTimer tick;
     tick.setInterval(int(kTickInterval.count()));
     QObject::connect(&tick, &QTimer::timeout, &app, [&] {
@@ -98,6 +119,16 @@ int RunKelmoraBridge(int argc, char **argv)
             mqtt.disconnectNow();
             app.quit();
             return;
+        }
+        if (std::exchange(g_reload, 0)) {
+            const ConfigResult again = LoadBridgeConfig(file);
+            if (!again.config) {
+                Log(QStringLiteral("kelmora-bridge: reload: %1; the running configuration is kept").arg(again.error));
+            } else {
+                for (const QString &warning : again.warnings)
+                    Log(QStringLiteral("kelmora-bridge: warning: ") + warning);
+                bridge.reload(*again.config);
+            }
         }
         bridge.tick();
     });
