@@ -275,12 +275,11 @@ Bridge::Bridge(BridgeConfig config, MqttClient &mqtt, LinkFactory makeLink, Open
 
 Bridge::Board &Bridge::addBoard(const BoardSettings &s)
 {
-    const auto sameLine = std::ranges::find(m_lines, s.port, &SharedLine::port);
-    if (sameLine == m_lines.end())
+    if (std::ranges::none_of(m_lines, [&](const auto &l) { return l->port == s.port; }))
         m_lines << std::make_shared<SharedLine>(*this, s.port, m_makeLink(s.port));
     auto b = std::make_shared<Board>();
     b->settings = s;
-    b->line = sameLine == m_lines.end() ? m_lines.last().get() : sameLine->get();
+    b->line = std::ranges::find(m_lines, s.port, &SharedLine::port)->get();
     b->port = std::make_unique<LinePort>(*b->line, uint8_t(s.address));
     b->session = std::make_unique<HeadlessSession>(*b->port, b->book, s.variant, uint8_t(s.address), m_clock);
     Board *raw = b.get();
@@ -329,8 +328,13 @@ void Bridge::removeBoard(const QString &id, const QString &why)
         m_lines.removeIf([&](const auto &l) { return l.get() == &line; });
 }
 
-void Bridge::reload(const BridgeConfig &next)
+void Bridge::reload(const ConfigResult &loaded)
 {
+    if (!loaded.config)
+        return log(QStringLiteral("reload: %1; the running configuration is kept").arg(loaded.error));
+    for (const QString &warning : loaded.warnings)
+        log(QStringLiteral("reload: warning: ") + warning);
+    const BridgeConfig &next = *loaded.config;
     const ReloadPlan plan = PlanReload(m_config, next);
     if (plan.mqttChanged)
         log(QStringLiteral("reload: [mqtt] changed, kept as it started until a restart (systemctl restart "

@@ -64,8 +64,9 @@ public:
     void stop();
     // Takes up a configuration read again (SIGHUP): boards added start, boards removed stop and leave
     // nothing retained, boards with a setting changed restart with it, the others run on untouched.
-    // [mqtt] stays as it started: a change there is logged as taking a restart.
-    void reload(const BridgeConfig &next);
+    // [mqtt] stays as it started: a change there is logged as taking a restart. A configuration
+    // that failed to load is logged, and the running one kept.
+    void reload(const ConfigResult &loaded);
     // Clears every retained topic of board `id` on the broker, its discovery included.
     void forgetBoard(const QString &id);
 

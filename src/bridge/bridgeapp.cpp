@@ -120,16 +120,8 @@ int RunKelmoraBridge(int argc, char **argv)
             app.quit();
             return;
         }
-        if (std::exchange(g_reload, 0)) {
-            const ConfigResult again = LoadBridgeConfig(file);
-            if (!again.config) {
-                Log(QStringLiteral("kelmora-bridge: reload: %1; the running configuration is kept").arg(again.error));
-            } else {
-                for (const QString &warning : again.warnings)
-                    Log(QStringLiteral("kelmora-bridge: warning: ") + warning);
-                bridge.reload(*again.config);
-            }
-        }
+        if (std::exchange(g_reload, 0))
+            bridge.reload(LoadBridgeConfig(file));
         bridge.tick();
     });
     Log(QStringLiteral("kelmora-bridge %1: %2 from %3").arg(QStringLiteral(KELMORA_VERSION), boardCount, file));
