@@ -309,8 +309,8 @@ void Bridge::removeBoard(const QString &id, const QString &why)
         unanswered.push_back(q.request);
     for (const BridgeRequest &r : unanswered)
         if (m_mqtt.isConnected())
-            m_mqtt.publish(topic(b, QStringLiteral("result")), ResultPayload(r.topic, r.id, false, why, ResultCommand(r)),
-                           false);
+            m_mqtt.publish(topic(b, QStringLiteral("result")),
+                           ResultPayload(r.topic, r.id, false, why, ResultCommand(r)), false);
     setOnline(b, false);
     b.session->setOnChange({});
     SharedLine &line = *b.line;

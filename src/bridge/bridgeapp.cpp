@@ -18,9 +18,9 @@ namespace {
 
 volatile std::sig_atomic_t g_stop = 0;
 volatile std::sig_atomic_t g_reload = 0;
-// What --has-boards answers ExecCondition=: 1-254 skip the unit, 255 fails it.
+// --start-condition for ExecCondition=, which skips the unit on 1-254. A broken configuration is
+// left to the start itself: its exit 2 fails the unit without the restarts a failed condition gets.
 constexpr int kNoBoard = 1;
-constexpr int kBroken = 255;
 
 void Log(const QString &line)
 {
@@ -48,13 +48,12 @@ int RunKelmoraBridge(int argc, char **argv)
             .arg(defaultConfig, installed ? QString() : QStringLiteral("; installed: %1").arg(kServiceConfig)),
         QStringLiteral("FILE"), defaultConfig);
     const QCommandLineOption check(QStringLiteral("check-config"), QStringLiteral("Check the configuration and exit."));
-    const QCommandLineOption hasBoards(QStringLiteral("has-boards"),
-                                       QStringLiteral("Exit 0 when the configuration has a board, %1 when it has none, "
-                                                      "%2 when it is broken (the service's ExecCondition=).")
-                                           .arg(kNoBoard)
-                                           .arg(kBroken));
+    const QCommandLineOption startCondition(
+        QStringLiteral("start-condition"),
+        QStringLiteral("Exit %1 when the configuration has no board yet, else 0 (the service's ExecCondition=).")
+            .arg(kNoBoard));
     const QCommandLineOption verbose(QStringLiteral("verbose"), QStringLiteral("Log every frame."));
-    args.addOptions({config, check, hasBoards, verbose});
+    args.addOptions({config, check, startCondition, verbose});
     if (!args.parse(QCoreApplication::arguments())) {
         Log(QStringLiteral("kelmora-bridge: ") + args.errorText());
         return 2;
@@ -69,12 +68,10 @@ int RunKelmoraBridge(int argc, char **argv)
     }
     const QString file = args.value(config);
     const ConfigResult parsed = LoadBridgeConfig(file);
-    if (args.isSet(hasBoards)) {
+    if (args.isSet(startCondition)) {
         if (parsed.noBoard)
             Log(QStringLiteral("kelmora-bridge: %1 has no board yet: the service is not started").arg(file));
-        else if (!parsed.config)
-            Log(QStringLiteral("kelmora-bridge: ") + parsed.error);
-        return parsed.config ? 0 : parsed.noBoard ? kNoBoard : kBroken;
+        return parsed.noBoard ? kNoBoard : 0;
     }
     if (!parsed.config) {
         Log(QStringLiteral("kelmora-bridge: ") + parsed.error);

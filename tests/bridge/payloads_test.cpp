@@ -5,10 +5,10 @@
 #include "bridge/schedulejson.h"
 #include "bridge/topics.h"
 
+#include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QDir>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -96,7 +96,7 @@ TEST(BridgeConfig, RefusesWithFileAndLine)
         const ConfigResult r = Parse(row.text);
         EXPECT_TRUE(!r.config && r.error.contains(QString::fromUtf8(row.error)))
             << row.behaviour << ": " << r.error.toStdString();
-        // Only a file without boards skips the service (--has-boards); a broken one fails it.
+        // Only a file without boards skips the service (--start-condition); a broken one fails it.
         EXPECT_EQ(r.noBoard, row.text == std::string_view("[mqtt]\nhost=a\n")) << row.behaviour;
     }
 }
@@ -113,7 +113,7 @@ TEST(BridgeConfig, ReloadPlanSortsBoardsByWhatChanged)
         {"a board added", QByteArray(running) + "[board.c]\nport=Com2\n", "+c =a =b"},
         {"a board removed", "[board.b]\nport=Com1\naddress=2\n", "-a =b"},
         {"an address changed", "[board.a]\nport=Com1\naddress=3\n[board.b]\nport=Com1\naddress=2\n", "~a =b"},
-        {"only a name changed", QByteArray(running) .replace("Com1\n[", "Com1\nname=A\n["), "~a =b"},
+        {"only a name changed", QByteArray(running).replace("Com1\n[", "Com1\nname=A\n["), "~a =b"},
         {"[mqtt] changed", "[mqtt]\nport=1884\n" + QByteArray(running), "=a =b mqtt"},
     };
     for (const auto &row : rows) {
@@ -176,7 +176,9 @@ TEST(BridgeConfig, LoadsReadmeExampleWithItsFilesBesideIt)
         {"/home/u/bridge.ini", "/root/pw", ""},
     };
     for (const auto &row : services) {
-        const QStringList w = ServiceCredentialWarnings(row.config, MqttSettings{.passwordFile = row.passwordFile});
+        MqttSettings mqtt;
+        mqtt.passwordFile = row.passwordFile;
+        const QStringList w = ServiceCredentialWarnings(row.config, mqtt);
         EXPECT_TRUE(*row.warning ? w.size() == 1 && w[0].contains(row.warning) : w.isEmpty()) << row.passwordFile;
     }
     ASSERT_TRUE(write("tty", "") && QFile::link(dir.filePath("tty"), dir.filePath("Com5")));

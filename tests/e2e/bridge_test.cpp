@@ -201,11 +201,11 @@ TEST(BridgeE2E, CheckConfigCountsAndWarns)
     EXPECT_EQ(std::tuple(p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()).section(": ", 1),
                          QString::fromUtf8(p.readAllStandardError()).contains("b.ini:3: password_file")),
               std::tuple(0, "1 board, broker localhost:1883\n", true));
-    // --has-boards, for ExecCondition=: 1 skips the service, 255 fails it.
-    for (const auto &[text, code] : {std::pair("[board.a]\nport = Com1\n", 0), {"[mqtt]\n", 1}, {"[mqtt]\nhots = 1\n", 255}}) {
+    // --start-condition, for ExecCondition=: 1 skips the service; a broken file is left to fail the start.
+    for (const auto &[text, code] : {std::pair("[board.a]\nport = Com1\n", 0), {"[mqtt]\n", 1}, {"[mqtt]\nhots = 1\n", 0}}) {
         ASSERT_TRUE(ini.open(QIODevice::WriteOnly | QIODevice::Truncate) && ini.write(text) > 0);
         ini.close();
-        EXPECT_EQ(QProcess::execute(QStringLiteral(KELMORA_BRIDGE), {"--config", ini.fileName(), "--has-boards"}), code)
+        EXPECT_EQ(QProcess::execute(QStringLiteral(KELMORA_BRIDGE), {"--config", ini.fileName(), "--start-condition"}), code)
             << text;
     }
 }
