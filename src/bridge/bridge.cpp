@@ -49,7 +49,7 @@ private:
 // a silent board does not hold the line for the longest deadline at each of
 // its turns. A turn or a transfer's next frame that finds the line held waits,
 // in the order they came, and goes as soon as it is free.
-class SharedLine final : public LinkListener {
+class SharedLine final : public LinkListener, public std::enable_shared_from_this<SharedLine> {
 public:
     // What a board waits to do on the line.
     enum class Step { Tick, Paced };
@@ -81,11 +81,7 @@ public:
             owedBy = nullptr;
             // The guard is scheduled before the board sees its answer, so
             // what waits for the line goes before the board's own next frame.
-            turning = true;
-            bridge.m_schedule(kReplyGuard, [this] {
-                turning = false;
-                runWaiting();
-            });
+            holdFor(kReplyGuard);
         }
         if (LinePort *p = portOf(frame[1]); p && p->listener)
             p->listener->onFrame(frame);
@@ -102,6 +98,17 @@ public:
                 p->listener->onLinkFailed(why);
     }
     bool tryOpen();
+    // Keeps the line for `time`, as after an answer (a line dropped meanwhile is let be).
+    void holdFor(std::chrono::milliseconds time)
+    {
+        turning = true;
+        bridge.m_schedule(time, [line = weak_from_this()] {
+            if (const auto l = line.lock()) {
+                l->turning = false;
+                l->runWaiting();
+            }
+        });
+    }
 
     LinePort *portOf(uint8_t address) const
     {
@@ -251,37 +258,136 @@ bool SharedLine::tryOpen()
 
 Bridge::Bridge(BridgeConfig config, MqttClient &mqtt, LinkFactory makeLink, Opener open, Logger log,
                DeviceEngine::Clock clock)
-    : m_config(std::move(config)), m_mqtt(mqtt), m_open(std::move(open)), m_log(std::move(log)),
+    : m_config(std::move(config)), m_mqtt(mqtt), m_makeLink(std::move(makeLink)), m_open(std::move(open)),
+      m_log(std::move(log)),
       m_clock(clock ? std::move(clock) : DeviceEngine::Clock([] { return QDateTime::currentDateTime(); })),
       m_schedule([this](std::chrono::milliseconds after, std::function<void()> step) {
           QTimer::singleShot(after, Qt::PreciseTimer, &m_timers, std::move(step));
       })
 {
-    QMap<QString, SharedLine *> lines;
-    for (const BoardSettings &s : m_config.boards) {
-        if (!lines.contains(s.port)) {
-            m_lines << std::make_shared<SharedLine>(*this, s.port, makeLink(s.port));
-            lines[s.port] = m_lines.last().get();
-        }
-        auto b = std::make_unique<Board>();
-        b->settings = s;
-        b->line = lines[s.port];
-        b->port = std::make_unique<LinePort>(*b->line, uint8_t(s.address));
-        b->session = std::make_unique<HeadlessSession>(*b->port, b->book, s.variant, uint8_t(s.address), m_clock);
-        Board *raw = b.get();
-        b->session->setOnChange([this, raw] { service(*raw); });
-        // A transfer's next frame, due a guard after its answer, also waits for the line.
-        b->session->setPacer([this, raw](std::chrono::milliseconds after) {
-            m_schedule(after, [raw] { raw->line->when(raw, SharedLine::Step::Paced); });
-        });
-        b->line->ports << b->port.get();
-        b->line->boards << raw;
-        m_boards.push_back(std::move(b));
-    }
+    for (const BoardSettings &s : m_config.boards)
+        addBoard(s);
     m_mqtt.setHandlers({[this] { onConnected(); },
                         [this](const QString &why) { this->log(QStringLiteral("broker: disconnected (%1)").arg(why)); },
                         [this](const QString &t, const QByteArray &p, bool retained) { onMessage(t, p, retained); }});
     m_mqtt.setWill(bridgeAvailabilityTopic(), "offline");
+}
+
+Bridge::Board &Bridge::addBoard(const BoardSettings &s)
+{
+    if (std::ranges::none_of(m_lines, [&](const auto &l) { return l->port == s.port; }))
+        m_lines << std::make_shared<SharedLine>(*this, s.port, m_makeLink(s.port));
+    auto b = std::make_shared<Board>();
+    b->settings = s;
+    b->line = std::ranges::find(m_lines, s.port, &SharedLine::port)->get();
+    b->port = std::make_unique<LinePort>(*b->line, uint8_t(s.address));
+    b->session = std::make_unique<HeadlessSession>(*b->port, b->book, s.variant, uint8_t(s.address), m_clock);
+    Board *raw = b.get();
+    b->session->setOnChange([this, raw] { service(*raw); });
+    // A transfer's next frame, due a guard after its answer, also waits for the line.
+    b->session->setPacer([this, board = std::weak_ptr(b)](std::chrono::milliseconds after) {
+        m_schedule(after, [board] {
+            if (const auto live = board.lock())
+                live->line->when(live.get(), SharedLine::Step::Paced);
+        });
+    });
+    b->line->ports << b->port.get();
+    b->line->boards << raw;
+    m_boards.push_back(std::move(b));
+    return *raw;
+}
+
+void Bridge::removeBoard(const QString &id, const QString &why)
+{
+    const auto it = std::ranges::find(m_boards, id, [](const auto &b) { return b->settings.id; });
+    Board &b = **it;
+    // Their clients hear now, not at their own time-outs.
+    std::vector<BridgeRequest> unanswered;
+    if (b.running)
+        unanswered.push_back(b.running->request);
+    for (const Queued &q : b.queue)
+        unanswered.push_back(q.request);
+    for (const BridgeRequest &r : unanswered)
+        if (m_mqtt.isConnected())
+            m_mqtt.publish(topic(b, QStringLiteral("result")),
+                           ResultPayload(r.topic, r.id, false, why, ResultCommand(r)), false);
+    setOnline(b, false);
+    b.session->setOnChange({});
+    SharedLine &line = *b.line;
+    // An answer it still owes would cross the next board's request: the line waits that out.
+    if (line.owedBy == b.port.get()) {
+        line.owedBy = nullptr;
+        line.holdFor(line.deadline(*b.port));
+    }
+    line.ports.removeOne(b.port.get());
+    line.boards.removeOne(&b);
+    std::erase_if(line.waiting, [&](const auto &w) { return w.first == &b; });
+    line.turn = line.boards.isEmpty() ? 0 : line.turn % int(line.boards.size());
+    m_boards.erase(it);
+    if (line.boards.isEmpty())
+        m_lines.removeIf([&](const auto &l) { return l.get() == &line; });
+}
+
+void Bridge::reload(const ConfigResult &loaded)
+{
+    if (!loaded.config)
+        return log(QStringLiteral("reload: %1; the running configuration is kept").arg(loaded.error));
+    for (const QString &warning : loaded.warnings)
+        log(QStringLiteral("reload: warning: ") + warning);
+    const BridgeConfig &next = *loaded.config;
+    const ReloadPlan plan = PlanReload(m_config, next);
+    if (plan.mqttChanged)
+        log(QStringLiteral("reload: [mqtt] changed, kept as it started until a restart (systemctl restart "
+                           "kelmora-bridge)"));
+    for (const QString &id : plan.removed) {
+        removeBoard(id, QStringLiteral("board no longer configured"));
+        forgetBoard(id);
+    }
+    for (const QString &id : plan.changed)
+        removeBoard(id, QStringLiteral("board reconfigured"));
+    m_config.boards = next.boards;
+    const QList<std::shared_ptr<SharedLine>> lines = m_lines;
+    for (const QString &id : plan.added + plan.changed) {
+        const BoardSettings &s = *std::ranges::find(next.boards, id, &BoardSettings::id);
+        m_names.remove(id);
+        if (!s.channelNames.isEmpty())
+            m_names[id] = s.channelNames;
+        setOnline(addBoard(s), false);
+        for (const Publication &p : DiscoveryConfigs(m_config.mqtt, s, m_names.value(id), bridgeAvailabilityTopic()))
+            publishRetained(p.first, p.second);
+        if (m_mqtt.isConnected())
+            for (const QString &f : RequestFilters(m_config.mqtt.baseTopic, {id}))
+                m_mqtt.subscribe(f);
+    }
+    for (auto &line : m_lines)
+        if (!lines.contains(line))
+            line->tryOpen();
+    QStringList ids;
+    for (auto &b : m_boards)
+        ids << b->settings.id;
+    const QJsonObject list{{QStringLiteral("boards"), QJsonArray::fromStringList(ids)},
+                           {QStringLiteral("by"), m_instance}};
+    if (m_mqtt.isConnected())
+        m_mqtt.publish(boardsTopic(), QJsonDocument(list).toJson(QJsonDocument::Compact), true);
+    log(QStringLiteral("reload: added (%1), removed (%2), restarted (%3), unchanged (%4)")
+            .arg(plan.added.join(u' '), plan.removed.join(u' '), plan.changed.join(u' '), plan.kept.join(u' ')));
+}
+
+void Bridge::forgetBoard(const QString &id)
+{
+    QSet<QString> topics;
+    for (const Publication &p : DiscoveryClears(m_config.mqtt, id))
+        topics << p.first;
+    const QString own = QStringLiteral("%1/%2/").arg(m_config.mqtt.baseTopic, id);
+    topics << own + QStringLiteral("availability");
+    for (const QString &t : m_retained.keys())
+        if (t.startsWith(own))
+            topics << t;
+    for (const QString &t : topics) {
+        m_retained.remove(t);
+        if (m_mqtt.isConnected())
+            m_mqtt.publish(t, {}, true);
+    }
 }
 
 Bridge::~Bridge()

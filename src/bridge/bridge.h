@@ -62,6 +62,13 @@ public:
     void tick();
     // Publishes every board offline (retained) before the program ends.
     void stop();
+    // Takes up a configuration read again (SIGHUP): boards added start, boards removed stop and leave
+    // nothing retained, boards with a setting changed restart with it, the others run on untouched.
+    // [mqtt] stays as it started: a change there is logged as taking a restart. A configuration
+    // that failed to load is logged, and the running one kept.
+    void reload(const ConfigResult &loaded);
+    // Clears every retained topic of board `id` on the broker, its discovery included.
+    void forgetBoard(const QString &id);
 
     // For tests: a board's session (its engine and link).
     HeadlessSession &session(const QString &board);
@@ -76,6 +83,9 @@ private:
     friend class SharedLine;
     friend class LinePort;
 
+    Board &addBoard(const BoardSettings &s);
+    // Stops a board; its waiting and running requests are refused with `why`.
+    void removeBoard(const QString &id, const QString &why);
     void onConnected();
     void onMessage(const QString &topic, const QByteArray &payload, bool retained);
     void onBoardList(const QByteArray &payload, bool retained);
@@ -91,6 +101,7 @@ private:
 
     BridgeConfig m_config;
     MqttClient &m_mqtt;
+    LinkFactory m_makeLink;
     Opener m_open;
     Logger m_log;
     DeviceEngine::Clock m_clock;
@@ -99,7 +110,7 @@ private:
     Scheduler m_schedule;
     QMap<QString, QStringList> m_names;
     QList<std::shared_ptr<SharedLine>> m_lines;
-    std::vector<std::unique_ptr<Board>> m_boards;
+    std::vector<std::shared_ptr<Board>> m_boards; // shared: a step scheduled for a board removed since is dropped
     QMap<QString, QByteArray> m_retained; // every retained state, republished on each connect
     QString m_instance = QSysInfo::machineHostName();
     bool m_foreignListWarned = false;

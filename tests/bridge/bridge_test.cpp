@@ -4,6 +4,8 @@
 
 #include "support/fakes.h"
 
+#include <QRegularExpression>
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -55,7 +57,7 @@ struct Harness {
                 for (FakeLink *l : links)
                     while (sent[l] < l->written.size()) {
                         const Frame q = l->written[sent[l]++];
-                        overlaps += !due.isEmpty() || !held.isEmpty();
+                        overlaps += std::ranges::any_of(due + held, [&](const auto &d) { return d.first == l; });
                         if (auto r = l->opened ? boards[q[1]].answer(q) : std::nullopt) {
                             (*r)[1] = q[1];
                             SealFrame(*r);
@@ -253,6 +255,45 @@ TEST(Bridge, ReconnectRepublishesEveryRetainedStateAndClearsRemovedBoards)
         h.mqtt.retained.remove("kelmora/old/availability");
     }
     EXPECT_EQ(h.logLines.filter("another client uses client_id kelmora-bridge").size(), 1);
+}
+
+TEST(Bridge, ReloadStartsAddedStopsRemovedRestartsChangedAndLeavesTheOthersRunning)
+{
+    Harness h("[board.a]\nport=Com1\n[board.b]\nport=Com2\naddress=2\n[board.c]\nport=Com1\naddress=3\n");
+    h.tick(6);
+    h.boards[2].silent = true; // b's request is still running when b goes, and c's when c is left as it was;
+    h.slow << 1 << 3;          // a owes an answer when it leaves the line
+    h.send("kelmora/b/schedule/get", "{}");
+    h.send("kelmora/c/schedule/get", R"({"id":"through"})");
+    do
+        h.tick();
+    while (std::ranges::none_of(h.held, [](const auto &held) { return held.second[1] == 1; }));
+    h.mqtt.take();
+    h.overlaps = 0; // the first slow answers counted as lost
+    h.bridge->reload(ParseBridgeConfig("b.ini", "[board.a]\nport=Com1\naddress=256\n", {}));
+    EXPECT_EQ(std::pair(h.mqtt.take(), h.logLines.last()),
+              std::pair(QStringList(), QString("reload: b.ini:3: address must be 0-255; the running configuration is kept")));
+    // a is renamed and moves to a line of its own, b goes, c stays as it was, d joins c's line.
+    ConfigResult next = ParseBridgeConfig("b.ini", "[mqtt]\nport=1884\n[board.a]\nport=Com3\nname=A\n[board.c]\nport=Com1\n"
+                                                   "address=3\n[board.d]\nport=Com1\naddress=4\n", {});
+    next.config->boards[0].channelNames = QStringList{"泵"}; // as from a names_file
+    h.bridge->reload(next);
+    h.links.removeAt(1); // b's line went with it
+    const QStringList published = h.mqtt.take();
+    EXPECT_EQ(published.filter(QRegularExpression("^kelmora/(a|b|d)/availability offline")).size(), 3);
+    EXPECT_EQ(published.filter("kelmora/c/").size() + published.filter("kelmora_c/").size(), 0) << "c is untouched";
+    EXPECT_TRUE(published.contains(R"(kelmora/b/result {"error":"board no longer configured","ok":false,"request":"kelmora/b/schedule/get"} (not retained))"));
+    for (const auto &[topic, payload] : h.mqtt.retained.asKeyValueRange())
+        EXPECT_TRUE(!topic.contains(QRegularExpression("/b/|kelmora_b/")) || payload.isEmpty()) << topic.toStdString();
+    EXPECT_EQ(h.mqtt.retained["kelmora/_bridge/kelmora-bridge/boards"], R"({"boards":["c","d","a"],"by":"pi:/etc/b.ini"})");
+    h.tick(60);
+    for (const char *board : {"a", "c", "d"})
+        EXPECT_EQ(h.mqtt.retained[QString("kelmora/%1/availability").arg(board)], "online") << board;
+    const QByteArray relay1 = h.mqtt.retained["homeassistant/switch/kelmora_a/relay1/config"];
+    EXPECT_TRUE(relay1.contains(R"("name":"A")") && relay1.contains(R"("name":"泵")")) << relay1.toStdString();
+    EXPECT_EQ(h.mqtt.results(), QStringList(R"(kelmora/c/result {"id":"through","ok":true,"request":"kelmora/c/schedule/get"} (not retained))"));
+    EXPECT_EQ(std::tuple(h.opens, h.overlaps, h.logLines.filter("[mqtt] changed").size()), std::tuple(3, 0, 1))
+        << "a's new line opens, c's stays open; [mqtt] waits for a restart";
 }
 
 TEST(Bridge, BoardsOnOneLineArePolledInTurnWhileOneIsWrittenOneExchangeAtATime)

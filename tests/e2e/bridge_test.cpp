@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -163,6 +164,15 @@ TEST(BridgeE2E, ServesTheBoardOnMqtt)
     site.startBridge();
     EXPECT_EQ(site.result("relay/6/set"), R"({"ok":true,"payload":"ON","request":"k/e2e/relay/6/set"})");
     EXPECT_TRUE(site.result("relay/4/set").contains("retained request not run"));
+
+    // SIGHUP with board two taken out: it leaves nothing retained, and the bridge runs on.
+    QFile ini(site.dir.filePath("bridge.ini"));
+    ASSERT_TRUE(ini.open(QIODevice::ReadOnly));
+    site.write("bridge.ini", QString::fromUtf8(ini.readAll()).section("[board.two]", 0, 0));
+    ::kill(pid_t(site.bridge.processId()), SIGHUP);
+    EXPECT_TRUE(WaitFor([&] { return site.retained("k/two/relay/5").isEmpty(); }, 10000));
+    EXPECT_EQ(std::pair(site.retained("homeassistant/switch/kelmora_two/relay5/config"), site.bridge.state()),
+              std::pair(QString(), QProcess::Running));
 }
 
 TEST(BridgeE2E, WrongPasswordIsLoggedOnceAndTriedAgain)
@@ -191,6 +201,13 @@ TEST(BridgeE2E, CheckConfigCountsAndWarns)
     EXPECT_EQ(std::tuple(p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()).section(": ", 1),
                          QString::fromUtf8(p.readAllStandardError()).contains("b.ini:3: password_file")),
               std::tuple(0, "1 board, broker localhost:1883\n", true));
+    // --start-condition, for ExecCondition=: 1 skips the service; a broken file is left to fail the start.
+    for (const auto &[text, code] : {std::pair("[board.a]\nport = Com1\n", 0), {"[mqtt]\n", 1}, {"[mqtt]\nhots = 1\n", 0}}) {
+        ASSERT_TRUE(ini.open(QIODevice::WriteOnly | QIODevice::Truncate) && ini.write(text) > 0);
+        ini.close();
+        EXPECT_EQ(QProcess::execute(QStringLiteral(KELMORA_BRIDGE), {"--config", ini.fileName(), "--start-condition"}), code)
+            << text;
+    }
 }
 
 } // namespace
