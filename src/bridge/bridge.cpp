@@ -4,6 +4,9 @@
 #include "bridge/schedulejson.h"
 #include "device/framelog.h"
 #include "protocol/frames.h"
+#include "schedule/channelwrite.h"
+
+#include <array>
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -11,6 +14,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <array>
 
 int ReconnectDelaySeconds(int attempt)
 {
@@ -207,6 +211,10 @@ struct Bridge::Board {
     std::unique_ptr<LinePort> port;
     ScheduleBook book; // what a schedule write sends
     ScheduleBook read; // what a schedule read brings
+    // What each channel (1..16) holds, as last written there or read from it, while that is
+    // known: a write then sends only the differences. Unknown while offline, after a write
+    // that did not end well, or when a read found other contents than these.
+    std::array<std::optional<QList<EntryRef>>, kChannelCount + 1> held;
     std::unique_ptr<HeadlessSession> session;
     std::deque<Queued> queue;
     std::optional<Running> running;
@@ -466,6 +474,8 @@ void Bridge::setOnline(Board &b, bool online)
     if (online != b.online)
         log(QStringLiteral("board %1: %2").arg(b.settings.id, online ? QStringLiteral("online") : QStringLiteral("offline")));
     b.online = online;
+    if (!online)
+        b.held = {};
     publishRetained(topic(b, QStringLiteral("availability")), online ? "online" : "offline");
 }
 
@@ -530,9 +540,12 @@ void Bridge::service(Board &b)
                     // Published even when unchanged: a read is the board's word now, whatever
                     // another client may have left retained on the topic meanwhile.
                     for (int ch = r.channel ? r.channel : 1; ch <= (r.channel ? r.channel : 16); ++ch) {
+                        const QList<EntryRef> now = (write ? b.book : b.read).channel(ch);
+                        std::optional<QList<EntryRef>> &held = b.held[ch];
+                        held = write || !held || ChannelWrite(ch, now, held).isEmpty() ? std::optional(now) : std::nullopt;
                         const QString t = topic(b, QStringLiteral("schedule/%1").arg(ch));
                         m_retained.remove(t);
-                        publishRetained(t, ScheduleJson((write ? b.book : b.read).channel(ch)));
+                        publishRetained(t, ScheduleJson(now));
                     }
                     finish(b, true, {});
                 } else {
@@ -578,13 +591,18 @@ void Bridge::startNext(Board &b)
     case RequestKind::ClockSet:
         e.CmdSetTime();
         break;
-    case RequestKind::ScheduleSet:
+    case RequestKind::ScheduleSet: {
         b.book.clear(); // holds only the channel being written
         for (const Clsdata &d : r.entries)
             b.book.add(std::make_shared<Clsdata>(d));
         e.nPage = int16_t(r.channel);
-        e.CmdDown();
+        // What the channel holds is unknown from here until the write has ended well.
+        std::optional<QList<EntryRef>> held = std::exchange(b.held[r.channel], std::nullopt);
+        if (b.settings.fullWrites)
+            held.reset();
+        e.startWriteEntries(ChannelWrite(r.channel, b.book.channel(r.channel), held));
         break;
+    }
     case RequestKind::ScheduleGet:
         if (!e.startVerifyRead(r.channel, b.read)) {
             finish(b, false, QStringLiteral("port not open"));

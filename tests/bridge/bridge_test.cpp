@@ -189,6 +189,47 @@ TEST(Bridge, ScheduleSetWritesAndPublishesAndGetReadsBack)
     EXPECT_TRUE(h.mqtt.retained.contains("kelmora/b1/schedule/16"));
 }
 
+TEST(Bridge, AWriteSendsOnlyWhatDiffersFromWhatTheBoardHoldsWhileThatIsKnown)
+{
+    Harness h("[board.b1]\nport=Com1\n[board.b2]\nport=Com2\naddress=2\nfull_writes=true\n");
+    h.tick(3);
+    // Channel 2 as entries switching on at the given hours; what each step sends (frames) on each board.
+    const auto set = [&](const QString &board, QList<int> hours) {
+        QStringList entries;
+        for (int hour : hours)
+            entries << QStringLiteral(R"({"action":"on","mode":"daily","time":"%1:00:00"})").arg(hour, 2, 10, QChar(u'0'));
+        const int address = board == "b1" ? 1 : 2, before = h.boards[address].writes;
+        h.send("kelmora/" + board + "/schedule/2/set", ("{\"entries\":[" + entries.join(',') + "]}").toUtf8());
+        h.tick(40);
+        return h.boards[address].writes - before;
+    };
+    EXPECT_EQ(set("b1", {1, 2, 3}), 4) << "not known yet: whole, with its end mark";
+    EXPECT_EQ(set("b1", {1, 9, 3}), 1);
+    EXPECT_EQ(set("b1", {1, 9}), 1) << "only the end mark";
+    EXPECT_EQ(set("b1", {1, 9, 4, 5}), 3);
+    EXPECT_EQ(set("b1", {1, 9, 4, 5}), 0);
+    EXPECT_EQ(set("b2", {1, 2}), 3);
+    EXPECT_EQ(set("b2", {1, 2}), 3) << "full_writes";
+    EXPECT_EQ(h.mqtt.results().filter(R"("ok":true)").size(), 7);
+
+    h.boards[1].slots.erase(h.boards[1].slots.begin()); // changed behind the bridge's back: a read finds it
+    h.send("kelmora/b1/schedule/get", R"({"channel":2})");
+    h.tick(12);
+    EXPECT_EQ(set("b1", {1, 9, 4, 5}), 5);
+    h.send("kelmora/b1/schedule/get", R"({"channel":2})"); // a read that finds what was written keeps it known
+    h.tick(12);
+    EXPECT_EQ(set("b1", {1, 9, 4, 6}), 1);
+    h.boards[1].silent = true; // offline: forgotten
+    h.tick(kLinkTicks + 2);
+    h.boards[1].silent = false;
+    h.tick(3);
+    EXPECT_EQ(set("b1", {1, 9, 4, 6}), 5);
+    h.boards[1].ackWrite = [](int) { return false; }; // a write that fails leaves it unknown
+    EXPECT_EQ(set("b1", {1, 9, 4, 7}), kFrameAttempts);
+    h.boards[1].ackWrite = [](int) { return true; };
+    EXPECT_EQ(set("b1", {1, 9, 4, 7}), 5);
+}
+
 TEST(Bridge, ClockIsPublishedOnDriftChangeAndEveryTenMinutes)
 {
     Harness h;
