@@ -87,6 +87,7 @@ TEST(BridgeConfig, RefusesWithFileAndLine)
          "b.ini:3: board b: port link is the device of port Com1 of the board on line 1; give it one name"},
         {"key twice", "[mqtt]\nhost=a\nhost=b\n", "b.ini:3: key host given twice"},
         {"bad variant", "[board.a]\nport=Com1\nvariant=old\n", "b.ini:3: variant must be"},
+        {"bad full_writes", "[board.a]\nport=Com1\nfull_writes=yes\n", "b.ini:3: full_writes must be true or false"},
         {"no board", "[mqtt]\nhost=a\n", "no [board.ID] section"},
         {"key before section", "host=a\n", "b.ini:1: key host outside a section"},
         {"not key=value", "[mqtt]\nhost\n", "b.ini:2: not a key = value line"},
