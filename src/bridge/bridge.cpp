@@ -4,6 +4,7 @@
 #include "bridge/schedulejson.h"
 #include "device/framelog.h"
 #include "protocol/frames.h"
+#include "schedule/channelwrite.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -11,6 +12,8 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <array>
+#include <cmath>
 
 int ReconnectDelaySeconds(int attempt)
 {
@@ -63,6 +66,7 @@ public:
         trace.setListener([this](quint64 seq) {
             if (this->bridge.m_verbose)
                 this->bridge.log(this->port + u' ' + RecordLine(trace.at(seq)));
+            this->bridge.frameLogged(*this, trace.at(seq));
         });
     }
     ~SharedLine() override
@@ -214,6 +218,13 @@ struct Bridge::Board {
     std::unique_ptr<LinePort> port;
     ScheduleBook book; // what a schedule write sends
     ScheduleBook read; // what a schedule read brings
+    // What each channel (1..16) holds, as last written there or read from it, while that is
+    // known: a write then sends only the differences. Unknown while offline, after a write
+    // that did not end well, or when a read found other contents than these.
+    std::array<std::optional<QList<EntryRef>>, kChannelCount + 1> held;
+    bool transferShown = false; // B/transfer last told of one under way
+    QDateTime transferAt;       // ...at this time
+    QDateTime watchedUntil;     // B/frames goes out until then
     std::unique_ptr<HeadlessSession> session;
     std::deque<Queued> queue;
     std::optional<Running> running;
@@ -437,6 +448,9 @@ void Bridge::start()
                                                       bridgeAvailabilityTopic());
         for (const Publication &p : configs)
             m_retained[p.first] = p.second;
+        m_retained[topic(*b, QStringLiteral("info"))] =
+            InfoPayload(b->settings, b->settings.channelNames, m_config.mqtt.clientId, QStringLiteral(KELMORA_VERSION));
+        m_retained[topic(*b, QStringLiteral("transfer"))] = TransferPayload(std::nullopt);
     }
     for (auto &line : m_lines)
         line->tryOpen();
@@ -541,15 +555,29 @@ void Bridge::onMessage(const QString &t, const QByteArray &payload, bool retaine
         const QString why = QStringLiteral("retained request not run; clear it with an empty retained message");
         if (!std::exchange(m_retainedWarned[t], true))
             log(QStringLiteral("board %1: %2: %3").arg(m->board, t, why));
-        m_mqtt.publish(resultTopic, ResultPayload(m->topic, m->id, false, why, command), false);
+        m_mqtt.publish(resultTopic, ResultPayload(m->topic, m->id, false, why, command, m->by), false);
         return;
     }
     if (!m->request) {
-        m_mqtt.publish(resultTopic, ResultPayload(m->topic, m->id, false, m->refusal), false);
+        m_mqtt.publish(resultTopic, ResultPayload(m->topic, m->id, false, m->refusal, {}, m->by), false);
+        return;
+    }
+    // A stop and a watch act at once: they do not wait behind the transfer they are about.
+    if (m->request->kind == RequestKind::TransferStop || m->request->kind == RequestKind::FramesWatch) {
+        bool ok = true;
+        if (m->request->kind == RequestKind::TransferStop)
+            ok = stopTransfer(*board);
+        else
+            board->watchedUntil = m_clock().addSecs(m->request->seconds);
+        m_mqtt.publish(resultTopic,
+                       ResultPayload(m->topic, m->id, ok, ok ? QString() : QStringLiteral("no transfer under way"), {},
+                                     m->by),
+                       false);
         return;
     }
     if (int(board->queue.size()) >= kQueueLimit) {
-        m_mqtt.publish(resultTopic, ResultPayload(m->topic, m->id, false, QStringLiteral("busy"), command), false);
+        m_mqtt.publish(resultTopic,
+                       ResultPayload(m->topic, m->id, false, QStringLiteral("busy"), command, m->by), false);
         return;
     }
     board->queue.push_back({*m->request, m_clock()});
@@ -572,6 +600,8 @@ void Bridge::setOnline(Board &b, bool online)
     if (online != b.online)
         log(QStringLiteral("board %1: %2").arg(b.settings.id, online ? QStringLiteral("online") : QStringLiteral("offline")));
     b.online = online;
+    if (!online)
+        b.held = {};
     publishRetained(topic(b, QStringLiteral("availability")), online ? "online" : "offline");
 }
 
@@ -629,30 +659,89 @@ void Bridge::service(Board &b)
                 finish(b, false, QStringLiteral("board did not answer"));
             break;
         case RequestKind::ScheduleSet:
+        case RequestKind::BookSet:
         case RequestKind::ScheduleGet:
             if (const auto &result = s.result()) {
-                const bool write = r.kind == RequestKind::ScheduleSet;
+                const bool write = r.kind != RequestKind::ScheduleGet;
                 if (result->success) {
                     // Published even when unchanged: a read is the board's word now, whatever
                     // another client may have left retained on the topic meanwhile.
-                    for (int ch = r.channel ? r.channel : 1; ch <= (r.channel ? r.channel : 16); ++ch) {
+                    for (int ch : TransferChannels(r)) {
+                        const QList<EntryRef> now = (write ? b.book : b.read).channel(ch);
+                        std::optional<QList<EntryRef>> &held = b.held[ch];
+                        held = write || !held || ChannelWrite(ch, now, held).isEmpty() ? std::optional(now) : std::nullopt;
                         const QString t = topic(b, QStringLiteral("schedule/%1").arg(ch));
                         m_retained.remove(t);
-                        publishRetained(t, ScheduleJson((write ? b.book : b.read).channel(ch)));
+                        publishRetained(t, ScheduleJson(now));
                     }
                     finish(b, true, {});
                 } else {
-                    QString why = result->linkLost ? QStringLiteral("port lost")
-                                                   : (write ? kWriteFailed : kReadFailed);
+                    QString why = result->linkLost  ? QStringLiteral("port lost")
+                                  : result->stopped ? QStringLiteral("已停止")
+                                                    : (write ? kWriteFailed : kReadFailed);
                     if (result->channel > 0 && !result->linkLost)
                         why += QStringLiteral(" (第%1路第%2条)").arg(result->channel).arg(result->number);
                     finish(b, false, why);
                 }
             }
             break;
+        case RequestKind::TransferStop:
+        case RequestKind::FramesWatch:
+            break; // never queued
         }
     }
     startNext(b);
+    publishTransfer(b);
+}
+
+void Bridge::publishTransfer(Board &b)
+{
+    const DeviceEngine &e = b.session->engine();
+    std::optional<TransferState> now;
+    if (b.running && e.transferActive()) {
+        const BridgeRequest &r = b.running->request;
+        const Transfer &t = e.transfer();
+        TransferState state{r.kind != RequestKind::ScheduleGet, TransferChannels(r), t.done, t.total, {},
+                            r.topic, r.id, r.by};
+        if (!state.write) {
+            // A read ends at each channel's end mark: as many as it holds when that is known, else at most 255.
+            state.total = 0;
+            for (int ch : state.channels)
+                state.total += b.held[ch] ? std::min(int(b.held[ch]->size()) + 1, kMaxEntriesPerChannel)
+                                          : kMaxEntriesPerChannel;
+        }
+        if (state.done > 0)
+            state.etaSeconds = int(std::ceil(double(t.started.msecsTo(m_clock())) * (state.total - state.done) /
+                                             state.done / 1000));
+        now = state;
+    }
+    if (!now && !b.transferShown)
+        return;
+    if (now && b.transferShown && b.transferAt.msecsTo(m_clock()) < 500)
+        return;
+    b.transferShown = now.has_value();
+    b.transferAt = m_clock();
+    publishRetained(topic(b, QStringLiteral("transfer")), TransferPayload(now));
+}
+
+bool Bridge::stopTransfer(Board &b)
+{
+    if (!b.running || !b.session->engine().transferActive())
+        return false;
+    b.session->engine().CmdStop();
+    service(b);
+    return true;
+}
+
+void Bridge::frameLogged(const SharedLine &line, const FrameRecord &record)
+{
+    if (!m_mqtt.isConnected())
+        return;
+    const QDateTime now = m_clock();
+    for (Board *b : line.boards)
+        if (b->watchedUntil.isValid() && now < b->watchedUntil &&
+            (record.length < kFrameSize || record.bytes[1] == b->settings.address))
+            m_mqtt.publish(topic(*b, QStringLiteral("frames")), FramePayload(record), false);
 }
 
 void Bridge::startNext(Board &b)
@@ -684,13 +773,35 @@ void Bridge::startNext(Board &b)
     case RequestKind::ClockSet:
         e.CmdSetTime();
         break;
-    case RequestKind::ScheduleSet:
+    case RequestKind::ScheduleSet: {
         b.book.clear(); // holds only the channel being written
         for (const Clsdata &d : r.entries)
             b.book.add(std::make_shared<Clsdata>(d));
         e.nPage = int16_t(r.channel);
-        e.CmdDown();
+        // What the channel holds is unknown from here until the write has ended well.
+        std::optional<QList<EntryRef>> held = std::exchange(b.held[r.channel], std::nullopt);
+        if (b.settings.fullWrites)
+            held.reset();
+        e.startWriteEntries(ChannelWrite(r.channel, b.book.channel(r.channel), held));
         break;
+    }
+    case RequestKind::BookSet: {
+        b.book.clear(); // holds only the channels being written
+        for (const Clsdata &d : r.entries)
+            b.book.add(std::make_shared<Clsdata>(d));
+        QList<EntryRef> frames;
+        for (int ch : r.channels) {
+            std::optional<QList<EntryRef>> held = std::exchange(b.held[ch], std::nullopt);
+            if (b.settings.fullWrites)
+                held.reset();
+            frames << ChannelWrite(ch, b.book.channel(ch), held);
+        }
+        e.startWriteEntries(frames);
+        break;
+    }
+    case RequestKind::TransferStop:
+    case RequestKind::FramesWatch:
+        break; // never queued
     case RequestKind::ScheduleGet:
         if (!e.startVerifyRead(r.channel, b.read)) {
             finish(b, false, QStringLiteral("port not open"));
@@ -707,7 +818,7 @@ void Bridge::finish(Board &b, bool ok, const QString &error)
     if (!ok)
         log(QStringLiteral("board %1: %2 failed: %3").arg(b.settings.id, r.topic, error));
     if (m_mqtt.isConnected())
-        m_mqtt.publish(topic(b, QStringLiteral("result")), ResultPayload(r.topic, r.id, ok, error, ResultCommand(r)),
-                       false);
+        m_mqtt.publish(topic(b, QStringLiteral("result")),
+                       ResultPayload(r.topic, r.id, ok, error, ResultCommand(r), r.by), false);
     startNext(b);
 }

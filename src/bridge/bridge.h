@@ -95,6 +95,12 @@ private:
     void finish(Board &b, bool ok, const QString &error);
     void publishRetained(const QString &topic, const QByteArray &payload);
     void publishStates(Board &b);
+    // B/transfer: the transfer under way, at most every 500 ms, and its end at once.
+    void publishTransfer(Board &b);
+    // B/transfer/stop: ends the write or read under way; false when there is none.
+    bool stopTransfer(Board &b);
+    // B/frames of the boards on `line` that are watched (B/frames/watch).
+    void frameLogged(const SharedLine &line, const FrameRecord &record);
     void setOnline(Board &b, bool online);
     QString topic(const Board &b, const QString &rest) const;
     void log(const QString &line) const;

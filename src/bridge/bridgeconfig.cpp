@@ -219,6 +219,10 @@ ConfigResult ParseBridgeConfig(const QString &fileName, const QByteArray &text, 
                     b.variant = Variant::Compat;
                 else
                     p.fail(n, QStringLiteral("variant must be standard or compat"));
+            } else if (key == QStringLiteral("full_writes")) {
+                if (value != QStringLiteral("true") && value != QStringLiteral("false"))
+                    p.fail(n, QStringLiteral("full_writes must be true or false"));
+                b.fullWrites = value == QStringLiteral("true");
             } else if (key == QStringLiteral("name")) {
                 b.name = value;
             } else if (key == QStringLiteral("names_file")) {

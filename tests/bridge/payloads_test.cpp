@@ -86,6 +86,7 @@ TEST(BridgeConfig, RefusesWithFileAndLine)
          "b.ini:3: board b: port link is the device of port Com1 of the board on line 1; give it one name"},
         {"key twice", "[mqtt]\nhost=a\nhost=b\n", "b.ini:3: key host given twice"},
         {"bad variant", "[board.a]\nport=Com1\nvariant=old\n", "b.ini:3: variant must be"},
+        {"bad full_writes", "[board.a]\nport=Com1\nfull_writes=yes\n", "b.ini:3: full_writes must be true or false"},
         {"no board", "[mqtt]\nhost=a\n", "no [board.ID] section"},
         {"key before section", "host=a\n", "b.ini:1: key host outside a section"},
         {"not key=value", "[mqtt]\nhost\n", "b.ini:2: not a key = value line"},
@@ -254,7 +255,7 @@ TEST(Topics, RoutesRequestsAndRefusals)
     const struct {
         const char *behaviour, *topic;
         QByteArray payload;
-        const char *expected; // board kind channel on entries | refusal | "-" for not ours
+        const char *expected; // board kind channel on entries seconds [channels] by | refusal | "-" for not ours
     } rows[] = {
         {"relay on", "k/b1/relay/3/set", "ON", "b1 0 3 1 0"},
         {"relay off lower-case", "k/b2/relay/16/set", " off\n", "b2 0 16 0 0"},
@@ -272,6 +273,29 @@ TEST(Topics, RoutesRequestsAndRefusals)
         {"255 entries, the largest", "k/b1/schedule/1/set",
          R"({"entries":[)" + QByteArrayList(255, week).join(',') + "]}", "b1 2 1 0 255"},
         {"70 kB", "k/b1/relay/3/set", QByteArray(70000, ' ') + "ON", "payload of 70002 bytes, more than the 65536"},
+        {"schedule set with by", "k/b1/schedule/2/set", R"({"by":"me","entries":[]})", "b1 2 2 0 0 0 [] me"},
+        {"book set", "k/b1/schedule/set", R"({"id":1,"by":"op@pc","channels":{"3":[)" + week + R"(],"1":[]}})",
+         "b1 4 0 0 1 0 [1,3] op@pc"},
+        {"book set, sixteen full channels", "k/b1/schedule/set",
+         R"({"channels":{"1":[)" + QByteArrayList(255, week).join(',') + "]," +
+             [&] {
+                 QByteArrayList more;
+                 for (int ch = 2; ch <= 16; ++ch)
+                     more << '"' + QByteArray::number(ch) + "\":[" + QByteArrayList(255, week).join(',') + ']';
+                 return more.join(',');
+             }() + "}}",
+         "b1 4 0 0 4080"},
+        {"book set, 1.1 MB", "k/b1/schedule/set", QByteArray(1100000, ' ') + "{}", "payload of 1100002 bytes, more than the 1048576"},
+        {"book set, unknown field", "k/b1/schedule/set", R"({"channels":{},"x":1})", "a book is a JSON object with \"channels\""},
+        {"book set, no channel", "k/b1/schedule/set", R"({"channels":{}})", "no channel to write"},
+        {"by not a string", "k/b1/clock/set", R"({"by":5})", "\"by\" must be a string"},
+        {"stop", "k/b1/transfer/stop", "", "b1 5"},
+        {"stop with by", "k/b1/transfer/stop", R"({"by":"x"})", "b1 5 0 0 0 0 [] x"},
+        {"stop, text", "k/b1/transfer/stop", "now", "payload must be empty or an object"},
+        {"watch", "k/b1/frames/watch", R"({"seconds":300})", "b1 6 0 0 0 300"},
+        {"watch 301 s", "k/b1/frames/watch", R"({"seconds":301})", "payload must be {\"seconds\":N}, N 1-300"},
+        {"watch half a second", "k/b1/frames/watch", R"({"seconds":0.5})", "payload must be"},
+        {"watch, unknown field", "k/b1/frames/watch", R"({"seconds":5,"all":1})", "unknown field \"all\""},
         {"our own state", "k/b1/relay/3", "ON", "-"},
         {"unknown board", "k/b3/relay/3/set", "ON", "-"},
         {"other base", "kx/b1/relay/3/set", "ON", "-"},
@@ -279,13 +303,19 @@ TEST(Topics, RoutesRequestsAndRefusals)
     for (const auto &row : rows) {
         const auto m = RouteMessage("k", {"b1", "b2"}, QString::fromUtf8(row.topic), row.payload);
         QString got = m ? m->refusal : QStringLiteral("-");
-        if (const BridgeRequest *r = m && m->request ? &*m->request : nullptr)
-            got = QStringLiteral("%1 %2 %3 %4 %5")
+        if (const BridgeRequest *r = m && m->request ? &*m->request : nullptr) {
+            QStringList channels;
+            for (int c : r->channels)
+                channels << QString::number(c);
+            got = QStringLiteral("%1 %2 %3 %4 %5 %6 [%7] %8")
                       .arg(m->board)
                       .arg(int(r->kind))
                       .arg(r->channel)
                       .arg(r->on)
-                      .arg(r->entries.size());
+                      .arg(r->entries.size())
+                      .arg(r->seconds)
+                      .arg(channels.join(u','), r->by);
+        }
         EXPECT_TRUE(got.startsWith(QString::fromUtf8(row.expected))) << row.behaviour << ": " << got.toStdString();
     }
 }
