@@ -321,7 +321,7 @@ void Bridge::removeBoard(const QString &id, const QString &why)
     for (const BridgeRequest &r : unanswered)
         if (m_mqtt.isConnected())
             m_mqtt.publish(topic(b, QStringLiteral("result")),
-                           ResultPayload(r.topic, r.id, false, why, ResultCommand(r)), false);
+                           ResultPayload(r.topic, r.id, false, why, ResultCommand(r), r.by), false);
     setOnline(b, false);
     b.session->setOnChange({});
     SharedLine &line = *b.line;
@@ -363,9 +363,7 @@ void Bridge::reload(const ConfigResult &loaded)
         m_names.remove(id);
         if (!s.channelNames.isEmpty())
             m_names[id] = s.channelNames;
-        setOnline(addBoard(s), false);
-        for (const Publication &p : DiscoveryConfigs(m_config.mqtt, s, m_names.value(id), bridgeAvailabilityTopic()))
-            publishRetained(p.first, p.second);
+        announce(addBoard(s));
         if (m_mqtt.isConnected())
             for (const QString &f : RequestFilters(m_config.mqtt.baseTopic, {id}))
                 m_mqtt.subscribe(f);
@@ -440,18 +438,22 @@ int Bridge::waiting(const QString &board) const
     return 0;
 }
 
+void Bridge::announce(Board &b)
+{
+    setOnline(b, false);
+    for (const Publication &p :
+         DiscoveryConfigs(m_config.mqtt, b.settings, m_names.value(b.settings.id), bridgeAvailabilityTopic()))
+        publishRetained(p.first, p.second);
+    publishRetained(topic(b, QStringLiteral("info")), InfoPayload(b.settings, b.settings.channelNames,
+                                                                  m_config.mqtt.clientId,
+                                                                  QStringLiteral(KELMORA_VERSION)));
+    publishRetained(topic(b, QStringLiteral("transfer")), TransferPayload(std::nullopt));
+}
+
 void Bridge::start()
 {
-    for (auto &b : m_boards) {
-        setOnline(*b, false);
-        QList<Publication> configs = DiscoveryConfigs(m_config.mqtt, b->settings, m_names.value(b->settings.id),
-                                                      bridgeAvailabilityTopic());
-        for (const Publication &p : configs)
-            m_retained[p.first] = p.second;
-        m_retained[topic(*b, QStringLiteral("info"))] =
-            InfoPayload(b->settings, b->settings.channelNames, m_config.mqtt.clientId, QStringLiteral(KELMORA_VERSION));
-        m_retained[topic(*b, QStringLiteral("transfer"))] = TransferPayload(std::nullopt);
-    }
+    for (auto &b : m_boards)
+        announce(*b);
     for (auto &line : m_lines)
         line->tryOpen();
     m_mqtt.start();

@@ -95,6 +95,8 @@ private:
     void finish(Board &b, bool ok, const QString &error);
     void publishRetained(const QString &topic, const QByteArray &payload);
     void publishStates(Board &b);
+    // Discovery, B/info and B/transfer (none) of a board as it starts.
+    void announce(Board &b);
     // B/transfer: the transfer under way, at most every 500 ms, and its end at once.
     void publishTransfer(Board &b);
     // B/transfer/stop: ends the write or read under way; false when there is none.
