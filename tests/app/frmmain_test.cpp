@@ -111,10 +111,7 @@ TEST_F(App, BothVariantsStartAlikeAndSwitchTheControlsWithTheLink)
         for (int failures : {0, 2}) { // the button closes the link; a failing port closes it alike
             w->CmdOpen->click();
             EXPECT_EQ(std::tuple(link.openedPort, state(), w->statusText(1)), std::tuple(3, kLinked, QString()));
-            Frame status = FakeBoard::reply(wire::kStatus);
-            status[4] = 0x05, status[5] = 0x80;
-            SealFrame(status);
-            w->onFrame(status);
+            w->onFrame(SealedReply(wire::kStatus, {0x05, 0x80}));
             EXPECT_EQ(state().left(21), "GRGRRRRRRRRRRRRG T2:1");
             EXPECT_TRUE(w->statusText(1).startsWith("模块当前时间:"));
             if (failures == 0)
@@ -232,10 +229,7 @@ TEST_F(App, ControlsAreNamedReadableAndKeyboardDriven)
     };
     EXPECT_TRUE(lamps().startsWith("第1路 未知;第2路 未知;")) << lamps().toStdString();
     w->findChild<QPushButton *>("CmdOpen")->click();
-    Frame status = FakeBoard::reply(wire::kStatus);
-    status[4] = 0x05;
-    SealFrame(status);
-    w->onFrame(status);
+    w->onFrame(SealedReply(wire::kStatus, {0x05}));
     EXPECT_TRUE(lamps().startsWith("第1路 吸合;第2路 断开;第3路 吸合;第4路 断开;")) << lamps().toStdString();
     w->findChild<QPushButton *>("CmdOpen")->click();
 
@@ -387,10 +381,7 @@ TEST_F(Scan, HasTheLineToItselfAndHandsBackTheChosenAddress)
     EXPECT_FALSE(scan->scanning() || !link.written.isEmpty());
 
     w->CmdOpen->click();
-    Frame status = FakeBoard::reply(wire::kStatus);
-    status[4] = 1;
-    SealFrame(status);
-    w->onFrame(status);
+    w->onFrame(SealedReply(wire::kStatus, {1}));
     ASSERT_EQ(w->lampColour(0), kLampGreen);
     link.written.clear();
     scan->From->setValue(6);
@@ -398,18 +389,13 @@ TEST_F(Scan, HasTheLineToItselfAndHandsBackTheChosenAddress)
     scan->CmdScan->click();
     EXPECT_EQ(std::pair(scan->scanning(), w->Timer2.isActive()), std::pair(true, false))
         << "the poll stays off the line";
-    Frame reply = FakeBoard::reply(wire::kStatus);
-    reply[1] = 7;
-    SealFrame(reply);
+    const Frame reply = SealedReply(wire::kStatus, {}, 7);
     w->onFrame(reply); // address 6 was asked: board 7's reply does not count
     scan->stepScan(); // 6 stayed silent: asked once more
     scan->stepScan();
     w->onFrame(reply);
     scan->stepScan(); // 7 answered: on to 8
-    reply[1] = 8;
-    reply[2] = wire::kStatusCompat; // a board of the compatible kind
-    SealFrame(reply);
-    w->onFrame(reply);
+    w->onFrame(SealedReply(wire::kStatusCompat, {}, 8)); // a board of the compatible kind
     scan->stepScan();
     EXPECT_EQ(std::tuple(scan->scanning(), w->Timer2.isActive(), w->lampColour(0)), std::tuple(false, true, kLampGrey))
         << "the board's states are heard afresh";
@@ -563,12 +549,7 @@ TEST_F(Tools, LampRingsAndTheDriftPanelFollowTheBoardsClock)
     EXPECT_FALSE(w->lampRing(0)) << "no board clock yet";
     // The board: channel 1 on, the others off, its clock on December `day` at `hour`, its weekday set to Monday.
     const auto boardSays = [&](uint8_t day, uint8_t hour, uint8_t second = 0) {
-        Frame status = FakeBoard::reply(wire::kStatus);
-        status[4] = 0x01;
-        const uint8_t clock[] = {26, 12, day, 2, hour, 0, second};
-        std::copy(std::begin(clock), std::end(clock), status.begin() + 13);
-        SealFrame(status);
-        w->onFrame(status);
+        w->onFrame(SealedReply(wire::kStatus, {0x01, 0, 0, 0, 0, 0, 0, 0, 0, 26, 12, day, 2, hour, 0, second}));
         tools->refreshRings();
     };
     boardSays(9, 12); // a Wednesday by the date, Monday by the board
@@ -605,9 +586,7 @@ TEST_F(Tools, LampRingsAndTheDriftPanelFollowTheBoardsClock)
     w->verifyTools()->clockOnConnectAction->trigger();
     w->CmdOpen->click();
     boardSays(9, 12, 31);
-    Frame ack = FakeBoard::reply(wire::kSetClock);
-    SealFrame(ack);
-    w->onFrame(ack);
+    w->onFrame(SealedReply(wire::kSetClock));
     boardSays(9, 12, 31);
     QApplication::processEvents(); // the box opens from the event loop
     EXPECT_EQ(std::pair(prompts.messages, w->engine().bSetTimePending), std::pair(QStringList{"设置成功！"}, false));

@@ -17,7 +17,7 @@ struct Decoder {
     }
     void feed(const std::vector<std::pair<int, int>> &bytes, uint8_t code, bool seal = true)
     {
-        Frame r = FakeBoard::reply(code);
+        Frame r = SealedReply(code);
         for (auto [i, v] : bytes)
             r[i] = uint8_t(v);
         if (seal)
@@ -82,7 +82,7 @@ TEST(Decoder, BoardClockIsAPlainWallClockAcrossTheSummerTimeChanges)
     for (const auto &r : rows) {
         QDateTime now = QDateTime::fromString(QString::fromLatin1(r.computer), Qt::ISODate).toLocalTime();
         Decoder d(Variant::Standard, [&] { return now; });
-        Frame reply = FakeBoard::reply(r.code);
+        Frame reply{wire::kReplyHeader, 1, r.code};
         std::copy(std::begin(r.at), std::end(r.at), reply.begin() + (r.code == wire::kStatus ? 13 : 4));
         SealFrame(reply);
         d.engine.MSCommDown_OnComm(reply);

@@ -386,7 +386,7 @@ TEST(EngineClock, SetRepeatsUntilAcknowledged)
     EXPECT_EQ(std::pair(h.codesSince(0), h.last()), std::pair(QList<int>{3, 3, 3, 3}, SetClockFrame(1, kMoment)));
     h.board.ackClock = true;
     h.tick();
-    h.engine.MSCommDown_OnComm(FakeBoard::reply(3)); // a second acknowledgement is no second success
+    h.engine.MSCommDown_OnComm(SealedReply(wire::kSetClock)); // a second acknowledgement is no second success
     EXPECT_EQ(h.view.messages, QStringList{"设置成功！"});
 }
 
@@ -613,7 +613,7 @@ TEST(HeadlessSession, TellsWhetherTheEngineTookEachReply)
     HeadlessSession session(link, book, Variant::Standard, 1);
     QList<bool> taken;
     session.setReplyObserver([&taken](const Frame &, bool t) { taken << t; });
-    const Frame good = FakeBoard::reply(16);
+    const Frame good = SealedReply(wire::kStatus);
     Frame damaged = good;
     damaged[21] ^= 0xFF;
     Frame unfilled = good;
