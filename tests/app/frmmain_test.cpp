@@ -5,88 +5,20 @@
 #include "app/findingswindow.h"
 #include "app/framelogwindow.h"
 #include "app/edittools.h"
-#include "app/frmmain.h"
 #include "app/scandialog.h"
 #include "app/schedulepicture.h"
 #include "app/scheduletools.h"
 #include "app/verifytools.h"
 #include "app/verifywindow.h"
-
-#include "support/fakes.h"
-#include "support/printers.h"
-#include "support/scriptedprompts.h"
+#include "window.h"
 
 #include "storage/inifile.h"
 #include "storage/notestore.h"
 #include "storage/toolsettings.h"
 
 #include <QtTest>
-#include <QtWidgets>
-
-#include <gtest/gtest.h>
-
-#include <algorithm>
-#include <optional>
-#include <ranges>
 
 namespace {
-
-// state() of a fresh window: lamps (. grey, G green, R red), timers, then every button and combo in the
-// order they are built, "+" enabled / "-" disabled.
-const QString kIdle = "................ T2:0 T3:1 Cmb+ 打开+ Cmb+ 写入所有- 读取设备- 吸合所有+ 断开所有+ 打开+ 保存+ "
-                      "另存+ 添加+ 删除单条+ 删除当前+ 写入- 读取- 手动吸合- 手动断开- 读时- 对时- 退出+ 停止-";
-const QString kLinked = "................ T2:1 T3:1 Cmb- 关闭+ Cmb- 写入所有+ 读取设备+ 吸合所有+ 断开所有+ 打开- "
-                        "保存- 另存- 添加- 删除单条- 删除当前- 写入+ 读取+ 手动吸合+ 手动断开+ 读时+ 对时+ 退出+ 停止-";
-
-template <typename T, typename R> QList<R> collect(const T *from, R (T::*get)(int) const, int count)
-{
-    const auto items = std::views::iota(0, count) | std::views::transform([&](int i) { return (from->*get)(i); });
-    return QList<R>(items.begin(), items.end());
-}
-
-class App : public testing::Test {
-protected:
-    void start(Variant v = Variant::Standard)
-    {
-        w.emplace(FrmmainSetup{dir.path(), v, &link, &prompts, [this] { return now; }});
-    }
-    QString put(const QString &name, const QByteArray &lines, const QByteArray &section = "[Note]\n")
-    {
-        QFile f(dir.filePath(name));
-        EXPECT_TRUE(f.open(QIODevice::WriteOnly) && f.write(section + lines) > 0);
-        return f.fileName();
-    }
-    // Clicks with `path` as the file dialogs' answer; returns what the boxes said.
-    QString told(QPushButton *button, const QString &path = {})
-    {
-        prompts.messages.clear();
-        prompts.savePath = prompts.openPath = path;
-        button->click();
-        return prompts.messages.join(u'|');
-    }
-    QString state()
-    {
-        QString out;
-        for (int k = 0; k < kChannelCount; ++k)
-            out +=
-                QMap<uint32_t, char>{{kLampGrey, '.'}, {kLampGreen, 'G'}, {kLampRed, 'R'}}.value(w->lampColour(k), '?');
-        out += QStringLiteral(" T2:%1 T3:%2").arg(w->Timer2.isActive()).arg(w->Timer3.isActive());
-        for (QWidget *c : w->centralWidget()->findChildren<QWidget *>())
-            if (auto *b = qobject_cast<QPushButton *>(c); b || qobject_cast<QComboBox *>(c))
-                out += (b ? u' ' + b->text() : QStringLiteral(" Cmb")) + (c->isEnabled() ? u'+' : u'-');
-        return out;
-    }
-    QStringList listTexts() { return collect(&*w, &Frmmain::rowText, w->rowCount()); }
-    QStringList tabs() { return collect(w->SSTab2, &QTabBar::tabText, w->SSTab2->count()); }
-    // Each channel's entries in its order as "01001=record"; how channels interleave in the book no file keeps.
-    QStringList records() { return ChannelRecords(w->book()).replaceInStrings(QStringLiteral("key"), QString()); }
-
-    QDateTime now{QDate(2024, 1, 5), QTime(9, 5, 7)};
-    QTemporaryDir dir;
-    FakeLink link;
-    ScriptedPrompts prompts;
-    std::optional<Frmmain> w;
-};
 
 TEST_F(App, BothVariantsStartAlikeAndSwitchTheControlsWithTheLink)
 {
@@ -369,10 +301,8 @@ using Scan = App;
 TEST_F(Scan, HasTheLineToItselfAndHandsBackTheChosenAddress)
 {
     start();
-    const QList<QAction *> actions = w->toolsMenu()->actions();
-    const auto action = std::ranges::find(actions, QStringLiteral("搜索设备"), &QAction::text);
-    ASSERT_NE(action, actions.end());
-    (*action)->trigger();
+    ASSERT_TRUE(toolsItem("搜索设备"));
+    toolsItem("搜索设备")->trigger();
     auto *scan = w->findChild<ScanDialog *>(QStringLiteral("ScanDialog"));
     ASSERT_TRUE(scan);
     EXPECT_EQ(w->findChildren<QProgressBar *>(QStringLiteral("PB")), QList<QProgressBar *>{w->PB});
@@ -754,10 +684,8 @@ TEST(FrameLogWindow, FiltersPausesClearsAndSaves)
     QTemporaryDir dir;
     dialog.answer = dir.filePath("log.csv");
     w.saveButton->click();
-    QFile saved(dialog.answer);
-    ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
-    const QStringList lines = QString::fromUtf8(saved.readAll()).split('\n', Qt::SkipEmptyParts);
-    EXPECT_EQ(std::tuple(lines.size(), lines[0], lines[2].endsWith(",无应答（第1次重发）：读取 第4路第12条,")),
+    const QStringList lines = QString::fromUtf8(readBytes(dialog.answer)).split('\n', Qt::SkipEmptyParts);
+    EXPECT_EQ(std::tuple(lines.size(), lines.value(0), lines.value(2).endsWith(",无应答（第1次重发）：读取 第4路第12条,")),
               std::tuple(3, QString("时间,方向,字节,含义,间隔"), true));
     dialog.answer = dir.filePath("missing/log.txt");
     w.saveButton->click();
