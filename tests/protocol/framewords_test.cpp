@@ -75,11 +75,7 @@ TEST(FrameWords, EveryKindBothDirectionsAndDamage)
 TEST(FrameWords, WhichReplyAnswersWhichRequest)
 {
     const Frame read = ReadEntryFrame(1, 4, 12);
-    struct Row {
-        const char *name;
-        Frame request, reply;
-        bool answers;
-    } rows[] = {
+    const std::tuple<const char *, Frame, Frame, bool> rows[] = { // name, request, reply, whether it answers
         {"the slot asked for", read, SealedReply(2, {4, 12}), true},
         {"another slot", read, SealedReply(2, {4, 11}), false},
         {"another code", read, SealedReply(1), false},
@@ -89,8 +85,8 @@ TEST(FrameWords, WhichReplyAnswersWhichRequest)
         {"compat relay command", RelayFrame(1, 19, 0, 1, 0), SealedReply(19), true},
         {"write", BlankEntryFrame(1, 1, 1), SealedReply(1), true},
     };
-    for (const Row &r : rows)
-        EXPECT_EQ(Answers(r.request, r.reply), r.answers) << r.name;
+    for (const auto &[name, request, reply, answers] : rows)
+        EXPECT_EQ(Answers(request, reply), answers) << name;
     EXPECT_TRUE(Answers(read, Damaged(SealedReply(2, {4, 12}), 20, 0), false)); // check bytes not asked for
 
     // A clock set sent again a second later asks the same; a read of the next slot, or of another board, does not.

@@ -32,11 +32,8 @@ TEST(BookCompare, ChannelsSlotBySlot)
     const EntryRef weekly = R("001 1010100 00000000 180000");
     const EntryRef fixed = R("100 0000000 20130428 060000");
     const EntryRef blank = R("000 0000000 00000000 000000");
-    struct {
-        const char *name;
-        QList<EntryRef> program, board;
-        QString expected; // the differences, "; " between them
-    } cases[] = {
+    // name, the program's entries, the board's, the differences ("; " between them)
+    const std::tuple<const char *, QList<EntryRef>, QList<EntryRef>, QString> cases[] = {
         {"same", {daily, weekly, fixed}, {daily, weekly, fixed}, ""},
         {"both empty", {}, {}, ""},
         {"reordered", {daily, weekly}, {weekly, daily}, "1 changed 方式,星期,时,分,动作; 2 changed 方式,星期,时,分,动作"},
@@ -53,11 +50,11 @@ TEST(BookCompare, ChannelsSlotBySlot)
         {"both flags against weekly", {R("111 1111100 00000000 083000")}, {R("101 1111101 00000000 083000")},
          "1 changed 方式,星期"},
     };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.name);
-        const ChannelComparison result = CompareChannel(1, c.program, c.board);
-        EXPECT_EQ(Summary(result).join(QStringLiteral("; ")), c.expected);
-        EXPECT_EQ(result.verdict, c.expected.isEmpty() ? ChannelVerdict::Same : ChannelVerdict::Differs);
+    for (const auto &[name, program, board, expected] : cases) {
+        SCOPED_TRACE(name);
+        const ChannelComparison result = CompareChannel(1, program, board);
+        EXPECT_EQ(Summary(result).join(QStringLiteral("; ")), expected);
+        EXPECT_EQ(result.verdict, expected.isEmpty() ? ChannelVerdict::Same : ChannelVerdict::Differs);
     }
 }
 

@@ -152,12 +152,8 @@ TEST(Board, LineTime)
 {
     const QByteArray frame(22, 'x');
     constexpr int64_t w = 22916; // one frame at 9600 baud, in microseconds
-    struct {
-        const char *name;
-        LineTiming timing;
-        std::vector<std::pair<int64_t, int>> requests; // (microsecond, bytes) reaching the board, each answered
-        std::vector<int64_t> due;                      // every reply piece, in order
-    } cases[] = {
+    // name, line timing, requests as (microsecond, bytes) reaching the board, each answered, every reply piece due
+    const std::tuple<const char *, LineTiming, std::vector<std::pair<int64_t, int>>, std::vector<int64_t>> cases[] = {
         {"9600 baud: request and reply each 22.9 ms", {}, {{0, 22}}, {2 * w}},
         {"no line time", {.baud = 0}, {{5, 22}}, {5}},
         {"answer and delay add to it", {.answerMs = 10, .delayMs = 20}, {{0, 22}}, {2 * w + 30000}},
@@ -169,14 +165,14 @@ TEST(Board, LineTime)
          {w + 8333, w + 16666 + 30000, 2 * w + 60000}},
         {"split without line time", {.baud = 0, .split = true}, {{0, 22}}, {0, 30000, 60000}},
     };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.name);
-        SerialLine line(c.timing);
+    for (const auto &[name, timing, requests, expected] : cases) {
+        SCOPED_TRACE(name);
+        SerialLine line(timing);
         std::vector<int64_t> due;
-        for (const auto &[atUs, bytes] : c.requests)
+        for (const auto &[atUs, bytes] : requests)
             for (const LinePiece &p : line.reply(line.requestDone(atUs, bytes), frame))
                 due.push_back(p.dueUs);
-        EXPECT_EQ(due, c.due);
+        EXPECT_EQ(due, expected);
     }
 }
 
