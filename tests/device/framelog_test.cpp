@@ -83,11 +83,7 @@ TEST(FrameLog, FilterByDirectionKindAndText)
     log.sent(ReadEntryFrame(1, 4, 12));
     log.received(SealedReply(3));
     log.sent(ReadEntryFrame(1, 4, 12)); // a re-send: a fault
-    struct Row {
-        const char *name;
-        LogFilter filter;
-        std::vector<bool> passes;
-    } rows[] = {
+    const std::tuple<const char *, LogFilter, std::vector<bool>> rows[] = { // name, filter, which of the three pass
         {"everything", {}, {true, true, true}},
         {"sent only", {true, false, KindFilter::All, {}}, {true, false, true}},
         {"received only", {false, true, KindFilter::All, {}}, {false, true, false}},
@@ -97,11 +93,11 @@ TEST(FrameLog, FilterByDirectionKindAndText)
         {"words", {true, true, KindFilter::All, "第4路"}, {true, false, true}},
         {"bytes, case ignored", {true, true, KindFilter::All, ",c ,0"}, {true, false, true}},
     };
-    for (const Row &r : rows) {
+    for (const auto &[name, filter, passes] : rows) {
         std::vector<bool> got;
         for (quint64 s = 0; s < 3; ++s)
-            got.push_back(Passes(log.at(s), r.filter));
-        EXPECT_EQ(got, r.passes) << r.name;
+            got.push_back(Passes(log.at(s), filter));
+        EXPECT_EQ(got, passes) << name;
     }
 }
 
