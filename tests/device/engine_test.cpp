@@ -323,14 +323,9 @@ struct Timeline {
 TEST(EnginePacing, EachFrameGoesAGuardAfterTheLastAnswerAndALostOneAtItsDeadline)
 {
     // Latencies are the board's time to answer plus 46 ms on the line at 9600 baud.
-    const struct {
-        const char *name;
-        int latencyMs;
-        int lostFrame;  // index of the write frame whose first reply is lost, or -1
-        int retryAfter; // ms from the lost frame to its retry
-        int lateFrame;  // index of the frame answered 800 ms late whose successor the board misses once, or -1
-        int retries;
-    } cases[] = {
+    // name, latency, the write frame whose first reply is lost (-1: none), ms from it to its retry, the frame answered
+    // 800 ms late whose successor the board misses once (-1: none), retries
+    const std::tuple<const char *, int, int, int, int, int> cases[] = {
         {"9600-baud board", 46, -1, 0, -1, 0},
         {"board that needs 150 ms to answer", 150, -1, 0, -1, 0},
         {"lost reply sent 90 ms before a tick is retried at the tick after", 46, 10, 290, -1, 1},
@@ -339,29 +334,28 @@ TEST(EnginePacing, EachFrameGoesAGuardAfterTheLastAnswerAndALostOneAtItsDeadline
         {"board that needs 450 ms", 496, -1, 0, -1, 0},
         {"late answer after a repeat is not taken for the next frame", 496, -1, 0, 10, 2},
     };
-    for (const auto &c : cases) {
+    for (const auto &[name, latencyMs, lostFrame, retryAfter, lateFrame, retries] : cases) {
+        SCOPED_TRACE(name);
         Harness h;
-        h.board.ackWrite = [&](int i) { return i != c.lostFrame; };
+        h.board.ackWrite = [&](int i) { return i != lostFrame; };
         h.board.deaf = [&, missed = false](const Frame &q) mutable {
-            return c.lateFrame >= 0 && q[2] == wire::kWriteEntry && q[5] == c.lateFrame + 2 &&
-                   !std::exchange(missed, true);
+            return lateFrame >= 0 && q[2] == wire::kWriteEntry && q[5] == lateFrame + 2 && !std::exchange(missed, true);
         };
         h.add(1, "11000000000100000000083000", 30);
-        Timeline t(h, c.latencyMs);
-        t.late = [&](int i) { return i == c.lateFrame ? 800 : 0; };
+        Timeline t(h, latencyMs);
+        t.late = [&](int i) { return i == lateFrame ? 800 : 0; };
         t.run(true, 1001); // status polls; the command comes between two ticks
         const auto polls = t.sentAt.size();
         h.engine.CmdDown();
         const int took = t.run(h.engine.bWriting) - 1001;
         EXPECT_EQ(std::tuple(h.view.messages, h.board.slots.size(), h.board.ends.value(1), h.engine.counters().retries),
-                  std::tuple(QStringList{"写入成功！"}, 30, 31, c.retries))
-            << c.name;
+                  std::tuple(QStringList{"写入成功！"}, 30, 31, retries));
         const QList<int> sent = t.sentAt.first(polls + h.codesSince(0).count(wire::kWriteEntry));
         for (qsizetype i = 1; i < sent.size(); ++i) // never before the previous request's answer, unless lost
-            EXPECT_GE(sent[i] - sent[i - 1], i - 1 - polls == c.lostFrame ? 0 : c.latencyMs) << c.name << i;
-        const qsizetype lost = polls + c.lostFrame;
-        EXPECT_EQ(c.lostFrame < 0 ? 0 : sent[lost + 1] - sent[lost], c.retryAfter) << c.name;
-        EXPECT_LT(took, 400 + c.latencyMs + 31 * (c.latencyMs + kReplyGuard.count()) + 2400 * c.retries) << c.name;
+            EXPECT_GE(sent[i] - sent[i - 1], i - 1 - polls == lostFrame ? 0 : latencyMs) << i;
+        const qsizetype lost = polls + lostFrame;
+        EXPECT_EQ(lostFrame < 0 ? 0 : sent[lost + 1] - sent[lost], retryAfter);
+        EXPECT_LT(took, 400 + latencyMs + 31 * (latencyMs + kReplyGuard.count()) + 2400 * retries);
     }
 }
 
