@@ -155,12 +155,15 @@ TEST_F(Edit, CsvExportsTheBookAndImportsAfterShowingWhatChangesAsOneStep)
     const auto import = [&](const QByteArray &text) { put("book.csv", text, {}), in->trigger(); };
     const QByteArray head = "路,序号,方式,星期,日期,时间,动作\r\n";
     import(head + "1,1,每天,,,08:30:00,吸合\r\n1,2,每天,,,25:05:30,吸合\r\n");
-    EXPECT_EQ(std::pair(prompts.messages.value(1), w->book().countOf(1)), std::pair(QString("第3行：时间25:05:30不存在"), 2));
+    EXPECT_EQ(std::pair(prompts.messages.value(1), w->book().countOf(1)),
+              std::pair(QString("第3行：时间25:05:30不存在"), 2));
     prompts.confirmAnswer = false;
     import(head + "1,1,每天,,,08:30:00,吸合\r\n1,2,每天,,,10:00:00,断开\r\n1,3,每天,,,11:00:00,断开\r\n"
                   "4,1,每天,,,12:00:00,吸合\r\n");
-    EXPECT_EQ(std::pair(prompts.questions.value(0), w->book().countOf(1)),
-              std::pair(QString("导入将替换以下各路的日程：\n第1路：新增2条，删除1条\n第4路：新增1条，删除0条\n继续否？"), 2));
+    EXPECT_EQ(
+        std::pair(prompts.questions.value(0), w->book().countOf(1)),
+        std::pair(QString("导入将替换以下各路的日程：\n第1路：新增2条，删除1条\n第4路：新增1条，删除0条\n继续否？"),
+                  2));
     prompts.confirmAnswer = true;
     in->trigger();
     QCoreApplication::processEvents();

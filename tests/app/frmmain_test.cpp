@@ -2,9 +2,9 @@
 // the schedule files, and the 工具 menu's tools and 校验, with scripted boxes and the fake board.
 #include "app/application.h"
 #include "app/copydialog.h"
+#include "app/edittools.h"
 #include "app/findingswindow.h"
 #include "app/framelogwindow.h"
-#include "app/edittools.h"
 #include "app/scandialog.h"
 #include "app/schedulepicture.h"
 #include "app/scheduletools.h"
@@ -685,8 +685,9 @@ TEST(FrameLogWindow, FiltersPausesClearsAndSaves)
     dialog.answer = dir.filePath("log.csv");
     w.saveButton->click();
     const QStringList lines = QString::fromUtf8(readBytes(dialog.answer)).split('\n', Qt::SkipEmptyParts);
-    EXPECT_EQ(std::tuple(lines.size(), lines.value(0), lines.value(2).endsWith(",无应答（第1次重发）：读取 第4路第12条,")),
-              std::tuple(3, QString("时间,方向,字节,含义,间隔"), true));
+    EXPECT_EQ(
+        std::tuple(lines.size(), lines.value(0), lines.value(2).endsWith(",无应答（第1次重发）：读取 第4路第12条,")),
+        std::tuple(3, QString("时间,方向,字节,含义,间隔"), true));
     dialog.answer = dir.filePath("missing/log.txt");
     w.saveButton->click();
     EXPECT_TRUE(w.note->text().contains("保存失败")) << w.note->text().toStdString();

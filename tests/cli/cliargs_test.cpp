@@ -67,7 +67,8 @@ TEST(CliArgs, RefusesWhatAScriptGotWrong)
 TEST(CliSession, NamesTheRelaysABoardDidNotSwitchAndHowTheyStayed)
 {
     // The board answers a relay command as a status request: its relays stay as they were.
-    const std::tuple<const char *, uint8_t, const char *> rows[] = { // the line, relays 1-8 on the board, error
+    // the line, relays 1-8 on the board, error
+    const std::tuple<const char *, uint8_t, const char *> rows[] = {
         {"--port Com3 relay 3 on", 0, "relay 3 did not switch on as commanded"},
         {"--port Com3 relay 2 off", 0b1010, "relay 2 did not switch off as commanded"},
     };

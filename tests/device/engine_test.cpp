@@ -641,7 +641,8 @@ TEST(HeadlessSession, RunsTheLoopUntilTheWaitIsOverAndTellsHowATransferEnded)
         const bool returned =
             what == What::Write
                 ? session.runTransfer(maxTicks)
-                : session.runUntil([&] { return what == What::Nothing || session.relayStates().has_value(); }, maxTicks);
+                : session.runUntil([&] { return what == What::Nothing || session.relayStates().has_value(); },
+                                   maxTicks);
         EXPECT_EQ(std::pair(returned, session.result().has_value()), std::pair(expected, what == What::Write)) << name;
     }
 }

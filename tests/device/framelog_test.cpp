@@ -83,7 +83,8 @@ TEST(FrameLog, FilterByDirectionKindAndText)
     log.sent(ReadEntryFrame(1, 4, 12));
     log.received(SealedReply(3));
     log.sent(ReadEntryFrame(1, 4, 12)); // a re-send: a fault
-    const std::tuple<const char *, LogFilter, std::vector<bool>> rows[] = { // name, filter, which of the three pass
+    // name, filter, which of the three pass
+    const std::tuple<const char *, LogFilter, std::vector<bool>> rows[] = {
         {"everything", {}, {true, true, true}},
         {"sent only", {true, false, KindFilter::All, {}}, {true, false, true}},
         {"received only", {false, true, KindFilter::All, {}}, {false, true, false}},

@@ -75,7 +75,8 @@ TEST(FrameWords, EveryKindBothDirectionsAndDamage)
 TEST(FrameWords, WhichReplyAnswersWhichRequest)
 {
     const Frame read = ReadEntryFrame(1, 4, 12);
-    const std::tuple<const char *, Frame, Frame, bool> rows[] = { // name, request, reply, whether it answers
+    // name, request, reply, whether it answers
+    const std::tuple<const char *, Frame, Frame, bool> rows[] = {
         {"the slot asked for", read, SealedReply(2, {4, 12}), true},
         {"another slot", read, SealedReply(2, {4, 11}), false},
         {"another code", read, SealedReply(1), false},

@@ -36,7 +36,10 @@ TEST(BookCompare, ChannelsSlotBySlot)
     const std::tuple<const char *, QList<EntryRef>, QList<EntryRef>, QString> cases[] = {
         {"same", {daily, weekly, fixed}, {daily, weekly, fixed}, ""},
         {"both empty", {}, {}, ""},
-        {"reordered", {daily, weekly}, {weekly, daily}, "1 changed 方式,星期,时,分,动作; 2 changed 方式,星期,时,分,动作"},
+        {"reordered",
+         {daily, weekly},
+         {weekly, daily},
+         "1 changed 方式,星期,时,分,动作; 2 changed 方式,星期,时,分,动作"},
         {"missing on the board", {daily, weekly, fixed}, {daily}, "2 only in program; 3 only in program"},
         {"extra on the board", {daily}, {daily, fixed}, "2 only on board"},
         {"empty slots past the board's end", {daily}, {daily, blank, blank}, ""},
@@ -47,7 +50,9 @@ TEST(BookCompare, ChannelsSlotBySlot)
         {"two-digit year: 1999 is 2099", {R("100 0000000 19990101 060000")}, {R("100 0000000 20990101 060000")}, ""},
         {"both flags is the daily entry read back", {R("111 1111100 20130428 083000")}, {daily}, ""},
         {"a daily entry's weekdays and date are not compared", {daily}, {R("110 0101010 20200101 083000")}, ""},
-        {"both flags against weekly", {R("111 1111100 00000000 083000")}, {R("101 1111101 00000000 083000")},
+        {"both flags against weekly",
+         {R("111 1111100 00000000 083000")},
+         {R("101 1111101 00000000 083000")},
          "1 changed 方式,星期"},
     };
     for (const auto &[name, program, board, expected] : cases) {

@@ -37,7 +37,8 @@ QString Channel(const ScheduleBook &book, int channel)
 
 TEST(Copy, PlansAndCopies)
 {
-    // name, targets (the first is looked at afterwards), mode, refused and replaced (ChannelList texts), the first after
+    // name, targets (the first is looked at afterwards), mode, refused and replaced (ChannelList texts), the first
+    // after
     using Case = std::tuple<const char *, QList<int>, CopyMode, QString, QString, QString>;
     const auto R = CopyMode::Replace, A = CopyMode::Append;
     const Case cases[] = {

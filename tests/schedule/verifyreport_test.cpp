@@ -14,8 +14,10 @@ TEST(VerifyReport, DifferenceRowsShowBothSidesAndTheFields)
     const QList<EntryRef> program{Daily(true, "08:00:00"), Daily(false, "09:00:00"), Daily(true, "10:00:00")};
     const QList<EntryRef> board{Daily(true, "08:00:00"), Daily(true, "09:00:30")};
     const QList<EntryRef> longer = program + QList<EntryRef>{Weekly(false, "1000000", "11:00:00")};
-    const std::tuple<const char *, QList<EntryRef>, QStringList> cases[] = { // name, board, rows "number|program|board|note"
-        {"changed and missing on the board", board,
+    // name, board, rows "number|program|board|note"
+    const std::tuple<const char *, QList<EntryRef>, QStringList> cases[] = {
+        {"changed and missing on the board",
+         board,
          {"002|第1路, 每天, 09:00:00 ,断开 |第1路, 每天, 09:00:30 ,吸合 |不同：秒、动作",
           "003|第1路, 每天, 10:00:00 ,吸合 ||仅在软件中"}},
         {"an extra entry on the board", longer, {"004||第1路, 每星期一， 11:00:00 ,断开 |仅在设备上"}},
@@ -31,7 +33,8 @@ TEST(VerifyReport, DifferenceRowsShowBothSidesAndTheFields)
 
 TEST(VerifyReport, ARunThatEndedEarlyLeavesItsChannelAndTheRestUnread)
 {
-    const std::tuple<const char *, int, bool, int, QList<int>> cases[] = { // name, channel, success, ended at, unread
+    // name, channel, success, ended at, unread
+    const std::tuple<const char *, int, bool, int, QList<int>> cases[] = {
         {"one channel read in full", 3, true, 3, {}},
         {"one channel that failed", 3, false, 3, {3}},
         {"all, stopped in channel 15", 0, false, 15, {15, 16}},

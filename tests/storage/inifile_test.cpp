@@ -48,7 +48,8 @@ TEST(IniFile, ReadsAndWritesFollowTheProfileFunctions)
 TEST(Readers, RecordsNamesAndHostileBytes)
 {
     const QByteArray record = "11000000000100000000083000", gbk = "\xB5\xDA\xC8\xFD\xC2\xB7\xCB\xAE\xB1\xC3";
-    const std::tuple<const char *, QByteArray, QString, QString> rows[] = { // name, file ("": none), record, name
+    // name, file ("": none), record, name
+    const std::tuple<const char *, QByteArray, QString, QString> rows[] = {
         {"exact 26 digits", "[Note]\n01001=" + record, record, kDefaultChannelName},
         {"absent key", "[Note]\n01002=" + record, kEmptyRecord, kDefaultChannelName},
         {"absent file", "", kEmptyRecord, kDefaultChannelName},

@@ -161,7 +161,9 @@ TEST(Board, LineTime)
         {"two requests at once cross the line one after the other", {}, {{0, 22}, {0, 22}}, {2 * w, 3 * w}},
         {"a short request's reply waits for the reply before it", {}, {{0, 22}, {0, 4}}, {2 * w, 3 * w}},
         {"a request after a pause", {.answerMs = 50}, {{0, 22}, {200000, 22}}, {2 * w + 50000, 200000 + 2 * w + 50000}},
-        {"split pieces arrive as their bytes cross, 30 ms apart", {.split = true}, {{0, 22}},
+        {"split pieces arrive as their bytes cross, 30 ms apart",
+         {.split = true},
+         {{0, 22}},
          {w + 8333, w + 16666 + 30000, 2 * w + 60000}},
         {"split without line time", {.baud = 0, .split = true}, {{0, 22}}, {0, 30000, 60000}},
     };
