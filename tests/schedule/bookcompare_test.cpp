@@ -32,14 +32,14 @@ TEST(BookCompare, ChannelsSlotBySlot)
     const EntryRef weekly = R("001 1010100 00000000 180000");
     const EntryRef fixed = R("100 0000000 20130428 060000");
     const EntryRef blank = R("000 0000000 00000000 000000");
-    // name, the program's entries, the board's, the differences ("; " between them)
-    const std::tuple<const char *, QList<EntryRef>, QList<EntryRef>, QString> cases[] = {
+    struct {
+        const char *name;
+        QList<EntryRef> program, board;
+        QString expected; // the differences, "; " between them
+    } cases[] = {
         {"same", {daily, weekly, fixed}, {daily, weekly, fixed}, ""},
         {"both empty", {}, {}, ""},
-        {"reordered",
-         {daily, weekly},
-         {weekly, daily},
-         "1 changed 方式,星期,时,分,动作; 2 changed 方式,星期,时,分,动作"},
+        {"reordered", {daily, weekly}, {weekly, daily}, "1 changed 方式,星期,时,分,动作; 2 changed 方式,星期,时,分,动作"},
         {"missing on the board", {daily, weekly, fixed}, {daily}, "2 only in program; 3 only in program"},
         {"extra on the board", {daily}, {daily, fixed}, "2 only on board"},
         {"empty slots past the board's end", {daily}, {daily, blank, blank}, ""},
@@ -50,16 +50,14 @@ TEST(BookCompare, ChannelsSlotBySlot)
         {"two-digit year: 1999 is 2099", {R("100 0000000 19990101 060000")}, {R("100 0000000 20990101 060000")}, ""},
         {"both flags is the daily entry read back", {R("111 1111100 20130428 083000")}, {daily}, ""},
         {"a daily entry's weekdays and date are not compared", {daily}, {R("110 0101010 20200101 083000")}, ""},
-        {"both flags against weekly",
-         {R("111 1111100 00000000 083000")},
-         {R("101 1111101 00000000 083000")},
+        {"both flags against weekly", {R("111 1111100 00000000 083000")}, {R("101 1111101 00000000 083000")},
          "1 changed 方式,星期"},
     };
-    for (const auto &[name, program, board, expected] : cases) {
-        SCOPED_TRACE(name);
-        const ChannelComparison result = CompareChannel(1, program, board);
-        EXPECT_EQ(Summary(result).join(QStringLiteral("; ")), expected);
-        EXPECT_EQ(result.verdict, expected.isEmpty() ? ChannelVerdict::Same : ChannelVerdict::Differs);
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        const ChannelComparison result = CompareChannel(1, c.program, c.board);
+        EXPECT_EQ(Summary(result).join(QStringLiteral("; ")), c.expected);
+        EXPECT_EQ(result.verdict, c.expected.isEmpty() ? ChannelVerdict::Same : ChannelVerdict::Differs);
     }
 }
 
