@@ -3,50 +3,31 @@
 // after the program is killed.
 #include "app/application.h"
 #include "app/edittools.h"
-#include "app/frmmain.h"
 #include "storage/bookcsv.h"
 #include "storage/bookreport.h"
-
-#include "support/fakes.h"
-#include "support/scriptedprompts.h"
-
-#include <QtWidgets>
-
-#include <gtest/gtest.h>
+#include "window.h"
 
 #include <csignal>
-#include <optional>
 
 namespace {
 
 const QByteArray kNote = "[Note]\r\n01001=11000000000100000000083000\r\n01002=11000000000100000000093000\r\n";
 
-class Edit : public testing::Test {
+class Edit : public App {
 protected:
-    void SetUp() override
+    void SetUp() override { put("Note.ini", kNote, {}); }
+    void start(const QString &folder = {})
     {
-        QFile f(dir.filePath("Note.ini"));
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly) && f.write(kNote) == kNote.size());
-    }
-    void start()
-    {
-        w.emplace(FrmmainSetup{dir.path(), Variant::Standard, &link, &prompts, [] { return QDateTime(QDate(2026, 12, 9), QTime(12, 0)); }});
+        now = QDateTime(QDate(2026, 12, 9), QTime(12, 0));
+        App::start(Variant::Standard, folder);
         edit = w->editTools();
-    }
-    // The book's channel 1 as records, and what the draft file holds.
-    QStringList records()
-    {
-        QStringList r;
-        for (const EntryRef &e : w->book().channel(1))
-            r << e->GetStr();
-        return r;
     }
     QString draft() const { return DraftPath(dir.filePath("Note.ini")); }
     QStringList draftRecords() const
     {
         QStringList r;
         for (const EntryRef &e : LoadSchedules(draft()).entries)
-            r << e->GetStr();
+            r << RecordKey(e->nRoute, e->nNo) + u'=' + e->GetStr();
         return r;
     }
     void deleteFirstRow()
@@ -56,10 +37,6 @@ protected:
         QCoreApplication::processEvents();
     }
 
-    QTemporaryDir dir;
-    FakeLink link;
-    ScriptedPrompts prompts;
-    std::optional<Frmmain> w;
     EditTools *edit = nullptr;
 };
 
@@ -97,18 +74,16 @@ TEST_F(Edit, UndoRedoTheDraftAndSave)
 
 TEST_F(Edit, ADraftLeftBehindIsBroughtBackAsOneStep)
 {
-    QFile f(draft());
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly) && f.write("[Note]\r\n01001=01000000000100000000120000\r\n") > 0);
-    f.close();
+    put(QFileInfo(draft()).fileName(), "01001=01000000000100000000120000\r\n");
     start();
-    EXPECT_EQ(std::tuple(records().size(), prompts.messages, edit->restoreAction->isEnabled()),
-              std::tuple(qsizetype(2), QStringList(), true))
+    EXPECT_EQ(std::tuple(w->book().countOf(1), prompts.messages, edit->restoreAction->isEnabled()),
+              std::tuple(2, QStringList(), true))
         << "start-up loads Note.ini without a question";
     edit->restoreAction->trigger();
     EXPECT_EQ(std::pair(records(), edit->undoAction->text()),
-              std::pair(QStringList{"01000000000100000000120000"}, QString("撤销 恢复上次未保存的编辑")));
+              std::pair(QStringList{"01001=01000000000100000000120000"}, QString("撤销 恢复上次未保存的编辑")));
     edit->undoAction->trigger();
-    EXPECT_EQ(records().size(), 2);
+    EXPECT_EQ(w->book().countOf(1), 2);
 }
 
 // The draft outlives a kill: a child process of this test makes the change and
@@ -116,9 +91,7 @@ TEST_F(Edit, ADraftLeftBehindIsBroughtBackAsOneStep)
 TEST_F(Edit, DraftSurvivesAKill)
 {
     if (qEnvironmentVariableIsSet("KELMORA_DRAFT_CHILD")) {
-        dir.setAutoRemove(false);
-        w.emplace(FrmmainSetup{qEnvironmentVariable("KELMORA_DRAFT_CHILD"), Variant::Standard, &link, &prompts,
-                               [] { return QDateTime(QDate(2026, 12, 9), QTime(12, 0)); }});
+        start(qEnvironmentVariable("KELMORA_DRAFT_CHILD"));
         deleteFirstRow();
         QEventLoop().exec(); // until killed
         return;
@@ -133,9 +106,8 @@ TEST_F(Edit, DraftSurvivesAKill)
         QThread::msleep(100);
     ::kill(pid_t(child.processId()), SIGKILL);
     child.waitForFinished();
-    EXPECT_EQ(draftRecords(), QStringList{"11000000000100000000093000"});
-    QFile note(dir.filePath("Note.ini"));
-    EXPECT_TRUE(note.open(QIODevice::ReadOnly) && note.readAll() == kNote) << "Note.ini is left as it was";
+    EXPECT_EQ(draftRecords(), QStringList{"01001=11000000000100000000093000"});
+    EXPECT_EQ(readBytes(dir.filePath("Note.ini")), kNote) << "Note.ini is left as it was";
 }
 
 // The PDF is read back as text, as pdftotext gives it.
@@ -148,17 +120,12 @@ QString PdfText(const QString &path)
 
 TEST_F(Edit, PrintAndPdfShowTheChosenChannelsOnNumberedPages)
 {
-    QByteArray note = "[Note]\r\n";
+    QByteArray note;
     for (int n = 1; n <= 60; ++n) // channel 3 runs over a page
         note += QString::asprintf("03%03d=1100000000030000000008%02d00\r\n", n, n % 60).toLatin1();
-    note += "05001=10110101000500000000183000\r\n";
-    QFile f(dir.filePath("Note.ini"));
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(note) > 0);
-    f.close();
+    put("Note.ini", note + "05001=10110101000500000000183000\r\n");
     start();
-    QAction *print = nullptr, *pdf = nullptr;
-    for (QAction *a : w->toolsMenu()->actions())
-        (a->text() == "打印…" ? print : a->text() == "导出PDF…" ? pdf : a) = a;
+    QAction *print = toolsItem("打印…"), *pdf = toolsItem("导出PDF…");
     ASSERT_TRUE(print && pdf);
     pdf->trigger(); // the choice cancelled: nothing
     prompts.reportChoice = {3, 5};
@@ -180,36 +147,30 @@ TEST_F(Edit, PrintAndPdfShowTheChosenChannelsOnNumberedPages)
 TEST_F(Edit, CsvExportsTheBookAndImportsAfterShowingWhatChangesAsOneStep)
 {
     start();
-    QAction *out = nullptr, *in = nullptr;
-    for (QAction *a : w->toolsMenu()->actions())
-        (a->text() == "导出CSV…" ? out : a->text() == "导入CSV…" ? in : a) = a;
+    QAction *out = toolsItem("导出CSV…"), *in = toolsItem("导入CSV…");
     ASSERT_TRUE(out && in);
     prompts.csvPath = dir.filePath("book.csv");
     out->trigger();
-    QFile csv(prompts.csvPath);
-    ASSERT_TRUE(csv.open(QIODevice::ReadOnly));
-    EXPECT_EQ(csv.readAll(), BookToCsv(w->book()));
-    const auto import = [&](const QByteArray &text) {
-        QFile f(prompts.csvPath);
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(text) == text.size());
-        f.close();
-        in->trigger();
-    };
+    EXPECT_EQ(readBytes(prompts.csvPath), BookToCsv(w->book()));
+    const auto import = [&](const QByteArray &text) { put("book.csv", text, {}), in->trigger(); };
     const QByteArray head = "路,序号,方式,星期,日期,时间,动作\r\n";
     import(head + "1,1,每天,,,08:30:00,吸合\r\n1,2,每天,,,25:05:30,吸合\r\n");
-    EXPECT_EQ(std::pair(prompts.messages.value(1), records().size()), std::pair(QString("第3行：时间25:05:30不存在"), qsizetype(2)));
+    EXPECT_EQ(std::pair(prompts.messages.value(1), w->book().countOf(1)),
+              std::pair(QString("第3行：时间25:05:30不存在"), 2));
     prompts.confirmAnswer = false;
     import(head + "1,1,每天,,,08:30:00,吸合\r\n1,2,每天,,,10:00:00,断开\r\n1,3,每天,,,11:00:00,断开\r\n"
                   "4,1,每天,,,12:00:00,吸合\r\n");
-    EXPECT_EQ(std::pair(prompts.questions.value(0), records().size()),
-              std::pair(QString("导入将替换以下各路的日程：\n第1路：新增2条，删除1条\n第4路：新增1条，删除0条\n继续否？"), qsizetype(2)));
+    EXPECT_EQ(
+        std::pair(prompts.questions.value(0), w->book().countOf(1)),
+        std::pair(QString("导入将替换以下各路的日程：\n第1路：新增2条，删除1条\n第4路：新增1条，删除0条\n继续否？"),
+                  2));
     prompts.confirmAnswer = true;
     in->trigger();
     QCoreApplication::processEvents();
-    EXPECT_EQ(std::tuple(records().size(), w->book().countOf(4), edit->undoAction->text()),
-              std::tuple(qsizetype(3), 1, QString("撤销 导入CSV book.csv")));
+    EXPECT_EQ(std::tuple(w->book().countOf(1), w->book().countOf(4), edit->undoAction->text()),
+              std::tuple(3, 1, QString("撤销 导入CSV book.csv")));
     edit->undoAction->trigger();
-    EXPECT_EQ(std::pair(records().size(), w->book().countOf(4)), std::pair(qsizetype(2), 0));
+    EXPECT_EQ(std::pair(w->book().countOf(1), w->book().countOf(4)), std::pair(2, 0));
 }
 
 TEST(Report, ATitleKeepsWithItsFirstRowAndRowsCarryTheirHeadToTheNextPage)

@@ -2,91 +2,23 @@
 // the schedule files, and the 工具 menu's tools and 校验, with scripted boxes and the fake board.
 #include "app/application.h"
 #include "app/copydialog.h"
+#include "app/edittools.h"
 #include "app/findingswindow.h"
 #include "app/framelogwindow.h"
-#include "app/edittools.h"
-#include "app/frmmain.h"
 #include "app/scandialog.h"
 #include "app/schedulepicture.h"
 #include "app/scheduletools.h"
 #include "app/verifytools.h"
 #include "app/verifywindow.h"
-
-#include "support/fakes.h"
-#include "support/printers.h"
-#include "support/scriptedprompts.h"
+#include "window.h"
 
 #include "storage/inifile.h"
 #include "storage/notestore.h"
 #include "storage/toolsettings.h"
 
 #include <QtTest>
-#include <QtWidgets>
-
-#include <gtest/gtest.h>
-
-#include <algorithm>
-#include <optional>
-#include <ranges>
 
 namespace {
-
-// state() of a fresh window: lamps (. grey, G green, R red), timers, then every button and combo in the
-// order they are built, "+" enabled / "-" disabled.
-const QString kIdle = "................ T2:0 T3:1 Cmb+ 打开+ Cmb+ 写入所有- 读取设备- 吸合所有+ 断开所有+ 打开+ 保存+ "
-                      "另存+ 添加+ 删除单条+ 删除当前+ 写入- 读取- 手动吸合- 手动断开- 读时- 对时- 退出+ 停止-";
-const QString kLinked = "................ T2:1 T3:1 Cmb- 关闭+ Cmb- 写入所有+ 读取设备+ 吸合所有+ 断开所有+ 打开- "
-                        "保存- 另存- 添加- 删除单条- 删除当前- 写入+ 读取+ 手动吸合+ 手动断开+ 读时+ 对时+ 退出+ 停止-";
-
-template <typename T, typename R> QList<R> collect(const T *from, R (T::*get)(int) const, int count)
-{
-    const auto items = std::views::iota(0, count) | std::views::transform([&](int i) { return (from->*get)(i); });
-    return QList<R>(items.begin(), items.end());
-}
-
-class App : public testing::Test {
-protected:
-    void start(Variant v = Variant::Standard)
-    {
-        w.emplace(FrmmainSetup{dir.path(), v, &link, &prompts, [this] { return now; }});
-    }
-    QString put(const QString &name, const QByteArray &lines, const QByteArray &section = "[Note]\n")
-    {
-        QFile f(dir.filePath(name));
-        EXPECT_TRUE(f.open(QIODevice::WriteOnly) && f.write(section + lines) > 0);
-        return f.fileName();
-    }
-    // Clicks with `path` as the file dialogs' answer; returns what the boxes said.
-    QString told(QPushButton *button, const QString &path = {})
-    {
-        prompts.messages.clear();
-        prompts.savePath = prompts.openPath = path;
-        button->click();
-        return prompts.messages.join(u'|');
-    }
-    QString state()
-    {
-        QString out;
-        for (int k = 0; k < kChannelCount; ++k)
-            out +=
-                QMap<uint32_t, char>{{kLampGrey, '.'}, {kLampGreen, 'G'}, {kLampRed, 'R'}}.value(w->lampColour(k), '?');
-        out += QStringLiteral(" T2:%1 T3:%2").arg(w->Timer2.isActive()).arg(w->Timer3.isActive());
-        for (QWidget *c : w->centralWidget()->findChildren<QWidget *>())
-            if (auto *b = qobject_cast<QPushButton *>(c); b || qobject_cast<QComboBox *>(c))
-                out += (b ? u' ' + b->text() : QStringLiteral(" Cmb")) + (c->isEnabled() ? u'+' : u'-');
-        return out;
-    }
-    QStringList listTexts() { return collect(&*w, &Frmmain::rowText, w->rowCount()); }
-    QStringList tabs() { return collect(w->SSTab2, &QTabBar::tabText, w->SSTab2->count()); }
-    // Each channel's entries in its order as "01001=record"; how channels interleave in the book no file keeps.
-    QStringList records() { return ChannelRecords(w->book()).replaceInStrings(QStringLiteral("key"), QString()); }
-
-    QDateTime now{QDate(2024, 1, 5), QTime(9, 5, 7)};
-    QTemporaryDir dir;
-    FakeLink link;
-    ScriptedPrompts prompts;
-    std::optional<Frmmain> w;
-};
 
 TEST_F(App, BothVariantsStartAlikeAndSwitchTheControlsWithTheLink)
 {
@@ -111,10 +43,7 @@ TEST_F(App, BothVariantsStartAlikeAndSwitchTheControlsWithTheLink)
         for (int failures : {0, 2}) { // the button closes the link; a failing port closes it alike
             w->CmdOpen->click();
             EXPECT_EQ(std::tuple(link.openedPort, state(), w->statusText(1)), std::tuple(3, kLinked, QString()));
-            Frame status = FakeBoard::reply(wire::kStatus);
-            status[4] = 0x05, status[5] = 0x80;
-            SealFrame(status);
-            w->onFrame(status);
+            w->onFrame(SealedReply(wire::kStatus, {0x05, 0x80}));
             EXPECT_EQ(state().left(21), "GRGRRRRRRRRRRRRG T2:1");
             EXPECT_TRUE(w->statusText(1).startsWith("模块当前时间:"));
             if (failures == 0)
@@ -232,10 +161,7 @@ TEST_F(App, ControlsAreNamedReadableAndKeyboardDriven)
     };
     EXPECT_TRUE(lamps().startsWith("第1路 未知;第2路 未知;")) << lamps().toStdString();
     w->findChild<QPushButton *>("CmdOpen")->click();
-    Frame status = FakeBoard::reply(wire::kStatus);
-    status[4] = 0x05;
-    SealFrame(status);
-    w->onFrame(status);
+    w->onFrame(SealedReply(wire::kStatus, {0x05}));
     EXPECT_TRUE(lamps().startsWith("第1路 吸合;第2路 断开;第3路 吸合;第4路 断开;")) << lamps().toStdString();
     w->findChild<QPushButton *>("CmdOpen")->click();
 
@@ -375,10 +301,8 @@ using Scan = App;
 TEST_F(Scan, HasTheLineToItselfAndHandsBackTheChosenAddress)
 {
     start();
-    const QList<QAction *> actions = w->toolsMenu()->actions();
-    const auto action = std::ranges::find(actions, QStringLiteral("搜索设备"), &QAction::text);
-    ASSERT_NE(action, actions.end());
-    (*action)->trigger();
+    ASSERT_TRUE(toolsItem("搜索设备"));
+    toolsItem("搜索设备")->trigger();
     auto *scan = w->findChild<ScanDialog *>(QStringLiteral("ScanDialog"));
     ASSERT_TRUE(scan);
     EXPECT_EQ(w->findChildren<QProgressBar *>(QStringLiteral("PB")), QList<QProgressBar *>{w->PB});
@@ -387,10 +311,7 @@ TEST_F(Scan, HasTheLineToItselfAndHandsBackTheChosenAddress)
     EXPECT_FALSE(scan->scanning() || !link.written.isEmpty());
 
     w->CmdOpen->click();
-    Frame status = FakeBoard::reply(wire::kStatus);
-    status[4] = 1;
-    SealFrame(status);
-    w->onFrame(status);
+    w->onFrame(SealedReply(wire::kStatus, {1}));
     ASSERT_EQ(w->lampColour(0), kLampGreen);
     link.written.clear();
     scan->From->setValue(6);
@@ -398,18 +319,13 @@ TEST_F(Scan, HasTheLineToItselfAndHandsBackTheChosenAddress)
     scan->CmdScan->click();
     EXPECT_EQ(std::pair(scan->scanning(), w->Timer2.isActive()), std::pair(true, false))
         << "the poll stays off the line";
-    Frame reply = FakeBoard::reply(wire::kStatus);
-    reply[1] = 7;
-    SealFrame(reply);
+    const Frame reply = SealedReply(wire::kStatus, {}, 7);
     w->onFrame(reply); // address 6 was asked: board 7's reply does not count
     scan->stepScan(); // 6 stayed silent: asked once more
     scan->stepScan();
     w->onFrame(reply);
     scan->stepScan(); // 7 answered: on to 8
-    reply[1] = 8;
-    reply[2] = wire::kStatusCompat; // a board of the compatible kind
-    SealFrame(reply);
-    w->onFrame(reply);
+    w->onFrame(SealedReply(wire::kStatusCompat, {}, 8)); // a board of the compatible kind
     scan->stepScan();
     EXPECT_EQ(std::tuple(scan->scanning(), w->Timer2.isActive(), w->lampColour(0)), std::tuple(false, true, kLampGrey))
         << "the board's states are heard afresh";
@@ -563,12 +479,7 @@ TEST_F(Tools, LampRingsAndTheDriftPanelFollowTheBoardsClock)
     EXPECT_FALSE(w->lampRing(0)) << "no board clock yet";
     // The board: channel 1 on, the others off, its clock on December `day` at `hour`, its weekday set to Monday.
     const auto boardSays = [&](uint8_t day, uint8_t hour, uint8_t second = 0) {
-        Frame status = FakeBoard::reply(wire::kStatus);
-        status[4] = 0x01;
-        const uint8_t clock[] = {26, 12, day, 2, hour, 0, second};
-        std::copy(std::begin(clock), std::end(clock), status.begin() + 13);
-        SealFrame(status);
-        w->onFrame(status);
+        w->onFrame(SealedReply(wire::kStatus, {0x01, 0, 0, 0, 0, 0, 0, 0, 0, 26, 12, day, 2, hour, 0, second}));
         tools->refreshRings();
     };
     boardSays(9, 12); // a Wednesday by the date, Monday by the board
@@ -605,9 +516,7 @@ TEST_F(Tools, LampRingsAndTheDriftPanelFollowTheBoardsClock)
     w->verifyTools()->clockOnConnectAction->trigger();
     w->CmdOpen->click();
     boardSays(9, 12, 31);
-    Frame ack = FakeBoard::reply(wire::kSetClock);
-    SealFrame(ack);
-    w->onFrame(ack);
+    w->onFrame(SealedReply(wire::kSetClock));
     boardSays(9, 12, 31);
     QApplication::processEvents(); // the box opens from the event loop
     EXPECT_EQ(std::pair(prompts.messages, w->engine().bSetTimePending), std::pair(QStringList{"设置成功！"}, false));
@@ -775,11 +684,10 @@ TEST(FrameLogWindow, FiltersPausesClearsAndSaves)
     QTemporaryDir dir;
     dialog.answer = dir.filePath("log.csv");
     w.saveButton->click();
-    QFile saved(dialog.answer);
-    ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
-    const QStringList lines = QString::fromUtf8(saved.readAll()).split('\n', Qt::SkipEmptyParts);
-    EXPECT_EQ(std::tuple(lines.size(), lines[0], lines[2].endsWith(",无应答（第1次重发）：读取 第4路第12条,")),
-              std::tuple(3, QString("时间,方向,字节,含义,间隔"), true));
+    const QStringList lines = QString::fromUtf8(readBytes(dialog.answer)).split('\n', Qt::SkipEmptyParts);
+    EXPECT_EQ(
+        std::tuple(lines.size(), lines.value(0), lines.value(2).endsWith(",无应答（第1次重发）：读取 第4路第12条,")),
+        std::tuple(3, QString("时间,方向,字节,含义,间隔"), true));
     dialog.answer = dir.filePath("missing/log.txt");
     w.saveButton->click();
     EXPECT_TRUE(w.note->text().contains("保存失败")) << w.note->text().toStdString();

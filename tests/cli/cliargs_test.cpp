@@ -16,14 +16,8 @@ QStringList Args(const char *line)
 
 TEST(CliArgs, AcceptsEachCommandWithItsOptions)
 {
-    struct Row {
-        const char *line;
-        CliCommand command;
-        int channel, address, relay;
-        bool relayOn, set;
-        const char *file;
-    };
-    const Row rows[] = {
+    // the line, command, channel, address, relay, relay on, --set, file
+    const std::tuple<const char *, CliCommand, int, int, int, bool, bool, const char *> rows[] = {
         {"--port Com3 status", CliCommand::Status, 0, 1, 0, false, false, ""},
         {"--port Com3 --address 0 --json status", CliCommand::Status, 0, 0, 0, false, false, ""},
         {"--port Com3 read --channel 16 -o out.ini", CliCommand::Read, 16, 1, 0, false, false, "out.ini"},
@@ -35,14 +29,13 @@ TEST(CliArgs, AcceptsEachCommandWithItsOptions)
         {"status --port /dev/ttyUSB0 --address 255", CliCommand::Status, 0, 255, 0, false, false, ""},
         {"convert book.ini book.csv", CliCommand::Convert, 0, 1, 0, false, false, "book.ini"}, // no port needed
     };
-    for (const Row &row : rows) {
-        SCOPED_TRACE(row.line);
-        const CliParse p = ParseCliArguments(Args(row.line));
+    for (const auto &[line, command, channel, address, relay, relayOn, set, file] : rows) {
+        SCOPED_TRACE(line);
+        const CliParse p = ParseCliArguments(Args(line));
         ASSERT_TRUE(p.request) << p.error.toStdString();
         const CliRequest &q = *p.request;
         EXPECT_EQ(std::tuple(q.command, q.channel, q.address, q.relay, q.relayOn, q.setClock, q.file),
-                  std::tuple(row.command, row.channel, row.address, row.relay, row.relayOn, row.set,
-                             QString::fromUtf8(row.file)));
+                  std::tuple(command, channel, address, relay, relayOn, set, QString::fromUtf8(file)));
     }
     const CliParse scan = ParseCliArguments(Args("scan --from 3 --to 9"));
     ASSERT_TRUE(scan.request); // no port: the caller lists the ports and exits 2
@@ -74,22 +67,18 @@ TEST(CliArgs, RefusesWhatAScriptGotWrong)
 TEST(CliSession, NamesTheRelaysABoardDidNotSwitchAndHowTheyStayed)
 {
     // The board answers a relay command as a status request: its relays stay as they were.
-    struct Row {
-        const char *line;
-        uint8_t relays; // relays 1-8 on the board
-        const char *error;
-    };
-    const Row rows[] = {
+    // the line, relays 1-8 on the board, error
+    const std::tuple<const char *, uint8_t, const char *> rows[] = {
         {"--port Com3 relay 3 on", 0, "relay 3 did not switch on as commanded"},
         {"--port Com3 relay 2 off", 0b1010, "relay 2 did not switch off as commanded"},
     };
-    for (const Row &row : rows) {
+    for (const auto &[line, relays, error] : rows) {
         FakeLink link;
         FakeBoard board;
-        board.relays1 = row.relays;
+        board.relays1 = relays;
         QString out, err;
         QTextStream outStream(&out), errStream(&err);
-        CliSession cli(*ParseCliArguments(Args(row.line)).request, link,
+        CliSession cli(*ParseCliArguments(Args(line)).request, link,
                        [&link] { return link.opened = true, OpenResult{}; }, {outStream, errStream});
         BoardOnLoop loop(link, board, [&link] { dynamic_cast<HeadlessSession &>(*link.listener).tick(); });
         loop.answer = [&board](Frame f) {
@@ -97,8 +86,7 @@ TEST(CliSession, NamesTheRelaysABoardDidNotSwitchAndHowTheyStayed)
                 f[4] = f[5] = 0;
             return board.answer(f);
         };
-        EXPECT_EQ(std::pair(cli.run(), err), std::pair(5, QStringLiteral("kelmora-cli: %1\n").arg(row.error)))
-            << row.line;
+        EXPECT_EQ(std::pair(cli.run(), err), std::pair(5, QStringLiteral("kelmora-cli: %1\n").arg(error))) << line;
     }
 }
 

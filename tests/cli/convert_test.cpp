@@ -1,9 +1,9 @@
 // kelmora-cli convert: a book through CSV or JSON comes back the same; a bad input writes nothing.
 #include "cli/convert.h"
 
+#include "support/files.h"
 #include "support/printers.h"
 
-#include <QFile>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -23,8 +23,7 @@ QByteArray Book()
 
 QString Put(const QTemporaryDir &dir, const char *name, const QByteArray &bytes)
 {
-    QFile f(dir.filePath(QString::fromUtf8(name)));
-    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size() ? f.fileName() : QString();
+    return writeBytes(dir.filePath(QString::fromUtf8(name)), bytes) ? dir.filePath(QString::fromUtf8(name)) : QString();
 }
 
 TEST(Convert, ABookThroughCsvOrJsonComesBackAsItWas)
@@ -38,8 +37,7 @@ TEST(Convert, ABookThroughCsvOrJsonComesBackAsItWas)
         EXPECT_EQ(std::tuple(there.exit, there.entries, back.exit, back.entries),
                   std::tuple(CliExit::Ok, 259, CliExit::Ok, 259))
             << there.error.toStdString() << back.error.toStdString();
-        QFile ini(dir.filePath("back.ini"));
-        EXPECT_TRUE(ini.open(QIODevice::ReadOnly) && ini.readAll() == Book());
+        EXPECT_TRUE(readBytes(dir.filePath("back.ini")) == Book());
     }
 }
 

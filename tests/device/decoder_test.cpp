@@ -17,7 +17,7 @@ struct Decoder {
     }
     void feed(const std::vector<std::pair<int, int>> &bytes, uint8_t code, bool seal = true)
     {
-        Frame r = FakeBoard::reply(code);
+        Frame r = SealedReply(code);
         for (auto [i, v] : bytes)
             r[i] = uint8_t(v);
         if (seal)
@@ -82,7 +82,7 @@ TEST(Decoder, BoardClockIsAPlainWallClockAcrossTheSummerTimeChanges)
     for (const auto &r : rows) {
         QDateTime now = QDateTime::fromString(QString::fromLatin1(r.computer), Qt::ISODate).toLocalTime();
         Decoder d(Variant::Standard, [&] { return now; });
-        Frame reply = FakeBoard::reply(r.code);
+        Frame reply{wire::kReplyHeader, 1, r.code};
         std::copy(std::begin(r.at), std::end(r.at), reply.begin() + (r.code == wire::kStatus ? 13 : 4));
         SealFrame(reply);
         d.engine.MSCommDown_OnComm(reply);
@@ -98,11 +98,8 @@ TEST(Decoder, BoardClockIsAPlainWallClockAcrossTheSummerTimeChanges)
 
 TEST(Decoder, EntryRepliesBecomeEntriesOrAreDropped)
 {
-    const struct {
-        const char *name;
-        std::initializer_list<std::pair<int, int>> bytes;
-        const char *record; // empty: nothing added
-    } cases[] = {
+    // name, the reply's bytes, the entry added ("": none)
+    const std::tuple<const char *, std::vector<std::pair<int, int>>, const char *> cases[] = {
         {"daily pull in", {{11, 8}, {12, 30}}, "11000000000100000000083000"},
         {"mode 3 fixed date", {{6, 3}, {7, 13}, {8, 4}, {9, 28}}, "10000000000120130428000000"},
         {"mode 5 and 255 are fixed date", {{6, 255}, {8, 1}, {9, 1}}, "10000000000120000101000000"},
@@ -118,16 +115,16 @@ TEST(Decoder, EntryRepliesBecomeEntriesOrAreDropped)
         {"month 13", {{6, 3}, {8, 13}, {9, 1}}, ""},
         {"year past 2099", {{6, 3}, {7, 100}, {8, 1}, {9, 1}}, ""},
     };
-    for (const auto &c : cases) {
+    for (const auto &[name, changed, record] : cases) {
         Decoder d;
         std::vector<std::pair<int, int>> bytes = {{4, 1}, {5, 1}, {6, 1}, {14, 2}};
-        bytes.insert(bytes.end(), c.bytes);
+        bytes.insert(bytes.end(), changed.begin(), changed.end());
         d.feed(bytes, 2, false);
-        EXPECT_TRUE(d.engine.bReadReply) << c.name; // every reply counts as an answer
+        EXPECT_TRUE(d.engine.bReadReply) << name; // every reply counts as an answer
         QStringList got;
         for (const auto &item : d.book.items())
             got << item.entry->GetStr();
-        EXPECT_EQ(got, *c.record ? QStringList{QString::fromLatin1(c.record)} : QStringList{}) << c.name;
+        EXPECT_EQ(got, *record ? QStringList{QString::fromLatin1(record)} : QStringList{}) << name;
     }
 
     Decoder d;

@@ -113,39 +113,32 @@ TEST(EngineWrite, OneChannelTakesItsEntriesPlusTwoTicksAndAClockReadGoesOutAtOnc
 
 TEST(EngineWrite, EachFrameIsSentUpToFourTimesAndSuccessNeedsEveryAcknowledgement)
 {
-    const struct {
-        const char *name;
-        std::function<bool(int)> ack; // by the index of the frame the board received
-        int framesSent;
-        const char *verdict, *retryText; // the retry's text is shown while it happens, if any
-    } cases[] = {
+    // name, acknowledged (by the index of the frame the board received), write frames sent, verdict, the retry's
+    // text shown while it happens ("": no retry)
+    const std::tuple<const char *, std::function<bool(int)>, int, const char *, const char *> cases[] = {
         {"all acknowledged", [](int) { return true; }, 4, "写入成功！", ""},
         {"blank entry lost three times", [](int i) { return i < 3 || i == 6; }, 7, "写入成功！", "重发第1路第4条"},
         {"second frame never acknowledged fails after 4 attempts", [](int i) { return i == 0; }, 5, "写入失败！",
          "重发第1路第2条"},
         {"silent board fails after 4 attempts", [](int) { return false; }, 4, "写入失败！", "重发第1路第1条"},
     };
-    for (const auto &c : cases) {
+    for (const auto &[name, ack, framesSent, verdict, retryText] : cases) {
         Harness h;
-        h.board.ackWrite = c.ack;
+        h.board.ackWrite = ack;
         h.add(1, "11000000000100000000083000", 3);
         h.engine.CmdDown();
         h.runWhile(h.engine.bWriting);
         EXPECT_EQ(std::tuple(h.codesSince(0).count(wire::kWriteEntry), h.view.messages, h.engine.counters().retries > 0,
-                             h.view.activityLog.contains(QString::fromUtf8(c.retryText))),
-                  std::tuple(c.framesSent, QStringList{QString::fromUtf8(c.verdict)}, *c.retryText != 0, true))
-            << c.name;
+                             h.view.activityLog.contains(QString::fromUtf8(retryText))),
+                  std::tuple(framesSent, QStringList{QString::fromUtf8(verdict)}, *retryText != 0, true))
+            << name;
     }
 }
 
 TEST(EngineRead, OneChannelEndsOnEmptySlotEntry255OrAnEntryUnansweredFourTimes)
 {
-    const struct {
-        const char *name;
-        std::function<void(Harness &)> fault;
-        int requests, entriesRead;
-        const char *verdict;
-    } cases[] = {
+    // name, the fault, read requests sent, entries read, verdict
+    const std::tuple<const char *, std::function<void(Harness &)>, int, int, const char *> cases[] = {
         {"ends on the empty slot after entry 150", [](Harness &f) { f.board.ends[4] = 151; }, 151, 150, "读取成功！"},
         {"full channel ends after entry 255", [](Harness &) {}, 255, 255, "读取成功！"},
         {"request lost once is asked again",
@@ -158,21 +151,21 @@ TEST(EngineRead, OneChannelEndsOnEmptySlotEntry255OrAnEntryUnansweredFourTimes)
         {"empty-slot answers about another slot are no answer",
          [](Harness &f) { f.board.slots.clear(), f.board.readNumberShift = 1; }, 4, 0, "读取失败！"},
     };
-    for (const auto &c : cases) {
+    for (const auto &[name, fault, requests, entriesRead, verdict] : cases) {
         Harness f;
         f.boardHolds(4, 255);
         f.add(4, "11000000000400000000120000");
         f.add(5, "11000000000500000000120000");
         f.engine.nPage = 4;
-        c.fault(f);
+        fault(f);
         f.engine.CmdUpload();
         EXPECT_EQ(std::pair(f.view.questions, f.view.progressMax),
                   std::pair(QStringList{"此操作将清除软件显示当前路信息，继续否？"}, 255));
         f.runWhile(f.engine.bReading);
         EXPECT_EQ(std::tuple(f.codesSince(0).count(wire::kReadEntry), f.book.countOf(4), f.view.messages,
                              f.book.countOf(5), f.view.shownChannel),
-                  std::tuple(c.requests, c.entriesRead, QStringList{QString::fromUtf8(c.verdict)}, 1, 4))
-            << c.name;
+                  std::tuple(requests, entriesRead, QStringList{QString::fromUtf8(verdict)}, 1, 4))
+            << name;
     }
 }
 
@@ -246,48 +239,43 @@ TEST(EngineWrite, GivenChannelsAreWrittenAsWriteAllWritesEveryChannelWithItsEndE
 TEST(EngineTransfer, OneAtATimeAndStopOrAClosedLinkEndsItAtOnceSayingWhereAWriteStopped)
 {
     const char *const write = "写入 2/6，剩余约0分02秒", *const read = "读取第2路，已读 5 条，剩余至多约12分44秒";
-    const struct {
-        const char *name;
-        bool write, stop;
-        const char *progress, *message, *note;
-    } cases[] = {
+    // name, a write (else a read), stopped (else the link closes), progress, the box, panel 2 after
+    const std::tuple<const char *, bool, bool, const char *, const char *, const char *> cases[] = {
         {"stopped write", true, true, write, "已停止（写入停在第2路第3条）", "写入停在第2路第3条，该路板上计划不完整"},
         {"stopped read keeps what was read", false, true, read, "已停止", ""},
         {"write on a closed link: no box", true, false, write, "", "写入未完成：连接已关闭"},
         {"read on a closed link: no box", false, false, read, "", "读取未完成：连接已关闭"},
     };
-    for (const auto &c : cases) {
+    for (const auto &[name, isWrite, stop, progress, message, note] : cases) {
+        SCOPED_TRACE(name);
         Harness h;
         h.add(2, "11000000000200000000083000", 5);
         h.boardHolds(1, 2);
         h.boardHolds(2, 2);
         h.engine.nPage = 2;
-        c.write ? h.engine.CmdDown() : h.engine.CmdUpLoadAll();
+        isWrite ? h.engine.CmdDown() : h.engine.CmdUpLoadAll();
         h.clockMs = 1000;
-        h.tick(c.write ? 2 : 5);
+        h.tick(isWrite ? 2 : 5);
         EXPECT_EQ(std::pair(h.controls(), h.view.note),
                   std::pair(QStringLiteral("w0 r0 t0 stop1 pb1"),
-                            QString::fromUtf8(c.progress) + QStringLiteral("　（传输中：写入、读取与编辑暂不可用）")))
-            << c.name;
+                            QString::fromUtf8(progress) + QStringLiteral("　（传输中：写入、读取与编辑暂不可用）")));
         // The other transfers are held: a write while a read fills the book would cut the board's list short.
         ScheduleBook other;
         h.engine.CmdDown(), h.engine.CmdDownAll(), h.engine.CmdUpLoadAll(), h.engine.CmdUpload();
         EXPECT_EQ(std::pair(h.engine.startVerifyRead(0, other), h.view.questions.size()),
-                  std::pair(false, qsizetype(!c.write)))
-            << c.name;
+                  std::pair(false, qsizetype(!isWrite)));
         h.view.shownChannel = 0;
         const auto sent = h.link.written.size();
-        c.stop ? h.engine.CmdStop() : (h.link.opened = false, h.engine.linkClosed());
+        stop ? h.engine.CmdStop() : (h.link.opened = false, h.engine.linkClosed());
         h.engine.CmdStop(); // nothing under way: nothing happens
         // What was read stays, as for a failed read.
         EXPECT_EQ(std::tuple(h.view.messages.join(u'|'), h.view.note, h.controls(), h.engine.lastResult()->stopped,
                              h.engine.lastResult()->linkLost, h.engine.lastResult()->success, h.book.size(),
                              h.view.shownChannel),
-                  std::tuple(QString::fromUtf8(c.message), QString::fromUtf8(c.note), kIdle, c.stop, !c.stop, false,
-                             qsizetype(c.write ? 5 : 4), c.write ? 0 : 1))
-            << c.name;
+                  std::tuple(QString::fromUtf8(message), QString::fromUtf8(note), kIdle, stop, !stop, false,
+                             qsizetype(isWrite ? 5 : 4), isWrite ? 0 : 1));
         h.tick(2);
-        EXPECT_EQ(h.codesSince(sent), c.stop ? QList<int>({16, 16}) : QList<int>()) << c.name; // idle again
+        EXPECT_EQ(h.codesSince(sent), stop ? QList<int>({16, 16}) : QList<int>()); // idle again
     }
 }
 
@@ -335,14 +323,9 @@ struct Timeline {
 TEST(EnginePacing, EachFrameGoesAGuardAfterTheLastAnswerAndALostOneAtItsDeadline)
 {
     // Latencies are the board's time to answer plus 46 ms on the line at 9600 baud.
-    const struct {
-        const char *name;
-        int latencyMs;
-        int lostFrame;  // index of the write frame whose first reply is lost, or -1
-        int retryAfter; // ms from the lost frame to its retry
-        int lateFrame;  // index of the frame answered 800 ms late whose successor the board misses once, or -1
-        int retries;
-    } cases[] = {
+    // name, latency, the write frame whose first reply is lost (-1: none), ms from it to its retry, the frame answered
+    // 800 ms late whose successor the board misses once (-1: none), retries
+    const std::tuple<const char *, int, int, int, int, int> cases[] = {
         {"9600-baud board", 46, -1, 0, -1, 0},
         {"board that needs 150 ms to answer", 150, -1, 0, -1, 0},
         {"lost reply sent 90 ms before a tick is retried at the tick after", 46, 10, 290, -1, 1},
@@ -351,29 +334,28 @@ TEST(EnginePacing, EachFrameGoesAGuardAfterTheLastAnswerAndALostOneAtItsDeadline
         {"board that needs 450 ms", 496, -1, 0, -1, 0},
         {"late answer after a repeat is not taken for the next frame", 496, -1, 0, 10, 2},
     };
-    for (const auto &c : cases) {
+    for (const auto &[name, latencyMs, lostFrame, retryAfter, lateFrame, retries] : cases) {
+        SCOPED_TRACE(name);
         Harness h;
-        h.board.ackWrite = [&](int i) { return i != c.lostFrame; };
+        h.board.ackWrite = [&](int i) { return i != lostFrame; };
         h.board.deaf = [&, missed = false](const Frame &q) mutable {
-            return c.lateFrame >= 0 && q[2] == wire::kWriteEntry && q[5] == c.lateFrame + 2 &&
-                   !std::exchange(missed, true);
+            return lateFrame >= 0 && q[2] == wire::kWriteEntry && q[5] == lateFrame + 2 && !std::exchange(missed, true);
         };
         h.add(1, "11000000000100000000083000", 30);
-        Timeline t(h, c.latencyMs);
-        t.late = [&](int i) { return i == c.lateFrame ? 800 : 0; };
+        Timeline t(h, latencyMs);
+        t.late = [&](int i) { return i == lateFrame ? 800 : 0; };
         t.run(true, 1001); // status polls; the command comes between two ticks
         const auto polls = t.sentAt.size();
         h.engine.CmdDown();
         const int took = t.run(h.engine.bWriting) - 1001;
         EXPECT_EQ(std::tuple(h.view.messages, h.board.slots.size(), h.board.ends.value(1), h.engine.counters().retries),
-                  std::tuple(QStringList{"写入成功！"}, 30, 31, c.retries))
-            << c.name;
+                  std::tuple(QStringList{"写入成功！"}, 30, 31, retries));
         const QList<int> sent = t.sentAt.first(polls + h.codesSince(0).count(wire::kWriteEntry));
         for (qsizetype i = 1; i < sent.size(); ++i) // never before the previous request's answer, unless lost
-            EXPECT_GE(sent[i] - sent[i - 1], i - 1 - polls == c.lostFrame ? 0 : c.latencyMs) << c.name << i;
-        const qsizetype lost = polls + c.lostFrame;
-        EXPECT_EQ(c.lostFrame < 0 ? 0 : sent[lost + 1] - sent[lost], c.retryAfter) << c.name;
-        EXPECT_LT(took, 400 + c.latencyMs + 31 * (c.latencyMs + kReplyGuard.count()) + 2400 * c.retries) << c.name;
+            EXPECT_GE(sent[i] - sent[i - 1], i - 1 - polls == lostFrame ? 0 : latencyMs) << i;
+        const qsizetype lost = polls + lostFrame;
+        EXPECT_EQ(lostFrame < 0 ? 0 : sent[lost + 1] - sent[lost], retryAfter);
+        EXPECT_LT(took, 400 + latencyMs + 31 * (latencyMs + kReplyGuard.count()) + 2400 * retries);
     }
 }
 
@@ -386,7 +368,7 @@ TEST(EngineClock, SetRepeatsUntilAcknowledged)
     EXPECT_EQ(std::pair(h.codesSince(0), h.last()), std::pair(QList<int>{3, 3, 3, 3}, SetClockFrame(1, kMoment)));
     h.board.ackClock = true;
     h.tick();
-    h.engine.MSCommDown_OnComm(FakeBoard::reply(3)); // a second acknowledgement is no second success
+    h.engine.MSCommDown_OnComm(SealedReply(wire::kSetClock)); // a second acknowledgement is no second success
     EXPECT_EQ(h.view.messages, QStringList{"设置成功！"});
 }
 
@@ -552,12 +534,8 @@ TEST(EngineReplies, ADamagedReplyOfAnyKindIsNeverTakenOnAFreshLink)
 {
     // The first reply of a kind comes with one byte changed (its check bytes
     // then are wrong, and not 00 00): the run ends as an undamaged one does.
-    const struct {
-        const char *name;
-        uint8_t code;
-        int byte;
-        std::function<void(Harness &)> run;
-    } rows[] = {
+    // name, the reply code damaged, the byte changed, the run
+    const std::tuple<const char *, uint8_t, int, std::function<void(Harness &)>> rows[] = {
         {"status: relay 1 reported on", wire::kStatus, 4, [](Harness &h) { h.tick(3); }},
         {"entry: 08:30 read as 09:30", wire::kReadEntry, 11,
          [](Harness &h) {
@@ -572,22 +550,23 @@ TEST(EngineReplies, ADamagedReplyOfAnyKindIsNeverTakenOnAFreshLink)
              h.runWhile(h.engine.bWriting);
          }},
     };
-    for (const auto &row : rows) {
+    for (const auto &[name, code, byte, run] : rows) {
+        SCOPED_TRACE(name);
         QStringList outcome[2];
         for (const bool damaged : {false, true}) {
             Harness h;
             bool once = false;
             h.damage = [&](Frame &r) {
-                if (damaged && r[2] == row.code && !std::exchange(once, true))
-                    r[row.byte] ^= 0x01;
+                if (damaged && r[2] == code && !std::exchange(once, true))
+                    r[byte] ^= 0x01;
             };
-            row.run(h);
+            run(h);
             outcome[damaged] << h.view.messages << QString::number(h.view.lamps[0]) << h.view.activity;
             for (const EntryRef &e : h.book.channel(1))
                 outcome[damaged] << e->GetStr();
-            EXPECT_EQ(h.engine.counters().repliesRejected, int(damaged)) << row.name;
+            EXPECT_EQ(h.engine.counters().repliesRejected, int(damaged));
         }
-        EXPECT_EQ(outcome[1], outcome[0]) << row.name;
+        EXPECT_EQ(outcome[1], outcome[0]);
     }
 }
 
@@ -613,7 +592,7 @@ TEST(HeadlessSession, TellsWhetherTheEngineTookEachReply)
     HeadlessSession session(link, book, Variant::Standard, 1);
     QList<bool> taken;
     session.setReplyObserver([&taken](const Frame &, bool t) { taken << t; });
-    const Frame good = FakeBoard::reply(16);
+    const Frame good = SealedReply(wire::kStatus);
     Frame damaged = good;
     damaged[21] ^= 0xFF;
     Frame unfilled = good;
@@ -631,14 +610,8 @@ TEST(HeadlessSession, RunsTheLoopUntilTheWaitIsOverAndTellsHowATransferEnded)
     // relay states sees the session's own ticks, and takes one or two real ones (200 ms).
     enum class What { States, Write, Nothing };
     enum class Board { Answers, NeverAcknowledges, Silent };
-    struct Row {
-        const char *name;
-        What what;
-        Board board;
-        int maxTicks;
-        bool returned;
-    };
-    const Row rows[] = {
+    // name, what is waited for, the board, ticks allowed, what the wait returns
+    const std::tuple<const char *, What, Board, int, bool> rows[] = {
         {"relay states known after the session's own first tick", What::States, Board::Answers, 25, true},
         {"a silent board: the wait gives up after its tick", What::States, Board::Silent, 1, false},
         {"nothing to wait for", What::Nothing, Board::Silent, 1, true},
@@ -646,12 +619,12 @@ TEST(HeadlessSession, RunsTheLoopUntilTheWaitIsOverAndTellsHowATransferEnded)
         {"a write the board never acknowledges fails after its attempts", What::Write, Board::NeverAcknowledges, 25,
          false},
     };
-    for (const Row &row : rows) {
+    for (const auto &[name, what, kind, maxTicks, expected] : rows) {
         FakeLink link;
         link.opened = true;
         FakeBoard board;
-        board.silent = row.board == Board::Silent;
-        board.ackWrite = [&row](int) { return row.board != Board::NeverAcknowledges; };
+        board.silent = kind == Board::Silent;
+        board.ackWrite = [kind](int) { return kind != Board::NeverAcknowledges; };
         ScheduleBook book;
         AddEntries(book, 1, "11000000000100000000083000");
         HeadlessSession session(link, book, Variant::Standard, 1);
@@ -660,19 +633,16 @@ TEST(HeadlessSession, RunsTheLoopUntilTheWaitIsOverAndTellsHowATransferEnded)
         BoardOnLoop loop(link, board, [&] {
             if (std::exchange(stepDue, false))
                 session.engine().pacedStep();
-            if (row.what == What::Write)
+            if (what == What::Write)
                 session.tick();
         });
-        bool returned = false;
-        if (row.what == What::Write) {
-            session.engine().nPage = 1;
-            session.engine().CmdDown();
-            returned = session.runTransfer(row.maxTicks);
-        } else {
-            returned = session.runUntil([&] { return row.what == What::Nothing || session.relayStates().has_value(); },
-                                        row.maxTicks);
-        }
-        EXPECT_EQ(std::pair(returned, session.result().has_value()), std::pair(row.returned, row.what == What::Write))
-            << row.name;
+        if (what == What::Write)
+            session.engine().nPage = 1, session.engine().CmdDown();
+        const bool returned =
+            what == What::Write
+                ? session.runTransfer(maxTicks)
+                : session.runUntil([&] { return what == What::Nothing || session.relayStates().has_value(); },
+                                   maxTicks);
+        EXPECT_EQ(std::pair(returned, session.result().has_value()), std::pair(expected, what == What::Write)) << name;
     }
 }

@@ -7,13 +7,6 @@
 
 namespace {
 
-Frame Reply(uint8_t code, uint8_t b4 = 0, uint8_t b5 = 0)
-{
-    Frame f{wire::kReplyHeader, 1, code, 0, b4, b5};
-    SealFrame(f);
-    return f;
-}
-
 struct RecordingListener final : LinkListener {
     void onFrame(const Frame &f) override { frames.push_back(f); }
     void onLinkFailed(const QString &why) override { failures << why; }
@@ -27,18 +20,18 @@ TEST(FrameLog, TellsTheLinesStoryRowByRow)
 {
     qint64 now = kBase;
     FrameLog log([&] { return now; });
-    Frame bad = Reply(16, 1);
+    Frame bad = SealedReply(16, {1});
     bad[21] ^= 1;
     const Frame relay = RelayFrame(1, 16, 0, 0x05, 0);
     log.sent(RelayFrame(1, 16, 0, 0, 0));
-    now += 48, log.received(Reply(16, 0x01));
+    now += 48, log.received(SealedReply(16, {0x01}));
     now += 52, log.sent(relay);
     now += 200, log.sent(relay);
     now += 50, log.received(bad);
     now += 150, log.sent(relay);
     now += 150, log.sent(ReadEntryFrame(1, 1, 1));
     log.stray(QByteArray("\x22\x01\x02", 3));
-    now += 47, log.received(Reply(2, 1, 1));
+    now += 47, log.received(SealedReply(2, {1, 1}));
     log.sent(ReadEntryFrame(1, 1, 2));
     log.sent(RelayFrame(1, 16, 0, 0, 0));
     const QStringList want = {
@@ -72,14 +65,14 @@ TEST(FrameLog, RingDropsTheOldestAndClearKeepsNumbering)
     std::vector<quint64> told;
     log.setListener([&](quint64 seq) { told.push_back(seq); });
     for (uint8_t n = 1; n <= 5; ++n)
-        log.received(Reply(2, 1, n));
+        log.received(SealedReply(2, {1, n}));
     EXPECT_EQ(std::tuple(log.firstSeq(), log.endSeq(), log.size(), int(log.at(2).bytes[5]), told.back()),
               std::tuple(2u, 5u, 3, 3, 4u));
     log.clear();
     log.stray(QByteArray(30, 'x')); // more than a frame's worth: two rows
     EXPECT_EQ(std::tuple(log.firstSeq(), log.size(), int(log.at(5).length), int(log.at(6).length)),
               std::tuple(5u, 2, 22, 8));
-    log.received(Reply(19, 0x04)); // a compat board's states count too
+    log.received(SealedReply(19, {0x04})); // a compat board's states count too
     log.sent(RelayFrame(1, 19, 0, 0x06, 0));
     EXPECT_EQ(RecordWords(log.at(log.endSeq() - 1)).text, "吸合 第2路 (其余保持)");
 }
@@ -88,13 +81,10 @@ TEST(FrameLog, FilterByDirectionKindAndText)
 {
     FrameLog log;
     log.sent(ReadEntryFrame(1, 4, 12));
-    log.received(Reply(3));
+    log.received(SealedReply(3));
     log.sent(ReadEntryFrame(1, 4, 12)); // a re-send: a fault
-    struct Row {
-        const char *name;
-        LogFilter filter;
-        std::vector<bool> passes;
-    } rows[] = {
+    // name, filter, which of the three pass
+    const std::tuple<const char *, LogFilter, std::vector<bool>> rows[] = {
         {"everything", {}, {true, true, true}},
         {"sent only", {true, false, KindFilter::All, {}}, {true, false, true}},
         {"received only", {false, true, KindFilter::All, {}}, {false, true, false}},
@@ -104,11 +94,11 @@ TEST(FrameLog, FilterByDirectionKindAndText)
         {"words", {true, true, KindFilter::All, "第4路"}, {true, false, true}},
         {"bytes, case ignored", {true, true, KindFilter::All, ",c ,0"}, {true, false, true}},
     };
-    for (const Row &r : rows) {
+    for (const auto &[name, filter, passes] : rows) {
         std::vector<bool> got;
         for (quint64 s = 0; s < 3; ++s)
-            got.push_back(Passes(log.at(s), r.filter));
-        EXPECT_EQ(got, r.passes) << r.name;
+            got.push_back(Passes(log.at(s), filter));
+        EXPECT_EQ(got, passes) << name;
     }
 }
 
@@ -122,7 +112,7 @@ TEST(FrameLog, LinkLogsWhatGoesOutAndComesIn)
     link.write(ToBytes(ReadClockFrame(1))); // the port is closed: nothing went out
     inner.opened = true;
     link.write(ToBytes(ReadClockFrame(1)));
-    inner.listener->onFrame(Reply(4));
+    inner.listener->onFrame(SealedReply(4));
     inner.listener->onStrayBytes("\x22");
     inner.listener->onLinkFailed("gone");
     EXPECT_EQ(std::tuple(log.size(), inner.written.size(), listener.frames.size(), listener.failures),

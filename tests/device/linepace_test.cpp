@@ -7,14 +7,9 @@ namespace {
 
 TEST(LinePace, DeadlineFollowsTheAnswerTimeAndAnAnswerIsOwedUntilIt)
 {
-    // Events at ms: "s" a request at a tick, "b" one between ticks, "r" one repeated, "a" an
-    // answer, "t" a tick; then the deadline, the answer still owed at `owedAt`, the answer time.
-    const struct {
-        const char *name;
-        const char *events;
-        int owedAt;
-        int deadline, owed, answerMs;
-    } cases[] = {
+    // Name; events at ms: "s" a request at a tick, "b" one between ticks, "r" one repeated, "a" an answer, "t" a
+    // tick; the ms `owedAt`; then the deadline, the answer still owed at `owedAt`, the answer time.
+    const std::tuple<const char *, const char *, int, int, int, int> cases[] = {
         {"board not heard yet", "s0", 600, 2000, 1400, -1},
         {"board answering within the line time", "s0 a46", 46, 100, 0, 46},
         {"board slower than the bound", "s0 a1500", 1500, 2000, 0, 1500},
@@ -28,17 +23,17 @@ TEST(LinePace, DeadlineFollowsTheAnswerTimeAndAnAnswerIsOwedUntilIt)
         {"five ticks later nothing is owed", "s0 a500 b3000 t t t t t t", 0, 1000, 0, 500},
     };
     const QDateTime start(QDate(2026, 3, 29), QTime(1, 0));
-    for (const auto &c : cases) {
+    for (const auto &[name, events, owedAt, deadline, owed, answerMs] : cases) {
         LinePace pace;
-        for (const QString &e : QString::fromLatin1(c.events).split(u' ')) {
+        for (const QString &e : QString::fromLatin1(events).split(u' ')) {
             const QDateTime at = start.addMSecs(e.mid(1).toInt());
             const char kind = e[0].toLatin1();
             kind == 'a' ? pace.answered(at) : kind == 't' ? pace.tick() : pace.sent(at, kind != 'b', kind == 'r');
         }
-        EXPECT_EQ(std::tuple(int(pace.deadline().count()), int(pace.owed(start.addMSecs(c.owedAt)).count()),
+        EXPECT_EQ(std::tuple(int(pace.deadline().count()), int(pace.owed(start.addMSecs(owedAt)).count()),
                              int(pace.answerMs().value_or(-1))),
-                  std::tuple(c.deadline, c.owed, c.answerMs))
-            << c.name;
+                  std::tuple(deadline, owed, answerMs))
+            << name;
     }
 }
 

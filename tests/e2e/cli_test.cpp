@@ -1,7 +1,7 @@
 // End to end: kelmora-cli against kelmora-board on a pseudo-terminal.
 #include "boardprocess.h"
+#include "support/files.h"
 
-#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -34,10 +34,8 @@ CliRun Cli(const QStringList &args)
 // The path of `name` in `dir`, written with `text` when there is some.
 QString File(const QTemporaryDir &dir, const char *name, const QByteArray &text = {})
 {
-    QFile f(dir.filePath(QLatin1String(name)));
-    if (!text.isEmpty() && f.open(QIODevice::WriteOnly))
-        f.write(text);
-    return f.fileName();
+    const QString path = dir.filePath(QLatin1String(name));
+    return text.isEmpty() || writeBytes(path, text) ? path : QString();
 }
 
 // Each case links its board under a port number of its own: QSerialPort locks
@@ -156,9 +154,7 @@ TEST(Cli, TraceNamesEveryCommandsFramesAndTheFaultsOfABadLine)
     for (const auto &[args, want] : runs) {
         const QString trace = File(line.dir, "trace.txt");
         EXPECT_EQ(line.cli("--trace " + trace + ' ' + args).exit, 0) << args.toStdString();
-        QFile f(trace);
-        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
-        const QStringList lines = QString::fromUtf8(f.readAll()).split('\n', Qt::SkipEmptyParts);
+        const QStringList lines = QString::fromUtf8(readBytes(trace)).split('\n', Qt::SkipEmptyParts);
         qsizetype at = 0; // each expected row after the one before
         for (const QString &w : want) {
             while (at < lines.size() && !lines[at].section('\t', 3, 3).startsWith(w))
@@ -167,8 +163,7 @@ TEST(Cli, TraceNamesEveryCommandsFramesAndTheFaultsOfABadLine)
         }
         rows += lines;
     }
-    QFile readBack(back);
-    EXPECT_TRUE(readBack.open(QIODevice::ReadOnly) && readBack.readAll() == book);
+    EXPECT_EQ(readBytes(back), book);
     // The log's own test names a re-send after its request; here the faults of a real line reach the file.
     EXPECT_TRUE(!rows.filter("\t校验字节错误：应答：").isEmpty() &&
                 !rows.filter("\t发送\t").filter("\t无应答（第").isEmpty() &&

@@ -6,10 +6,10 @@
 
 #include "boardprocess.h"
 #include "support/fakes.h"
+#include "support/files.h"
 #include "support/scriptedprompts.h"
 
 #include <QComboBox>
-#include <QFile>
 #include <QLabel>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -54,8 +54,7 @@ struct Session {
     QByteArray savedFile()
     {
         w->CmdSave->click();
-        QFile f(w->store().notePath());
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+        return readBytes(w->store().notePath());
     }
 
     QTemporaryDir dir;

@@ -123,11 +123,8 @@ TEST(EditorAdd, ModesApplyTheirRuleAndTypedCharactersDoNotSelect)
 
 TEST(EditorEdit, OpensTheEntryCancelKeepsItConfirmWritesWhatItShows)
 {
-    struct Row {
-        // stored record, what the editor shows, record after confirm ("": as stored), what it says it changed
-        const char *name, *record, *shown, *written, *changed;
-    };
-    const Row rows[] = {
+    // name, stored record, what the editor shows, record after confirm ("": as stored), what it says it changed
+    const std::tuple<const char *, const char *, const char *, const char *, const char *> rows[] = {
         {"both flags: daily", "011 1111111 01 00000000 070605", "0 ------- - 07:06:05 断开",
          "010 1111111 01 00000000 070605", "方式 每天+每星期 无法显示，已改为 每天"},
         {"weekly ticks its days", "001 0101011 01 00000000 230059", "1 0101011 - 23:00:59 断开", "", ""},

@@ -1,20 +1,11 @@
 // Frames in words: every kind of request and reply, and damaged frames.
 #include "protocol/framewords.h"
+#include "support/frames.h"
 #include "support/printers.h"
 
 #include <gtest/gtest.h>
 
-#include <initializer_list>
-
 namespace {
-
-Frame Reply(uint8_t code, std::initializer_list<uint8_t> payload = {})
-{
-    Frame f{wire::kReplyHeader, 1, code};
-    std::copy(payload.begin(), payload.end(), f.begin() + 4);
-    SealFrame(f);
-    return f;
-}
 
 Frame Damaged(Frame f, int at, uint8_t value)
 {
@@ -29,7 +20,7 @@ TEST(FrameWords, EveryKindBothDirectionsAndDamage)
     using D = FrameDirection;
     using K = FrameKind;
     const Frame weekly = WriteEntryFrame(1, 2, 2, 5, u"10110101000000000000180530");
-    const Frame status = Reply(16, {0x05, 0x80, 0, 0, 0, 0, 0, 0, 0, 26, 12, 7, 2, 18, 5, 30});
+    const Frame status = SealedReply(16, {0x05, 0x80, 0, 0, 0, 0, 0, 0, 0, 26, 12, 7, 2, 18, 5, 30});
     struct Row {
         const char *name;
         Frame frame;
@@ -57,21 +48,21 @@ TEST(FrameWords, EveryKindBothDirectionsAndDamage)
         {"read request", ReadEntryFrame(1, 4, 12), D::Sent, "读取 第4路第12条", K::Read, false},
         {"clock set", SetClockFrame(1, kMonday), D::Sent, "对时 2026-12-07 10:00:00 星期1", K::Clock, false},
         {"clock read", ReadClockFrame(1), D::Sent, "读时", K::Clock, false},
-        {"write acknowledged", Reply(1), D::Received, "应答：写入已确认", K::Write, false},
-        {"entry reply", Reply(2, {2, 5, 2, 0, 0, 0, 0x2A, 18, 5, 30, 2}), D::Received,
+        {"write acknowledged", SealedReply(1), D::Received, "应答：写入已确认", K::Write, false},
+        {"entry reply", SealedReply(2, {2, 5, 2, 0, 0, 0, 0x2A, 18, 5, 30, 2}), D::Received,
          "应答：第2路第5条 每星期一三五 18:05:30 吸合", K::Read, false},
-        {"empty-slot reply", Reply(2, {4, 12}), D::Received, "应答：第4路第12条 空（该路结束）", K::Read, false},
-        {"clock set acknowledged", Reply(3), D::Received, "应答：对时完成", K::Clock, false},
-        {"clock reply", Reply(4, {13, 4, 28, 1, 10, 23, 38}), D::Received, "应答：模块当前时间:13-04-28 10:23:38",
+        {"empty-slot reply", SealedReply(2, {4, 12}), D::Received, "应答：第4路第12条 空（该路结束）", K::Read, false},
+        {"clock set acknowledged", SealedReply(3), D::Received, "应答：对时完成", K::Clock, false},
+        {"clock reply", SealedReply(4, {13, 4, 28, 1, 10, 23, 38}), D::Received, "应答：模块当前时间:13-04-28 10:23:38",
          K::Clock, false},
         {"status reply", status, D::Received, "应答：吸合 第1、3、16路 模块当前时间:2026-12-07 18:05:30 星期1",
          K::Status, false},
-        {"compat relay reply", Reply(19, {0xFF, 0xFF}), D::Received, "应答：全部吸合", K::Relay, false},
-        {"entry reply with bad check bytes", Damaged(Reply(2, {2, 5, 2, 0, 0, 0, 0x2A, 18, 5, 30, 2}), 13, 31),
+        {"compat relay reply", SealedReply(19, {0xFF, 0xFF}), D::Received, "应答：全部吸合", K::Relay, false},
+        {"entry reply with bad check bytes", Damaged(SealedReply(2, {2, 5, 2, 0, 0, 0, 0x2A, 18, 5, 30, 2}), 13, 31),
          D::Received, "校验字节错误：应答：第2路第5条 每星期一三五 18:05:31 吸合", K::Read, true},
         {"reply with a request's header", ReadClockFrame(1), D::Received, "帧头错误（66）", K::Other, true},
         {"request with a wrong header", Damaged(ReadClockFrame(1), 0, 0xA5), D::Sent, "帧头错误（A5）", K::Other, true},
-        {"unknown reply code", Reply(7), D::Received, "未知应答 代码7", K::Other, true},
+        {"unknown reply code", SealedReply(7), D::Received, "未知应答 代码7", K::Other, true},
         {"unknown request code", Damaged(ReadClockFrame(1), 2, 9), D::Sent, "校验字节错误：未知命令 代码9", K::Other,
          true},
     };
@@ -84,23 +75,20 @@ TEST(FrameWords, EveryKindBothDirectionsAndDamage)
 TEST(FrameWords, WhichReplyAnswersWhichRequest)
 {
     const Frame read = ReadEntryFrame(1, 4, 12);
-    struct Row {
-        const char *name;
-        Frame request, reply;
-        bool answers;
-    } rows[] = {
-        {"the slot asked for", read, Reply(2, {4, 12}), true},
-        {"another slot", read, Reply(2, {4, 11}), false},
-        {"another code", read, Reply(1), false},
-        {"bad check bytes", read, Damaged(Reply(2, {4, 12}), 20, 0), false},
+    // name, request, reply, whether it answers
+    const std::tuple<const char *, Frame, Frame, bool> rows[] = {
+        {"the slot asked for", read, SealedReply(2, {4, 12}), true},
+        {"another slot", read, SealedReply(2, {4, 11}), false},
+        {"another code", read, SealedReply(1), false},
+        {"bad check bytes", read, Damaged(SealedReply(2, {4, 12}), 20, 0), false},
         {"a request echoed", read, read, false},
-        {"status", RelayFrame(1, 16, 0, 0, 0), Reply(16), true},
-        {"compat relay command", RelayFrame(1, 19, 0, 1, 0), Reply(19), true},
-        {"write", BlankEntryFrame(1, 1, 1), Reply(1), true},
+        {"status", RelayFrame(1, 16, 0, 0, 0), SealedReply(16), true},
+        {"compat relay command", RelayFrame(1, 19, 0, 1, 0), SealedReply(19), true},
+        {"write", BlankEntryFrame(1, 1, 1), SealedReply(1), true},
     };
-    for (const Row &r : rows)
-        EXPECT_EQ(Answers(r.request, r.reply), r.answers) << r.name;
-    EXPECT_TRUE(Answers(read, Damaged(Reply(2, {4, 12}), 20, 0), false)); // check bytes not asked for
+    for (const auto &[name, request, reply, answers] : rows)
+        EXPECT_EQ(Answers(request, reply), answers) << name;
+    EXPECT_TRUE(Answers(read, Damaged(SealedReply(2, {4, 12}), 20, 0), false)); // check bytes not asked for
 
     // A clock set sent again a second later asks the same; a read of the next slot, or of another board, does not.
     EXPECT_TRUE(SameRequest(SetClockFrame(1, kMonday), SetClockFrame(1, kMonday.addSecs(1))));

@@ -45,12 +45,8 @@ TEST(Check, FindingsPerChannel)
     dailyWithMask->strWeek = QStringLiteral("1010000");
     EntryRef bothFlags = Weekly(true, "1000000", "09:00:00");
     bothFlags->bIsEveryDay = true;
-    struct Case {
-        const char *name;
-        QList<EntryRef> list;
-        QString expected; // all of them problems but IgnoredFields, a warning
-    };
-    const Case cases[] = {
+    // name, the channel's entries, the findings: all of them problems but IgnoredFields, a warning
+    const std::tuple<const char *, QList<EntryRef>, QString> cases[] = {
         {"weekly with no day", with("+W0000000@09:00:00"), "NeverFires#3"},
         {"fixed date a second ago", with("+F2026-12-07@11:59:59"), "DatePast#3"},
         {"fixed date a second ahead", with("+F2026-12-07@12:00:01"), ""},
@@ -79,15 +75,15 @@ TEST(Check, FindingsPerChannel)
         {"daily entry keeping a weekday mask", with("") << dailyWithMask, "IgnoredFields#3"},
         {"both flags", with("") << bothFlags, "IgnoredFields#3"},
     };
-    for (const Case &c : cases) {
-        const QList<Finding> found = CheckBook(Book(c.list, 4), kNow);
-        EXPECT_EQ(Kinds(found), c.expected) << c.name;
-        const int problems = int(found.size() - c.expected.count(QStringLiteral("IgnoredFields")));
+    for (const auto &[name, list, expected] : cases) {
+        SCOPED_TRACE(name);
+        const QList<Finding> found = CheckBook(Book(list, 4), kNow);
+        EXPECT_EQ(Kinds(found), expected);
+        const int problems = int(found.size() - expected.count(QStringLiteral("IgnoredFields")));
         EXPECT_EQ(std::pair(ProblemCount(found), FindingsPanelText(found)),
-                  std::pair(problems, problems ? QStringLiteral("检查发现%1处问题").arg(problems) : QString()))
-            << c.name;
+                  std::pair(problems, problems ? QStringLiteral("检查发现%1处问题").arg(problems) : QString()));
         for (const Finding &f : found)
-            EXPECT_TRUE(f.channel == 4 && f.entryText.startsWith(QStringLiteral("第4路"))) << c.name;
+            EXPECT_TRUE(f.channel == 4 && f.entryText.startsWith(QStringLiteral("第4路")));
     }
     // What the one-way finding says: no release at all, none after the last date, or each one outdone.
     for (auto [list, says] : {std::pair{"+D@08:00:00", "本路没有会执行的断开"},

@@ -37,13 +37,9 @@ QString Channel(const ScheduleBook &book, int channel)
 
 TEST(Copy, PlansAndCopies)
 {
-    struct Case {
-        const char *name;
-        QList<int> targets; // the first one is looked at afterwards
-        CopyMode mode;
-        QString refused, replaced; // ChannelList texts
-        QString after;
-    };
+    // name, targets (the first is looked at afterwards), mode, refused and replaced (ChannelList texts), the first
+    // after
+    using Case = std::tuple<const char *, QList<int>, CopyMode, QString, QString, QString>;
     const auto R = CopyMode::Replace, A = CopyMode::Append;
     const Case cases[] = {
         {"replace into empty channels, each its own copies", {2, 4}, R, "", "", "02001@08:00+ 02002@18:00-"},
@@ -54,13 +50,13 @@ TEST(Copy, PlansAndCopies)
         {"replace into a full channel fits", {6}, R, "", "第6路", "06001@08:00+ 06002@18:00-"},
         {"the source itself is no target", {1}, A, "", "", "01001@08:00+ 01002@18:00-"},
     };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.name);
+    for (const auto &[name, targets, mode, refused, replaced, after] : cases) {
+        SCOPED_TRACE(name);
         ScheduleBook book = Sample();
-        const CopyPlan plan = PlanCopy(book, 1, c.targets, c.mode);
-        EXPECT_EQ(std::pair(ChannelList(plan.tooFull), ChannelList(plan.replaced)), std::pair(c.refused, c.replaced));
+        const CopyPlan plan = PlanCopy(book, 1, targets, mode);
+        EXPECT_EQ(std::pair(ChannelList(plan.tooFull), ChannelList(plan.replaced)), std::pair(refused, replaced));
         EXPECT_EQ(CopyEntries(book, plan), plan.refused() ? 0 : 2 * plan.targets.size()); // the source's two
-        EXPECT_EQ(Channel(book, c.targets.first()), c.after);
+        EXPECT_EQ(Channel(book, targets.first()), after);
         EXPECT_EQ(Channel(book, 1), QStringLiteral("01001@08:00+ 01002@18:00-"));
     }
 }

@@ -125,12 +125,8 @@ TEST(Picture, PointMapsToItsEntries)
     ASSERT_EQ(std::pair(rows.size(), rows.value(0).day), std::pair(qsizetype(7), kMonday));
     // 864 px for a day: 100 seconds a pixel; 7 rows of 10 px.
     const QRectF plot(100, 20, 864, 70);
-    struct Case {
-        const char *name;
-        QPointF p;
-        QString expected; // "row:numbers:point/span:state", or "none"
-    };
-    const Case cases[] = {
+    // name, the point, what it hits: "row:numbers:point/span:state", or "none"
+    const std::tuple<const char *, QPointF, QString> cases[] = {
         {"on a switching point", {316, 25}, "0:1:point:On"},
         {"three pixels beside it", {319, 25}, "0:1:point:On"},
         {"inside a span: the entry that set it", {500, 25}, "0:1:span:On"},
@@ -139,8 +135,8 @@ TEST(Picture, PointMapsToItsEntries)
         {"the row is the weekday", {748, 85}, "6:2:point:Off"},
         {"outside the plot", {90, 25}, "none"},
     };
-    for (const Case &c : cases) {
-        const auto hit = HitTest(rows, plot, c.p, 4);
+    for (const auto &[name, point, expected] : cases) {
+        const auto hit = HitTest(rows, plot, point, 4);
         QString got = QStringLiteral("none");
         if (hit) {
             QStringList numbers;
@@ -151,7 +147,7 @@ TEST(Picture, PointMapsToItsEntries)
                       .arg(numbers.join(u','))
                       .arg(hit->onPoint ? "point" : "span", Name(hit->state));
         }
-        EXPECT_EQ(got, c.expected) << c.name;
+        EXPECT_EQ(got, expected) << name;
     }
     EXPECT_EQ(DayRows(book, kMonday).size(), kChannelCount);
 }

@@ -14,41 +14,34 @@ TEST(VerifyReport, DifferenceRowsShowBothSidesAndTheFields)
     const QList<EntryRef> program{Daily(true, "08:00:00"), Daily(false, "09:00:00"), Daily(true, "10:00:00")};
     const QList<EntryRef> board{Daily(true, "08:00:00"), Daily(true, "09:00:30")};
     const QList<EntryRef> longer = program + QList<EntryRef>{Weekly(false, "1000000", "11:00:00")};
-    struct {
-        const char *name;
-        QList<EntryRef> board;
-        QStringList expected; // number|program|board|note
-    } cases[] = {
-        {"changed and missing on the board", board,
+    // name, board, rows "number|program|board|note"
+    const std::tuple<const char *, QList<EntryRef>, QStringList> cases[] = {
+        {"changed and missing on the board",
+         board,
          {"002|第1路, 每天, 09:00:00 ,断开 |第1路, 每天, 09:00:30 ,吸合 |不同：秒、动作",
           "003|第1路, 每天, 10:00:00 ,吸合 ||仅在软件中"}},
         {"an extra entry on the board", longer, {"004||第1路, 每星期一， 11:00:00 ,断开 |仅在设备上"}},
         {"the same lists give no rows", program, {}},
     };
-    for (const auto &c : cases) {
+    for (const auto &[name, onBoard, expected] : cases) {
         QStringList rows;
-        for (const DifferenceRow &r : DifferenceRows(CompareChannel(1, program, c.board)))
+        for (const DifferenceRow &r : DifferenceRows(CompareChannel(1, program, onBoard)))
             rows << QStringList{r.number, r.program, r.board, r.note}.join(u'|');
-        EXPECT_EQ(rows, c.expected) << c.name;
+        EXPECT_EQ(rows, expected) << name;
     }
 }
 
 TEST(VerifyReport, ARunThatEndedEarlyLeavesItsChannelAndTheRestUnread)
 {
-    struct {
-        const char *name;
-        int channel;
-        bool success;
-        int endedAt;
-        QList<int> unread;
-    } cases[] = {
+    // name, channel, success, ended at, unread
+    const std::tuple<const char *, int, bool, int, QList<int>> cases[] = {
         {"one channel read in full", 3, true, 3, {}},
         {"one channel that failed", 3, false, 3, {3}},
         {"all, stopped in channel 15", 0, false, 15, {15, 16}},
         {"all, failed at once", 0, false, 1, VerifyChannels(0)},
     };
-    for (const auto &c : cases)
-        EXPECT_EQ(UnreadChannels(VerifyChannels(c.channel), c.success, c.endedAt), c.unread) << c.name;
+    for (const auto &[name, channel, success, endedAt, unread] : cases)
+        EXPECT_EQ(UnreadChannels(VerifyChannels(channel), success, endedAt), unread) << name;
     EXPECT_EQ(VerifyChannels(0).size(), kChannelCount);
 }
 

@@ -48,12 +48,8 @@ TEST(IniFile, ReadsAndWritesFollowTheProfileFunctions)
 TEST(Readers, RecordsNamesAndHostileBytes)
 {
     const QByteArray record = "11000000000100000000083000", gbk = "\xB5\xDA\xC8\xFD\xC2\xB7\xCB\xAE\xB1\xC3";
-    struct Row {
-        const char *name;
-        QByteArray file; // empty: no files
-        QString note, channelName;
-    };
-    const Row rows[] = {
+    // name, file ("": none), record, name
+    const std::tuple<const char *, QByteArray, QString, QString> rows[] = {
         {"exact 26 digits", "[Note]\n01001=" + record, record, kDefaultChannelName},
         {"absent key", "[Note]\n01002=" + record, kEmptyRecord, kDefaultChannelName},
         {"absent file", "", kEmptyRecord, kDefaultChannelName},
@@ -67,13 +63,13 @@ TEST(Readers, RecordsNamesAndHostileBytes)
         {"GBK-extension lead byte", "[Note]\n01=\x81\xA1" + gbk.first(6), kEmptyRecord, "仭第三路"},
         {"truncated GBK character", "[Note]\n01=AB\xB5\n01001=\xC8", QStringLiteral("\u00C8"), "AB"},
     };
-    for (const Row &r : rows) {
-        SCOPED_TRACE(r.name);
+    for (const auto &[name, file, note, channelName] : rows) {
+        SCOPED_TRACE(name);
         QTemporaryDir dir;
         const NoteStore store(dir.path());
-        ASSERT_TRUE(r.file.isEmpty() || (writeBytes(store.notePath(), r.file) && writeBytes(store.namePath(), r.file)));
-        EXPECT_EQ(store.ReadNote(QStringLiteral("01001")), r.note);
-        EXPECT_EQ(store.ReadName(QStringLiteral("01")), r.channelName);
+        ASSERT_TRUE(file.isEmpty() || (writeBytes(store.notePath(), file) && writeBytes(store.namePath(), file)));
+        EXPECT_EQ(store.ReadNote(QStringLiteral("01001")), note);
+        EXPECT_EQ(store.ReadName(QStringLiteral("01")), channelName);
         const LoadedSchedules l = LoadSchedules(store.notePath());
         EXPECT_EQ(OpenSchedules(store.notePath()).ok, l.skippedKeys.isEmpty() && !l.noSection);
     }

@@ -1,10 +1,10 @@
 // Helpers shared by the storage tests: files in temporary folders and a private trash.
 #pragma once
 
+#include "support/files.h"
 #include "support/printers.h"
 
 #include <QDir>
-#include <QFile>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -13,18 +13,6 @@
 #include <random>
 
 inline constexpr qsizetype kTenMegabytes = 10 * 1024 * 1024;
-
-inline bool writeBytes(const QString &path, const QByteArray &bytes)
-{
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
-}
-
-inline QByteArray readBytes(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
 
 inline QStringList folderEntries(const QString &dir)
 {

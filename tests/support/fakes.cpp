@@ -19,16 +19,6 @@ QStringList ChannelRecords(const ScheduleBook &book)
     return out;
 }
 
-Frame FakeBoard::reply(uint8_t code)
-{
-    Frame r{};
-    r[0] = wire::kReplyHeader;
-    r[1] = 1;
-    r[2] = code;
-    SealFrame(r);
-    return r;
-}
-
 std::optional<Frame> FakeBoard::answer(const Frame &q)
 {
     std::optional<Frame> r = answerSealed(q);
@@ -50,14 +40,12 @@ std::optional<Frame> FakeBoard::answerSealed(const Frame &q)
             slots[{q[4], q[5]}] = q;
         if (!ackWrite(index))
             return std::nullopt;
-        return reply(wire::kWriteEntry);
+        return SealedReply(wire::kWriteEntry);
     }
     case wire::kReadEntry: {
-        Frame r = reply(wire::kReadEntry);
+        Frame r{wire::kReplyHeader, 1, wire::kReadEntry, 0, q[4], uint8_t(q[5] + readNumberShift)};
         const auto slot = slots.find({q[4], q[5]});
         const bool pastEnd = ends.contains(q[4]) && q[5] >= ends[q[4]];
-        r[4] = q[4];
-        r[5] = uint8_t(q[5] + readNumberShift);
         if (slot != slots.end() && !pastEnd)
             for (int i = 6; i <= 14; ++i)
                 r[i] = (*slot)[i];
@@ -65,21 +53,16 @@ std::optional<Frame> FakeBoard::answerSealed(const Frame &q)
         return r;
     }
     case wire::kSetClock:
-        return ackClock ? std::optional(reply(wire::kSetClock)) : std::nullopt;
+        return ackClock ? std::optional(SealedReply(wire::kSetClock)) : std::nullopt;
     case wire::kReadClock:
-        return reply(wire::kReadClock);
+        return SealedReply(wire::kReadClock);
     case wire::kStatus:
     case wire::kStatusCompat: {
         if (q[2] == wire::kStatusCompat || q[4] || q[5]) {
             relays1 = q[4];
             relays2 = q[5];
         }
-        Frame r = reply(q[2]);
-        r[4] = relays1;
-        r[5] = relays2;
-        r[13] = 26, r[14] = 12, r[15] = 6, r[16] = 1, r[17] = 21, r[18] = 0, r[19] = 0;
-        SealFrame(r);
-        return r;
+        return SealedReply(q[2], {relays1, relays2, 0, 0, 0, 0, 0, 0, 0, 26, 12, 6, 1, 21, 0, 0});
     }
     }
     return std::nullopt;

@@ -5,6 +5,7 @@
 #include "device/seriallink.h"
 #include "protocol/frames.h"
 #include "protocol/replies.h"
+#include "support/frames.h"
 #include "support/printers.h"
 
 #include <QList>
@@ -118,8 +119,6 @@ public:
     QList<int> unsealedCodes;           // reply codes sent with check bytes left 0
     QMap<QPair<int, int>, Frame> slots; // (channel, number) -> the write frame
     QMap<int, int> ends;                // channel -> number of its blank entry
-
-    static Frame reply(uint8_t code);
 
 private:
     std::optional<Frame> answerSealed(const Frame &request);
