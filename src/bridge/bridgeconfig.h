@@ -31,6 +31,7 @@ struct BoardSettings {
     QString name;
     QString namesFile;        // Name.ini-style channel names for discovery
     QStringList channelNames; // sixteen from namesFile, "" where a channel has none; empty without namesFile
+    QString area;             // Home Assistant's suggested area; none when empty
 };
 
 struct BridgeConfig {
