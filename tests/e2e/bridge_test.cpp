@@ -114,7 +114,7 @@ TEST(BridgeE2E, ServesTheBoardOnMqtt)
     ASSERT_TRUE(site.saw("k/e2e/availability online"));
 
     ASSERT_TRUE(site.saw("k/e2e/relay/16 OFF") && site.saw("k/two/relay/16 OFF"));
-    EXPECT_EQ(site.seen.filter("homeassistant/").size(), 2 * 18);
+    EXPECT_EQ(site.seen.filter("homeassistant/").size(), 2 * 18 + 1) << "two boards and the bridge";
     for (const QString &c : site.seen.filter("homeassistant/"))
         EXPECT_TRUE(QJsonDocument::fromJson(c.section(' ', 1).toUtf8()).isObject()) << c.toStdString();
 
@@ -163,6 +163,24 @@ TEST(BridgeE2E, ServesTheBoardOnMqtt)
     site.startBridge();
     EXPECT_EQ(site.result("relay/6/set"), R"({"ok":true,"payload":"ON","request":"k/e2e/relay/6/set"})");
     EXPECT_TRUE(site.result("relay/4/set").contains("retained request not run"));
+
+    // Restarted without board "two" and under another client_id: nothing of either stays retained.
+    const auto left = [&] {
+        QProcess p;
+        p.start("mosquitto_sub", site.client({"-v", "-W", "2", "--retained-only", "-t", "k/two/#", "-t", "k/_bridge/kelmora-bridge/#",
+                                              "-t", "homeassistant/+/kelmora_two/#", "-t", "homeassistant/+/kelmora-bridge_kelmora-bridge/#"}));
+        p.waitForFinished(10000);
+        return QString::fromUtf8(p.readAllStandardOutput());
+    };
+    ASSERT_GT(left().count('\n'), 16 + 18 + 2);
+    site.bridge.terminate();
+    site.bridge.waitForFinished();
+    site.write("bridge.ini", QStringLiteral("[mqtt]\nhost=127.0.0.1\nport=%1\nbase_topic=k\nclient_id=moved\n"
+                                            "[board.e2e]\nport=%2\n").arg(site.port).arg(site.dir.filePath("Com78")));
+    site.startBridge();
+    QString ghost;
+    EXPECT_TRUE(WaitFor([&] { return (ghost = left()).isEmpty(); }, 20000)) << ghost.toStdString();
+    EXPECT_EQ(site.retained("k/_bridge/moved/availability"), "online");
 }
 
 TEST(BridgeE2E, WrongPasswordIsLoggedOnceAndTriedAgain)
