@@ -266,12 +266,13 @@ TEST(Bridge, ReconnectRepublishesEveryRetainedStateAndNeverRunsARetainedRequest)
 // in the same restart; lists not this bridge's own clear nothing.
 TEST(Bridge, RemovedBoardLeavesNothingRetained)
 {
-    const QByteArray ours = R"({"boards":["old","b1"],"by":"pi:/etc/b.ini"})", nas = R"({"boards":["old"],"by":"nas:/b.ini"})";
+    const QByteArray ours = R"({"boards":["old","b1"],"by":"pi:/etc/b.ini"})",
+                     nas = R"({"boards":["old"],"by":"nas:/b.ini"})";
     const char *now = "kelmora/_bridge/kelmora-bridge/boards";
     const struct {
         const char *behaviour, *listTopic;
         QByteArray list;
-        bool retained; // else published while the bridge runs
+        bool retained;                // else published while the bridge runs
         int oldLeft, wasLeft, warned; // board "old"'s topics, client_id "was"'s, the other-bridge warning
     } rows[] = {
         {"this bridge's list, left at its last start", now, ours, true, 0, 2, 0},

@@ -32,11 +32,11 @@ ConfigResult Parse(const char *text)
 
 TEST(BridgeConfig, TakesEverySettingWithDefaults)
 {
-    const ConfigResult r =
-        Parse("; site\n[mqtt] ; ours\nhost = broker.lan\nport=65535 # TLS\nusername = u\npassword_file = pw\n"
-              "tls_ca=ca\nbase_topic = site/a\n"
-              "[board.boiler-1]\nport = Com3  ; line 1\naddress = 0\nvariant = compat\t#new\nname = 锅炉房\narea = 地下室\n"
-              "names_file = n\n[board.b2]\nport = /dev/ttyUSB0\n");
+    const ConfigResult r = Parse(
+        "; site\n[mqtt] ; ours\nhost = broker.lan\nport=65535 # TLS\nusername = u\npassword_file = pw\n"
+        "tls_ca=ca\nbase_topic = site/a\n"
+        "[board.boiler-1]\nport = Com3  ; line 1\naddress = 0\nvariant = compat\t#new\nname = 锅炉房\narea = 地下室\n"
+        "names_file = n\n[board.b2]\nport = /dev/ttyUSB0\n");
     ASSERT_TRUE(r.config) << r.error.toStdString();
     const BridgeConfig &c = *r.config;
     EXPECT_EQ(QStringList({c.mqtt.host, QString::number(c.mqtt.port), c.mqtt.username, c.mqtt.password, c.mqtt.tlsCa,
@@ -251,9 +251,12 @@ TEST(Topics, FilterMatchesAsTheBrokerDoes)
         const char *filter, *topic;
         bool matches;
     } rows[] = {
-        {"k/_bridge/+/boards", "k/_bridge/was/boards", true}, {"k/_bridge/+/boards", "k/_bridge/a/b/boards", false},
-        {"k/old/#", "k/old", true},           {"k/old/#", "k/older/relay/1", false},
-        {"k/old/#", "k/old/relay/4/set", true}, {"k/old", "k/old/clock", false},
+        {"k/_bridge/+/boards", "k/_bridge/was/boards", true},
+        {"k/_bridge/+/boards", "k/_bridge/a/b/boards", false},
+        {"k/old/#", "k/old", true},
+        {"k/old/#", "k/older/relay/1", false},
+        {"k/old/#", "k/old/relay/4/set", true},
+        {"k/old", "k/old/clock", false},
         {"h/+/kelmora_b/#", "h/switch/kelmora_b/relay1/config", true},
     };
     for (const auto &row : rows)
@@ -309,7 +312,8 @@ TEST(Discovery, ConfigsUseDocumentedKeysOnlyAndCarryWhatWePromise)
          R"("availability":[{"topic":"site/_bridge/Plant.Room/availability"},{"topic":"site/b-7/availability"}],)"
          R"("device":{"identifiers":["kelmora_b-7"],"name":"Plant","suggested_area":"锅炉房","sw_version":"compat",)"
          R"("via_device":"kelmora-bridge_Plant.Room"}})"},
-        {3, "homeassistant/switch/kelmora_b-7/relay4/config", R"({"name":"灯4","default_entity_id":"switch.kelmora_b_7_relay4"})"},
+        {3, "homeassistant/switch/kelmora_b-7/relay4/config",
+         R"({"name":"灯4","default_entity_id":"switch.kelmora_b_7_relay4"})"},
         {16, "homeassistant/sensor/kelmora_b-7/drift/config",
          R"({"default_entity_id":"sensor.kelmora_b_7_drift","entity_category":"diagnostic","state_class":"measurement",)"
          R"("device_class":"duration","unit_of_measurement":"s","state_topic":"site/b-7/clock",)"
@@ -331,11 +335,9 @@ TEST(Discovery, ConfigsUseDocumentedKeysOnlyAndCarryWhatWePromise)
                 EXPECT_EQ(sub.isEmpty() ? c[key] : c[key][sub], sub.isEmpty() ? promised[key] : promised[key][sub])
                     << row.topic << ": " << key.toStdString() << " " << sub.toStdString();
     }
-    EXPECT_FALSE(QJsonDocument::fromJson(DiscoveryConfigs(mqtt, {"b", "Com1", 1, Variant::Standard, "B", {}, {}, {}},
-                                                          {}, bridge)[0].second)["device"]
-                     .toObject()
-                     .contains("suggested_area"))
-        << "no area, no suggested_area";
+    const BoardSettings noArea{"b", "Com1", 1, Variant::Standard, "B", {}, {}, {}};
+    const QJsonDocument plain = QJsonDocument::fromJson(DiscoveryConfigs(mqtt, noArea, {}, bridge)[0].second);
+    EXPECT_FALSE(plain["device"].toObject().contains("suggested_area")) << "no area, no suggested_area";
 }
 
 } // namespace

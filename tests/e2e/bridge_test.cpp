@@ -167,16 +167,20 @@ TEST(BridgeE2E, ServesTheBoardOnMqtt)
     // Restarted without board "two" and under another client_id: nothing of either stays retained.
     const auto left = [&] {
         QProcess p;
-        p.start("mosquitto_sub", site.client({"-v", "-W", "2", "--retained-only", "-t", "k/two/#", "-t", "k/_bridge/kelmora-bridge/#",
-                                              "-t", "homeassistant/+/kelmora_two/#", "-t", "homeassistant/+/kelmora-bridge_kelmora_bridge/#"}));
+        p.start("mosquitto_sub", site.client({"-v", "-W", "2", "--retained-only", "-t", "k/two/#", "-t",
+                                              "k/_bridge/kelmora-bridge/#", "-t", "homeassistant/+/kelmora_two/#", "-t",
+                                              "homeassistant/+/kelmora-bridge_kelmora_bridge/#"}));
         p.waitForFinished(10000);
         return QString::fromUtf8(p.readAllStandardOutput());
     };
-    ASSERT_EQ(left().count('\n'), 18 + 18 + 2 + 1) << "its states, its configs, the bridge's list, availability and config";
+    ASSERT_EQ(left().count('\n'), 18 + 18 + 2 + 1)
+        << "its states, its configs, the bridge's list, availability and config";
     site.bridge.terminate();
     site.bridge.waitForFinished();
     site.write("bridge.ini", QStringLiteral("[mqtt]\nhost=127.0.0.1\nport=%1\nbase_topic=k\nclient_id=moved\n"
-                                            "[board.e2e]\nport=%2\n").arg(site.port).arg(site.dir.filePath("Com78")));
+                                            "[board.e2e]\nport=%2\n")
+                                 .arg(site.port)
+                                 .arg(site.dir.filePath("Com78")));
     site.startBridge();
     QString ghost;
     EXPECT_TRUE(WaitFor([&] { return (ghost = left()).isEmpty(); }, 20000)) << ghost.toStdString();
