@@ -132,14 +132,6 @@ QString BridgeDiscoveryTopic(const MqttSettings &mqtt, const QString &clientId)
         .arg(mqtt.discoveryPrefix, kSoftware + u'_' + EntitySlug(clientId));
 }
 
-QList<Publication> DiscoveryClears(const MqttSettings &mqtt, const QString &id)
-{
-    QList<Publication> out;
-    for (const auto &[component, object] : Objects())
-        out.append({ConfigTopic(mqtt, component, id, object), QByteArray()});
-    return out;
-}
-
 QString DiscoveryFilter(const MqttSettings &mqtt, const QString &id)
 {
     return QStringLiteral("%1/+/kelmora_%2/#").arg(mqtt.discoveryPrefix, id);

@@ -20,8 +20,6 @@ QList<Publication> DiscoveryConfigs(const MqttSettings &mqtt, const BoardSetting
 Publication BridgeDiscoveryConfig(const MqttSettings &mqtt, const QString &bridgeAvailability);
 // Where the bridge with `clientId` has its config, so that one under a client_id given up can be cleared.
 QString BridgeDiscoveryTopic(const MqttSettings &mqtt, const QString &clientId);
-// Empty retained payloads on every config topic of board `id`: Home Assistant forgets it.
-QList<Publication> DiscoveryClears(const MqttSettings &mqtt, const QString &id);
 // A filter for every config of board `id`, whatever its component or object.
 QString DiscoveryFilter(const MqttSettings &mqtt, const QString &id);
 // An entity id's object part from any text: a-z 0-9 and _ only, as Home Assistant has them.
