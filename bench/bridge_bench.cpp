@@ -198,6 +198,42 @@ void PollGaps()
                 double(took) / 1000, static_cast<long long>(gap));
 }
 
+// One board alone on its line: a 255-entry channel written whole, then again with one entry
+// changed, which sends that entry only: each from the request to the write's result.
+void OneEntryChanged()
+{
+    QTemporaryDir dir;
+    BoardProcess board(dir.path(), 93, {});
+    Need(board.started, "kelmora-board to start");
+    NullMqtt mqtt;
+    Bridge bridge(*ParseBridgeConfig("b.ini", Ini(1, dir.filePath("Com93"), 1).toUtf8(), {}).config, mqtt,
+                  [&](const QString &) { return std::make_unique<QtSerialLink>(dir.path()); },
+                  [](SerialLink &l, const QString &port) { return static_cast<QtSerialLink &>(l).openDevice(port); },
+                  {});
+    QTimer tick;
+    QObject::connect(&tick, &QTimer::timeout, [&] { bridge.tick(); });
+    bridge.start();
+    tick.start(int(kTickInterval.count()));
+    HeadlessSession &s = bridge.session("b1");
+    Need(WaitFor([&] { return s.relayStates().has_value(); }, 20000), "the board's relay states");
+    const auto write = [&](int changed) {
+        QByteArray entries;
+        for (int i = 0; i < 255; ++i)
+            entries += QByteArray(i ? "," : "") + R"({"mode":"daily","time":")" +
+                       (i == changed ? "02:00:00" : "01:00:00") + R"(","action":"on"})";
+        s.resetResult();
+        QElapsedTimer clock;
+        clock.start();
+        mqtt.handlers.message("k/b1/schedule/1/set", R"({"entries":[)" + entries + "]}", false);
+        Need(WaitFor([&] { return s.result().has_value(); }, 120000), "the write to end");
+        Need(s.result()->success, "the write to succeed");
+        return clock.elapsed();
+    };
+    const qint64 whole = write(-1), one = write(100);
+    std::printf("| 255-entry channel: written whole | %lld ms |\n| the same with entry 101 changed (one frame) | %lld ms |\n",
+                static_cast<long long>(whole), static_cast<long long>(one));
+}
+
 // In process, through the real link: a set request handed to the bridge -> the board's
 // answer to the relay command, the first reply that shows relay 1 switched, taken by
 // the session's frame observer.
@@ -301,6 +337,7 @@ int main(int argc, char **argv)
         WireLatency(value("--commands", 200));
         Latency(value("--commands", 200));
         PollGaps();
+        OneEntryChanged();
         Idle(value("--idle-seconds", 30));
     } catch (const TimedOut &e) {
         std::fprintf(stderr, "bridge_bench: timed out waiting for %s\n", e.what());

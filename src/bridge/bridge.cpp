@@ -4,6 +4,7 @@
 #include "bridge/schedulejson.h"
 #include "device/framelog.h"
 #include "protocol/frames.h"
+#include "schedule/channelwrite.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -11,6 +12,8 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <array>
+#include <cmath>
 
 int ReconnectDelaySeconds(int attempt)
 {
@@ -49,7 +52,7 @@ private:
 // a silent board does not hold the line for the longest deadline at each of
 // its turns. A turn or a transfer's next frame that finds the line held waits,
 // in the order they came, and goes as soon as it is free.
-class SharedLine final : public LinkListener {
+class SharedLine final : public LinkListener, public std::enable_shared_from_this<SharedLine> {
 public:
     // What a board waits to do on the line.
     enum class Step { Tick, Paced };
@@ -63,6 +66,7 @@ public:
         trace.setListener([this](quint64 seq) {
             if (this->bridge.m_verbose)
                 this->bridge.log(this->port + u' ' + RecordLine(trace.at(seq)));
+            this->bridge.frameLogged(*this, trace.at(seq));
         });
     }
     ~SharedLine() override
@@ -81,11 +85,7 @@ public:
             owedBy = nullptr;
             // The guard is scheduled before the board sees its answer, so
             // what waits for the line goes before the board's own next frame.
-            turning = true;
-            bridge.m_schedule(kReplyGuard, [this] {
-                turning = false;
-                runWaiting();
-            });
+            holdFor(kReplyGuard);
         }
         if (LinePort *p = portOf(frame[1]); p && p->listener)
             p->listener->onFrame(frame);
@@ -102,6 +102,17 @@ public:
                 p->listener->onLinkFailed(why);
     }
     bool tryOpen();
+    // Keeps the line for `time`, as after an answer (a line dropped meanwhile is let be).
+    void holdFor(std::chrono::milliseconds time)
+    {
+        turning = true;
+        bridge.m_schedule(time, [line = weak_from_this()] {
+            if (const auto l = line.lock()) {
+                l->turning = false;
+                l->runWaiting();
+            }
+        });
+    }
 
     LinePort *portOf(uint8_t address) const
     {
@@ -207,6 +218,13 @@ struct Bridge::Board {
     std::unique_ptr<LinePort> port;
     ScheduleBook book; // what a schedule write sends
     ScheduleBook read; // what a schedule read brings
+    // What each channel (1..16) holds, as last written there or read from it, while that is
+    // known: a write then sends only the differences. Unknown while offline, after a write
+    // that did not end well, or when a read found other contents than these.
+    std::array<std::optional<QList<EntryRef>>, kChannelCount + 1> held;
+    bool transferShown = false; // B/transfer last told of one under way
+    QDateTime transferAt;       // ...at this time
+    QDateTime watchedUntil;     // B/frames goes out until then
     std::unique_ptr<HeadlessSession> session;
     std::deque<Queued> queue;
     std::optional<Running> running;
@@ -251,37 +269,117 @@ bool SharedLine::tryOpen()
 
 Bridge::Bridge(BridgeConfig config, MqttClient &mqtt, LinkFactory makeLink, Opener open, Logger log,
                DeviceEngine::Clock clock)
-    : m_config(std::move(config)), m_mqtt(mqtt), m_open(std::move(open)), m_log(std::move(log)),
+    : m_config(std::move(config)), m_mqtt(mqtt), m_makeLink(std::move(makeLink)), m_open(std::move(open)),
+      m_log(std::move(log)),
       m_clock(clock ? std::move(clock) : DeviceEngine::Clock([] { return QDateTime::currentDateTime(); })),
       m_schedule([this](std::chrono::milliseconds after, std::function<void()> step) {
           QTimer::singleShot(after, Qt::PreciseTimer, &m_timers, std::move(step));
       })
 {
-    QMap<QString, SharedLine *> lines;
-    for (const BoardSettings &s : m_config.boards) {
-        if (!lines.contains(s.port)) {
-            m_lines << std::make_shared<SharedLine>(*this, s.port, makeLink(s.port));
-            lines[s.port] = m_lines.last().get();
-        }
-        auto b = std::make_unique<Board>();
-        b->settings = s;
-        b->line = lines[s.port];
-        b->port = std::make_unique<LinePort>(*b->line, uint8_t(s.address));
-        b->session = std::make_unique<HeadlessSession>(*b->port, b->book, s.variant, uint8_t(s.address), m_clock);
-        Board *raw = b.get();
-        b->session->setOnChange([this, raw] { service(*raw); });
-        // A transfer's next frame, due a guard after its answer, also waits for the line.
-        b->session->setPacer([this, raw](std::chrono::milliseconds after) {
-            m_schedule(after, [raw] { raw->line->when(raw, SharedLine::Step::Paced); });
-        });
-        b->line->ports << b->port.get();
-        b->line->boards << raw;
-        m_boards.push_back(std::move(b));
-    }
+    for (const BoardSettings &s : m_config.boards)
+        addBoard(s);
     m_mqtt.setHandlers({[this] { onConnected(); },
                         [this](const QString &why) { this->log(QStringLiteral("broker: disconnected (%1)").arg(why)); },
                         [this](const QString &t, const QByteArray &p, bool retained) { onMessage(t, p, retained); }});
     m_mqtt.setWill(bridgeAvailabilityTopic(), "offline");
+}
+
+Bridge::Board &Bridge::addBoard(const BoardSettings &s)
+{
+    if (std::ranges::none_of(m_lines, [&](const auto &l) { return l->port == s.port; }))
+        m_lines << std::make_shared<SharedLine>(*this, s.port, m_makeLink(s.port));
+    auto b = std::make_shared<Board>();
+    b->settings = s;
+    b->line = std::ranges::find(m_lines, s.port, &SharedLine::port)->get();
+    b->port = std::make_unique<LinePort>(*b->line, uint8_t(s.address));
+    b->session = std::make_unique<HeadlessSession>(*b->port, b->book, s.variant, uint8_t(s.address), m_clock);
+    Board *raw = b.get();
+    b->session->setOnChange([this, raw] { service(*raw); });
+    // A transfer's next frame, due a guard after its answer, also waits for the line.
+    b->session->setPacer([this, board = std::weak_ptr(b)](std::chrono::milliseconds after) {
+        m_schedule(after, [board] {
+            if (const auto live = board.lock())
+                live->line->when(live.get(), SharedLine::Step::Paced);
+        });
+    });
+    b->line->ports << b->port.get();
+    b->line->boards << raw;
+    m_boards.push_back(std::move(b));
+    return *raw;
+}
+
+void Bridge::removeBoard(const QString &id, const QString &why)
+{
+    const auto it = std::ranges::find(m_boards, id, [](const auto &b) { return b->settings.id; });
+    Board &b = **it;
+    // Their clients hear now, not at their own time-outs.
+    std::vector<BridgeRequest> unanswered;
+    if (b.running)
+        unanswered.push_back(b.running->request);
+    for (const Queued &q : b.queue)
+        unanswered.push_back(q.request);
+    for (const BridgeRequest &r : unanswered)
+        if (m_mqtt.isConnected())
+            m_mqtt.publish(topic(b, QStringLiteral("result")),
+                           ResultPayload(r.topic, r.id, false, why, ResultCommand(r), r.by), false);
+    setOnline(b, false);
+    b.session->setOnChange({});
+    SharedLine &line = *b.line;
+    // An answer it still owes would cross the next board's request: the line waits that out.
+    if (line.owedBy == b.port.get()) {
+        line.owedBy = nullptr;
+        line.holdFor(line.deadline(*b.port));
+    }
+    line.ports.removeOne(b.port.get());
+    line.boards.removeOne(&b);
+    std::erase_if(line.waiting, [&](const auto &w) { return w.first == &b; });
+    line.turn = line.boards.isEmpty() ? 0 : line.turn % int(line.boards.size());
+    m_boards.erase(it);
+    if (line.boards.isEmpty())
+        m_lines.removeIf([&](const auto &l) { return l.get() == &line; });
+}
+
+void Bridge::reload(const ConfigResult &loaded)
+{
+    if (!loaded.config)
+        return log(QStringLiteral("reload: %1; the running configuration is kept").arg(loaded.error));
+    for (const QString &warning : loaded.warnings)
+        log(QStringLiteral("reload: warning: ") + warning);
+    const BridgeConfig &next = *loaded.config;
+    const ReloadPlan plan = PlanReload(m_config, next);
+    if (plan.mqttChanged)
+        log(QStringLiteral("reload: [mqtt] changed, kept as it started until a restart (systemctl restart "
+                           "kelmora-bridge)"));
+    for (const QString &id : plan.removed) {
+        removeBoard(id, QStringLiteral("board no longer configured"));
+        forgetBoard(id);
+    }
+    for (const QString &id : plan.changed)
+        removeBoard(id, QStringLiteral("board reconfigured"));
+    m_config.boards = next.boards;
+    const QList<std::shared_ptr<SharedLine>> lines = m_lines;
+    for (const QString &id : plan.added + plan.changed) {
+        const BoardSettings &s = *std::ranges::find(next.boards, id, &BoardSettings::id);
+        m_names.remove(id);
+        if (!s.channelNames.isEmpty())
+            m_names[id] = s.channelNames;
+        announce(addBoard(s));
+        if (m_mqtt.isConnected())
+            for (const QString &f : RequestFilters(m_config.mqtt.baseTopic, {id}))
+                m_mqtt.subscribe(f);
+    }
+    for (auto &line : m_lines)
+        if (!lines.contains(line))
+            line->tryOpen();
+    QStringList ids;
+    for (auto &b : m_boards)
+        ids << b->settings.id;
+    const QJsonObject list{{QStringLiteral("boards"), QJsonArray::fromStringList(ids)},
+                           {QStringLiteral("by"), m_instance}};
+    if (m_mqtt.isConnected())
+        m_mqtt.publish(boardsTopic(m_config.mqtt.clientId), QJsonDocument(list).toJson(QJsonDocument::Compact), true);
+    log(QStringLiteral("reload: added (%1), removed (%2), restarted (%3), unchanged (%4)")
+            .arg(plan.added.join(u' '), plan.removed.join(u' '), plan.changed.join(u' '), plan.kept.join(u' ')));
 }
 
 Bridge::~Bridge()
@@ -323,15 +421,22 @@ int Bridge::waiting(const QString &board) const
     return 0;
 }
 
+void Bridge::announce(Board &b)
+{
+    setOnline(b, false);
+    for (const Publication &p :
+         DiscoveryConfigs(m_config.mqtt, b.settings, m_names.value(b.settings.id), bridgeAvailabilityTopic()))
+        publishRetained(p.first, p.second);
+    publishRetained(topic(b, QStringLiteral("info")), InfoPayload(b.settings, b.settings.channelNames,
+                                                                  m_config.mqtt.clientId,
+                                                                  QStringLiteral(KELMORA_VERSION)));
+    publishRetained(topic(b, QStringLiteral("transfer")), TransferPayload(std::nullopt));
+}
+
 void Bridge::start()
 {
-    for (auto &b : m_boards) {
-        setOnline(*b, false);
-        QList<Publication> configs = DiscoveryConfigs(m_config.mqtt, b->settings, m_names.value(b->settings.id),
-                                                      bridgeAvailabilityTopic());
-        for (const Publication &p : configs)
-            m_retained[p.first] = p.second;
-    }
+    for (auto &b : m_boards)
+        announce(*b);
     const Publication self = BridgeDiscoveryConfig(m_config.mqtt, bridgeAvailabilityTopic());
     m_retained[self.first] = self.second;
     for (auto &line : m_lines)
@@ -477,15 +582,29 @@ void Bridge::onMessage(const QString &t, const QByteArray &payload, bool retaine
         const QString why = QStringLiteral("retained request not run; clear it with an empty retained message");
         if (!std::exchange(m_retainedWarned[t], true))
             log(QStringLiteral("board %1: %2: %3").arg(m->board, t, why));
-        m_mqtt.publish(resultTopic, ResultPayload(m->topic, m->id, false, why, command), false);
+        m_mqtt.publish(resultTopic, ResultPayload(m->topic, m->id, false, why, command, m->by), false);
         return;
     }
     if (!m->request) {
-        m_mqtt.publish(resultTopic, ResultPayload(m->topic, m->id, false, m->refusal), false);
+        m_mqtt.publish(resultTopic, ResultPayload(m->topic, m->id, false, m->refusal, {}, m->by), false);
+        return;
+    }
+    // A stop and a watch act at once: they do not wait behind the transfer they are about.
+    if (m->request->kind == RequestKind::TransferStop || m->request->kind == RequestKind::FramesWatch) {
+        bool ok = true;
+        if (m->request->kind == RequestKind::TransferStop)
+            ok = stopTransfer(*board);
+        else
+            board->watchedUntil = m_clock().addSecs(m->request->seconds);
+        m_mqtt.publish(resultTopic,
+                       ResultPayload(m->topic, m->id, ok, ok ? QString() : QStringLiteral("no transfer under way"), {},
+                                     m->by),
+                       false);
         return;
     }
     if (int(board->queue.size()) >= kQueueLimit) {
-        m_mqtt.publish(resultTopic, ResultPayload(m->topic, m->id, false, QStringLiteral("busy"), command), false);
+        m_mqtt.publish(resultTopic,
+                       ResultPayload(m->topic, m->id, false, QStringLiteral("busy"), command, m->by), false);
         return;
     }
     board->queue.push_back({*m->request, m_clock()});
@@ -508,6 +627,8 @@ void Bridge::setOnline(Board &b, bool online)
     if (online != b.online)
         log(QStringLiteral("board %1: %2").arg(b.settings.id, online ? QStringLiteral("online") : QStringLiteral("offline")));
     b.online = online;
+    if (!online)
+        b.held = {};
     publishRetained(topic(b, QStringLiteral("availability")), online ? "online" : "offline");
 }
 
@@ -565,30 +686,89 @@ void Bridge::service(Board &b)
                 finish(b, false, QStringLiteral("board did not answer"));
             break;
         case RequestKind::ScheduleSet:
+        case RequestKind::BookSet:
         case RequestKind::ScheduleGet:
             if (const auto &result = s.result()) {
-                const bool write = r.kind == RequestKind::ScheduleSet;
+                const bool write = r.kind != RequestKind::ScheduleGet;
                 if (result->success) {
                     // Published even when unchanged: a read is the board's word now, whatever
                     // another client may have left retained on the topic meanwhile.
-                    for (int ch = r.channel ? r.channel : 1; ch <= (r.channel ? r.channel : 16); ++ch) {
+                    for (int ch : TransferChannels(r)) {
+                        const QList<EntryRef> now = (write ? b.book : b.read).channel(ch);
+                        std::optional<QList<EntryRef>> &held = b.held[ch];
+                        held = write || !held || ChannelWrite(ch, now, held).isEmpty() ? std::optional(now) : std::nullopt;
                         const QString t = topic(b, QStringLiteral("schedule/%1").arg(ch));
                         m_retained.remove(t);
-                        publishRetained(t, ScheduleJson((write ? b.book : b.read).channel(ch)));
+                        publishRetained(t, ScheduleJson(now));
                     }
                     finish(b, true, {});
                 } else {
-                    QString why = result->linkLost ? QStringLiteral("port lost")
-                                                   : (write ? kWriteFailed : kReadFailed);
+                    QString why = result->linkLost  ? QStringLiteral("port lost")
+                                  : result->stopped ? QStringLiteral("已停止")
+                                                    : (write ? kWriteFailed : kReadFailed);
                     if (result->channel > 0 && !result->linkLost)
                         why += QStringLiteral(" (第%1路第%2条)").arg(result->channel).arg(result->number);
                     finish(b, false, why);
                 }
             }
             break;
+        case RequestKind::TransferStop:
+        case RequestKind::FramesWatch:
+            break; // never queued
         }
     }
     startNext(b);
+    publishTransfer(b);
+}
+
+void Bridge::publishTransfer(Board &b)
+{
+    const DeviceEngine &e = b.session->engine();
+    std::optional<TransferState> now;
+    if (b.running && e.transferActive()) {
+        const BridgeRequest &r = b.running->request;
+        const Transfer &t = e.transfer();
+        TransferState state{r.kind != RequestKind::ScheduleGet, TransferChannels(r), t.done, t.total, {},
+                            r.topic, r.id, r.by};
+        if (!state.write) {
+            // A read ends at each channel's end mark: as many as it holds when that is known, else at most 255.
+            state.total = 0;
+            for (int ch : state.channels)
+                state.total += b.held[ch] ? std::min(int(b.held[ch]->size()) + 1, kMaxEntriesPerChannel)
+                                          : kMaxEntriesPerChannel;
+        }
+        if (state.done > 0)
+            state.etaSeconds = int(std::ceil(double(t.started.msecsTo(m_clock())) * (state.total - state.done) /
+                                             state.done / 1000));
+        now = state;
+    }
+    if (!now && !b.transferShown)
+        return;
+    if (now && b.transferShown && b.transferAt.msecsTo(m_clock()) < 500)
+        return;
+    b.transferShown = now.has_value();
+    b.transferAt = m_clock();
+    publishRetained(topic(b, QStringLiteral("transfer")), TransferPayload(now));
+}
+
+bool Bridge::stopTransfer(Board &b)
+{
+    if (!b.running || !b.session->engine().transferActive())
+        return false;
+    b.session->engine().CmdStop();
+    service(b);
+    return true;
+}
+
+void Bridge::frameLogged(const SharedLine &line, const FrameRecord &record)
+{
+    if (!m_mqtt.isConnected())
+        return;
+    const QDateTime now = m_clock();
+    for (Board *b : line.boards)
+        if (b->watchedUntil.isValid() && now < b->watchedUntil &&
+            (record.length < kFrameSize || record.bytes[1] == b->settings.address))
+            m_mqtt.publish(topic(*b, QStringLiteral("frames")), FramePayload(record), false);
 }
 
 void Bridge::startNext(Board &b)
@@ -620,13 +800,35 @@ void Bridge::startNext(Board &b)
     case RequestKind::ClockSet:
         e.CmdSetTime();
         break;
-    case RequestKind::ScheduleSet:
+    case RequestKind::ScheduleSet: {
         b.book.clear(); // holds only the channel being written
         for (const Clsdata &d : r.entries)
             b.book.add(std::make_shared<Clsdata>(d));
         e.nPage = int16_t(r.channel);
-        e.CmdDown();
+        // What the channel holds is unknown from here until the write has ended well.
+        std::optional<QList<EntryRef>> held = std::exchange(b.held[r.channel], std::nullopt);
+        if (b.settings.fullWrites)
+            held.reset();
+        e.startWriteEntries(ChannelWrite(r.channel, b.book.channel(r.channel), held));
         break;
+    }
+    case RequestKind::BookSet: {
+        b.book.clear(); // holds only the channels being written
+        for (const Clsdata &d : r.entries)
+            b.book.add(std::make_shared<Clsdata>(d));
+        QList<EntryRef> frames;
+        for (int ch : r.channels) {
+            std::optional<QList<EntryRef>> held = std::exchange(b.held[ch], std::nullopt);
+            if (b.settings.fullWrites)
+                held.reset();
+            frames << ChannelWrite(ch, b.book.channel(ch), held);
+        }
+        e.startWriteEntries(frames);
+        break;
+    }
+    case RequestKind::TransferStop:
+    case RequestKind::FramesWatch:
+        break; // never queued
     case RequestKind::ScheduleGet:
         if (!e.startVerifyRead(r.channel, b.read)) {
             finish(b, false, QStringLiteral("port not open"));
@@ -643,7 +845,7 @@ void Bridge::finish(Board &b, bool ok, const QString &error)
     if (!ok)
         log(QStringLiteral("board %1: %2 failed: %3").arg(b.settings.id, r.topic, error));
     if (m_mqtt.isConnected())
-        m_mqtt.publish(topic(b, QStringLiteral("result")), ResultPayload(r.topic, r.id, ok, error, ResultCommand(r)),
-                       false);
+        m_mqtt.publish(topic(b, QStringLiteral("result")),
+                       ResultPayload(r.topic, r.id, ok, error, ResultCommand(r), r.by), false);
     startNext(b);
 }

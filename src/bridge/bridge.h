@@ -66,6 +66,11 @@ public:
     void tick();
     // Publishes every board offline (retained) before the program ends.
     void stop();
+    // Takes up a configuration read again (SIGHUP): boards added start, boards removed stop and leave
+    // nothing retained, boards with a setting changed restart with it, the others run on untouched.
+    // [mqtt] stays as it started: a change there is logged as taking a restart. A configuration
+    // that failed to load is logged, and the running one kept.
+    void reload(const ConfigResult &loaded);
     // Clears every retained topic of board `id` (its states, schedules, availability, requests
     // someone left retained, its discovery): for a board no longer configured. The broker is asked
     // for what it keeps under the board's topics, and each comes back cleared, for kForgetFor of
@@ -85,6 +90,9 @@ private:
     friend class SharedLine;
     friend class LinePort;
 
+    Board &addBoard(const BoardSettings &s);
+    // Stops a board; its waiting and running requests are refused with `why`.
+    void removeBoard(const QString &id, const QString &why);
     void onConnected();
     void onMessage(const QString &topic, const QByteArray &payload, bool retained);
     void onBoardList(const QString &clientId, const QByteArray &payload, bool retained);
@@ -96,12 +104,21 @@ private:
     void finish(Board &b, bool ok, const QString &error);
     void publishRetained(const QString &topic, const QByteArray &payload);
     void publishStates(Board &b);
+    // Discovery, B/info and B/transfer (none) of a board as it starts.
+    void announce(Board &b);
+    // B/transfer: the transfer under way, at most every 500 ms, and its end at once.
+    void publishTransfer(Board &b);
+    // B/transfer/stop: ends the write or read under way; false when there is none.
+    bool stopTransfer(Board &b);
+    // B/frames of the boards on `line` that are watched (B/frames/watch).
+    void frameLogged(const SharedLine &line, const FrameRecord &record);
     void setOnline(Board &b, bool online);
     QString topic(const Board &b, const QString &rest) const;
     void log(const QString &line) const;
 
     BridgeConfig m_config;
     MqttClient &m_mqtt;
+    LinkFactory m_makeLink;
     Opener m_open;
     Logger m_log;
     DeviceEngine::Clock m_clock;
@@ -110,7 +127,7 @@ private:
     Scheduler m_schedule;
     QMap<QString, QStringList> m_names;
     QList<std::shared_ptr<SharedLine>> m_lines;
-    std::vector<std::unique_ptr<Board>> m_boards;
+    std::vector<std::shared_ptr<Board>> m_boards; // shared: a step scheduled for a board removed since is dropped
     QMap<QString, QByteArray> m_retained; // every retained state, republished on each connect
     QString m_instance = QSysInfo::machineHostName();
     bool m_foreignListWarned = false;

@@ -12,10 +12,15 @@
 
 #include <csignal>
 #include <cstdio>
+#include <utility>
 
 namespace {
 
 volatile std::sig_atomic_t g_stop = 0;
+volatile std::sig_atomic_t g_reload = 0;
+// --start-condition for ExecCondition=, which skips the unit on 1-254. A broken configuration is
+// left to the start itself: its exit 2 fails the unit without the restarts a failed condition gets.
+constexpr int kNoBoard = 1;
 
 void Log(const QString &line)
 {
@@ -36,12 +41,19 @@ int RunKelmoraBridge(int argc, char **argv)
     args.setApplicationDescription(QStringLiteral("Serves kelmora relay boards on MQTT."));
     args.addHelpOption();
     args.addVersionOption();
-    const QCommandLineOption config(QStringLiteral("config"), QStringLiteral("The configuration file."),
-                                    QStringLiteral("FILE"),
-                                    installed ? QStringLiteral("/etc/kelmora/bridge.ini") : QStringLiteral("bridge.ini"));
+    const QString defaultConfig = installed ? QString::fromLatin1(kServiceConfig) : QStringLiteral("bridge.ini");
+    const QCommandLineOption config(
+        QStringLiteral("config"),
+        QStringLiteral("The configuration file (default %1%2).")
+            .arg(defaultConfig, installed ? QString() : QStringLiteral("; installed: %1").arg(kServiceConfig)),
+        QStringLiteral("FILE"), defaultConfig);
     const QCommandLineOption check(QStringLiteral("check-config"), QStringLiteral("Check the configuration and exit."));
+    const QCommandLineOption startCondition(
+        QStringLiteral("start-condition"),
+        QStringLiteral("Exit %1 when the configuration has no board yet, else 0 (the service's ExecCondition=).")
+            .arg(kNoBoard));
     const QCommandLineOption verbose(QStringLiteral("verbose"), QStringLiteral("Log every frame."));
-    args.addOptions({config, check, verbose});
+    args.addOptions({config, check, startCondition, verbose});
     if (!args.parse(QCoreApplication::arguments())) {
         Log(QStringLiteral("kelmora-bridge: ") + args.errorText());
         return 2;
@@ -56,11 +68,16 @@ int RunKelmoraBridge(int argc, char **argv)
     }
     const QString file = args.value(config);
     const ConfigResult parsed = LoadBridgeConfig(file);
+    if (args.isSet(startCondition)) {
+        if (parsed.noBoard)
+            Log(QStringLiteral("kelmora-bridge: %1 has no board yet: the service is not started").arg(file));
+        return parsed.noBoard ? kNoBoard : 0;
+    }
     if (!parsed.config) {
         Log(QStringLiteral("kelmora-bridge: ") + parsed.error);
         return 2;
     }
-    for (const QString &warning : parsed.warnings)
+    for (const QString &warning : parsed.warnings + ServiceCredentialWarnings(file, parsed.config->mqtt))
         Log(QStringLiteral("kelmora-bridge: warning: ") + warning);
     const qsizetype boards = parsed.config->boards.size();
     const QString boardCount = QStringLiteral("%1 board%2").arg(boards).arg(boards == 1 ? "" : "s");
@@ -90,6 +107,7 @@ int RunKelmoraBridge(int argc, char **argv)
 
     std::signal(SIGTERM, [](int) { g_stop = 1; });
     std::signal(SIGINT, [](int) { g_stop = 1; });
+    std::signal(SIGHUP, [](int) { g_reload = 1; });
     QTimer tick;
     tick.setInterval(int(kTickInterval.count()));
     QObject::connect(&tick, &QTimer::timeout, &app, [&] {
@@ -99,6 +117,8 @@ int RunKelmoraBridge(int argc, char **argv)
             app.quit();
             return;
         }
+        if (std::exchange(g_reload, 0))
+            bridge.reload(LoadBridgeConfig(file));
         bridge.tick();
     });
     Log(QStringLiteral("kelmora-bridge %1: %2 from %3").arg(QStringLiteral(KELMORA_VERSION), boardCount, file));

@@ -67,7 +67,7 @@ QString TopicProblem(const QString &key, const QString &value, bool level)
 } // namespace
 
 ConfigResult ParseBridgeConfig(const QString &fileName, const QByteArray &text, const FileReader &read,
-                               const PortResolver &device)
+                               const PortResolver &device, const QString &credentials)
 {
     static const QRegularExpression kBoardId(QStringLiteral("^[a-z0-9_-]{1,32}$"));
     Parser p{fileName, {}};
@@ -132,7 +132,7 @@ ConfigResult ParseBridgeConfig(const QString &fileName, const QByteArray &text, 
                     break;
                 }
                 in = In::Board;
-                c.boards.append(BoardSettings{id, {}, 1, Variant::Standard, id, {}, {}, {}});
+                c.boards.append(BoardSettings{id, {}, 1, Variant::Standard, id, {}, {}, {}, false});
             } else {
                 p.fail(n, QStringLiteral("unknown section [%1]").arg(name));
                 break;
@@ -175,8 +175,20 @@ ConfigResult ParseBridgeConfig(const QString &fileName, const QByteArray &text, 
                 m.username = value;
             } else if (key == QStringLiteral("password_file")) {
                 m.passwordFile = value;
-                if (const auto f = value.isEmpty() ? std::nullopt : readNamed(key)) {
-                    m.password = QString::fromUtf8(f->bytes).section(QLatin1Char('\n'), 0, 0).trimmed();
+                const auto firstLine = [](const QByteArray &bytes) {
+                    return QString::fromUtf8(bytes).section(QLatin1Char('\n'), 0, 0).trimmed();
+                };
+                if (!value.isEmpty() && !credentials.isEmpty()) {
+                    // The unit hands a blank credential when it could not read the file (SetCredential= default).
+                    const QString name = PasswordCredential(value);
+                    const std::optional<NamedFile> f = read(credentials + QLatin1Char('/') + name);
+                    m.password = f ? firstLine(f->bytes) : QString();
+                    if (m.password.isEmpty())
+                        p.fail(n, QStringLiteral("password_file %1: the service got no credential %2; the unit must "
+                                                 "load it from a file root can read (LoadCredential=%2:%3)")
+                                      .arg(value, name, QFileInfo(fileName).absoluteDir().absoluteFilePath(value)));
+                } else if (const auto f = value.isEmpty() ? std::nullopt : readNamed(key)) {
+                    m.password = firstLine(f->bytes);
                     if (f->everyoneReads)
                         warnings << QStringLiteral("%1:%2: password_file %3 can be read by every user (chmod o-r)")
                                         .arg(fileName)
@@ -214,6 +226,10 @@ ConfigResult ParseBridgeConfig(const QString &fileName, const QByteArray &text, 
                     b.variant = Variant::Compat;
                 else
                     p.fail(n, QStringLiteral("variant must be standard or compat"));
+            } else if (key == QStringLiteral("full_writes")) {
+                if (value != QStringLiteral("true") && value != QStringLiteral("false"))
+                    p.fail(n, QStringLiteral("full_writes must be true or false"));
+                b.fullWrites = value == QStringLiteral("true");
             } else if (key == QStringLiteral("name")) {
                 b.name = value;
             } else if (key == QStringLiteral("area")) {
@@ -237,10 +253,11 @@ ConfigResult ParseBridgeConfig(const QString &fileName, const QByteArray &text, 
     }
     if (p.error.isEmpty())
         boardDone(sectionLine);
-    if (p.error.isEmpty() && c.boards.isEmpty())
+    const bool noBoard = p.error.isEmpty() && c.boards.isEmpty();
+    if (noBoard)
         p.fail(qMax(1, int(lines.size())), QStringLiteral("no [board.ID] section"));
     if (!p.error.isEmpty())
-        return {std::nullopt, p.error, {}};
+        return {std::nullopt, p.error, {}, noBoard};
     return {c, {}, warnings};
 }
 
@@ -261,7 +278,42 @@ ConfigResult LoadBridgeConfig(const QString &fileName)
         const QString canonical = QFileInfo(named).canonicalFilePath();
         return canonical.isEmpty() ? named : canonical;
     };
-    return ParseBridgeConfig(fileName, f.readAll(), read, device);
+    return ParseBridgeConfig(fileName, f.readAll(), read, device, qEnvironmentVariable("CREDENTIALS_DIRECTORY"));
+}
+
+QString PasswordCredential(const QString &passwordFile)
+{
+    return QFileInfo(passwordFile).fileName();
+}
+
+QStringList ServiceCredentialWarnings(const QString &configFile, const MqttSettings &mqtt)
+{
+    const QString password = QDir::cleanPath(QFileInfo(configFile).absoluteDir().absoluteFilePath(mqtt.passwordFile));
+    if (mqtt.passwordFile.isEmpty() || QDir::cleanPath(QFileInfo(configFile).absoluteFilePath()) != kServiceConfig ||
+        password == kServicePasswordFile)
+        return {};
+    return {QStringLiteral("password_file %1: kelmora-bridge.service hands the service only %2, as credential %3; "
+                           "for this file add LoadCredential=%4:%1 (systemctl edit kelmora-bridge)")
+                .arg(password, kServicePasswordFile, PasswordCredential(kServicePasswordFile),
+                     PasswordCredential(password))};
+}
+
+ReloadPlan PlanReload(const BridgeConfig &running, const BridgeConfig &next)
+{
+    const auto find = [](const BridgeConfig &c, const QString &id) {
+        const auto b = std::ranges::find(c.boards, id, &BoardSettings::id);
+        return b == c.boards.end() ? nullptr : &*b;
+    };
+    ReloadPlan plan;
+    plan.mqttChanged = !(running.mqtt == next.mqtt);
+    for (const BoardSettings &b : next.boards) {
+        const BoardSettings *was = find(running, b.id);
+        (!was ? plan.added : *was == b ? plan.kept : plan.changed) << b.id;
+    }
+    for (const BoardSettings &b : running.boards)
+        if (!find(next, b.id))
+            plan.removed << b.id;
+    return plan;
 }
 
 QString BoardPortDevice(const QString &port, const QString &configFolder)

@@ -6,6 +6,8 @@
 #include <QJsonObject>
 #include <QTime>
 
+#include <algorithm>
+
 namespace {
 
 const QStringList kDays{QStringLiteral("mon"), QStringLiteral("tue"), QStringLiteral("wed"), QStringLiteral("thu"),
@@ -100,7 +102,7 @@ ScheduleParse ParseScheduleJson(const QByteArray &payload, int channel)
     const QJsonObject o = doc.object();
     r.id = o.value(QStringLiteral("id"));
     for (const QString &key : o.keys())
-        if (key != QStringLiteral("id") && key != QStringLiteral("entries")) {
+        if (key != QStringLiteral("id") && key != QStringLiteral("by") && key != QStringLiteral("entries")) {
             r.error = QStringLiteral("unknown field \"%1\"").arg(key);
             return r;
         }
@@ -173,7 +175,7 @@ QByteArray BookJson(const ScheduleBook &book)
     return QJsonDocument(QJsonObject{{QStringLiteral("channels"), channels}}).toJson(QJsonDocument::Indented);
 }
 
-BookParse ParseBookJson(const QByteArray &payload)
+BookParse ParseBookJson(const QByteArray &payload, const QStringList &alsoAllowed)
 {
     BookParse r;
     QJsonParseError error;
@@ -183,9 +185,14 @@ BookParse ParseBookJson(const QByteArray &payload)
         return r;
     }
     const QJsonObject o = doc.object();
-    if (!doc.isObject() || o.keys() != QStringList{QStringLiteral("channels")} ||
-        !o.value(QStringLiteral("channels")).isObject()) {
-        r.error = QStringLiteral("a book is a JSON object with only \"channels\", an object");
+    const bool others = std::ranges::any_of(o.keys(), [&](const QString &key) {
+        return key != QStringLiteral("channels") && !alsoAllowed.contains(key);
+    });
+    if (!doc.isObject() || others || !o.value(QStringLiteral("channels")).isObject()) {
+        r.error = alsoAllowed.isEmpty()
+                      ? QStringLiteral("a book is a JSON object with only \"channels\", an object")
+                      : QStringLiteral("a book is a JSON object with \"channels\", an object, and only %1 beside it")
+                            .arg(alsoAllowed.join(QStringLiteral(", ")));
         return r;
     }
     const QJsonObject channels = o.value(QStringLiteral("channels")).toObject();

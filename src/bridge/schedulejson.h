@@ -30,5 +30,6 @@ struct BookParse {
     QList<Clsdata> entries; // numbered 1.. per channel
     QString error;          // "channel 2: entry 3 has ..."; empty when taken
 };
-// Only "channels" is allowed, with keys "1".."16", each an entry array as one channel's schedule.
-BookParse ParseBookJson(const QByteArray &payload);
+// Only "channels" is allowed (and the keys `alsoAllowed`, which the caller reads), with keys
+// "1".."16", each an entry array as one channel's schedule.
+BookParse ParseBookJson(const QByteArray &payload, const QStringList &alsoAllowed = {});

@@ -3,8 +3,11 @@
 #include "bridge/schedulejson.h"
 #include "device/headlesssession.h"
 
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+
+#include <cmath>
 
 namespace {
 
@@ -43,22 +46,36 @@ std::optional<RoutedMessage> RouteMessage(const QString &base, const QStringList
         rest.size() == 3 && rest[0] == QStringLiteral("schedule") && rest[2] == QStringLiteral("set");
     const bool clockSet = rest == QStringList{QStringLiteral("clock"), QStringLiteral("set")};
     const bool scheduleGet = rest == QStringList{QStringLiteral("schedule"), QStringLiteral("get")};
-    if (!relaySet && !scheduleSet && !clockSet && !scheduleGet)
+    const bool bookSet = rest == QStringList{QStringLiteral("schedule"), QStringLiteral("set")};
+    const bool stop = rest == QStringList{QStringLiteral("transfer"), QStringLiteral("stop")};
+    const bool watch = rest == QStringList{QStringLiteral("frames"), QStringLiteral("watch")};
+    if (!relaySet && !scheduleSet && !clockSet && !scheduleGet && !bookSet && !stop && !watch)
         return std::nullopt; // our own state topics, or not a request
-    RoutedMessage m{parts[0], std::nullopt, {}, topic, QJsonValue(QJsonValue::Undefined)};
+    RoutedMessage m{parts[0], std::nullopt, {}, topic, QJsonValue(QJsonValue::Undefined), {}};
     const auto refuse = [&](const QString &why) {
         m.refusal = why;
         return m;
     };
     // Before anything reads it: a huge payload costs no parse.
-    if (payload.size() > kMaxRequestBytes)
-        return refuse(QStringLiteral("payload of %1 bytes, more than the %2 a request may have")
-                          .arg(payload.size())
-                          .arg(kMaxRequestBytes));
+    if (const qsizetype most = bookSet ? kMaxBookRequestBytes : kMaxRequestBytes; payload.size() > most)
+        return refuse(
+            QStringLiteral("payload of %1 bytes, more than the %2 a request may have").arg(payload.size()).arg(most));
     const QJsonDocument doc = QJsonDocument::fromJson(payload);
-    if (doc.isObject())
-        m.id = doc.object().value(QStringLiteral("id"));
-    BridgeRequest r{RequestKind::RelaySet, topic, m.id, 0, false, {}};
+    const QJsonObject o = doc.object();
+    if (doc.isObject()) {
+        m.id = o.value(QStringLiteral("id"));
+        if (const QJsonValue by = o.value(QStringLiteral("by")); !by.isUndefined() && !by.isString())
+            return refuse(QStringLiteral("\"by\" must be a string"));
+        m.by = o.value(QStringLiteral("by")).toString();
+    }
+    // Only these keys besides id and by.
+    const auto onlyKeys = [&](const QStringList &keys) {
+        for (const QString &key : o.keys())
+            if (key != QStringLiteral("id") && key != QStringLiteral("by") && !keys.contains(key))
+                return QStringLiteral("unknown field \"%1\"").arg(key);
+        return QString();
+    };
+    BridgeRequest r{RequestKind::RelaySet, topic, m.id, 0, false, {}, {}, 0, m.by};
     if (relaySet) {
         const auto ch = Channel(rest[1]);
         if (!ch)
@@ -80,13 +97,36 @@ std::optional<RoutedMessage> RouteMessage(const QString &base, const QStringList
         r.kind = RequestKind::ScheduleSet;
         r.channel = *ch;
         r.entries = std::move(s.entries);
+    } else if (bookSet) {
+        BookParse book = ParseBookJson(payload, {QStringLiteral("id"), QStringLiteral("by")});
+        if (!book.error.isEmpty())
+            return refuse(book.error);
+        if (book.channels.isEmpty())
+            return refuse(QStringLiteral("no channel to write"));
+        r.kind = RequestKind::BookSet;
+        r.channels = std::move(book.channels);
+        r.entries = std::move(book.entries);
+    } else if (stop) {
+        r.kind = RequestKind::TransferStop;
+        if (!payload.trimmed().isEmpty() && !doc.isObject())
+            return refuse(QStringLiteral("payload must be empty or an object"));
+        if (const QString why = onlyKeys({}); !why.isEmpty())
+            return refuse(why);
+    } else if (watch) {
+        r.kind = RequestKind::FramesWatch;
+        const QJsonValue s = o.value(QStringLiteral("seconds"));
+        if (const QString why = onlyKeys({QStringLiteral("seconds")}); !why.isEmpty())
+            return refuse(why);
+        if (!doc.isObject() || !s.isDouble() || s.toDouble() != std::floor(s.toDouble()) || s.toDouble() < 1 ||
+            s.toDouble() > kMaxWatchSeconds)
+            return refuse(QStringLiteral("payload must be {\"seconds\":N}, N 1-%1").arg(kMaxWatchSeconds));
+        r.seconds = s.toInt();
     } else {
         r.kind = RequestKind::ScheduleGet;
         if (!doc.isObject())
             return refuse(QStringLiteral("payload must be {\"channel\":N} or {}"));
-        for (const QString &key : doc.object().keys())
-            if (key != QStringLiteral("id") && key != QStringLiteral("channel"))
-                return refuse(QStringLiteral("unknown field \"%1\"").arg(key));
+        if (const QString why = onlyKeys({QStringLiteral("channel")}); !why.isEmpty())
+            return refuse(why);
         const QJsonValue ch = doc.object().value(QStringLiteral("channel"));
         if (!ch.isUndefined()) {
             const auto n = ch.isDouble() ? Channel(QString::number(ch.toDouble())) : std::nullopt;
@@ -103,15 +143,18 @@ QStringList RequestFilters(const QString &base, const QStringList &boards)
 {
     QStringList filters;
     for (const QString &b : boards)
-        for (const char *t : {"relay/+/set", "clock/set", "schedule/+/set", "schedule/get"})
+        for (const char *t : {"relay/+/set", "clock/set", "schedule/+/set", "schedule/set", "schedule/get",
+                              "transfer/stop", "frames/watch"})
             filters << QStringLiteral("%1/%2/%3").arg(base, b, QLatin1String(t));
     return filters;
 }
 
 QByteArray ResultPayload(const QString &topic, const QJsonValue &id, bool ok, const QString &error,
-                         const QString &command)
+                         const QString &command, const QString &by)
 {
     QJsonObject o{{QStringLiteral("request"), topic}, {QStringLiteral("ok"), ok}};
+    if (!by.isEmpty())
+        o[QStringLiteral("by")] = by;
     if (!command.isEmpty())
         o[QStringLiteral("payload")] = command;
     if (!id.isUndefined())
@@ -130,5 +173,71 @@ QByteArray ClockPayload(const QDateTime &board, std::optional<qint64> drift)
 {
     const QJsonObject o{{QStringLiteral("board_time"), IsoSeconds(board)},
                         {QStringLiteral("drift_seconds"), drift ? QJsonValue(*drift) : QJsonValue()}};
+    return QJsonDocument(o).toJson(QJsonDocument::Compact);
+}
+
+QList<int> TransferChannels(const BridgeRequest &r)
+{
+    switch (r.kind) {
+    case RequestKind::ScheduleSet:
+        return {r.channel};
+    case RequestKind::BookSet:
+        return r.channels;
+    case RequestKind::ScheduleGet:
+        if (r.channel)
+            return {r.channel};
+        return {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
+    default:
+        return {};
+    }
+}
+
+QByteArray InfoPayload(const BoardSettings &board, const QStringList &names, const QString &bridge,
+                       const QString &version)
+{
+    QJsonArray channels;
+    for (int ch = 0; ch < kChannelCount; ++ch)
+        channels.append(names.value(ch));
+    const QJsonObject o{{QStringLiteral("name"), board.name.isEmpty() ? board.id : board.name},
+                        {QStringLiteral("address"), board.address},
+                        {QStringLiteral("variant"), board.variant == Variant::Compat ? "compat" : "standard"},
+                        {QStringLiteral("port"), board.port},
+                        {QStringLiteral("channels"), channels},
+                        {QStringLiteral("bridge"), bridge},
+                        {QStringLiteral("version"), version}};
+    return QJsonDocument(o).toJson(QJsonDocument::Compact);
+}
+
+QByteArray TransferPayload(const std::optional<TransferState> &t)
+{
+    if (!t)
+        return R"({"kind":"none"})";
+    QJsonArray channels;
+    for (int ch : t->channels)
+        channels.append(ch);
+    QJsonObject o{{QStringLiteral("kind"), t->write ? "write" : "read"},
+                  {QStringLiteral("channels"), channels},
+                  {QStringLiteral("done"), t->done},
+                  {QStringLiteral("total"), t->total},
+                  {QStringLiteral("eta_seconds"), t->etaSeconds ? QJsonValue(*t->etaSeconds) : QJsonValue()},
+                  {QStringLiteral("request"), t->request}};
+    if (!t->id.isUndefined())
+        o[QStringLiteral("id")] = t->id;
+    if (!t->by.isEmpty())
+        o[QStringLiteral("by")] = t->by;
+    return QJsonDocument(o).toJson(QJsonDocument::Compact);
+}
+
+QByteArray FramePayload(const FrameRecord &r)
+{
+    const QJsonObject o{
+        {QStringLiteral("time"), QDateTime::fromMSecsSinceEpoch(r.atMs).toString(Qt::ISODateWithMs)},
+        {QStringLiteral("direction"), RecordField(r, 1)},
+        {QStringLiteral("hex"), QString::fromLatin1(QByteArray(reinterpret_cast<const char *>(r.bytes.data()), r.length)
+                                                        .toHex(' ')
+                                                        .toUpper())},
+        {QStringLiteral("words"), RecordField(r, 3)},
+        {QStringLiteral("gap_ms"), r.gapMs >= 0 ? QJsonValue(r.gapMs) : QJsonValue()},
+        {QStringLiteral("fault"), r.fault}};
     return QJsonDocument(o).toJson(QJsonDocument::Compact);
 }

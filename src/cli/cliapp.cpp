@@ -7,12 +7,14 @@
 #include "storage/notestore.h"
 
 #include <QCoreApplication>
-#include <QGuiApplication>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <unistd.h>
 
@@ -34,17 +36,27 @@ void ListPorts(QTextStream &err, const QString &folder)
 
 } // namespace
 
-int RunKelmoraCli(int argc, char **argv)
+int RunKelmoraCli(int argc, char **argv, const PdfPainter &paint)
 {
-    // A PDF is painted, and painting needs Qt's GUI side: without a display,
-    // on its offscreen platform. Every other command runs on Qt Core alone.
+    // A PDF is painted, and painting needs Qt's GUI side, which this program does without so that a
+    // box with no desktop libraries runs it: a command that names a .pdf goes to kelmora-pdf.
     bool pdf = false;
     for (int i = 1; i < argc; ++i)
         pdf = pdf || QByteArray(argv[i]).toLower().endsWith(".pdf");
-    if (pdf)
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (pdf && !paint) {
+        // Beside this program in the build folder; installed, in ../libexec/kelmora.
+        const QString here = QFileInfo(QStringLiteral("/proc/self/exe")).canonicalPath();
+        const QString beside = here + QStringLiteral("/kelmora-pdf");
+        const QByteArray helper = QFile::encodeName(
+            QFileInfo::exists(beside) ? beside : QDir::cleanPath(here + QStringLiteral("/../libexec/kelmora/kelmora-pdf")));
+        execv(helper.constData(), argv);
+        std::fprintf(stderr, "kelmora-cli: PDF output needs %s (package kelmora): %s\n", helper.constData(),
+                     std::strerror(errno));
+        return int(CliExit::Usage);
+    }
+    // kelmora-pdf has made its application already.
     const std::unique_ptr<QCoreApplication> app =
-        pdf ? std::make_unique<QGuiApplication>(argc, argv) : std::make_unique<QCoreApplication>(argc, argv);
+        QCoreApplication::instance() ? nullptr : std::make_unique<QCoreApplication>(argc, argv);
     // Same names as the window: an installed copy finds the same ComN links.
     QCoreApplication::setApplicationName(QStringLiteral("kelmora"));
     QCoreApplication::setOrganizationName(QStringLiteral("kelmora"));
@@ -109,5 +121,6 @@ int RunKelmoraCli(int argc, char **argv)
         });
     }
     CliSession session(request, logged, open, {out, err, bool(isatty(STDERR_FILENO))});
+    session.setPdfPainter(paint);
     return session.run();
 }

@@ -407,7 +407,7 @@ int CliSession::scan()
 
 int CliSession::convert()
 {
-    const ConvertResult r = ConvertBook(m_request.file, m_request.target);
+    const ConvertResult r = ConvertBook(m_request.file, m_request.target, m_paintPdf);
     if (r.exit != CliExit::Ok)
         return fail(r.exit, r.error);
     const QJsonObject o{{QStringLiteral("file"), m_request.target}, {QStringLiteral("entries"), r.entries}};

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "cli/cliargs.h"
+#include "cli/convert.h"
 #include "device/engine.h"
 #include "device/headlesssession.h"
 #include "device/seriallink.h"
@@ -31,6 +32,7 @@ public:
                DeviceEngine::Clock clock = {});
 
     int run();
+    void setPdfPainter(PdfPainter paint) { m_paintPdf = std::move(paint); }
 
 private:
     int status();
@@ -68,4 +70,5 @@ private:
     HeadlessSession m_session;
     StatusAgreement m_agreement;
     bool m_progressShown = false;
+    PdfPainter m_paintPdf;
 };

@@ -2,12 +2,10 @@
 
 #include "bridge/schedulejson.h"
 #include "storage/bookcsv.h"
-#include "storage/bookreport.h"
 #include "storage/inifile.h"
 #include "storage/notestore.h"
 
 #include <QFileInfo>
-#include <QGuiApplication>
 
 namespace {
 
@@ -54,7 +52,7 @@ QString readBook(const QString &path, Layout layout, ScheduleBook &book)
 
 } // namespace
 
-ConvertResult ConvertBook(const QString &in, const QString &out)
+ConvertResult ConvertBook(const QString &in, const QString &out, const PdfPainter &paint)
 {
     const Layout from = layoutOf(in), to = layoutOf(out);
     if (from == Layout::Pdf || from == Layout::Other)
@@ -65,13 +63,9 @@ ConvertResult ConvertBook(const QString &in, const QString &out)
     if (const QString why = readBook(in, from, book); !why.isEmpty())
         return {CliExit::Usage, why};
     if (to == Layout::Pdf) {
-        // Every channel, as 打印… prints 全部.
-        BookReport report{QFileInfo(in).fileName(), QDateTime::currentDateTime(), {}, {}, QDate::currentDate()};
-        for (int c = 1; c <= kChannelCount; ++c)
-            report.channels << c;
-        if (!qobject_cast<QGuiApplication *>(QCoreApplication::instance()))
-            return {CliExit::Usage, QStringLiteral("PDF output needs the program's own start")};
-        if (const QString why = WriteReportPdf(out, book, report); !why.isEmpty())
+        if (!paint)
+            return {CliExit::Usage, QStringLiteral("PDF output needs kelmora-pdf (package kelmora)")};
+        if (const QString why = paint(out, book, QFileInfo(in).fileName()); !why.isEmpty())
             return {CliExit::TransferFailed, QStringLiteral("另存失败！ %1（%2）").arg(out, why)};
         return {CliExit::Ok, {}, int(book.size())};
     }

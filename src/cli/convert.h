@@ -3,8 +3,11 @@
 #pragma once
 
 #include "cli/cliargs.h"
+#include "schedule/schedulebook.h"
 
 #include <QString>
+
+#include <functional>
 
 struct ConvertResult {
     CliExit exit = CliExit::Ok;
@@ -15,4 +18,9 @@ struct ConvertResult {
 // Reads all of `in` and checks it before `out` is touched; `out` is written in one go or not at
 // all. A bad input or a layout that cannot be read or written is a usage error (exit 2), an
 // output that cannot be written a failed transfer (exit 5), as for `read -o`.
-ConvertResult ConvertBook(const QString &in, const QString &out);
+// Paints `book` into a PDF at `out` with `title` at its head; returns why it could not. Painting needs
+// Qt's GUI side, which kelmora-cli does without: kelmora-pdf, the same program linked with it, has one.
+using PdfPainter = std::function<QString(const QString &out, const ScheduleBook &book, const QString &title)>;
+
+// A .pdf `out` needs `paint`.
+ConvertResult ConvertBook(const QString &in, const QString &out, const PdfPainter &paint = {});

@@ -3,6 +3,7 @@
 #include "device/clockdrift.h"
 
 #include "protocol/replies.h"
+#include "schedule/channelwrite.h"
 
 namespace {
 const QString kAskReadOne = QStringLiteral("此操作将清除软件显示当前路信息，继续否？");
@@ -438,15 +439,7 @@ void DeviceEngine::ClearWriteQueue()
 
 void DeviceEngine::queueChannel(int channel)
 {
-    const QList<EntryRef> entries = m_book.channel(channel);
-    WriteQueue.append(entries);
-    // A full channel needs no end marker, and number 256 would not fit the frame.
-    if (entries.size() < kMaxEntriesPerChannel) {
-        auto blank = std::make_shared<Clsdata>();
-        blank->nRoute = int16_t(channel);
-        blank->nNo = int16_t(entries.size() + 1);
-        WriteQueue.append(blank);
-    }
+    WriteQueue.append(ChannelWrite(channel, m_book.channel(channel)));
 }
 
 void DeviceEngine::startWrite()
@@ -490,6 +483,19 @@ bool DeviceEngine::startWriteChannels(const QList<int> &channels)
     ClearWriteQueue();
     for (int c : channels)
         queueChannel(c);
+    startWrite();
+    return true;
+}
+
+bool DeviceEngine::startWriteEntries(const QList<EntryRef> &entries)
+{
+    if (transferActive())
+        return false;
+    for (const EntryRef &e : entries)
+        if (e->nRoute < 1 || e->nRoute > kChannelCount || e->nNo < 1 || e->nNo > kMaxEntriesPerChannel)
+            return false;
+    ClearWriteQueue();
+    WriteQueue = entries;
     startWrite();
     return true;
 }

@@ -175,6 +175,10 @@ public:
     // Writes the given channels (1..16, in this order) as 写入所有 writes each,
     // with its closing box; false if a transfer is under way or none is given.
     bool startWriteChannels(const QList<int> &channels);
+    // Writes exactly these entries, each as the channel and number it carries (the frames
+    // ChannelWrite chose), with 写入's closing box; none at all is a write that succeeds at
+    // once. False if a transfer is under way or an entry has no place on the board.
+    bool startWriteEntries(const QList<EntryRef> &entries);
 
     // --- Replies ---
     void MSCommDown_OnComm(const Frame &reply);

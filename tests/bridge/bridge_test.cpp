@@ -79,7 +79,7 @@ struct Harness {
                 for (FakeLink *l : links)
                     while (sent[l] < l->written.size()) {
                         const Frame q = l->written[sent[l]++];
-                        overlaps += !due.isEmpty() || !held.isEmpty();
+                        overlaps += std::ranges::any_of(due + held, [&](const auto &d) { return d.first == l; });
                         if (auto r = l->opened ? boards[q[1]].answer(q) : std::nullopt) {
                             (*r)[1] = q[1];
                             SealFrame(*r);
@@ -213,6 +213,101 @@ TEST(Bridge, ScheduleSetWritesAndPublishesAndGetReadsBack)
     EXPECT_TRUE(h.mqtt.retained.contains("kelmora/b1/schedule/16"));
 }
 
+TEST(Bridge, AWriteSendsOnlyWhatDiffersFromWhatTheBoardHoldsWhileThatIsKnown)
+{
+    Harness h("[board.b1]\nport=Com1\n[board.b2]\nport=Com2\naddress=2\nfull_writes=true\n");
+    h.tick(3);
+    // Channel 2 as entries switching on at the given hours; what each step sends (frames) on each board.
+    const auto set = [&](const QString &board, QList<int> hours) {
+        QStringList entries;
+        for (int hour : hours)
+            entries << QStringLiteral(R"({"action":"on","mode":"daily","time":"%1:00:00"})").arg(hour, 2, 10, QChar(u'0'));
+        const int address = board == "b1" ? 1 : 2, before = h.boards[address].writes;
+        h.send("kelmora/" + board + "/schedule/2/set", ("{\"entries\":[" + entries.join(',') + "]}").toUtf8());
+        h.tick(40);
+        return h.boards[address].writes - before;
+    };
+    EXPECT_EQ(set("b1", {1, 2, 3}), 4) << "not known yet: whole, with its end mark";
+    EXPECT_EQ(set("b1", {1, 9, 3}), 1);
+    EXPECT_EQ(set("b1", {1, 9}), 1) << "only the end mark";
+    EXPECT_EQ(set("b1", {1, 9, 4, 5}), 3);
+    EXPECT_EQ(set("b1", {1, 9, 4, 5}), 0);
+    EXPECT_EQ(set("b2", {1, 2}), 3);
+    EXPECT_EQ(set("b2", {1, 2}), 3) << "full_writes";
+    EXPECT_EQ(h.mqtt.results().filter(R"("ok":true)").size(), 7);
+
+    h.boards[1].slots.erase(h.boards[1].slots.begin()); // changed behind the bridge's back: a read finds it
+    h.send("kelmora/b1/schedule/get", R"({"channel":2})");
+    h.tick(12);
+    EXPECT_EQ(set("b1", {1, 9, 4, 5}), 5);
+    h.send("kelmora/b1/schedule/get", R"({"channel":2})"); // a read that finds what was written keeps it known
+    h.tick(12);
+    EXPECT_EQ(set("b1", {1, 9, 4, 6}), 1);
+    h.boards[1].silent = true; // offline: forgotten
+    h.tick(kLinkTicks + 2);
+    h.boards[1].silent = false;
+    h.tick(3);
+    EXPECT_EQ(set("b1", {1, 9, 4, 6}), 5);
+    h.boards[1].ackWrite = [](int) { return false; }; // a write that fails leaves it unknown
+    EXPECT_EQ(set("b1", {1, 9, 4, 7}), kFrameAttempts);
+    h.boards[1].ackWrite = [](int) { return true; };
+    EXPECT_EQ(set("b1", {1, 9, 4, 7}), 5);
+}
+
+TEST(Bridge, TellsItsTransfersAndStopsOneAndWatchesFramesOnRequest)
+{
+    Harness h("[board.b1]\nport=Com1\nname=Boiler\n[board.b2]\nport=Com1\naddress=2\nvariant=compat\n");
+    h.tick(3);
+    const QByteArray info = h.mqtt.retained["kelmora/b2/info"];
+    EXPECT_EQ(info.left(info.indexOf(R"(,"version")")),
+              R"({"address":2,"bridge":"kelmora-bridge","channels":["","","","","","","","","","","","","","","",""],)"
+              R"("name":"b2","port":"Com1","variant":"compat")");
+    EXPECT_EQ(h.mqtt.retained["kelmora/b1/transfer"], R"({"kind":"none"})");
+
+    // Channels 1 and 3 as one transfer: told as it goes, at most every 500 ms, and its end at once.
+    h.slow << 1; // one frame a tick
+    h.mqtt.take();
+    const QByteArray entry = R"({"action":"on","mode":"daily","time":"08:00:00"})";
+    h.send("kelmora/b1/schedule/set", R"({"id":7,"by":"op@pc","channels":{"3":[)" + QByteArrayList(20, entry).join(',') +
+                                          R"(],"1":[)" + entry + "]}}");
+    h.tick(60);
+    const QStringList told = h.mqtt.log.filter("kelmora/b1/transfer ");
+    ASSERT_GE(told.size(), 3);
+    EXPECT_TRUE(told.first().startsWith(R"(kelmora/b1/transfer {"by":"op@pc","channels":[1,3],"done":0,)"
+                                        R"("eta_seconds":null,"id":7,"kind":"write","request":"kelmora/b1/schedule/set","total":23})"))
+        << told.first().toStdString();
+    EXPECT_TRUE(told[1].contains(QRegularExpression(R"("done":[1-9]\d*,"eta_seconds":[1-9]\d*,)"))) << told[1].toStdString();
+    EXPECT_EQ(told.last(), R"(kelmora/b1/transfer {"kind":"none"})");
+    EXPECT_LT(told.size(), 2 + 23 / 2) << "not every frame";
+    EXPECT_EQ(h.mqtt.results(), QStringList({R"(kelmora/b1/result {"by":"op@pc","id":7,"ok":true,"request":"kelmora/b1/schedule/set"} (not retained))"}));
+    EXPECT_EQ(std::tuple(h.mqtt.retained["kelmora/b1/schedule/1"], h.mqtt.retained["kelmora/b1/schedule/3"].count("08:00:00")),
+              std::tuple(R"({"entries":[)" + entry + "]}", 20));
+
+    // A stop ends the write under way at once, and says where; with none under way it is refused.
+    h.send("kelmora/b1/schedule/2/set", R"({"entries":[)" + QByteArrayList(40, entry).join(',') + "]}");
+    h.tick(8);
+    h.send("kelmora/b1/transfer/stop", R"({"by":"op@pc"})");
+    h.send("kelmora/b1/transfer/stop", "");
+    const QStringList results = h.mqtt.results();
+    ASSERT_EQ(results.size(), 3);
+    EXPECT_TRUE(results[0].contains(R"("error":"已停止 (第2路第)")) << results[0].toStdString();
+    EXPECT_EQ(results.mid(1), QStringList({R"(kelmora/b1/result {"by":"op@pc","ok":true,"request":"kelmora/b1/transfer/stop"} (not retained))",
+                                           R"(kelmora/b1/result {"error":"no transfer under way","ok":false,"request":"kelmora/b1/transfer/stop"} (not retained))"}));
+    EXPECT_EQ(h.mqtt.retained["kelmora/b1/transfer"], R"({"kind":"none"})");
+
+    // Frames of the watched board only, for as long as asked.
+    h.send("kelmora/b2/frames/watch", R"({"seconds":1})");
+    h.tick(4);
+    const QStringList frames = h.mqtt.take().filter("/frames ");
+    EXPECT_FALSE(frames.isEmpty());
+    for (const QString &f : frames)
+        EXPECT_TRUE(f.startsWith("kelmora/b2/frames {") && f.contains(QRegularExpression(R"("hex":"(66|22) 02 )")) &&
+                    f.endsWith("(not retained)"))
+            << f.toStdString();
+    h.tick(4);
+    EXPECT_EQ(h.mqtt.take().filter("/frames ").size(), 0);
+}
+
 TEST(Bridge, ClockIsPublishedOnDriftChangeAndEveryTenMinutes)
 {
     Harness h;
@@ -250,7 +345,8 @@ TEST(Bridge, ReconnectRepublishesEveryRetainedStateAndNeverRunsARetainedRequest)
     h.mqtt.retained.clear();
     h.mqtt.connect();
     EXPECT_EQ(h.mqtt.retained["kelmora/b1/relay/2"], "ON");
-    EXPECT_EQ(h.mqtt.retained.count(), 2 + 1 + 1 + 18 + 16 + 1) << "the bridge's and the board's configs";
+    EXPECT_EQ(h.mqtt.retained.count(), 2 + 1 + 1 + 18 + 16 + 1 + 2)
+        << "the bridge's and the board's configs, info, transfer";
     EXPECT_EQ(h.mqtt.will, qMakePair(QString("kelmora/_bridge/kelmora-bridge/availability"), QByteArray("offline")));
     EXPECT_EQ(h.mqtt.retained["kelmora/_bridge/kelmora-bridge/boards"], R"({"boards":["b1"],"by":"pi:/etc/b.ini"})");
     // A retained request comes back at every connect: it is never run, and said once.
@@ -317,6 +413,45 @@ TEST(Bridge, RemovedBoardLeavesNothingRetained)
             std::pair(QByteArray("ON"), QByteArray("ON")))
             << row.behaviour;
     }
+}
+
+TEST(Bridge, ReloadStartsAddedStopsRemovedRestartsChangedAndLeavesTheOthersRunning)
+{
+    Harness h("[board.a]\nport=Com1\n[board.b]\nport=Com2\naddress=2\n[board.c]\nport=Com1\naddress=3\n");
+    h.tick(6);
+    h.boards[2].silent = true; // b's request is still running when b goes, and c's when c is left as it was;
+    h.slow << 1 << 3;          // a owes an answer when it leaves the line
+    h.send("kelmora/b/schedule/get", "{}");
+    h.send("kelmora/c/schedule/get", R"({"id":"through"})");
+    do
+        h.tick();
+    while (std::ranges::none_of(h.held, [](const auto &held) { return held.second[1] == 1; }));
+    h.mqtt.take();
+    h.overlaps = 0; // the first slow answers counted as lost
+    h.bridge->reload(ParseBridgeConfig("b.ini", "[board.a]\nport=Com1\naddress=256\n", {}));
+    EXPECT_EQ(std::pair(h.mqtt.take(), h.logLines.last()),
+              std::pair(QStringList(), QString("reload: b.ini:3: address must be 0-255; the running configuration is kept")));
+    // a is renamed and moves to a line of its own, b goes, c stays as it was, d joins c's line.
+    ConfigResult next = ParseBridgeConfig("b.ini", "[mqtt]\nport=1884\n[board.a]\nport=Com3\nname=A\n[board.c]\nport=Com1\n"
+                                                   "address=3\n[board.d]\nport=Com1\naddress=4\n", {});
+    next.config->boards[0].channelNames = QStringList{"泵"}; // as from a names_file
+    h.bridge->reload(next);
+    h.links.removeAt(1); // b's line went with it
+    const QStringList published = h.mqtt.take();
+    EXPECT_EQ(published.filter(QRegularExpression("^kelmora/(a|b|d)/availability offline")).size(), 3);
+    EXPECT_EQ(published.filter("kelmora/c/").size() + published.filter("kelmora_c/").size(), 0) << "c is untouched";
+    EXPECT_TRUE(published.contains(R"(kelmora/b/result {"error":"board no longer configured","ok":false,"request":"kelmora/b/schedule/get"} (not retained))"));
+    EXPECT_EQ(h.mqtt.retained["kelmora/_bridge/kelmora-bridge/boards"], R"({"boards":["c","d","a"],"by":"pi:/etc/b.ini"})");
+    h.tick(60);
+    for (const auto &[topic, payload] : h.mqtt.retained.asKeyValueRange()) // b's, cleared as the broker hands them over
+        EXPECT_TRUE(!topic.contains(QRegularExpression("/b/|kelmora_b/")) || payload.isEmpty()) << topic.toStdString();
+    for (const char *board : {"a", "c", "d"})
+        EXPECT_EQ(h.mqtt.retained[QString("kelmora/%1/availability").arg(board)], "online") << board;
+    const QByteArray relay1 = h.mqtt.retained["homeassistant/switch/kelmora_a/relay1/config"];
+    EXPECT_TRUE(relay1.contains(R"("name":"A")") && relay1.contains(R"("name":"泵")")) << relay1.toStdString();
+    EXPECT_EQ(h.mqtt.results(), QStringList(R"(kelmora/c/result {"id":"through","ok":true,"request":"kelmora/c/schedule/get"} (not retained))"));
+    EXPECT_EQ(std::tuple(h.opens, h.overlaps, h.logLines.filter("[mqtt] changed").size()), std::tuple(3, 0, 1))
+        << "a's new line opens, c's stays open; [mqtt] waits for a restart";
 }
 
 TEST(Bridge, BoardsOnOneLineArePolledInTurnWhileOneIsWrittenOneExchangeAtATime)

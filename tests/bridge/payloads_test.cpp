@@ -5,6 +5,7 @@
 #include "bridge/schedulejson.h"
 #include "bridge/topics.h"
 
+#include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -74,7 +75,6 @@ TEST(BridgeConfig, RefusesWithFileAndLine)
          "b.ini:3: cannot read password_file nope"},
         {"port 0", "[mqtt]\nport=0\n", "b.ini:2: port must be 1-65535"},
         {"wildcard base", "[mqtt]\nbase_topic=a/#\n", "b.ini:2: base_topic must be a topic without wildcards"},
-        {"+ in base", "[mqtt]\nbase_topic=a/+\n", "b.ini:2: base_topic must be a topic without wildcards"},
         {"empty base", "[mqtt]\nbase_topic= ;none\n", "b.ini:2: base_topic is empty"},
         {"empty client ID", "[mqtt]\nclient_id=\n", "b.ini:2: client_id is empty"},
         {"/ in client ID", "[mqtt]\nclient_id=a/b\n", "b.ini:2: client_id must be one topic level, without / + #"},
@@ -88,6 +88,7 @@ TEST(BridgeConfig, RefusesWithFileAndLine)
          "b.ini:3: board b: port link is the device of port Com1 of the board on line 1; give it one name"},
         {"key twice", "[mqtt]\nhost=a\nhost=b\n", "b.ini:3: key host given twice"},
         {"bad variant", "[board.a]\nport=Com1\nvariant=old\n", "b.ini:3: variant must be"},
+        {"bad full_writes", "[board.a]\nport=Com1\nfull_writes=yes\n", "b.ini:3: full_writes must be true or false"},
         {"empty area", "[board.a]\nport=Com1\narea=\n", "b.ini:3: area is empty; leave the key out for none"},
         {"tab in area", "[board.a]\narea=a\tb\nport=Com1\n", "b.ini:2: area holds a control character"},
         {"no board", "[mqtt]\nhost=a\n", "no [board.ID] section"},
@@ -98,6 +99,33 @@ TEST(BridgeConfig, RefusesWithFileAndLine)
         const ConfigResult r = Parse(row.text);
         EXPECT_TRUE(!r.config && r.error.contains(QString::fromUtf8(row.error)))
             << row.behaviour << ": " << r.error.toStdString();
+        // Only a file without boards skips the service (--start-condition); a broken one fails it.
+        EXPECT_EQ(r.noBoard, row.text == std::string_view("[mqtt]\nhost=a\n")) << row.behaviour;
+    }
+}
+
+TEST(BridgeConfig, ReloadPlanSortsBoardsByWhatChanged)
+{
+    const char *running = "[board.a]\nport=Com1\n[board.b]\nport=Com1\naddress=2\n";
+    const struct {
+        const char *behaviour;
+        QByteArray next;
+        QString plan; // +added -removed ~changed =kept
+    } rows[] = {
+        {"the same file", running, "=a =b"},
+        {"a board added", QByteArray(running) + "[board.c]\nport=Com2\n", "+c =a =b"},
+        {"a board removed", "[board.b]\nport=Com1\naddress=2\n", "-a =b"},
+        {"an address changed", "[board.a]\nport=Com1\naddress=3\n[board.b]\nport=Com1\naddress=2\n", "~a =b"},
+        {"only a name changed", QByteArray(running).replace("Com1\n[", "Com1\nname=A\n["), "~a =b"},
+        {"[mqtt] changed", "[mqtt]\nport=1884\n" + QByteArray(running), "=a =b mqtt"},
+    };
+    for (const auto &row : rows) {
+        const ReloadPlan p = PlanReload(*Parse(running).config, *Parse(row.next).config);
+        QStringList plan;
+        for (const auto &[mark, ids] : {std::pair("+", p.added), {"-", p.removed}, {"~", p.changed}, {"=", p.kept}})
+            for (const QString &id : ids)
+                plan << mark + id;
+        EXPECT_EQ((plan + QStringList(p.mqttChanged ? "mqtt" : "")).join(' ').trimmed(), row.plan) << row.behaviour;
     }
 }
 
@@ -124,6 +152,37 @@ TEST(BridgeConfig, LoadsReadmeExampleWithItsFilesBesideIt)
         EXPECT_EQ(
             std::tuple(r.warnings, r.config->mqtt.password, r.config->mqtt.tlsCa, r.config->boards[0].channelNames[1]),
             std::tuple(QStringList(), "pw", tls.isEmpty() ? QString() : dir.filePath("ca.pem"), "Pump"));
+    }
+    // Under systemd the password is the unit's credential named as the file; a blank one (the unit's
+    // default) or none means the unit could not hand the file over.
+    ASSERT_TRUE(QDir(dir.path()).mkdir("cred"));
+    qputenv("CREDENTIALS_DIRECTORY", dir.filePath("cred").toUtf8());
+    for (const char *credential : {"unit\n", "\n", ""}) {
+        ASSERT_TRUE(*credential ? write("cred/bridge.password", credential) : QFile::remove(dir.filePath("cred/bridge.password")));
+        const ConfigResult r = LoadBridgeConfig(dir.filePath("bridge.ini"));
+        const QString got = r.config ? r.config->mqtt.password : r.error;
+        EXPECT_TRUE(*credential == 'u' ? got == "unit"
+                                       : got.endsWith(": password_file bridge.password: the service got no credential "
+                                                      "bridge.password; the unit must load it from a file root can read "
+                                                      "(LoadCredential=bridge.password:" + dir.filePath("bridge.password") + ")"))
+            << got.toStdString();
+    }
+    qunsetenv("CREDENTIALS_DIRECTORY");
+    // --check-config, run outside the service, tells of a password file the unit does not hand over.
+    const struct {
+        const char *config, *passwordFile, *warning;
+    } services[] = {
+        {"/etc/kelmora/bridge.ini", "bridge.password", ""},
+        {"/etc/kelmora/bridge.ini", "", ""},
+        {"/etc/kelmora/bridge.ini", "/root/pw", "add LoadCredential=pw:/root/pw (systemctl edit kelmora-bridge)"},
+        {"/etc/kelmora/./bridge.ini", "sub/bridge.password", "LoadCredential=bridge.password:/etc/kelmora/sub/bridge.password"},
+        {"/home/u/bridge.ini", "/root/pw", ""},
+    };
+    for (const auto &row : services) {
+        MqttSettings mqtt;
+        mqtt.passwordFile = row.passwordFile;
+        const QStringList w = ServiceCredentialWarnings(row.config, mqtt);
+        EXPECT_TRUE(*row.warning ? w.size() == 1 && w[0].contains(row.warning) : w.isEmpty()) << row.passwordFile;
     }
     ASSERT_TRUE(write("tty", "") && QFile::link(dir.filePath("tty"), dir.filePath("Com5")));
     ASSERT_TRUE(
@@ -200,7 +259,7 @@ TEST(Topics, RoutesRequestsAndRefusals)
     const struct {
         const char *behaviour, *topic;
         QByteArray payload;
-        const char *expected; // board kind channel on entries | refusal | "-" for not ours
+        const char *expected; // board kind channel on entries seconds [channels] by | refusal | "-" for not ours
     } rows[] = {
         {"relay on", "k/b1/relay/3/set", "ON", "b1 0 3 1 0"},
         {"relay off lower-case", "k/b2/relay/16/set", " off\n", "b2 0 16 0 0"},
@@ -218,6 +277,29 @@ TEST(Topics, RoutesRequestsAndRefusals)
         {"255 entries, the largest", "k/b1/schedule/1/set",
          R"({"entries":[)" + QByteArrayList(255, week).join(',') + "]}", "b1 2 1 0 255"},
         {"70 kB", "k/b1/relay/3/set", QByteArray(70000, ' ') + "ON", "payload of 70002 bytes, more than the 65536"},
+        {"schedule set with by", "k/b1/schedule/2/set", R"({"by":"me","entries":[]})", "b1 2 2 0 0 0 [] me"},
+        {"book set", "k/b1/schedule/set", R"({"id":1,"by":"op@pc","channels":{"3":[)" + week + R"(],"1":[]}})",
+         "b1 4 0 0 1 0 [1,3] op@pc"},
+        {"book set, sixteen full channels", "k/b1/schedule/set",
+         R"({"channels":{"1":[)" + QByteArrayList(255, week).join(',') + "]," +
+             [&] {
+                 QByteArrayList more;
+                 for (int ch = 2; ch <= 16; ++ch)
+                     more << '"' + QByteArray::number(ch) + "\":[" + QByteArrayList(255, week).join(',') + ']';
+                 return more.join(',');
+             }() + "}}",
+         "b1 4 0 0 4080"},
+        {"book set, 1.1 MB", "k/b1/schedule/set", QByteArray(1100000, ' ') + "{}", "payload of 1100002 bytes, more than the 1048576"},
+        {"book set, unknown field", "k/b1/schedule/set", R"({"channels":{},"x":1})", "a book is a JSON object with \"channels\""},
+        {"book set, no channel", "k/b1/schedule/set", R"({"channels":{}})", "no channel to write"},
+        {"by not a string", "k/b1/clock/set", R"({"by":5})", "\"by\" must be a string"},
+        {"stop", "k/b1/transfer/stop", "", "b1 5"},
+        {"stop with by", "k/b1/transfer/stop", R"({"by":"x"})", "b1 5 0 0 0 0 [] x"},
+        {"stop, text", "k/b1/transfer/stop", "now", "payload must be empty or an object"},
+        {"watch", "k/b1/frames/watch", R"({"seconds":300})", "b1 6 0 0 0 300"},
+        {"watch 301 s", "k/b1/frames/watch", R"({"seconds":301})", "payload must be {\"seconds\":N}, N 1-300"},
+        {"watch half a second", "k/b1/frames/watch", R"({"seconds":0.5})", "payload must be"},
+        {"watch, unknown field", "k/b1/frames/watch", R"({"seconds":5,"all":1})", "unknown field \"all\""},
         {"our own state", "k/b1/relay/3", "ON", "-"},
         {"unknown board", "k/b3/relay/3/set", "ON", "-"},
         {"other base", "kx/b1/relay/3/set", "ON", "-"},
@@ -225,13 +307,19 @@ TEST(Topics, RoutesRequestsAndRefusals)
     for (const auto &row : rows) {
         const auto m = RouteMessage("k", {"b1", "b2"}, QString::fromUtf8(row.topic), row.payload);
         QString got = m ? m->refusal : QStringLiteral("-");
-        if (const BridgeRequest *r = m && m->request ? &*m->request : nullptr)
-            got = QStringLiteral("%1 %2 %3 %4 %5")
+        if (const BridgeRequest *r = m && m->request ? &*m->request : nullptr) {
+            QStringList channels;
+            for (int c : r->channels)
+                channels << QString::number(c);
+            got = QStringLiteral("%1 %2 %3 %4 %5 %6 [%7] %8")
                       .arg(m->board)
                       .arg(int(r->kind))
                       .arg(r->channel)
                       .arg(r->on)
-                      .arg(r->entries.size());
+                      .arg(r->entries.size())
+                      .arg(r->seconds)
+                      .arg(channels.join(u','), r->by);
+        }
         EXPECT_TRUE(got.startsWith(QString::fromUtf8(row.expected))) << row.behaviour << ": " << got.toStdString();
     }
 }
@@ -267,7 +355,7 @@ TEST(Discovery, ConfigsUseDocumentedKeysOnlyAndCarryWhatWePromise)
     MqttSettings mqtt;
     mqtt.baseTopic = "site";
     mqtt.clientId = "Plant.Room";
-    const BoardSettings board{"z0-9", "Com1", 7, Variant::Compat, "Plant", {}, {}, "锅炉房"};
+    const BoardSettings board{"z0-9", "Com1", 7, Variant::Compat, "Plant", {}, {}, "锅炉房", false};
     const QString bridge = "site/_bridge/Plant.Room/availability";
     QStringList names;
     for (int n = 1; n <= 16; ++n)
@@ -333,7 +421,7 @@ TEST(Discovery, ConfigsUseDocumentedKeysOnlyAndCarryWhatWePromise)
                 EXPECT_EQ(sub.isEmpty() ? c[key] : c[key][sub], sub.isEmpty() ? promised[key] : promised[key][sub])
                     << row.topic << ": " << key.toStdString() << " " << sub.toStdString();
     }
-    const BoardSettings noArea{"b", "Com1", 1, Variant::Standard, "B", {}, {}, {}};
+    const BoardSettings noArea{"b", "Com1", 1, Variant::Standard, "B", {}, {}, {}, false};
     const QJsonDocument plain = QJsonDocument::fromJson(DiscoveryConfigs(mqtt, noArea, {}, bridge)[0].second);
     EXPECT_FALSE(plain["device"].toObject().contains("suggested_area")) << "no area, no suggested_area";
 }

@@ -64,7 +64,9 @@ TEST(Convert, ABadInputOrLayoutIsRefusedAndWritesNothing)
         {book, "no/such/folder.csv", CliExit::TransferFailed, "另存失败！"},
     };
     for (const auto &[in, out, exit, error] : rows) {
-        const ConvertResult r = ConvertBook(in, dir.filePath(out));
+        const ConvertResult r = ConvertBook(in, dir.filePath(out), [](const QString &, const ScheduleBook &, const QString &) {
+            return QStringLiteral("no folder");
+        });
         EXPECT_TRUE(r.exit == exit && r.error.startsWith(QString::fromUtf8(error)) && !QFile::exists(dir.filePath(out)))
             << out.toStdString() << ": " << r.error.toStdString();
     }

@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -164,21 +165,31 @@ TEST(BridgeE2E, ServesTheBoardOnMqtt)
     EXPECT_EQ(site.result("relay/6/set"), R"({"ok":true,"payload":"ON","request":"k/e2e/relay/6/set"})");
     EXPECT_TRUE(site.result("relay/4/set").contains("retained request not run"));
 
-    // Restarted without board "two" and under another client_id: nothing of either stays retained.
+    // SIGHUP with board two taken out: it leaves nothing retained, and the bridge runs on.
+    QFile ini(site.dir.filePath("bridge.ini"));
+    ASSERT_TRUE(ini.open(QIODevice::ReadOnly));
+    site.write("bridge.ini", QString::fromUtf8(ini.readAll()).section("[board.two]", 0, 0));
+    ::kill(pid_t(site.bridge.processId()), SIGHUP);
+    EXPECT_TRUE(WaitFor([&] { return site.retained("k/two/relay/5").isEmpty(); }, 10000));
+    EXPECT_EQ(std::pair(site.retained("homeassistant/switch/kelmora_two/relay5/config"), site.bridge.state()),
+              std::pair(QString(), QProcess::Running));
+
+    // Restarted without board e2e and under another client_id: nothing of either stays retained.
     const auto left = [&] {
         QProcess p;
-        p.start("mosquitto_sub", site.client({"-v", "-W", "2", "--retained-only", "-t", "k/two/#", "-t",
-                                              "k/_bridge/kelmora-bridge/#", "-t", "homeassistant/+/kelmora_two/#", "-t",
+        p.start("mosquitto_sub", site.client({"-v", "-W", "2", "--retained-only", "-t", "k/e2e/#", "-t",
+                                              "k/_bridge/kelmora-bridge/#", "-t", "homeassistant/+/kelmora_e2e/#", "-t",
                                               "homeassistant/+/kelmora-bridge_kelmora_bridge/#"}));
         p.waitForFinished(10000);
         return QString::fromUtf8(p.readAllStandardOutput());
     };
-    ASSERT_EQ(left().count('\n'), 18 + 18 + 2 + 1)
-        << "its states, its configs, the bridge's list, availability and config";
+    const QString before = left();
+    ASSERT_TRUE(before.contains("k/e2e/schedule/2 ") && before.contains("kelmora_bridge/connectivity/config "))
+        << before.toStdString();
     site.bridge.terminate();
     site.bridge.waitForFinished();
     site.write("bridge.ini", QStringLiteral("[mqtt]\nhost=127.0.0.1\nport=%1\nbase_topic=k\nclient_id=moved\n"
-                                            "[board.e2e]\nport=%2\n")
+                                            "[board.seven]\nport=%2\naddress=7\n")
                                  .arg(site.port)
                                  .arg(site.dir.filePath("Com78")));
     site.startBridge();
@@ -213,6 +224,13 @@ TEST(BridgeE2E, CheckConfigCountsAndWarns)
     EXPECT_EQ(std::tuple(p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()).section(": ", 1),
                          QString::fromUtf8(p.readAllStandardError()).contains("b.ini:3: password_file")),
               std::tuple(0, "1 board, broker localhost:1883\n", true));
+    // --start-condition, for ExecCondition=: 1 skips the service; a broken file is left to fail the start.
+    for (const auto &[text, code] : {std::pair("[board.a]\nport = Com1\n", 0), {"[mqtt]\n", 1}, {"[mqtt]\nhots = 1\n", 0}}) {
+        ASSERT_TRUE(ini.open(QIODevice::WriteOnly | QIODevice::Truncate) && ini.write(text) > 0);
+        ini.close();
+        EXPECT_EQ(QProcess::execute(QStringLiteral(KELMORA_BRIDGE), {"--config", ini.fileName(), "--start-condition"}), code)
+            << text;
+    }
 }
 
 } // namespace
