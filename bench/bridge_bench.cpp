@@ -147,6 +147,7 @@ struct NullMqtt final : MqttClient {
     bool isConnected() const override { return false; }
     void publish(const QString &, const QByteArray &, bool) override {}
     void subscribe(const QString &) override {}
+    void unsubscribe(const QString &) override {}
     MqttHandlers handlers;
 };
 

@@ -377,26 +377,9 @@ void Bridge::reload(const ConfigResult &loaded)
     const QJsonObject list{{QStringLiteral("boards"), QJsonArray::fromStringList(ids)},
                            {QStringLiteral("by"), m_instance}};
     if (m_mqtt.isConnected())
-        m_mqtt.publish(boardsTopic(), QJsonDocument(list).toJson(QJsonDocument::Compact), true);
+        m_mqtt.publish(boardsTopic(m_config.mqtt.clientId), QJsonDocument(list).toJson(QJsonDocument::Compact), true);
     log(QStringLiteral("reload: added (%1), removed (%2), restarted (%3), unchanged (%4)")
             .arg(plan.added.join(u' '), plan.removed.join(u' '), plan.changed.join(u' '), plan.kept.join(u' ')));
-}
-
-void Bridge::forgetBoard(const QString &id)
-{
-    QSet<QString> topics;
-    for (const Publication &p : DiscoveryClears(m_config.mqtt, id))
-        topics << p.first;
-    const QString own = QStringLiteral("%1/%2/").arg(m_config.mqtt.baseTopic, id);
-    topics << own + QStringLiteral("availability");
-    for (const QString &t : m_retained.keys())
-        if (t.startsWith(own))
-            topics << t;
-    for (const QString &t : topics) {
-        m_retained.remove(t);
-        if (m_mqtt.isConnected())
-            m_mqtt.publish(t, {}, true);
-    }
 }
 
 Bridge::~Bridge()
@@ -454,6 +437,8 @@ void Bridge::start()
 {
     for (auto &b : m_boards)
         announce(*b);
+    const Publication self = BridgeDiscoveryConfig(m_config.mqtt, bridgeAvailabilityTopic());
+    m_retained[self.first] = self.second;
     for (auto &line : m_lines)
         line->tryOpen();
     m_mqtt.start();
@@ -485,13 +470,22 @@ void Bridge::tick()
     for (auto &b : m_boards)
         if (b->running || !b->queue.empty())
             service(*b);
+    for (auto it = m_forgetting.begin(); m_mqtt.isConnected() && it != m_forgetting.end();) {
+        if (--it->ticksLeft > 0) {
+            ++it;
+            continue;
+        }
+        // Left subscribed, the filter would stay in the session the broker keeps for us.
+        m_mqtt.unsubscribe(it.key());
+        it = m_forgetting.erase(it);
+    }
 }
 
 // ---------------------------------------------------------------- MQTT
 
-QString Bridge::boardsTopic() const
+QString Bridge::boardsTopic(const QString &clientId) const
 {
-    return QStringLiteral("%1/_bridge/%2/boards").arg(m_config.mqtt.baseTopic, m_config.mqtt.clientId);
+    return QStringLiteral("%1/_bridge/%2/boards").arg(m_config.mqtt.baseTopic, clientId);
 }
 
 void Bridge::onConnected()
@@ -500,49 +494,80 @@ void Bridge::onConnected()
     QStringList ids;
     for (auto &b : m_boards)
         ids << b->settings.id;
-    // The boards of the last start come back retained: those no longer configured lose their discovery.
-    m_mqtt.subscribe(boardsTopic());
+    // The boards of the last start come back retained, under whatever client_id this bridge had
+    // then: those no longer configured are forgotten.
+    m_mqtt.subscribe(boardsTopic(QStringLiteral("+")));
     for (const QString &f : RequestFilters(m_config.mqtt.baseTopic, ids))
         m_mqtt.subscribe(f);
+    for (auto it = m_forgetting.begin(); it != m_forgetting.end(); ++it) {
+        it->ticksLeft = kForgetTicks;
+        m_mqtt.subscribe(it.key());
+    }
     m_mqtt.publish(bridgeAvailabilityTopic(), "online", true);
     for (auto it = m_retained.cbegin(); it != m_retained.cend(); ++it)
         m_mqtt.publish(it.key(), it.value(), true);
     const QJsonObject list{{QStringLiteral("boards"), QJsonArray::fromStringList(ids)},
                            {QStringLiteral("by"), m_instance}};
-    m_mqtt.publish(boardsTopic(), QJsonDocument(list).toJson(QJsonDocument::Compact), true);
+    m_mqtt.publish(boardsTopic(m_config.mqtt.clientId), QJsonDocument(list).toJson(QJsonDocument::Compact), true);
 }
 
-void Bridge::onBoardList(const QByteArray &payload, bool retained)
+void Bridge::forgetBoard(const QString &id)
+{
+    const QString filter = QStringLiteral("%1/%2/#").arg(m_config.mqtt.baseTopic, id);
+    if (m_forgetting.contains(filter))
+        return;
+    log(QStringLiteral("board %1: no longer configured, its retained topics cleared").arg(id));
+    forget(filter, id);
+    forget(DiscoveryFilter(m_config.mqtt, id), id);
+}
+
+void Bridge::forget(const QString &filter, const QString &board)
+{
+    m_forgetting[filter] = Forgetting{board};
+    m_retained.removeIf([&](const auto &kept) { return TopicMatches(filter, kept.key()); });
+    if (m_mqtt.isConnected())
+        m_mqtt.subscribe(filter);
+}
+
+void Bridge::onBoardList(const QString &clientId, const QByteArray &payload, bool retained)
 {
     const QJsonObject list =
         QJsonDocument::fromJson(payload.size() > kMaxRequestBytes ? QByteArray() : payload).object();
     const QString by = list.value(QStringLiteral("by")).toString();
     // Only the list this installation left at an earlier start names boards to forget. Another
     // bridge with our client_id publishes its own on the same topic: its boards are not ours.
-    if (!by.isEmpty() && by != m_instance && !std::exchange(m_foreignListWarned, true))
+    // Other bridges on the broker keep their lists under their own client_ids.
+    const bool ours = clientId == m_config.mqtt.clientId;
+    if (ours && !by.isEmpty() && by != m_instance && !std::exchange(m_foreignListWarned, true))
         log(QStringLiteral("broker: the board list on %1 is from %2, not from this bridge (%3): another client uses "
                            "client_id %4, or this bridge ran under another host name or configuration file. Its "
                            "boards keep their discovery; give each bridge its own client_id")
-                .arg(boardsTopic(), by, m_instance, m_config.mqtt.clientId));
+                .arg(boardsTopic(clientId), by, m_instance, clientId));
     if (!retained || by.isEmpty() || by != m_instance)
         return;
-    for (const QJsonValue &v : list.value(QStringLiteral("boards")).toArray()) {
-        if (std::ranges::any_of(m_boards, [&](const auto &b) { return b->settings.id == v.toString(); }))
-            continue;
-        log(QStringLiteral("board %1: no longer configured, discovery cleared").arg(v.toString()));
-        for (const Publication &p : DiscoveryClears(m_config.mqtt, v.toString()))
-            m_mqtt.publish(p.first, p.second, true);
-        m_mqtt.publish(QStringLiteral("%1/%2/availability").arg(m_config.mqtt.baseTopic, v.toString()), {}, true);
-    }
+    for (const QJsonValue &v : list.value(QStringLiteral("boards")).toArray())
+        if (!std::ranges::any_of(m_boards, [&](const auto &b) { return b->settings.id == v.toString(); }))
+            forgetBoard(v.toString());
+    if (ours)
+        return;
+    // This bridge under the client_id it had before: that bridge device goes from Home Assistant too.
+    log(QStringLiteral("broker: client_id %1 was this bridge's; what it left retained is cleared").arg(clientId));
+    m_mqtt.publish(BridgeDiscoveryTopic(m_config.mqtt, clientId), {}, true);
+    forget(QStringLiteral("%1/_bridge/%2/#").arg(m_config.mqtt.baseTopic, clientId), {});
 }
 
 void Bridge::onMessage(const QString &t, const QByteArray &payload, bool retained)
 {
-    if (t == boardsTopic())
-        return onBoardList(payload, retained);
     QStringList ids;
     for (auto &b : m_boards)
         ids << b->settings.id;
+    if (retained && !payload.isEmpty()) {
+        for (auto it = m_forgetting.cbegin(); it != m_forgetting.cend(); ++it)
+            if (!ids.contains(it->board) && TopicMatches(it.key(), t))
+                return m_mqtt.publish(t, {}, true);
+    }
+    if (TopicMatches(boardsTopic(QStringLiteral("+")), t))
+        return onBoardList(t.section(QLatin1Char('/'), -2, -2), payload, retained);
     const std::optional<RoutedMessage> m = RouteMessage(m_config.mqtt.baseTopic, ids, t, payload);
     if (!m)
         return;

@@ -27,6 +27,10 @@ inline constexpr int kRequestTicks = int(kRequestTimeout / kTickInterval);
 inline constexpr int kWaitOnlineTicks = int(kWaitOnline / kTickInterval);
 inline constexpr qint64 kClockRepublishMs = 10 * 60 * 1000;
 inline constexpr qint64 kClockDriftStep = 2;
+// How long the bridge clears what a board it forgets left retained: the broker hands every retained
+// message over right after the subscription, well within this.
+inline constexpr std::chrono::milliseconds kForgetFor{5000};
+inline constexpr int kForgetTicks = int(kForgetFor / kTickInterval);
 
 class SharedLine;
 class LinePort;
@@ -67,7 +71,10 @@ public:
     // [mqtt] stays as it started: a change there is logged as taking a restart. A configuration
     // that failed to load is logged, and the running one kept.
     void reload(const ConfigResult &loaded);
-    // Clears every retained topic of board `id` on the broker, its discovery included.
+    // Clears every retained topic of board `id` (its states, schedules, availability, requests
+    // someone left retained, its discovery): for a board no longer configured. The broker is asked
+    // for what it keeps under the board's topics, and each comes back cleared, for kForgetFor of
+    // connected time.
     void forgetBoard(const QString &id);
 
     // For tests: a board's session (its engine and link).
@@ -88,8 +95,10 @@ private:
     void removeBoard(const QString &id, const QString &why);
     void onConnected();
     void onMessage(const QString &topic, const QByteArray &payload, bool retained);
-    void onBoardList(const QByteArray &payload, bool retained);
-    QString boardsTopic() const;
+    void onBoardList(const QString &clientId, const QByteArray &payload, bool retained);
+    QString boardsTopic(const QString &clientId) const;
+    // Clears every retained topic `filter` brings, except a configured board's (`board`: whose they are).
+    void forget(const QString &filter, const QString &board);
     void service(Board &b);
     void startNext(Board &b);
     void finish(Board &b, bool ok, const QString &error);
@@ -123,4 +132,9 @@ private:
     QString m_instance = QSysInfo::machineHostName();
     bool m_foreignListWarned = false;
     QMap<QString, bool> m_retainedWarned; // request topics whose retained message was refused
+    struct Forgetting {
+        QString board; // empty for a topic that is no board's
+        int ticksLeft = kForgetTicks;
+    };
+    QMap<QString, Forgetting> m_forgetting; // by filter
 };

@@ -41,6 +41,14 @@ QString WithoutComment(const QString &line)
     return line.trimmed();
 }
 
+// libmosquitto refuses these in client IDs and topics, and nobody means them in a name.
+bool HoldsControl(const QString &value)
+{
+    const QList<uint> chars = value.toUcs4();
+    return std::ranges::any_of(
+        chars, [](uint c) { return QChar::category(c) == QChar::Other_Control || QChar::isNonCharacter(c); });
+}
+
 // What is wrong with a topic, or a level of one (the client ID is a level of
 // base_topic/_bridge/CLIENT_ID/...); libmosquitto refuses control characters
 // and non-characters in client IDs and topics alike.
@@ -51,9 +59,8 @@ QString TopicProblem(const QString &key, const QString &value, bool level)
     if (value.contains(u'+') || value.contains(u'#') || (level && value.contains(u'/')))
         return key + (level ? QStringLiteral(" must be one topic level, without / + #")
                             : QStringLiteral(" must be a topic without wildcards"));
-    for (const char32_t c : value.toUcs4())
-        if (QChar::category(c) == QChar::Other_Control || QChar::isNonCharacter(c))
-            return key + QStringLiteral(" holds a control character");
+    if (HoldsControl(value))
+        return key + QStringLiteral(" holds a control character");
     return {};
 }
 
@@ -125,7 +132,7 @@ ConfigResult ParseBridgeConfig(const QString &fileName, const QByteArray &text, 
                     break;
                 }
                 in = In::Board;
-                c.boards.append(BoardSettings{id, {}, 1, Variant::Standard, id, {}, {}});
+                c.boards.append(BoardSettings{id, {}, 1, Variant::Standard, id, {}, {}, {}, false});
             } else {
                 p.fail(n, QStringLiteral("unknown section [%1]").arg(name));
                 break;
@@ -225,6 +232,13 @@ ConfigResult ParseBridgeConfig(const QString &fileName, const QByteArray &text, 
                 b.fullWrites = value == QStringLiteral("true");
             } else if (key == QStringLiteral("name")) {
                 b.name = value;
+            } else if (key == QStringLiteral("area")) {
+                // Shown as is in Home Assistant, which has no use for an empty one.
+                b.area = value;
+                if (value.isEmpty())
+                    p.fail(n, QStringLiteral("area is empty; leave the key out for none"));
+                else if (HoldsControl(value))
+                    p.fail(n, QStringLiteral("area holds a control character"));
             } else if (key == QStringLiteral("names_file")) {
                 b.namesFile = value;
                 if (const auto f = value.isEmpty() ? std::nullopt : readNamed(key))

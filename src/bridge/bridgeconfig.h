@@ -32,6 +32,7 @@ struct BoardSettings {
     QString name;
     QString namesFile;        // Name.ini-style channel names for discovery
     QStringList channelNames; // sixteen from namesFile, "" where a channel has none; empty without namesFile
+    QString area;             // Home Assistant's suggested area; none when empty
     bool fullWrites = false;  // every schedule write whole, even when the board's contents are known
     bool operator==(const BoardSettings &) const = default;
 };

@@ -1,5 +1,6 @@
 // Home Assistant discovery: retained configs that list a board's sixteen
-// switches, its clock drift and its clock-set button as one device.
+// switches, its clock drift and its clock-set button as one device, and the
+// bridge as a device of its own that every board is connected through.
 #pragma once
 
 #include "bridge/bridgeconfig.h"
@@ -15,5 +16,11 @@ using Publication = QPair<QString, QByteArray>; // topic, payload
 // the bridge's own availability topic (its last will), listed beside the board's.
 QList<Publication> DiscoveryConfigs(const MqttSettings &mqtt, const BoardSettings &board, const QStringList &names,
                                     const QString &bridgeAvailability);
-// Empty retained payloads on every config topic of board `id`: Home Assistant forgets it.
-QList<Publication> DiscoveryClears(const MqttSettings &mqtt, const QString &id);
+// The bridge's own device: a connectivity sensor on its availability topic.
+Publication BridgeDiscoveryConfig(const MqttSettings &mqtt, const QString &bridgeAvailability);
+// Where the bridge with `clientId` has its config, so that one under a client_id given up can be cleared.
+QString BridgeDiscoveryTopic(const MqttSettings &mqtt, const QString &clientId);
+// A filter for every config of board `id`, whatever its component or object.
+QString DiscoveryFilter(const MqttSettings &mqtt, const QString &id);
+// An entity id's object part from any text: a-z 0-9 and _ only, as Home Assistant has them.
+QString EntitySlug(const QString &text);

@@ -184,6 +184,12 @@ void MosquittoClient::subscribe(const QString &filter)
     updateWrite();
 }
 
+void MosquittoClient::unsubscribe(const QString &filter)
+{
+    mosquitto_unsubscribe(m_mosq, nullptr, filter.toUtf8().constData());
+    updateWrite();
+}
+
 void MosquittoClient::disconnectNow()
 {
     if (!m_connected)

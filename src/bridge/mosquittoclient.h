@@ -26,6 +26,7 @@ public:
     bool isConnected() const override { return m_connected; }
     void publish(const QString &topic, const QByteArray &payload, bool retain) override;
     void subscribe(const QString &filter) override;
+    void unsubscribe(const QString &filter) override;
     // Sends what is queued and disconnects cleanly (the will is not published).
     void disconnectNow();
     // Why the settings cannot be used (TLS asked for and not set up); start() then never connects.

@@ -29,6 +29,7 @@ public:
     virtual bool isConnected() const = 0;
     virtual void publish(const QString &topic, const QByteArray &payload, bool retain) = 0;
     virtual void subscribe(const QString &filter) = 0;
+    virtual void unsubscribe(const QString &filter) = 0;
 };
 
 // Seconds to wait before reconnect attempt `attempt` (1, 2, ...): 1, 2, 4, then

@@ -20,6 +20,18 @@ std::optional<int> Channel(const QString &text)
 
 } // namespace
 
+bool TopicMatches(const QString &filter, const QString &topic)
+{
+    const QStringList f = filter.split(QLatin1Char('/')), t = topic.split(QLatin1Char('/'));
+    for (qsizetype i = 0; i < f.size(); ++i) {
+        if (f[i] == QStringLiteral("#"))
+            return true;
+        if (i >= t.size() || (f[i] != QStringLiteral("+") && f[i] != t[i]))
+            return false;
+    }
+    return f.size() == t.size();
+}
+
 std::optional<RoutedMessage> RouteMessage(const QString &base, const QStringList &boards, const QString &topic,
                                           const QByteArray &payload)
 {

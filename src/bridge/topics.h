@@ -51,6 +51,9 @@ struct RoutedMessage {
 std::optional<RoutedMessage> RouteMessage(const QString &base, const QStringList &boards, const QString &topic,
                                           const QByteArray &payload);
 
+// Whether `topic` is one that MQTT's `filter` (with + and #) brings.
+bool TopicMatches(const QString &filter, const QString &topic);
+
 // The topic filters that bring every board's requests.
 QStringList RequestFilters(const QString &base, const QStringList &boards);
 

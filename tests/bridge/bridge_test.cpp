@@ -1,6 +1,7 @@
 // The bridge's logic against a recording MQTT client and fake boards on fake
 // lines; the test runs the ticks and the paced steps itself.
 #include "bridge/bridge.h"
+#include "bridge/discovery.h"
 
 #include "support/fakes.h"
 
@@ -18,10 +19,25 @@ struct FakeMqtt final : MqttClient {
     void publish(const QString &t, const QByteArray &p, bool retain) override
     {
         log << QStringLiteral("%1 %2%3").arg(t, QString::fromUtf8(p), retain ? "" : " (not retained)");
-        if (retain)
+        if (retain && p.isEmpty())
+            retained.remove(t);
+        else if (retain)
             retained[t] = p;
     }
-    void subscribe(const QString &) override {}
+    // As a broker: what it keeps under the filter comes retained, once the test lets it.
+    void subscribe(const QString &f) override
+    {
+        subscribed << f;
+        for (auto it = retained.cbegin(); it != retained.cend(); ++it)
+            if (TopicMatches(f, it.key()))
+                due << Publication{it.key(), it.value()};
+    }
+    void unsubscribe(const QString &f) override { subscribed.removeAll(f); }
+    void deliver()
+    {
+        for (const auto &[t, p] : std::exchange(due, {}))
+            handlers.message(t, p, true);
+    }
     void connect() { connected = true, handlers.connected(); }
     QStringList take() { return std::exchange(log, {}); }
     QStringList results() { return take().filter("/result "); }
@@ -30,11 +46,16 @@ struct FakeMqtt final : MqttClient {
     bool connected = false;
     QStringList log;
     QMap<QString, QByteArray> retained;
+    QStringList subscribed;
+    QList<Publication> due; // retained messages a subscription brings
 };
 
 struct Harness {
-    explicit Harness(const char *ini = "[board.b1]\nport=Com1\n") : config(*ParseBridgeConfig("b.ini", ini, {}).config)
+    // `kept`: what the broker has retained before the bridge starts.
+    explicit Harness(const char *ini = "[board.b1]\nport=Com1\n", QMap<QString, QByteArray> kept = {})
+        : config(*ParseBridgeConfig("b.ini", ini, {}).config)
     {
+        mqtt.retained = std::move(kept);
         bridge = std::make_unique<Bridge>(
             config, mqtt,
             [this](const QString &) { return std::unique_ptr<SerialLink>(links.emplace_back(new FakeLink)); },
@@ -51,6 +72,7 @@ struct Harness {
     {
         for (int i = 0; i < n; ++i) {
             now = now.addMSecs(200);
+            mqtt.deliver();
             bridge->tick();
             QList<std::pair<FakeLink *, Frame>> due = std::exchange(held, {});
             for (;;) {
@@ -311,7 +333,7 @@ TEST(Bridge, ClockIsPublishedOnDriftChangeAndEveryTenMinutes)
     }
 }
 
-TEST(Bridge, ReconnectRepublishesEveryRetainedStateAndClearsRemovedBoards)
+TEST(Bridge, ReconnectRepublishesEveryRetainedStateAndNeverRunsARetainedRequest)
 {
     Harness h;
     h.tick(3);
@@ -323,7 +345,8 @@ TEST(Bridge, ReconnectRepublishesEveryRetainedStateAndClearsRemovedBoards)
     h.mqtt.retained.clear();
     h.mqtt.connect();
     EXPECT_EQ(h.mqtt.retained["kelmora/b1/relay/2"], "ON");
-    EXPECT_EQ(h.mqtt.retained.count(), 2 + 1 + 18 + 16 + 1 + 2); // ... info and transfer
+    EXPECT_EQ(h.mqtt.retained.count(), 2 + 1 + 1 + 18 + 16 + 1 + 2)
+        << "the bridge's and the board's configs, info, transfer";
     EXPECT_EQ(h.mqtt.will, qMakePair(QString("kelmora/_bridge/kelmora-bridge/availability"), QByteArray("offline")));
     EXPECT_EQ(h.mqtt.retained["kelmora/_bridge/kelmora-bridge/boards"], R"({"boards":["b1"],"by":"pi:/etc/b.ini"})");
     // A retained request comes back at every connect: it is never run, and said once.
@@ -333,23 +356,63 @@ TEST(Bridge, ReconnectRepublishesEveryRetainedStateAndClearsRemovedBoards)
     EXPECT_EQ(h.mqtt.retained["kelmora/b1/relay/4"], "OFF");
     EXPECT_EQ(h.mqtt.results(), QStringList(2, R"(kelmora/b1/result {"error":"retained request not run; clear it with an empty retained message","ok":false,"payload":"ON","request":"kelmora/b1/relay/4/set"} (not retained))"));
     EXPECT_EQ(h.logLines.filter("retained request not run").size(), 1);
+}
+
+// A board taken out of the configuration leaves nothing retained, also when the client_id changed
+// in the same restart; lists not this bridge's own clear nothing.
+TEST(Bridge, RemovedBoardLeavesNothingRetained)
+{
+    const QByteArray ours = R"({"boards":["old","b1"],"by":"pi:/etc/b.ini"})",
+                     nas = R"({"boards":["old"],"by":"nas:/b.ini"})";
+    const char *now = "kelmora/_bridge/kelmora-bridge/boards";
     const struct {
-        const char *behaviour, *list;
-        bool retained;
-        int cleared; // configs and availability of board "old"
+        const char *behaviour, *listTopic;
+        QByteArray list;
+        bool retained;                // else published while the bridge runs
+        int oldLeft, wasLeft, warned; // board "old"'s topics, client_id "was"'s, the other-bridge warning
     } rows[] = {
-        {"this bridge's list, left at its last start", R"({"boards":["old","b1"],"by":"pi:/etc/b.ini"})", true, 19},
-        {"another bridge's with our client_id", R"({"boards":["old"],"by":"nas:/b.ini"})", true, 0},
-        {"this bridge's, published as it runs", R"({"boards":["old"],"by":"pi:/etc/b.ini"})", false, 0},
-        {"unstamped", R"(["old"])", true, 0},
+        {"this bridge's list, left at its last start", now, ours, true, 0, 2, 0},
+        {"this bridge's, under the client_id it had before", "kelmora/_bridge/was/boards", ours, true, 0, 0, 0},
+        {"another bridge's with our client_id", now, nas, true, 7, 2, 1},
+        {"another bridge's under its own client_id", "kelmora/_bridge/nas/boards", nas, true, 7, 2, 0},
+        {"this bridge's, published as it runs", now, ours, false, 7, 2, 0},
+        {"unstamped", now, R"(["old"])", true, 7, 2, 0},
     };
     for (const auto &row : rows) {
-        h.send("kelmora/_bridge/kelmora-bridge/boards", row.list, row.retained);
-        EXPECT_EQ(h.mqtt.take().filter("kelmora_old/").size() + h.mqtt.retained.count("kelmora/old/availability"),
-                  row.cleared) << row.behaviour;
-        h.mqtt.retained.remove("kelmora/old/availability");
+        QMap<QString, QByteArray> kept{{"kelmora/old/relay/16", "ON"},
+                                       {"kelmora/old/clock", "{}"},
+                                       {"kelmora/old/schedule/3", "{}"},
+                                       {"kelmora/old/availability", "offline"},
+                                       {"kelmora/old/relay/4/set", "ON"},
+                                       {"homeassistant/switch/kelmora_old/relay1/config", "{}"},
+                                       {"homeassistant/button/kelmora_old/clock_set/config", "{}"},
+                                       {"kelmora/_bridge/was/availability", "offline"},
+                                       {"homeassistant/binary_sensor/kelmora-bridge_was/connectivity/config", "{}"},
+                                       {"kelmora/b1/relay/4/set", "ON"}}; // configured: only refused
+        if (row.retained)
+            kept[row.listTopic] = row.list;
+        Harness h("[board.b1]\nport=Com1\n", kept);
+        if (!row.retained)
+            h.send(row.listTopic, row.list);
+        h.tick();           // the list comes, and what "old" left is asked for
+        h.mqtt.due.clear(); // when the broker goes: it all comes again after the reconnect
+        h.mqtt.connect();
+        h.tick(kForgetTicks + 1);
+        h.send(row.listTopic, row.list); // once more, as its bridge publishes it again: told once
+        QStringList left;
+        for (auto it = kept.cbegin(); it != kept.cend(); ++it)
+            if (h.mqtt.retained.value(it.key()) == it.value())
+                left << it.key();
+        EXPECT_EQ(std::tuple(left.filter("old").size(), left.filter("was").size(),
+                             h.logLines.filter("another client uses client_id").size()),
+                  std::tuple(row.oldLeft, row.wasLeft, row.warned))
+            << row.behaviour << ": " << left.join(' ').toStdString();
+        EXPECT_EQ(h.mqtt.subscribed.filter(QRegularExpression("old|was")), QStringList()) << row.behaviour;
+        EXPECT_EQ(
+            std::pair(h.mqtt.retained.value("kelmora/b1/relay/1"), h.mqtt.retained.value("kelmora/b1/relay/4/set")),
+            std::pair(QByteArray("ON"), QByteArray("ON")))
+            << row.behaviour;
     }
-    EXPECT_EQ(h.logLines.filter("another client uses client_id kelmora-bridge").size(), 1);
 }
 
 TEST(Bridge, ReloadStartsAddedStopsRemovedRestartsChangedAndLeavesTheOthersRunning)
@@ -378,10 +441,10 @@ TEST(Bridge, ReloadStartsAddedStopsRemovedRestartsChangedAndLeavesTheOthersRunni
     EXPECT_EQ(published.filter(QRegularExpression("^kelmora/(a|b|d)/availability offline")).size(), 3);
     EXPECT_EQ(published.filter("kelmora/c/").size() + published.filter("kelmora_c/").size(), 0) << "c is untouched";
     EXPECT_TRUE(published.contains(R"(kelmora/b/result {"error":"board no longer configured","ok":false,"request":"kelmora/b/schedule/get"} (not retained))"));
-    for (const auto &[topic, payload] : h.mqtt.retained.asKeyValueRange())
-        EXPECT_TRUE(!topic.contains(QRegularExpression("/b/|kelmora_b/")) || payload.isEmpty()) << topic.toStdString();
     EXPECT_EQ(h.mqtt.retained["kelmora/_bridge/kelmora-bridge/boards"], R"({"boards":["c","d","a"],"by":"pi:/etc/b.ini"})");
     h.tick(60);
+    for (const auto &[topic, payload] : h.mqtt.retained.asKeyValueRange()) // b's, cleared as the broker hands them over
+        EXPECT_TRUE(!topic.contains(QRegularExpression("/b/|kelmora_b/")) || payload.isEmpty()) << topic.toStdString();
     for (const char *board : {"a", "c", "d"})
         EXPECT_EQ(h.mqtt.retained[QString("kelmora/%1/availability").arg(board)], "online") << board;
     const QByteArray relay1 = h.mqtt.retained["homeassistant/switch/kelmora_a/relay1/config"];

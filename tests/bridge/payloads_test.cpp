@@ -33,11 +33,11 @@ ConfigResult Parse(const char *text)
 
 TEST(BridgeConfig, TakesEverySettingWithDefaults)
 {
-    const ConfigResult r =
-        Parse("; site\n[mqtt] ; ours\nhost = broker.lan\nport=65535 # TLS\nusername = u\npassword_file = pw\n"
-              "tls_ca=ca\nbase_topic = site/a\n"
-              "[board.boiler-1]\nport = Com3  ; line 1\naddress = 0\nvariant = compat\t#new\nname = 锅炉房\n"
-              "names_file = n\n[board.b2]\nport = /dev/ttyUSB0\n");
+    const ConfigResult r = Parse(
+        "; site\n[mqtt] ; ours\nhost = broker.lan\nport=65535 # TLS\nusername = u\npassword_file = pw\n"
+        "tls_ca=ca\nbase_topic = site/a\n"
+        "[board.boiler-1]\nport = Com3  ; line 1\naddress = 0\nvariant = compat\t#new\nname = 锅炉房\narea = 地下室\n"
+        "names_file = n\n[board.b2]\nport = /dev/ttyUSB0\n");
     ASSERT_TRUE(r.config) << r.error.toStdString();
     const BridgeConfig &c = *r.config;
     EXPECT_EQ(QStringList({c.mqtt.host, QString::number(c.mqtt.port), c.mqtt.username, c.mqtt.password, c.mqtt.tlsCa,
@@ -45,11 +45,14 @@ TEST(BridgeConfig, TakesEverySettingWithDefaults)
               QStringList({"broker.lan", "65535", "u", "s3cret", "/k/ca", "kelmora-bridge", "site/a", "homeassistant"}));
     EXPECT_EQ(r.warnings, QStringList("b.ini:6: password_file /k/pw can be read by every user (chmod o-r)"));
     ASSERT_EQ(c.boards.size(), 2);
-    EXPECT_EQ(std::tuple(c.boards[0].id, c.boards[0].port, c.boards[0].address, c.boards[0].variant, c.boards[0].name),
-              std::tuple(QString("boiler-1"), QString("Com3"), 0, Variant::Compat, QStringLiteral("锅炉房")));
+    EXPECT_EQ(std::tuple(c.boards[0].id, c.boards[0].port, c.boards[0].address, c.boards[0].variant, c.boards[0].name,
+                         c.boards[0].area),
+              std::tuple(QString("boiler-1"), QString("Com3"), 0, Variant::Compat, QStringLiteral("锅炉房"),
+                         QStringLiteral("地下室")));
     EXPECT_EQ(c.boards[0].channelNames, QStringList({"a"}) + QStringList(15, QString()));
-    EXPECT_EQ(std::tuple(c.boards[1].name, c.boards[1].address, c.boards[1].variant, c.boards[1].channelNames),
-              std::tuple("b2", 1, Variant::Standard, QStringList()));
+    EXPECT_EQ(std::tuple(c.boards[1].name, c.boards[1].address, c.boards[1].variant, c.boards[1].channelNames,
+                         c.boards[1].area),
+              std::tuple("b2", 1, Variant::Standard, QStringList(), QString()));
 }
 
 TEST(BridgeConfig, RefusesWithFileAndLine)
@@ -74,8 +77,7 @@ TEST(BridgeConfig, RefusesWithFileAndLine)
         {"wildcard base", "[mqtt]\nbase_topic=a/#\n", "b.ini:2: base_topic must be a topic without wildcards"},
         {"empty base", "[mqtt]\nbase_topic= ;none\n", "b.ini:2: base_topic is empty"},
         {"empty client ID", "[mqtt]\nclient_id=\n", "b.ini:2: client_id is empty"},
-        {"+ in client ID", "[mqtt]\nclient_id=x+y\n", "b.ini:2: client_id must be one topic level, without / + #"},
-        {"/ in client ID", "[mqtt]\nclient_id=a/b\n", "b.ini:2: client_id must be one topic level"},
+        {"/ in client ID", "[mqtt]\nclient_id=a/b\n", "b.ini:2: client_id must be one topic level, without / + #"},
         {"tab in client ID", "[mqtt]\nclient_id=a\tb\n", "b.ini:2: client_id holds a control character"},
         {"non-character", "[mqtt]\nclient_id=a\uFFFE\n", "b.ini:2: client_id holds a control character"},
         {"missing tls_ca", "[mqtt]\ntls_ca = /nonexistent/ca.pem\n", "b.ini:2: cannot read tls_ca /nonexistent/ca.pem"},
@@ -87,6 +89,8 @@ TEST(BridgeConfig, RefusesWithFileAndLine)
         {"key twice", "[mqtt]\nhost=a\nhost=b\n", "b.ini:3: key host given twice"},
         {"bad variant", "[board.a]\nport=Com1\nvariant=old\n", "b.ini:3: variant must be"},
         {"bad full_writes", "[board.a]\nport=Com1\nfull_writes=yes\n", "b.ini:3: full_writes must be true or false"},
+        {"empty area", "[board.a]\nport=Com1\narea=\n", "b.ini:3: area is empty; leave the key out for none"},
+        {"tab in area", "[board.a]\narea=a\tb\nport=Com1\n", "b.ini:2: area holds a control character"},
         {"no board", "[mqtt]\nhost=a\n", "no [board.ID] section"},
         {"key before section", "host=a\n", "b.ini:1: key host outside a section"},
         {"not key=value", "[mqtt]\nhost\n", "b.ini:2: not a key = value line"},
@@ -327,32 +331,99 @@ TEST(Topics, ClockPayloadWithAndWithoutDrift)
     EXPECT_EQ(ClockPayload(t, std::nullopt), R"({"board_time":"2026-12-07T10:00:00","drift_seconds":null})");
 }
 
-TEST(Discovery, OneDeviceOfSwitchesSensorAndButton)
+TEST(Topics, FilterMatchesAsTheBrokerDoes)
+{
+    const struct {
+        const char *filter, *topic;
+        bool matches;
+    } rows[] = {
+        {"k/_bridge/+/boards", "k/_bridge/was/boards", true},
+        {"k/_bridge/+/boards", "k/_bridge/a/b/boards", false},
+        {"k/old/#", "k/old", true},
+        {"k/old/#", "k/older/relay/1", false},
+        {"k/old/#", "k/old/relay/4/set", true},
+        {"k/old", "k/old/clock", false},
+        {"h/+/kelmora_b/#", "h/switch/kelmora_b/relay1/config", true},
+    };
+    for (const auto &row : rows)
+        EXPECT_EQ(TopicMatches(row.filter, row.topic), row.matches) << row.filter << " " << row.topic;
+}
+
+// Each config holds only keys Home Assistant documents for its component, and what we promise.
+TEST(Discovery, ConfigsUseDocumentedKeysOnlyAndCarryWhatWePromise)
 {
     MqttSettings mqtt;
     mqtt.baseTopic = "site";
-    const BoardSettings board{"b7", "Com1", 7, Variant::Standard, "Plant", {}, {}};
-    QStringList names, blank3;
+    mqtt.clientId = "Plant.Room";
+    const BoardSettings board{"z0-9", "Com1", 7, Variant::Compat, "Plant", {}, {}, "锅炉房", false};
+    const QString bridge = "site/_bridge/Plant.Room/availability";
+    QStringList names;
     for (int n = 1; n <= 16; ++n)
-        names << QStringLiteral("灯%1").arg(n), blank3 << (n == 3 ? QString() : names.last());
-    for (const QStringList &given : {QStringList(), names, blank3}) {
-        const QList<Publication> configs = DiscoveryConfigs(mqtt, board, given, "site/_bridge/c/availability");
-        ASSERT_EQ(configs.size(), 18);
-        const QJsonObject drift = QJsonDocument::fromJson(configs[16].second).object(),
-                          button = QJsonDocument::fromJson(configs[17].second).object();
-        EXPECT_EQ(QStringList({configs[16].first, drift["state_topic"].toString(), drift["unit_of_measurement"].toString(),
-                               configs[17].first, button["command_topic"].toString(), button["name"].toString()}),
-                  QStringList({"homeassistant/sensor/kelmora_b7/drift/config", "site/b7/clock", "s",
-                               "homeassistant/button/kelmora_b7/clock_set/config", "site/b7/clock/set", "对时"}));
-        const QJsonObject relay3 = QJsonDocument::fromJson(configs[2].second).object();
-        EXPECT_EQ(QStringList({configs[2].first, relay3["unique_id"].toString(), relay3["name"].toString(),
-                               relay3["state_topic"].toString(), relay3["command_topic"].toString(),
-                               QJsonDocument(relay3["device"]["identifiers"].toArray()).toJson(QJsonDocument::Compact),
-                               relay3["availability"][1]["topic"].toString()}),
-                  QStringList({"homeassistant/switch/kelmora_b7/relay3/config", "kelmora_b7_relay3",
-                               given.value(2).isEmpty() ? QStringLiteral("第3路") : QStringLiteral("灯3"),
-                               "site/b7/relay/3", "site/b7/relay/3/set", R"(["kelmora_b7"])", "site/b7/availability"}));
+        names << (n == 3 ? QString() : QStringLiteral("灯%1").arg(n));
+    QList<Publication> configs = DiscoveryConfigs(mqtt, board, names, bridge);
+    ASSERT_EQ(configs.size(), 18);
+    configs << BridgeDiscoveryConfig(mqtt, bridge);
+    const QString common = "name unique_id default_entity_id device origin availability availability_mode "
+                           "entity_category json_attributes_topic json_attributes_template qos retain ";
+    const QMap<QString, QString> documented{
+        {"switch", "command_topic state_topic payload_on payload_off state_on state_off device_class optimistic"},
+        {"sensor", "state_topic value_template device_class unit_of_measurement state_class"},
+        {"button", "command_topic payload_press"},
+        {"binary_sensor", "state_topic device_class payload_on payload_off"}};
+    const QStringList deviceKeys = QString("identifiers name manufacturer model model_id sw_version hw_version "
+                                           "serial_number suggested_area configuration_url via_device")
+                                       .split(' '),
+                      promisedDevice{"identifiers", "name", "manufacturer", "sw_version"};
+    const auto keys = [](const QJsonObject &o) { return QStringList(o.keys()); };
+    for (const auto &[topic, payload] : configs) {
+        const QJsonObject c = QJsonDocument::fromJson(payload).object(), device = c["device"].toObject();
+        const QStringList allowed = (common + documented.value(topic.section('/', 1, 1))).split(' ');
+        for (const QString &key : keys(c))
+            EXPECT_TRUE(allowed.contains(key)) << topic.toStdString() << ": " << key.toStdString();
+        for (const QString &key : keys(device))
+            EXPECT_TRUE(deviceKeys.contains(key)) << topic.toStdString() << ": device " << key.toStdString();
+        for (const QString &key : promisedDevice + QStringList{"unique_id", "default_entity_id", "name"})
+            EXPECT_TRUE(device.contains(key) || c.contains(key)) << topic.toStdString() << ": " << key.toStdString();
+        EXPECT_EQ(c["origin"].toObject(), QJsonObject({{"name", "kelmora-bridge"}, {"sw_version", KELMORA_VERSION}}));
+        for (const QJsonValue &a : c["availability"].toArray())
+            EXPECT_EQ(keys(a.toObject()), QStringList("topic"));
     }
+    const struct {
+        int config;
+        const char *topic, *promised; // keys with their values; "device" only its keys named here
+    } rows[] = {
+        {2, "homeassistant/switch/kelmora_z0-9/relay3/config",
+         R"({"unique_id":"kelmora_z0-9_relay3","default_entity_id":"switch.kelmora_z0_9_relay3","name":"第3路","qos":1,)"
+         R"("state_topic":"site/z0-9/relay/3","command_topic":"site/z0-9/relay/3/set","availability_mode":"all",)"
+         R"("availability":[{"topic":"site/_bridge/Plant.Room/availability"},{"topic":"site/z0-9/availability"}],)"
+         R"("device":{"identifiers":["kelmora_z0-9"],"name":"Plant","suggested_area":"锅炉房","sw_version":"compat",)"
+         R"("via_device":"kelmora-bridge_Plant.Room"}})"},
+        {3, "homeassistant/switch/kelmora_z0-9/relay4/config",
+         R"({"name":"灯4","default_entity_id":"switch.kelmora_z0_9_relay4"})"},
+        {16, "homeassistant/sensor/kelmora_z0-9/drift/config",
+         R"({"default_entity_id":"sensor.kelmora_z0_9_drift","entity_category":"diagnostic","state_class":"measurement",)"
+         R"("device_class":"duration","unit_of_measurement":"s","state_topic":"site/z0-9/clock",)"
+         R"("json_attributes_topic":"site/z0-9/clock"})"},
+        {17, "homeassistant/button/kelmora_z0-9/clock_set/config",
+         R"({"default_entity_id":"button.kelmora_z0_9_clock_set","entity_category":"config","name":"对时",)"
+         R"("command_topic":"site/z0-9/clock/set","qos":1})"},
+        {18, "homeassistant/binary_sensor/kelmora-bridge_plant_room/connectivity/config",
+         R"({"default_entity_id":"binary_sensor.kelmora_bridge_plant_room_connectivity","device_class":"connectivity",)"
+         R"("entity_category":"diagnostic","state_topic":"site/_bridge/Plant.Room/availability","payload_on":"online",)"
+         R"("payload_off":"offline","name":null,"device":{"identifiers":["kelmora-bridge_Plant.Room"]}})"},
+    };
+    for (const auto &row : rows) {
+        EXPECT_EQ(configs[row.config].first, row.topic);
+        const QJsonObject c = QJsonDocument::fromJson(configs[row.config].second).object();
+        const QJsonObject promised = QJsonDocument::fromJson(row.promised).object();
+        for (const QString &key : keys(promised))
+            for (const QString &sub : key == "device" ? keys(promised[key].toObject()) : QStringList(QString()))
+                EXPECT_EQ(sub.isEmpty() ? c[key] : c[key][sub], sub.isEmpty() ? promised[key] : promised[key][sub])
+                    << row.topic << ": " << key.toStdString() << " " << sub.toStdString();
+    }
+    const BoardSettings noArea{"b", "Com1", 1, Variant::Standard, "B", {}, {}, {}, false};
+    const QJsonDocument plain = QJsonDocument::fromJson(DiscoveryConfigs(mqtt, noArea, {}, bridge)[0].second);
+    EXPECT_FALSE(plain["device"].toObject().contains("suggested_area")) << "no area, no suggested_area";
 }
 
 } // namespace

@@ -115,7 +115,7 @@ TEST(BridgeE2E, ServesTheBoardOnMqtt)
     ASSERT_TRUE(site.saw("k/e2e/availability online"));
 
     ASSERT_TRUE(site.saw("k/e2e/relay/16 OFF") && site.saw("k/two/relay/16 OFF"));
-    EXPECT_EQ(site.seen.filter("homeassistant/").size(), 2 * 18);
+    EXPECT_EQ(site.seen.filter("homeassistant/").size(), 2 * 18 + 1) << "two boards and the bridge";
     for (const QString &c : site.seen.filter("homeassistant/"))
         EXPECT_TRUE(QJsonDocument::fromJson(c.section(' ', 1).toUtf8()).isObject()) << c.toStdString();
 
@@ -173,6 +173,29 @@ TEST(BridgeE2E, ServesTheBoardOnMqtt)
     EXPECT_TRUE(WaitFor([&] { return site.retained("k/two/relay/5").isEmpty(); }, 10000));
     EXPECT_EQ(std::pair(site.retained("homeassistant/switch/kelmora_two/relay5/config"), site.bridge.state()),
               std::pair(QString(), QProcess::Running));
+
+    // Restarted without board e2e and under another client_id: nothing of either stays retained.
+    const auto left = [&] {
+        QProcess p;
+        p.start("mosquitto_sub", site.client({"-v", "-W", "2", "--retained-only", "-t", "k/e2e/#", "-t",
+                                              "k/_bridge/kelmora-bridge/#", "-t", "homeassistant/+/kelmora_e2e/#", "-t",
+                                              "homeassistant/+/kelmora-bridge_kelmora_bridge/#"}));
+        p.waitForFinished(10000);
+        return QString::fromUtf8(p.readAllStandardOutput());
+    };
+    const QString before = left();
+    ASSERT_TRUE(before.contains("k/e2e/schedule/2 ") && before.contains("kelmora_bridge/connectivity/config "))
+        << before.toStdString();
+    site.bridge.terminate();
+    site.bridge.waitForFinished();
+    site.write("bridge.ini", QStringLiteral("[mqtt]\nhost=127.0.0.1\nport=%1\nbase_topic=k\nclient_id=moved\n"
+                                            "[board.seven]\nport=%2\naddress=7\n")
+                                 .arg(site.port)
+                                 .arg(site.dir.filePath("Com78")));
+    site.startBridge();
+    QString ghost;
+    EXPECT_TRUE(WaitFor([&] { return (ghost = left()).isEmpty(); }, 20000)) << ghost.toStdString();
+    EXPECT_EQ(site.retained("k/_bridge/moved/availability"), "online");
 }
 
 TEST(BridgeE2E, WrongPasswordIsLoggedOnceAndTriedAgain)
