@@ -287,6 +287,7 @@ TEST(Bridge, TellsItsTransfersAndStopsOneAndWatchesFramesOnRequest)
     h.send("kelmora/b1/schedule/2/set", R"({"entries":[)" + QByteArrayList(40, entry).join(',') + "]}");
     h.tick(8);
     h.send("kelmora/b1/transfer/stop", R"({"by":"op@pc"})");
+    h.send("kelmora/b1/clock/set", ""); // running, but no transfer
     h.send("kelmora/b1/transfer/stop", "");
     const QStringList results = h.mqtt.results();
     ASSERT_EQ(results.size(), 3);
