@@ -351,6 +351,9 @@ void Bridge::reload(const ConfigResult &loaded)
         log(QStringLiteral("reload: [mqtt] changed, kept as it started until a restart (systemctl restart "
                            "kelmora-bridge)"));
     for (const QString &id : plan.removed) {
+        if (m_mqtt.isConnected())
+            for (const QString &f : RequestFilters(m_config.mqtt.baseTopic, {id}))
+                m_mqtt.unsubscribe(f);
         removeBoard(id, QStringLiteral("board no longer configured"));
         forgetBoard(id);
     }
@@ -736,6 +739,7 @@ void Bridge::publishTransfer(Board &b)
             for (int ch : state.channels)
                 state.total += b.held[ch] ? std::min(int(b.held[ch]->size()) + 1, kMaxEntriesPerChannel)
                                           : kMaxEntriesPerChannel;
+            state.total = std::max(state.total, state.done); // a board holding more than was known
         }
         if (state.done > 0)
             state.etaSeconds = int(std::ceil(double(t.started.msecsTo(m_clock())) * (state.total - state.done) /

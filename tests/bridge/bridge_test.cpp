@@ -446,6 +446,7 @@ TEST(Bridge, ReloadStartsAddedStopsRemovedRestartsChangedAndLeavesTheOthersRunni
     h.tick(60);
     for (const auto &[topic, payload] : h.mqtt.retained.asKeyValueRange()) // b's, cleared as the broker hands them over
         EXPECT_TRUE(!topic.contains(QRegularExpression("/b/|kelmora_b/")) || payload.isEmpty()) << topic.toStdString();
+    EXPECT_EQ(h.mqtt.subscribed.filter("kelmora/b/"), QStringList()) << "a removed board's requests are not taken";
     for (const char *board : {"a", "c", "d"})
         EXPECT_EQ(h.mqtt.retained[QString("kelmora/%1/availability").arg(board)], "online") << board;
     const QByteArray relay1 = h.mqtt.retained["homeassistant/switch/kelmora_a/relay1/config"];
