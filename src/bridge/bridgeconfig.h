@@ -21,6 +21,8 @@ struct MqttSettings {
     QString clientId = QStringLiteral("kelmora-bridge");
     QString baseTopic = QStringLiteral("kelmora");
     QString discoveryPrefix = QStringLiteral("homeassistant");
+    // A client of the bridge's (the window, kelmora-cli): no session kept while it is away.
+    bool cleanSession = false;
     bool operator==(const MqttSettings &) const = default;
 };
 

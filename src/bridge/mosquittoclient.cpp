@@ -26,7 +26,7 @@ MosquittoClient::MosquittoClient(const MqttSettings &settings, std::function<voi
 {
     mosquitto_lib_init();
     // Clean session off: the broker keeps the subscriptions and queues QoS 1 requests while the bridge is away.
-    m_mosq = mosquitto_new(settings.clientId.toUtf8().constData(), false, this);
+    m_mosq = mosquitto_new(settings.clientId.toUtf8().constData(), settings.cleanSession, this);
     if (!m_mosq) {
         // The configuration refuses every client_id libmosquitto is known to refuse;
         // should another slip through (or memory run out), the bridge stops with exit 2.

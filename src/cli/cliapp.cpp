@@ -1,5 +1,6 @@
 // kelmora-cli's start: arguments, the port, one session.
 #include "cli/cliapp.h"
+#include "bridge/mosquittoclient.h"
 #include "cli/clisession.h"
 #include "device/framelog.h"
 #include "device/portnames.h"
@@ -11,8 +12,10 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QSysInfo>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -83,6 +86,33 @@ int RunKelmoraCli(int argc, char **argv, const PdfPainter &paint)
         return usage(parsed.error);
     const CliRequest &request = *parsed.request;
     const QString folder = ScheduleFolder(QCoreApplication::applicationDirPath());
+    // Ctrl+C stops a transfer under way and reports where it stopped; a second one ends the program.
+    std::signal(SIGINT, [](int) {
+        CliSession::interrupted = 1;
+        std::signal(SIGINT, SIG_DFL);
+    });
+    if (!request.broker.isEmpty()) {
+        QString why;
+        const QString host = QSysInfo::machineHostName();
+        const std::optional<MqttSettings> settings = ClientSettings(
+            request.broker, request.passwordFile, request.tlsCa,
+            QStringLiteral("kelmora-cli-%1-%2").arg(host).arg(QCoreApplication::applicationPid()), &why);
+        if (!settings)
+            return usage(why);
+        MosquittoClient mqtt(*settings, [&](const QString &line) {
+            if (!request.quiet && !request.json)
+                err << "kelmora-cli: " << line << '\n' << Qt::flush;
+        });
+        if (!mqtt.setupError().isEmpty())
+            return usage(mqtt.setupError());
+        QtSerialLink unused(folder);
+        CliSession session(request, unused, [] { return OpenResult{}; }, {out, err, bool(isatty(STDERR_FILENO))});
+        session.useBroker(mqtt, QStringLiteral("kelmora-cli@") + host);
+        session.setPdfPainter(paint);
+        const int exit = session.run();
+        mqtt.disconnectNow();
+        return exit;
+    }
     if (request.port.isEmpty() && request.command != CliCommand::Convert) {
         const int exit = usage(QStringLiteral("no --port given"));
         ListPorts(err, folder);

@@ -1,5 +1,7 @@
 #include "cli/cliargs.h"
 
+#include "bridge/networkboard.h"
+
 #include <QCommandLineParser>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -8,6 +10,8 @@ namespace {
 
 const QString kUsage = QStringLiteral(
     R"(Usage: kelmora-cli [--port PORT] [--address N] [--compat] [--json] [--quiet] [--trace FILE] COMMAND ...
+       kelmora-cli --broker URL --board ID [--base-topic T] [--password-file FILE] [--tls-ca FILE]
+                   [--json] [--quiet] COMMAND ...
 
 Commands:
   status                       relay states, board time and clock drift
@@ -21,6 +25,8 @@ Commands:
                                (a silent address is asked N times, default 2)
   convert IN OUT               a schedule book from one file into another, by their
                                endings: .ini (Note.ini), .csv, .json (needs no --port)
+  boards                       with --broker: the boards kelmora-bridge offers there
+                               (ID, name, online, bridge)
 
 Options:
   --port PORT        Com1..Com99 or a device path such as /dev/ttyUSB0
@@ -29,11 +35,18 @@ Options:
   --json             one JSON object on stdout
   --quiet            no progress, no human output on success
   --trace FILE       every frame sent and received, in words, one line each ("-": stderr)
+  --broker URL       a board that kelmora-bridge holds, through the broker instead of a
+                     port: mqtt://[user@]host[:port], or mqtts:// (TLS, the system's CAs)
+  --board ID         the board's ID in the bridge's configuration ([board.ID])
+  --base-topic T     the bridge's base_topic (default kelmora)
+  --password-file F  the broker password, from the file's first line (never on the command line)
+  --tls-ca FILE      the CA that signed the broker's certificate (implies TLS)
   -h, --help         this text
   --version          the program's version
 
 Exit codes: 0 success, 1 verify found differences, 2 usage error (a bad
-input file included), 3 port could not be opened, 4 board did not answer,
+input file included), 3 port (or broker) could not be opened, 4 board did not
+answer (through the broker: unknown, offline, or no result in time),
 5 transfer failed, relays did not follow a relay command, or the output
 file could not be written.
 )");
@@ -71,8 +84,13 @@ CliParse ParseCliArguments(const QStringList &args)
     const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
     const QCommandLineOption version(QStringLiteral("version"));
     const QCommandLineOption trace(QStringLiteral("trace"), {}, QStringLiteral("FILE"));
-    p.addOptions(
-        {port, address, compat, json, quiet, channel, output, set, setIfDrift, from, to, tries, help, version, trace});
+    const QCommandLineOption broker(QStringLiteral("broker"), {}, QStringLiteral("URL"));
+    const QCommandLineOption board(QStringLiteral("board"), {}, QStringLiteral("ID"));
+    const QCommandLineOption baseTopic(QStringLiteral("base-topic"), {}, QStringLiteral("T"), QStringLiteral("kelmora"));
+    const QCommandLineOption passwordFile(QStringLiteral("password-file"), {}, QStringLiteral("FILE"));
+    const QCommandLineOption tlsCa(QStringLiteral("tls-ca"), {}, QStringLiteral("FILE"));
+    p.addOptions({port, address, compat, json, quiet, channel, output, set, setIfDrift, from, to, tries, help, version,
+                  trace, broker, board, baseTopic, passwordFile, tlsCa});
 
     const auto fail = [&out](const QString &why) {
         out.request.reset();
@@ -98,6 +116,18 @@ CliParse ParseCliArguments(const QStringList &args)
     r.json = p.isSet(json);
     r.quiet = p.isSet(quiet);
     r.trace = p.value(trace);
+    r.broker = p.value(broker);
+    r.board = p.value(board);
+    r.baseTopic = p.value(baseTopic);
+    r.passwordFile = p.value(passwordFile);
+    r.tlsCa = p.value(tlsCa);
+    // Through the broker the bridge knows the board's port, address and variant.
+    for (const QCommandLineOption *o : {&port, &address, &compat, &trace})
+        if (!r.broker.isEmpty() && p.isSet(*o))
+            return fail(QStringLiteral("--%1 does not go with --broker").arg(o->names().last()));
+    for (const QCommandLineOption *o : {&board, &passwordFile, &tlsCa})
+        if (r.broker.isEmpty() && p.isSet(*o))
+            return fail(QStringLiteral("--%1 needs --broker").arg(o->names().last()));
     const auto addr = number(p.value(address), 0, 255);
     if (!addr)
         return fail(QStringLiteral("--address takes a number from 0 to 255"));
@@ -175,6 +205,11 @@ CliParse ParseCliArguments(const QStringList &args)
         if (!n)
             return fail(QStringLiteral("--tries takes a number from 1 to 10"));
         r.scanTries = *n;
+    } else if (command == QLatin1String("boards")) {
+        r.command = CliCommand::Boards;
+        misuse = only({});
+        if (r.broker.isEmpty())
+            misuse = QStringLiteral("boards needs --broker");
     } else if (command == QLatin1String("convert")) {
         r.command = CliCommand::Convert;
         misuse = only({});
@@ -184,6 +219,15 @@ CliParse ParseCliArguments(const QStringList &args)
         r.target = pos.takeFirst();
     } else {
         return fail(QStringLiteral("unknown command '%1' (try --help)").arg(command));
+    }
+    if (misuse.isEmpty() && !r.broker.isEmpty()) {
+        if (r.command == CliCommand::Scan)
+            misuse = QStringLiteral("scan means nothing through the broker: kelmora-bridge owns the line "
+                                    "(run it where the line is, with the bridge stopped)");
+        else if (r.command != CliCommand::Boards && r.command != CliCommand::Convert && r.board.isEmpty())
+            misuse = QStringLiteral("--broker needs --board ID (kelmora-cli --broker URL boards lists them)");
+        else if (QString why; !ParseBrokerUrl(r.broker, &why))
+            misuse = why;
     }
     if (!misuse.isEmpty())
         return fail(misuse);

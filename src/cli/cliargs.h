@@ -17,7 +17,7 @@ enum class CliExit : int {
     TransferFailed = 5,
 };
 
-enum class CliCommand { Status, Read, Write, Verify, Clock, Relay, Scan, Convert };
+enum class CliCommand { Status, Read, Write, Verify, Clock, Relay, Scan, Convert, Boards };
 
 struct CliRequest {
     CliCommand command = CliCommand::Status;
@@ -36,6 +36,12 @@ struct CliRequest {
     bool relayOn = false;
     int scanFrom = 0, scanTo = 255;
     int scanTries = 2; // times a silent address is asked
+    // A board behind the broker instead of --port: mqtt[s]://[user@]host[:port], and its ID.
+    QString broker;
+    QString board;
+    QString baseTopic = QStringLiteral("kelmora");
+    QString passwordFile;
+    QString tlsCa;
 };
 
 struct CliParse {

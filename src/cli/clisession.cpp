@@ -65,10 +65,22 @@ CliSession::CliSession(const CliRequest &request, SerialLink &link, std::functio
     });
 }
 
+volatile std::sig_atomic_t CliSession::interrupted = 0;
+
+void CliSession::useBroker(MqttClient &mqtt, const QString &by)
+{
+    m_mqtt = &mqtt;
+    m_network = std::make_unique<NetworkBoard>(m_session, mqtt, m_book, m_request.baseTopic, m_request.board, by,
+                                               [this] { return m_session.engine().now(); });
+    m_session.useDriver(*m_network, [this] { return m_network->unreachable(); });
+}
+
 int CliSession::run()
 {
     if (m_request.command == CliCommand::Convert) // files only: no port
         return convert();
+    if (m_request.command == CliCommand::Boards)
+        return boards();
     // A schedule file is checked before the port is touched: a file Open would
     // refuse is refused here too, with the same words.
     if (m_request.command == CliCommand::Write || m_request.command == CliCommand::Verify) {
@@ -78,7 +90,7 @@ int CliSession::run()
         for (const EntryRef &e : opened.entries)
             m_book.append(e);
     }
-    if (!openLink())
+    if (!(m_network ? openBroker() : openLink()))
         return int(CliExit::PortFailed);
     switch (m_request.command) {
     case CliCommand::Status:
@@ -96,6 +108,7 @@ int CliSession::run()
     case CliCommand::Scan:
         return scan();
     case CliCommand::Convert:
+    case CliCommand::Boards:
         break;
     }
     return int(CliExit::Usage);
@@ -120,6 +133,19 @@ bool CliSession::openLink()
     return false;
 }
 
+bool CliSession::openBroker()
+{
+    m_network->start();
+    // The broker answers or refuses within its connect time-out; the board's state follows at once.
+    m_session.runUntil([this] { return m_network->ready() || !m_network->brokerFailure().isEmpty(); },
+                       kBrokerTicks);
+    if (m_network->brokerFailure().isEmpty())
+        return true; // a board that is unknown or offline is exit 4, from the command's wait
+    fail(CliExit::PortFailed, QStringLiteral("cannot reach the broker %1: %2").arg(m_request.broker,
+                                                                                    m_network->brokerFailure()));
+    return false;
+}
+
 bool CliSession::waitFor(const std::function<bool()> &done, int maxTicks)
 {
     if (m_session.runUntil(done, maxTicks))
@@ -130,22 +156,37 @@ bool CliSession::waitFor(const std::function<bool()> &done, int maxTicks)
 
 bool CliSession::boardAnswers()
 {
-    return waitFor([this] { return m_session.relayStates().has_value(); }, kAnswerTicks);
+    return waitFor([this] { return m_session.relayStates().has_value() && (!m_network || m_network->ready()); },
+                   ticks(kAnswerTicks));
 }
 
 bool CliSession::boardAgrees()
 {
+    // The bridge publishes states its board agreed on, and the clock with them.
+    if (m_network)
+        return waitFor([this] { return m_network->ready() && m_session.boardTime().has_value(); }, kBrokerTicks);
     return waitFor([this] { return m_agreement.agreed().has_value(); }, kAgreeTicks);
 }
 
 bool CliSession::readBoardInto(int channel)
 {
-    return m_session.engine().startVerifyRead(channel, m_board) && runTransfer();
+    m_session.resetResult();
+    return m_session.driver().startVerifyRead(channel, m_board) && runTransfer();
 }
 
 bool CliSession::runTransfer()
 {
-    const bool succeeded = m_session.runTransfer(kTransferTicks);
+    // Ctrl+C stops the transfer as 停止 does, and its end is still reported.
+    bool stopAsked = false;
+    const bool succeeded = m_session.runUntil(
+        [&] {
+            if (interrupted && !stopAsked && m_session.driver().transferActive()) {
+                stopAsked = true;
+                m_session.driver().stop();
+            }
+            return m_session.result().has_value();
+        },
+        kTransferTicks) && m_session.result()->success;
     progressLine(QString());
     return succeeded;
 }
@@ -154,6 +195,11 @@ QString CliSession::transferFailure(const QString &text) const
 {
     if (!m_session.linkLost().isEmpty())
         return m_session.linkLost();
+    if (!m_session.refused().isEmpty())
+        return m_session.refused(); // the bridge's words, where included
+    if (const auto &r = m_session.result(); r && r->stopped)
+        return r->channel > 0 ? QStringLiteral("已停止 (第%1路第%2条)").arg(r->channel).arg(r->number)
+                              : QStringLiteral("已停止");
     const std::optional<TransferResult> &result = m_session.result();
     if (result && !result->success && result->channel > 0)
         return QStringLiteral("%1 (第%2路第%3条)").arg(text).arg(result->channel).arg(result->number);
@@ -232,15 +278,16 @@ int CliSession::status()
 {
     if (!boardAgrees())
         return int(CliExit::NoAnswer);
-    const uint16_t relays = m_agreement.agreed()->relays;
+    const uint16_t relays = m_network ? m_session.relayStates().value_or(0) : m_agreement.agreed()->relays;
     QJsonObject o = clockJson();
-    o[QStringLiteral("address")] = m_request.address;
+    const int address = m_network ? m_network->info().value(QStringLiteral("address")).toInt() : m_request.address;
+    o[QStringLiteral("address")] = address;
     o[QStringLiteral("relays")] = relaysJson(relays);
     QStringList lines;
     QString states;
     for (int i = 0; i < 16; ++i)
         states += (relays >> i) & 1u ? QLatin1Char('1') : QLatin1Char('0');
-    lines << QStringLiteral("address %1").arg(m_request.address)
+    lines << QStringLiteral("address %1").arg(address)
           << QStringLiteral("relays 1-16: %1 (1 吸合, 0 断开)").arg(states);
     lines << clockLine();
     return finish(CliExit::Ok, o, lines);
@@ -262,12 +309,8 @@ int CliSession::writeBoard()
 {
     if (!boardAnswers())
         return int(CliExit::NoAnswer);
-    if (m_request.channel == 0) {
-        m_session.engine().CmdDownAll();
-    } else {
-        m_session.engine().nPage = int16_t(m_request.channel);
-        m_session.engine().CmdDown();
-    }
+    m_session.resetResult();
+    m_session.driver().write(m_request.channel);
     if (!runTransfer())
         return fail(CliExit::TransferFailed, transferFailure(kWriteFailed));
     // Frames sent again: a script can tell a clean write from one over a bad line.
@@ -333,9 +376,13 @@ int CliSession::clock()
     QStringList lines{clockLine()};
     if (set) {
         m_session.messages().clear();
-        m_session.engine().CmdSetTime();
-        if (!waitFor([this] { return m_session.messages().contains(kClockSet); }, kClockSetTicks))
+        m_session.resetRefused();
+        m_session.driver().setClock();
+        if (!waitFor([this] { return m_session.messages().contains(kClockSet) || !m_session.refused().isEmpty(); },
+                     ticks(kClockSetTicks)))
             return int(CliExit::NoAnswer);
+        if (!m_session.refused().isEmpty())
+            return fail(CliExit::NoAnswer, m_session.refused());
         lines << kClockSet;
     }
     o[QStringLiteral("set")] = set;
@@ -346,20 +393,18 @@ int CliSession::relay()
 {
     if (!boardAnswers())
         return int(CliExit::NoAnswer);
-    DeviceEngine &engine = m_session.engine();
-    if (m_request.relay == 0) {
-        m_request.relayOn ? engine.CmdOpenAll() : engine.CmdCloseAll();
-    } else {
-        engine.nPage = int16_t(m_request.relay);
-        m_request.relayOn ? engine.CmdIn() : engine.CmdOut();
-    }
+    BoardDriver &board = m_session.driver();
+    m_session.resetNotFollowed();
+    m_session.resetRefused();
+    board.switchRelay(m_request.relay, m_request.relayOn);
     // The command goes out once two agreeing status replies are in; two more
     // after it show whether the board followed (the lamps show them then).
-    m_session.resetNotFollowed();
-    if (!waitFor([&engine] { return !engine.bManualPending && !engine.relayCheckPending(); }, kRelayTicks))
+    if (!waitFor([&board] { return !board.relayCommandPending(); }, ticks(kRelayTicks)))
         return int(CliExit::NoAnswer);
     if (m_session.notFollowed())
         return fail(CliExit::TransferFailed, NotFollowedText(*m_session.notFollowed()));
+    if (!m_session.refused().isEmpty())
+        return fail(CliExit::TransferFailed, m_session.refused());
     QJsonObject o{{QStringLiteral("relays"), relaysJson(m_session.relayStates().value_or(0))}};
     const QString which = m_request.relay ? QString::number(m_request.relay) : QStringLiteral("all");
     return finish(CliExit::Ok, o,
@@ -403,6 +448,49 @@ int CliSession::scan()
     if (bus.found().isEmpty())
         lines << QStringLiteral("no board answered");
     return finish(CliExit::Ok, {{QStringLiteral("found"), found}}, lines);
+}
+
+int CliSession::boards()
+{
+    // Whatever the broker keeps retained comes right after the subscription.
+    constexpr int kCollectMs = 1500;
+    BoardDirectory directory(m_request.baseTopic);
+    QString failure;
+    bool connected = false;
+    QEventLoop loop;
+    m_mqtt->setHandlers({[&] {
+                             connected = true;
+                             for (const QString &f : directory.filters())
+                                 m_mqtt->subscribe(f);
+                             QTimer::singleShot(kCollectMs, &loop, &QEventLoop::quit);
+                         },
+                         [&](const QString &why) {
+                             if (!connected) {
+                                 failure = why;
+                                 loop.quit();
+                             }
+                         },
+                         [&](const QString &t, const QByteArray &p, bool) { directory.take(t, p); }});
+    QTimer::singleShot(kBrokerTicks * int(kTickInterval.count()), &loop, &QEventLoop::quit);
+    m_mqtt->start();
+    loop.exec();
+    if (!connected)
+        return fail(CliExit::PortFailed, QStringLiteral("cannot reach the broker %1: %2")
+                                             .arg(m_request.broker, failure.isEmpty() ? QStringLiteral("no answer")
+                                                                                      : failure));
+    QJsonArray list;
+    QStringList lines;
+    for (const KnownBoard &b : directory.boards()) {
+        list.append(QJsonObject{{QStringLiteral("id"), b.id},
+                                {QStringLiteral("name"), b.name},
+                                {QStringLiteral("online"), b.online},
+                                {QStringLiteral("bridge"), b.bridge}});
+        lines << QStringLiteral("%1\t%2\t%3\t%4")
+                     .arg(b.id, b.name, b.online ? QStringLiteral("online") : QStringLiteral("offline"), b.bridge);
+    }
+    if (lines.isEmpty())
+        lines << QStringLiteral("no board under %1").arg(m_request.baseTopic);
+    return finish(CliExit::Ok, {{QStringLiteral("boards"), list}}, lines);
 }
 
 int CliSession::convert()

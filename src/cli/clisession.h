@@ -3,6 +3,8 @@
 // into an exit code and a result on stdout.
 #pragma once
 
+#include "bridge/mqttclient.h"
+#include "bridge/networkboard.h"
 #include "cli/cliargs.h"
 #include "cli/convert.h"
 #include "device/engine.h"
@@ -15,7 +17,9 @@
 #include <QStringList>
 #include <QTextStream>
 
+#include <csignal>
 #include <functional>
+#include <memory>
 #include <optional>
 
 struct CliOutput {
@@ -31,6 +35,11 @@ public:
     CliSession(const CliRequest &request, SerialLink &link, std::function<OpenResult()> open, CliOutput output,
                DeviceEngine::Clock clock = {});
 
+    // The board behind the broker (--broker) instead of the link; `by` names this client in requests.
+    void useBroker(MqttClient &mqtt, const QString &by);
+    // Set by SIGINT: a transfer under way is stopped (B/transfer/stop through the broker).
+    static volatile std::sig_atomic_t interrupted;
+
     int run();
     void setPdfPainter(PdfPainter paint) { m_paintPdf = std::move(paint); }
 
@@ -43,6 +52,12 @@ private:
     int relay();
     int scan();
     int convert();
+    int boards();
+
+    bool openBroker();
+    // Ticks the status and relay waits may take: through the broker the bridge answers, in its time.
+    int ticks(int serial) const { return m_network ? kBrokerTicks : serial; }
+    static constexpr int kBrokerTicks = 100; // 20 s
 
     bool openLink();
     bool boardAnswers(); // waits for the board's relay states; reports exit 4 itself
@@ -71,4 +86,6 @@ private:
     StatusAgreement m_agreement;
     bool m_progressShown = false;
     PdfPainter m_paintPdf;
+    MqttClient *m_mqtt = nullptr;
+    std::unique_ptr<NetworkBoard> m_network;
 };

@@ -5,15 +5,36 @@
 #include "protocol/replies.h"
 #include "schedule/channelwrite.h"
 
-namespace {
-const QString kAskReadOne = QStringLiteral("此操作将清除软件显示当前路信息，继续否？");
-const QString kAskReadAll = QStringLiteral("此操作将清除软件显示所有路信息，继续否？");
-} // namespace
-
 DeviceEngine::DeviceEngine(EngineView &view, SerialLink &link, ScheduleBook &book, Variant variant, Clock clock)
     : m_view(view), m_link(link), m_book(book), m_variant(variant),
       m_clock(clock ? std::move(clock) : Clock([] { return QDateTime::currentDateTime(); }))
 {
+}
+
+// ---------------------------------------------------------------- as a BoardDriver
+
+void DeviceEngine::write(int channel)
+{
+    if (channel == 0)
+        return CmdDownAll();
+    nPage = int16_t(channel);
+    CmdDown();
+}
+
+void DeviceEngine::read(int channel)
+{
+    if (channel == 0)
+        return CmdUpLoadAll();
+    nPage = int16_t(channel);
+    CmdUpload();
+}
+
+void DeviceEngine::switchRelay(int channel, bool on)
+{
+    if (channel == 0)
+        return on ? CmdOpenAll() : CmdCloseAll();
+    nPage = int16_t(channel);
+    on ? CmdIn() : CmdOut();
 }
 
 // ---------------------------------------------------------------- frames

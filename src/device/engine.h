@@ -14,6 +14,7 @@
 // engine never waits.
 #pragma once
 
+#include "device/boarddriver.h"
 #include "device/engineview.h"
 #include "device/linepace.h"
 #include "device/seriallink.h"
@@ -31,13 +32,6 @@
 #include <functional>
 #include <optional>
 
-// How transfers and the clock set end, in the words the operator reads.
-inline const QString kWriteOk = QStringLiteral("写入成功！");
-inline const QString kWriteFailed = QStringLiteral("写入失败！");
-inline const QString kReadOk = QStringLiteral("读取成功！");
-inline const QString kReadFailed = QStringLiteral("读取失败！");
-inline const QString kClockSet = QStringLiteral("设置成功！");
-
 inline constexpr std::chrono::milliseconds kClockShownFor{3000};
 // Panel 1 keeps a relay command's failure this long before status replies write over it.
 inline constexpr std::chrono::milliseconds kRelayFaultShownFor{10000};
@@ -52,24 +46,10 @@ inline constexpr std::chrono::milliseconds kReplyGuard{5};
 // Each frame of a transfer goes out at most this often before the transfer fails.
 inline constexpr int kFrameAttempts = 4;
 
-enum class TransferKind { None, Write, Read, ReadAll };
-
 // Panel 1's words for a relay command that was not followed, e.g.
 // "第3路未按命令断开：全部断开的命令与状态查询相同".
 QString RelayFollowText(const RelayFollowFault &fault);
 
-// How a transfer ended; the engine keeps the last one for faces without a window.
-struct TransferResult {
-    TransferKind kind = TransferKind::None;
-    bool success = false;
-    bool stopped = false;  // by CmdStop
-    bool linkLost = false; // the link closed under it
-    bool verify = false;   // a read into a separate book
-    int channel = 0;       // where it ended: the frame that was out or next
-    int number = 0;
-    int framesDone = 0;
-    int retries = 0;
-};
 
 // One write or read under way: everything the tick and the reply handler share.
 struct Transfer {
@@ -102,7 +82,7 @@ struct EngineCounters {
     int retries = 0;
 };
 
-class DeviceEngine {
+class DeviceEngine final : public BoardDriver {
 public:
     using Clock = std::function<QDateTime()>;
 
@@ -140,7 +120,18 @@ public:
     Variant variant() const { return m_variant; }
     const EngineCounters &counters() const { return m_counters; }
     // The computer's clock as the engine sees it (fixed in tests).
-    QDateTime now() const { return m_clock(); }
+    QDateTime now() const override { return m_clock(); }
+
+    // --- BoardDriver: the commands below, with nPage set to the channel ---
+    void tick() override { Timer2_Timer(); }
+    void write(int channel) override;
+    void read(int channel) override;
+    void readClock() override { CmdReadTime(); }
+    void setClock() override { CmdSetTime(); }
+    void switchRelay(int channel, bool on) override;
+    void stop() override { CmdStop(); }
+    bool writing() const override { return m_transfer.kind == TransferKind::Write && !m_transfer.verify; }
+    bool relayCommandPending() const override { return bManualPending || relayCheckPending(); }
 
     // --- Frame builders: build, show in the debug label, send when the port is open ---
     void tx_frame22(uint8_t id, uint8_t leixing, uint8_t page, uint8_t index, const QString &str);
@@ -171,10 +162,10 @@ public:
     // Reads one channel (1..16) or all (0) into `target`, leaving the operator's
     // book and screen alone and asking nothing; false if a transfer is under way.
     // The outcome is lastResult() (and the view's transferEnded), never a box.
-    bool startVerifyRead(int channel, ScheduleBook &target);
+    bool startVerifyRead(int channel, ScheduleBook &target) override;
     // Writes the given channels (1..16, in this order) as 写入所有 writes each,
     // with its closing box; false if a transfer is under way or none is given.
-    bool startWriteChannels(const QList<int> &channels);
+    bool startWriteChannels(const QList<int> &channels) override;
     // Writes exactly these entries, each as the channel and number it carries (the frames
     // ChannelWrite chose), with 写入's closing box; none at all is a write that succeeds at
     // once. False if a transfer is under way or an entry has no place on the board.
@@ -196,23 +187,23 @@ public:
     // The board's clock now, a plain wall-clock reading in Qt::UTC (see
     // BoardClock): its last clock or status reply plus the seconds the
     // computer's clock has run since. Empty while no reply has told it on this link.
-    std::optional<QDateTime> boardClockNow() const;
+    std::optional<QDateTime> boardClockNow() const override;
     // How far the board's clock was off the computer's at its last reading, in
     // seconds (board minus computer); empty before one, or for a clock that is no time.
     // Every face takes it from here.
-    std::optional<qint64> boardDrift() const;
+    std::optional<qint64> boardDrift() const override;
     // Days from the weekday of boardClockNow()'s date to the weekday the board
     // keeps (0..6): the board turns both at its midnight, so the shift holds.
-    int boardWeekdayShift() const { return m_boardClock ? m_boardClock->weekdayShift() : 0; }
+    int boardWeekdayShift() const override { return m_boardClock ? m_boardClock->weekdayShift() : 0; }
 
-    bool transferUnderWay() const { return transferActive() || bSetTimePending; }
+    bool transferUnderWay() const override { return transferActive() || bSetTimePending; }
     // A relay command went out and the board's settled states are not yet compared with it.
     bool relayCheckPending() const { return m_follow.has_value(); }
     // A write or read is under way (the clock set is not one).
-    bool transferActive() const { return m_transfer.kind != TransferKind::None; }
+    bool transferActive() const override { return m_transfer.kind != TransferKind::None; }
     const Transfer &transfer() const { return m_transfer; }
     // How the last write or read ended; empty before the first ended.
-    const std::optional<TransferResult> &lastResult() const { return m_lastResult; }
+    const std::optional<TransferResult> &lastResult() const override { return m_lastResult; }
 
 private:
     void send(const Frame &frame);

@@ -70,4 +70,7 @@ public:
     virtual void transferEnded(const TransferResult &result) { (void)result; }
     // A relay command was not followed (panel 1 says so as well).
     virtual void relaysNotFollowed(const RelayFollowFault &fault) { (void)fault; }
+    // A board behind the broker: the bridge refused a request, or did not answer it, for this
+    // reason (shown as well, in a box or panel as the request has it).
+    virtual void requestRefused(const QString &why) { (void)why; }
 };

@@ -38,7 +38,7 @@ void HeadlessSession::close()
 
 void HeadlessSession::tick()
 {
-    m_engine.Timer2_Timer();
+    m_driver->tick();
     changed();
 }
 
@@ -105,7 +105,7 @@ std::optional<uint16_t> HeadlessSession::relayStates() const
 
 std::optional<qint64> HeadlessSession::drift() const
 {
-    return m_engine.boardDrift();
+    return m_driver->boardDrift();
 }
 
 void HeadlessSession::setActivityText(const QString &text)
@@ -136,7 +136,7 @@ bool HeadlessSession::runUntil(const std::function<bool()> &done, int maxTicks)
     int ticks = 0;
     bool ok = false;
     const auto check = [&] {
-        if (!m_linkLost.isEmpty()) {
+        if (!linkLost().isEmpty()) {
             loop.quit();
         } else if (done()) {
             ok = true;
@@ -144,7 +144,7 @@ bool HeadlessSession::runUntil(const std::function<bool()> &done, int maxTicks)
         }
     };
     QObject::connect(&tick, &QTimer::timeout, &loop, [&] {
-        m_engine.Timer2_Timer();
+        m_driver->tick();
         if (++ticks >= maxTicks && !done())
             loop.quit();
         check();

@@ -4,6 +4,7 @@
 // kelmora-bridge keeps it ticking and watches it change.
 #pragma once
 
+#include "device/boarddriver.h"
 #include "device/engine.h"
 #include "device/engineview.h"
 #include "device/seriallink.h"
@@ -29,6 +30,15 @@ public:
 
     DeviceEngine &engine() { return m_engine; }
     const DeviceEngine &engine() const { return m_engine; }
+    // What the commands go through: the engine on the link, or a board elsewhere
+    // (useDriver), which the tick then drives instead.
+    BoardDriver &driver() { return *m_driver; }
+    // `lost`: why that board is out of reach, empty while it is not (ends runUntil as a lost link does).
+    void useDriver(BoardDriver &driver, std::function<QString()> lost)
+    {
+        m_driver = &driver;
+        m_lost = std::move(lost);
+    }
     SerialLink &link() { return m_link; }
 
     // Opens the link through `open`, forgetting a lost link's reason on success.
@@ -65,7 +75,7 @@ public:
     const std::array<uint32_t, 16> &lamps() const { return m_lamps; }
     // Bit N-1 = relay N on; empty while any relay's state is not known.
     std::optional<uint16_t> relayStates() const;
-    std::optional<QDateTime> boardTime() const { return m_engine.boardClockNow(); }
+    std::optional<QDateTime> boardTime() const { return m_driver->boardClockNow(); }
     std::optional<qint64> drift() const;
     // Messages the engine would have shown in a box ("写入成功！", "设置成功！", ...).
     QStringList &messages() { return m_messages; }
@@ -76,7 +86,10 @@ public:
     const std::optional<RelayFollowFault> &notFollowed() const { return m_notFollowed; }
     void resetNotFollowed() { m_notFollowed.reset(); }
     // Why the link was lost; empty while it has not been.
-    const QString &linkLost() const { return m_linkLost; }
+    QString linkLost() const { return m_linkLost.isEmpty() && m_lost ? m_lost() : m_linkLost; }
+    // Why the last request to a board elsewhere was refused since resetRefused().
+    const QString &refused() const { return m_refused; }
+    void resetRefused() { m_refused.clear(); }
     // The owner opened the link again by itself.
     void clearLinkLost() { m_linkLost.clear(); }
 
@@ -97,6 +110,7 @@ public:
     bool schedulePacedStep(std::chrono::milliseconds after) override;
     void transferEnded(const TransferResult &result) override { m_result = result; }
     void relaysNotFollowed(const RelayFollowFault &fault) override { m_notFollowed = fault; }
+    void requestRefused(const QString &why) override { m_refused = why; }
 
     // Progress for a face that shows it: "正在..." texts and "done/total".
     void setProgressObserver(std::function<void(const QString &)> f) { m_progress = std::move(f); }
@@ -110,6 +124,9 @@ private:
 
     SerialLink &m_link;
     DeviceEngine m_engine;
+    BoardDriver *m_driver = &m_engine;
+    std::function<QString()> m_lost;
+    QString m_refused;
     std::array<uint32_t, 16> m_lamps{};
     QStringList m_messages;
     std::optional<TransferResult> m_result;

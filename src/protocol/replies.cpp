@@ -7,7 +7,6 @@ QString two(int v)
 {
     return QStringLiteral("%1").arg(v, 2, 10, QLatin1Char('0'));
 }
-const QString kClockPrefix = QStringLiteral("模块当前时间:");
 } // namespace
 
 int GetBit(uint8_t value, int n)

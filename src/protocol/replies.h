@@ -33,6 +33,7 @@ struct ReceivedEntry {
     uint8_t action = 0; // 1 release, anything else pull in
 };
 
+inline const QString kClockPrefix = QStringLiteral("模块当前时间:");
 // "模块当前时间:13-04-28 10:23:38" for a clock reply.
 QString ClockReplyText(const Frame &reply);
 // "模块当前时间:2013-04-28 10:23:38 星期0" for a status reply.
