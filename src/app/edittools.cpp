@@ -51,7 +51,7 @@ EditTools::EditTools(Frmmain &window) : QObject(&window), m_w(window)
 
 bool EditTools::busy() const
 {
-    return m_w.engine().transferActive();
+    return m_w.driver().transferActive();
 }
 
 void EditTools::look()

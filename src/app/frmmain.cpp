@@ -20,6 +20,7 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QJsonArray>
 #include <QLabel>
 #include <QMenuBar>
 #include <QPainter>
@@ -27,6 +28,7 @@
 #include <QPushButton>
 #include <QShortcut>
 #include <QStatusBar>
+#include <QSysInfo>
 #include <QTabBar>
 #include <QTreeWidget>
 #include <QVBoxLayout>
@@ -128,9 +130,15 @@ QPushButton *button(const QString &caption, QWidget *parent)
 }
 } // namespace
 
+struct Frmmain::Network {
+    NetworkChoice choice;
+    std::unique_ptr<MqttClient> mqtt;
+    std::unique_ptr<NetworkBoard> board;
+};
+
 Frmmain::Frmmain(const FrmmainSetup &setup, QWidget *parent)
     : QMainWindow(parent), m_store(setup.dataFolder), m_engine(*this, *setup.link, m_book, setup.variant, setup.clock),
-      m_prompts(*setup.prompts), m_link(*setup.link)
+      m_prompts(*setup.prompts), m_link(*setup.link), m_makeMqtt(setup.makeMqtt)
 {
     m_link.setListener(this);
     buildUi();
@@ -146,6 +154,8 @@ Frmmain::Frmmain(const FrmmainSetup &setup, QWidget *parent)
 
 Frmmain::~Frmmain()
 {
+    if (m_net)
+        m_net->board->leave();
     // The port is released with the window; nothing is saved.
     m_link.setListener(nullptr);
     m_link.close();
@@ -318,6 +328,12 @@ void Frmmain::buildUi()
     SBDrift->setFrameShape(QFrame::StyledPanel);
     SBDrift->setFrameShadow(QFrame::Sunken);
     statusBar()->addWidget(SBDrift, 1);
+    SBNet = new QLabel(this);
+    SBNet->setObjectName(QStringLiteral("SBNet"));
+    SBNet->setFrameShape(QFrame::StyledPanel);
+    SBNet->setFrameShadow(QFrame::Sunken);
+    SBNet->setVisible(false);
+    statusBar()->addWidget(SBNet, 1);
     resize(1180, 640);
     setAccessibility();
 }
@@ -447,17 +463,17 @@ void Frmmain::connectUi()
     connect(CmdOpenFile, &QPushButton::clicked, this, &Frmmain::CmdOpenFile_Click);
     connect(CmdQuit, &QPushButton::clicked, this, &QWidget::close);
 
-    connect(CmdDown, &QPushButton::clicked, this, [this] { m_engine.CmdDown(); });
-    connect(CmdDownAll, &QPushButton::clicked, this, [this] { m_engine.CmdDownAll(); });
-    connect(CmdUpload, &QPushButton::clicked, this, [this] { m_engine.CmdUpload(); });
-    connect(CmdUpLoadAll, &QPushButton::clicked, this, [this] { m_engine.CmdUpLoadAll(); });
-    connect(CmdReadTime, &QPushButton::clicked, this, [this] { m_engine.CmdReadTime(); });
-    connect(CmdSetTime, &QPushButton::clicked, this, [this] { m_engine.CmdSetTime(); });
-    connect(CmdIn, &QPushButton::clicked, this, [this] { m_engine.CmdIn(); });
-    connect(CmdOut, &QPushButton::clicked, this, [this] { m_engine.CmdOut(); });
-    connect(CmdOpenAll, &QPushButton::clicked, this, [this] { m_engine.CmdOpenAll(); });
-    connect(CmdCloseAll, &QPushButton::clicked, this, [this] { m_engine.CmdCloseAll(); });
-    connect(CmdStop, &QPushButton::clicked, this, [this] { m_engine.CmdStop(); });
+    connect(CmdDown, &QPushButton::clicked, this, [this] { m_driver->write(m_engine.nPage); });
+    connect(CmdDownAll, &QPushButton::clicked, this, [this] { m_driver->write(0); });
+    connect(CmdUpload, &QPushButton::clicked, this, [this] { m_driver->read(m_engine.nPage); });
+    connect(CmdUpLoadAll, &QPushButton::clicked, this, [this] { m_driver->read(0); });
+    connect(CmdReadTime, &QPushButton::clicked, this, [this] { m_driver->readClock(); });
+    connect(CmdSetTime, &QPushButton::clicked, this, [this] { m_driver->setClock(); });
+    connect(CmdIn, &QPushButton::clicked, this, [this] { m_driver->switchRelay(m_engine.nPage, true); });
+    connect(CmdOut, &QPushButton::clicked, this, [this] { m_driver->switchRelay(m_engine.nPage, false); });
+    connect(CmdOpenAll, &QPushButton::clicked, this, [this] { m_driver->switchRelay(0, true); });
+    connect(CmdCloseAll, &QPushButton::clicked, this, [this] { m_driver->switchRelay(0, false); });
+    connect(CmdStop, &QPushButton::clicked, this, [this] { m_driver->stop(); });
     m_pace.setSingleShot(true);
     m_pace.setTimerType(Qt::PreciseTimer);
     connect(&m_pace, &QTimer::timeout, this, [this] { m_engine.pacedStep(); });
@@ -472,7 +488,7 @@ void Frmmain::connectUi()
     Timer3.setInterval(1000);
     Timer4.setInterval(int(kClockShownFor.count()));
     Timer4.setSingleShot(true);
-    connect(&Timer2, &QTimer::timeout, this, [this] { m_engine.Timer2_Timer(); });
+    connect(&Timer2, &QTimer::timeout, this, [this] { m_driver->tick(); });
     connect(&Timer3, &QTimer::timeout, this, &Frmmain::Timer3_Timer);
     connect(&Timer4, &QTimer::timeout, this, &Frmmain::Timer4_Timer);
 }
@@ -589,6 +605,11 @@ QString Frmmain::openFailureText(const OpenResult &r) const
 
 void Frmmain::CmdOpen_Click()
 {
+    if (m_net) {
+        if (CmdOpen->text() == kClose)
+            leaveNetworkBoard();
+        return;
+    }
     if (CmdOpen->text() == kOpen) {
         if (m_link.isOpen())
             return;
@@ -611,6 +632,75 @@ void Frmmain::CmdOpen_Click()
     }
     if (m_link.isOpen())
         closeLink();
+}
+
+NetworkBoard *Frmmain::networkBoard() const
+{
+    return m_net ? m_net->board.get() : nullptr;
+}
+
+bool Frmmain::openNetworkBoard(const NetworkChoice &choice)
+{
+    if (!m_makeMqtt)
+        return false;
+    if (m_net)
+        leaveNetworkBoard();
+    else if (m_link.isOpen())
+        closeLink();
+    m_net = std::make_unique<Network>();
+    m_net->choice = choice;
+    m_net->mqtt = m_makeMqtt(choice.settings);
+    m_net->board = std::make_unique<NetworkBoard>(*this, *m_net->mqtt, m_book, choice.baseTopic, choice.board,
+                                                  QStringLiteral("kelmora@") + QSysInfo::machineHostName(),
+                                                  [this] { return m_engine.now(); });
+    m_net->board->setOnChange([this] {
+        QStringList names;
+        for (const QJsonValue &n : m_net->board->info().value(QStringLiteral("channels")).toArray())
+            names << (n.toString().isEmpty() ? kDefaultChannelName : n.toString()); // the bridge has no name
+        if (names.size() == kChannelCount)
+            showTabNames(names);
+    });
+    m_driver = m_net->board.get();
+    SBNet->setText(QStringLiteral("网络：") + choice.label());
+    SBNet->setVisible(true);
+    const ToolSettings settings(m_store.folder());
+    m_setClockOnConnect = settings.setClockOnConnect();
+    m_driftThreshold = settings.driftThreshold(kDefaultDriftThreshold);
+    m_clockSeenSinceOpen = false;
+    m_drift.clear();
+    applyLinkState(true);
+    m_net->board->start();
+    Timer2.start();
+    return true;
+}
+
+void Frmmain::leaveNetworkBoard()
+{
+    Timer2.stop();
+    Timer4.stop();
+    m_net->board->leave();
+    m_driver = &m_engine;
+    m_net.reset();
+    SB[0]->setText(QString());
+    SB[1]->setText(QString());
+    SBNet->clear();
+    SBNet->setVisible(false);
+    showTabNames(m_store.ReadNames());
+    applyLinkState(false);
+    SBDrift->clear();
+    SBDrift->setStyleSheet(QString());
+    SBDrift->setToolTip(QString());
+}
+
+void Frmmain::showTabNames(const QStringList &names)
+{
+    for (int i = 0; i < kChannelCount && i < names.size(); ++i)
+        SSTab2->setTabText(i, names[i]);
+}
+
+void Frmmain::requestRefused(const QString &why)
+{
+    (void)why; // shown by the board in the box or panel the request has
 }
 
 void Frmmain::closeLink()
@@ -643,7 +733,7 @@ void Frmmain::openScan()
 {
     if (!m_scan) {
         ScanDialog::Hooks hooks;
-        hooks.mayStart = [this] { return m_link.isOpen() && !m_engine.transferUnderWay(); };
+        hooks.mayStart = [this] { return !m_net && m_link.isOpen() && !m_engine.transferUnderWay(); };
         hooks.lineTaken = [this](bool taken) {
             // The poll and the transfers stay off the line while the scan has it.
             if (taken) {
@@ -942,7 +1032,7 @@ QMenu *Frmmain::toolsMenu()
 
 bool Frmmain::linkOpen() const
 {
-    return m_link.isOpen();
+    return m_link.isOpen() || m_net;
 }
 
 void Frmmain::setLampRing(int index, std::optional<uint32_t> colour, bool dashed, const QString &note)

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "app/prompts.h"
+#include "bridge/networkboard.h"
 #include "device/clockdrift.h"
 #include "device/engine.h"
 #include "device/engineview.h"
@@ -15,6 +16,8 @@
 
 #include <array>
 #include <chrono>
+#include <functional>
+#include <memory>
 #include <optional>
 
 class QCheckBox;
@@ -37,7 +40,11 @@ struct FrmmainSetup {
     SerialLink *link = nullptr;
     Prompts *prompts = nullptr;
     DeviceEngine::Clock clock; // empty: the computer's clock
+    // Makes the broker's client for a network board (libmosquitto in the program, a fake in tests);
+    // empty: the window has no network boards.
+    std::function<std::unique_ptr<MqttClient>(const MqttSettings &)> makeMqtt;
 };
+
 
 class Frmmain final : public QMainWindow, public EngineView, public LinkListener {
     Q_OBJECT
@@ -46,6 +53,17 @@ public:
     ~Frmmain() override;
 
     DeviceEngine &engine() { return m_engine; }
+    // What the commands go through: the engine on the serial port, or the network board.
+    BoardDriver &driver() { return *m_driver; }
+    // Leaves whatever is open and opens the network board, as 打开 does a port: the port and
+    // address selectors wait, panel "网络：…" names it, and 关闭 leaves it. False without makeMqtt.
+    bool openNetworkBoard(const NetworkChoice &choice);
+    NetworkBoard *networkBoard() const;
+    // A client of the broker, made as the setup says; null when the window has none.
+    std::unique_ptr<MqttClient> newMqttClient(const MqttSettings &settings) const
+    {
+        return m_makeMqtt ? m_makeMqtt(settings) : nullptr;
+    }
     ScheduleBook &book() { return m_book; }
     const NoteStore &store() const { return m_store; }
     uint32_t lampColour(int index) const;
@@ -93,6 +111,7 @@ public:
     QLabel *LabDebug = nullptr;
     std::array<QLabel *, 3> SB{};
     QLabel *SBDrift = nullptr; // the board clock's drift, a panel after the three
+    QLabel *SBNet = nullptr;   // "网络：plant@broker.lan" while a network board is open
     QTimer Timer1, Timer2, Timer3, Timer4;
 
     // --- Handlers (the buttons call these; tests may too) ---
@@ -127,6 +146,7 @@ public:
     void setTransferNote(const QString &text) override;
     void boardClockSeen(const QDateTime &board, std::optional<qint64> drift) override;
     void transferEnded(const TransferResult &result) override;
+    void requestRefused(const QString &why) override;
 
     // --- LinkListener ---
     void onFrame(const Frame &frame) override;
@@ -181,4 +201,10 @@ private:
     EditTools *m_edit = nullptr;
     ScanDialog *m_scan = nullptr; // 搜索设备, made on first use
     void openScan();
+    std::function<std::unique_ptr<MqttClient>(const MqttSettings &)> m_makeMqtt;
+    struct Network;
+    std::unique_ptr<Network> m_net; // the network board while it is open
+    BoardDriver *m_driver = &m_engine;
+    void leaveNetworkBoard();
+    void showTabNames(const QStringList &names);
 };

@@ -16,7 +16,7 @@ BookReport WindowReport(Frmmain &window, const QList<int> &channels)
 {
     BookReport report;
     report.fileName = QFileInfo(window.store().notePath()).fileName();
-    report.printedAt = window.engine().now();
+    report.printedAt = window.driver().now();
     report.week = report.printedAt.date();
     report.channels = channels;
     for (int i = 0; i < window.SSTab2->count(); ++i) {
@@ -114,7 +114,7 @@ void AddReportTools(Frmmain &window)
                      [&window] { exportCsv(window); });
     QObject::connect(menu->addAction(QStringLiteral("导入CSV…")), &QAction::triggered, &window, [&window] {
         // The book is not changed while a write or read has it.
-        if (!window.engine().transferActive())
+        if (!window.driver().transferActive())
             importCsv(window);
     });
 }

@@ -131,7 +131,7 @@ void ScheduleTools::bookTouched()
     if (m_picture && m_picture->isVisible())
         m_picture->refresh();
     if (m_findings && m_findings->isVisible())
-        m_findings->setFindings(CheckBook(m_w.book(), m_w.engine().now()));
+        m_findings->setFindings(CheckBook(m_w.book(), m_w.driver().now()));
     refreshRings();
 }
 
@@ -143,7 +143,7 @@ void ScheduleTools::openPicture()
         PictureWindow::Sources sources;
         sources.book = &m_w.book();
         sources.channelName = [this](int c) { return channelName(c); };
-        sources.now = [this] { return m_w.engine().now(); };
+        sources.now = [this] { return m_w.driver().now(); };
         m_picture = new PictureWindow(sources, &m_w);
     }
     m_picture->showWeekOf(m_w.nPage());
@@ -160,9 +160,9 @@ void ScheduleTools::openCheck()
         m_findings = new FindingsWindow(&m_w);
         connect(m_findings, &FindingsWindow::goTo, this, &ScheduleTools::goTo);
         connect(m_findings, &FindingsWindow::recheck, this,
-                [this] { m_findings->setFindings(CheckBook(m_w.book(), m_w.engine().now())); });
+                [this] { m_findings->setFindings(CheckBook(m_w.book(), m_w.driver().now())); });
     }
-    m_findings->setFindings(CheckBook(m_w.book(), m_w.engine().now()));
+    m_findings->setFindings(CheckBook(m_w.book(), m_w.driver().now()));
     m_findings->show();
     m_findings->raise();
     m_findings->activateWindow();
@@ -170,7 +170,7 @@ void ScheduleTools::openCheck()
 
 void ScheduleTools::quietCheck()
 {
-    const QString text = FindingsPanelText(CheckBook(m_w.book(), m_w.engine().now()));
+    const QString text = FindingsPanelText(CheckBook(m_w.book(), m_w.driver().now()));
     m_panel->setText(text);
     m_panel->setVisible(!text.isEmpty());
 }
@@ -232,7 +232,7 @@ void ScheduleTools::applyCopy(int source, const QList<int> &targets, bool append
 
 std::optional<WallSecs> ScheduleTools::boardNow() const
 {
-    const auto board = m_w.engine().boardClockNow();
+    const auto board = m_w.driver().boardClockNow();
     if (!board)
         return std::nullopt;
     return ToWall(*board);
@@ -241,9 +241,9 @@ std::optional<WallSecs> ScheduleTools::boardNow() const
 void ScheduleTools::manualCommand(const QList<int> &channels)
 {
     // The board's clock when known; the mark is only read while it is.
-    const WallSecs at = boardNow().value_or(ToWall(m_w.engine().now()));
+    const WallSecs at = boardNow().value_or(ToWall(m_w.driver().now()));
     for (int c : channels) {
-        const auto next = NextFiring(m_w.book().channel(c), at, m_w.engine().boardWeekdayShift());
+        const auto next = NextFiring(m_w.book().channel(c), at, m_w.driver().boardWeekdayShift());
         m_manualUntil[c] = next ? next->at : std::numeric_limits<WallSecs>::max();
     }
     refreshRings();
@@ -263,7 +263,7 @@ void ScheduleTools::refreshRings()
             m_manualUntil[c].reset();
         const bool manual = m_manualUntil[c].has_value();
         // The board fires weekly entries on the weekday it keeps, not the date's.
-        const RelayState should = StateAt(entries, *now, m_w.engine().boardWeekdayShift()).state;
+        const RelayState should = StateAt(entries, *now, m_w.driver().boardWeekdayShift()).state;
         const uint32_t ring = should == RelayState::On ? kLampGreen : should == RelayState::Off ? kLampRed : kLampGrey;
         const uint32_t lamp = m_w.lampColour(i);
         const bool differs = should != RelayState::Unknown && lamp != kLampGrey && lamp != ring;

@@ -70,7 +70,7 @@ VerifyWindow *VerifyTools::window() const
 
 void VerifyTools::updateCommands()
 {
-    const bool busy = m_w.engine().transferActive();
+    const bool busy = m_w.driver().transferActive();
     const bool ready = m_w.linkOpen() && !busy;
     verifyChannelAction->setEnabled(ready);
     verifyAllAction->setEnabled(ready);
@@ -80,7 +80,7 @@ void VerifyTools::updateCommands()
 
 bool VerifyTools::verify(int channel)
 {
-    if (!m_w.linkOpen() || !m_w.engine().startVerifyRead(channel, m_board))
+    if (!m_w.linkOpen() || !m_w.driver().startVerifyRead(channel, m_board))
         return false;
     m_verifying = channel;
     return true;
@@ -89,7 +89,7 @@ bool VerifyTools::verify(int channel)
 void VerifyTools::noteWrite(const QList<int> &channels)
 {
     // Only a write that started: a click while another transfer runs starts nothing.
-    if (m_w.engine().transfer().kind == TransferKind::Write && !m_w.engine().transfer().verify)
+    if (m_w.driver().writing())
         m_writing = channels;
 }
 
@@ -129,14 +129,14 @@ void VerifyTools::messageClosed(const QString &text)
 
 void VerifyTools::writeDifferences(const QList<int> &channels)
 {
-    if (!m_w.linkOpen() || !m_w.engine().startWriteChannels(channels))
+    if (!m_w.linkOpen() || !m_w.driver().startWriteChannels(channels))
         return;
     m_writing = channels;
 }
 
 void VerifyTools::takeBoard(int channel)
 {
-    if (m_w.engine().transferActive() || !m_shown.contains(channel))
+    if (m_w.driver().transferActive() || !m_shown.contains(channel))
         return;
     if (!m_w.prompts().confirm(
             &m_w, QStringLiteral("此操作将以设备上的第%1路计划替换软件中的该路信息，继续否？").arg(channel)))

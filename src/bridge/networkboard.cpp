@@ -3,11 +3,13 @@
 #include "bridge/schedulejson.h"
 #include "protocol/replies.h"
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QRandomGenerator>
 #include <QRegularExpression>
+#include <QSysInfo>
 #include <QUrl>
 
 namespace {
@@ -112,6 +114,11 @@ QList<KnownBoard> BoardDirectory::boards() const
         list << b;
     }
     return list;
+}
+
+QString NetworkClientId(const QString &program)
+{
+    return QStringLiteral("%1-%2-%3").arg(program, QSysInfo::machineHostName()).arg(QCoreApplication::applicationPid());
 }
 
 NetworkBoard::NetworkBoard(EngineView &view, MqttClient &mqtt, ScheduleBook &book, QString base, QString board,

@@ -31,6 +31,16 @@ std::optional<BrokerUrl> ParseBrokerUrl(const QString &url, QString *error);
 // the first line of `passwordFile`, TLS with `tlsCa` or else the system's CAs for mqtts://.
 std::optional<MqttSettings> ClientSettings(const QString &url, const QString &passwordFile, const QString &tlsCa,
                                            const QString &clientId, QString *error);
+// A board that kelmora-bridge holds, reached through the broker.
+struct NetworkChoice {
+    MqttSettings settings; // the broker and the login
+    QString baseTopic = QStringLiteral("kelmora");
+    QString board;
+    QString label() const { return board + QLatin1Char('@') + settings.host; } // "plant@broker.lan"
+};
+
+// A client id of its own for each run of `program` on this computer.
+QString NetworkClientId(const QString &program);
 inline const QString kSystemCaFile = QStringLiteral("/etc/ssl/certs/ca-certificates.crt");
 
 // A request that has had no word from the bridge (its result, or for a transfer its

@@ -96,7 +96,7 @@ int RunKelmoraCli(int argc, char **argv, const PdfPainter &paint)
         const QString host = QSysInfo::machineHostName();
         const std::optional<MqttSettings> settings = ClientSettings(
             request.broker, request.passwordFile, request.tlsCa,
-            QStringLiteral("kelmora-cli-%1-%2").arg(host).arg(QCoreApplication::applicationPid()), &why);
+            NetworkClientId(QStringLiteral("kelmora-cli")), &why);
         if (!settings)
             return usage(why);
         MosquittoClient mqtt(*settings, [&](const QString &line) {

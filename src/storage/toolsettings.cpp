@@ -2,6 +2,8 @@
 #include "storage/toolsettings.h"
 
 #include <QDir>
+#include <QFile>
+#include <QSaveFile>
 #include <QSettings>
 
 namespace {
@@ -56,4 +58,45 @@ std::chrono::seconds ToolSettings::driftThreshold(std::chrono::seconds fallback)
     bool ok = false;
     const qint64 s = QSettings(path(), QSettings::IniFormat).value(kDriftThreshold).toLongLong(&ok);
     return std::chrono::seconds(ok && s >= kLeastThreshold ? s : fallback.count());
+}
+
+ToolSettings::Broker ToolSettings::broker() const
+{
+    const QSettings settings(path(), QSettings::IniFormat);
+    return {settings.value(QStringLiteral("Network/Broker")).toString(),
+            settings.value(QStringLiteral("Network/User")).toString(),
+            settings.value(QStringLiteral("Network/BaseTopic"), QStringLiteral("kelmora")).toString()};
+}
+
+bool ToolSettings::setBroker(const Broker &b) const
+{
+    QSettings settings(path(), QSettings::IniFormat);
+    settings.setValue(QStringLiteral("Network/Broker"), b.url);
+    settings.setValue(QStringLiteral("Network/User"), b.user);
+    settings.setValue(QStringLiteral("Network/BaseTopic"), b.baseTopic);
+    settings.sync();
+    return settings.status() == QSettings::NoError;
+}
+
+QString ToolSettings::brokerPasswordPath() const
+{
+    return QDir(m_folder).filePath(QStringLiteral("broker.password"));
+}
+
+QString ToolSettings::brokerPassword() const
+{
+    QFile f(brokerPasswordPath());
+    return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readLine()).trimmed() : QString();
+}
+
+bool ToolSettings::setBrokerPassword(const QString &password) const
+{
+    if (password.isEmpty())
+        return !QFile::exists(brokerPasswordPath()) || QFile::remove(brokerPasswordPath());
+    QSaveFile f(brokerPasswordPath());
+    // Only the owner may read it, from its first byte on.
+    if (!f.open(QIODevice::WriteOnly) || !f.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner))
+        return false;
+    f.write(password.toUtf8() + '\n');
+    return f.commit();
 }

@@ -22,6 +22,18 @@ public:
     // unless the file says otherwise. Only read: an installer may change it in the file.
     std::chrono::seconds driftThreshold(std::chrono::seconds fallback) const;
 
+    // 网络设备…: the broker last used (mqtt://host), its user and the bridge's base topic.
+    struct Broker {
+        QString url, user, baseTopic;
+    };
+    Broker broker() const;
+    bool setBroker(const Broker &b) const;
+    // The broker password, kept only when the operator asks, in a file only they may read
+    // (beside Setting.ini); empty when none is kept. `password` empty: the file goes.
+    QString brokerPasswordPath() const;
+    QString brokerPassword() const;
+    bool setBrokerPassword(const QString &password) const;
+
 private:
     bool read(const QString &key) const;
     bool write(const QString &key, bool on) const; // false when the file could not be written
