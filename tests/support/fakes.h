@@ -1,6 +1,7 @@
 // Fakes for driving the engine and the window without a port, a board or a screen.
 #pragma once
 
+#include "device/boarddriver.h"
 #include "device/engineview.h"
 #include "device/seriallink.h"
 #include "protocol/frames.h"
@@ -84,6 +85,8 @@ public:
     void setTransferRunning(bool running) override { transferRunning = running; }
     void setTransferNote(const QString &text) override { note = text; }
     void relaysNotFollowed(const RelayFollowFault &fault) override { notFollowed << fault.channels; }
+    void requestRefused(const QString &why) override { refused << why; }
+    void transferEnded(const TransferResult &r) override { ended << r; }
 
     QString activity;
     QStringList activityLog;
@@ -101,6 +104,8 @@ public:
     bool transferRunning = false;
     QString note; // status panel 2
     QList<QList<int>> notFollowed;
+    QStringList refused;
+    QList<TransferResult> ended;
 };
 
 // A board that answers the way the real one does, with switches for the faults tests need.
