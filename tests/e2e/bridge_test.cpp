@@ -5,7 +5,10 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QElapsedTimer>
+#include <QJsonArray>
 #include <QJsonDocument>
+#include <QJsonObject>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -32,14 +35,18 @@ int FreePort()
 
 struct Site {
     // `password`: the broker takes only user "k" with password "right", and the bridge logs in with this one.
-    explicit Site(const QString &password = {})
+    // `acl`: the broker's ACL file, with user "viewer" (password "view") beside "k".
+    explicit Site(const QString &password = {}, const QString &acl = {})
     {
         // As root, mosquitto would drop to its own user, which may not read the test's folder.
-        write("mosquitto.conf", QStringLiteral("listener %1 127.0.0.1\nuser root\nallow_anonymous %2\n%3")
+        write("mosquitto.conf", QStringLiteral("listener %1 127.0.0.1\nuser root\nallow_anonymous %2\n%3%4")
                                     .arg(port)
                                     .arg(password.isEmpty() ? "true" : "false")
-                                    .arg(password.isEmpty() ? "" : "password_file " + dir.filePath("passwd") + "\n"));
+                                    .arg(password.isEmpty() ? "" : "password_file " + dir.filePath("passwd") + "\n")
+                                    .arg(acl.isEmpty() ? "" : "acl_file " + dir.filePath("acl") + "\n"));
+        write("acl", acl);
         QProcess::execute("mosquitto_passwd", {"-c", "-b", dir.filePath("passwd"), "k", "right"});
+        QProcess::execute("mosquitto_passwd", {"-b", dir.filePath("passwd"), "viewer", "view"});
         write("pw", password);
         write("bridge.ini", QStringLiteral("[mqtt]\nhost=127.0.0.1\nport=%1\nbase_topic=k\n%2"
                                            "[board.e2e]\nport=%3\nname=E2E\n[board.two]\nport=%3\naddress=7\n")
@@ -196,6 +203,106 @@ TEST(BridgeE2E, ServesTheBoardOnMqtt)
     QString ghost;
     EXPECT_TRUE(WaitFor([&] { return (ghost = left()).isEmpty(); }, 20000)) << ghost.toStdString();
     EXPECT_EQ(site.retained("k/_bridge/moved/availability"), "online");
+}
+
+struct CliRun {
+    int exit = -1;
+    QByteArray out;
+    qint64 ms = 0;
+    QJsonObject json() const { return QJsonDocument::fromJson(out).object(); }
+};
+
+CliRun Cli(const QStringList &args)
+{
+    QProcess p;
+    QElapsedTimer t;
+    t.start();
+    p.start(QStringLiteral(KELMORA_CLI), args);
+    p.waitForFinished(120000);
+    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, p.readAllStandardOutput(), t.elapsed()};
+}
+
+// kelmora-cli gives the same results through the broker as over a line: the bridge's board (address
+// 1 on Com78) against a board of its own on Com79, from the same empty start.
+TEST(BridgeE2E, CliThroughTheBrokerAsOverTheLine)
+{
+    Site site;
+    ASSERT_TRUE(site.saw("k/e2e/availability online"));
+    BoardProcess own(site.dir.path(), 79);
+    const QStringList broker{"--broker", QStringLiteral("mqtt://127.0.0.1:%1").arg(site.port), "--board", "e2e",
+                             "--base-topic", "k", "--json"};
+    const QStringList line{"--port", site.dir.filePath("Com79"), "--json"};
+    // Channel 1: 30 entries, the first at 00:`minute`; channel 2: one.
+    const QString book = site.dir.filePath("book.ini");
+    const auto makeBook = [&](int minute) {
+        QStringList entries;
+        for (int i = 0; i < 30; ++i)
+            entries << QStringLiteral(R"({"mode":"daily","time":"%1:%2:00","action":"on"})")
+                           .arg(i % 24, 2, 10, QChar('0'))
+                           .arg(i ? 0 : minute, 2, 10, QChar('0'));
+        site.write("book.json", QStringLiteral(R"({"channels":{"1":[%1],"2":[{"mode":"daily","time":"07:00:00","action":"off"}]}})")
+                                    .arg(entries.join(',')));
+        return Cli({"convert", site.dir.filePath("book.json"), book}).exit == 0;
+    };
+    ASSERT_TRUE(makeBook(0));
+
+    const QList<QStringList> commands{{"write", book},         {"verify", book},    {"relay", "3", "on"},
+                                      {"relay", "all", "on"},  {"status"},          {"clock", "--set"},
+                                      {"read", "--channel", "2", "-o", "%"}};
+    for (const QStringList &c : commands) {
+        QStringList viaBroker = c, viaLine = c;
+        viaBroker.replaceInStrings("%", site.dir.filePath("broker.ini"));
+        viaLine.replaceInStrings("%", site.dir.filePath("line.ini"));
+        CliRun a = Cli(broker + viaBroker), b = Cli(line + viaLine);
+        QJsonObject ja = a.json(), jb = b.json();
+        for (const char *k : {"board_time", "drift_seconds", "file"})
+            ja.remove(k), jb.remove(k);
+        EXPECT_EQ(std::pair(a.exit, ja), std::pair(b.exit, jb)) << c.join(' ').toStdString() << a.out.toStdString();
+    }
+    QFile a(site.dir.filePath("broker.ini")), b(site.dir.filePath("line.ini"));
+    ASSERT_TRUE(a.open(QIODevice::ReadOnly) && b.open(QIODevice::ReadOnly));
+    EXPECT_EQ(a.readAll(), b.readAll());
+
+    // One entry changed: one frame on the line, and the board holds the file.
+    const auto writes = [&] { return site.seen.filter(R"(k/e2e/frames {)").filter(R"("hex":"66 01 01 )").size(); };
+    site.pub("k/e2e/frames/watch", R"({"seconds":60})");
+    ASSERT_TRUE(makeBook(1));
+    EXPECT_EQ(Cli(broker + QStringList{"write", book, "--channel", "1"}).exit, 0);
+    EXPECT_TRUE(WaitFor([&] { return writes() == 1; }, 3000)) << writes();
+    EXPECT_EQ(Cli(broker + QStringList{"verify", book}).exit, 0);
+
+    // After a restart the bridge knows nothing of the board: the next write is whole (30 entries and the end).
+    site.bridge.terminate();
+    site.bridge.waitForFinished();
+    site.seen.clear();
+    site.startBridge();
+    ASSERT_TRUE(site.saw("k/e2e/availability online"));
+    site.pub("k/e2e/frames/watch", R"({"seconds":60})");
+    EXPECT_EQ(Cli(broker + QStringList{"write", book, "--channel", "1"}).exit, 0);
+    EXPECT_TRUE(WaitFor([&] { return writes() == 31; }, 3000)) << writes();
+
+    // What the broker offers, and what means nothing there.
+    const CliRun boards = Cli(broker.mid(0, 2) + QStringList{"--base-topic", "k", "--json", "boards"});
+    EXPECT_EQ(boards.json()["boards"].toArray().size(), 2) << boards.out.toStdString();
+    EXPECT_EQ(Cli(broker + QStringList{"scan"}).exit, 2);
+    const CliRun unknown = Cli(QStringList(broker).replaceInStrings("e2e", "nope") + QStringList{"status"});
+    EXPECT_EQ(unknown.exit, 4);
+    EXPECT_LT(unknown.ms, 20000);
+}
+
+// A user the broker's ACL lets read but not write: a write gets no result, and fails within the bound.
+TEST(BridgeE2E, CliWriteDroppedByTheAclFails)
+{
+    Site site(QStringLiteral("right"), QStringLiteral("user k\ntopic readwrite #\nuser viewer\ntopic read k/#\n"));
+    ASSERT_TRUE(site.saw("k/e2e/availability online"));
+    site.write("viewer.pw", "view\n");
+    site.write("book.json", R"({"channels":{"1":[{"mode":"daily","time":"07:00:00","action":"on"}]}})");
+    ASSERT_EQ(Cli({"convert", site.dir.filePath("book.json"), site.dir.filePath("book.ini")}).exit, 0);
+    const CliRun r = Cli({"--broker", QStringLiteral("mqtt://viewer@127.0.0.1:%1").arg(site.port), "--password-file",
+                          site.dir.filePath("viewer.pw"), "--board", "e2e", "--base-topic", "k", "write",
+                          site.dir.filePath("book.ini")});
+    EXPECT_EQ(r.exit, 5);
+    EXPECT_LT(r.ms, 25000);
 }
 
 TEST(BridgeE2E, WrongPasswordIsLoggedOnceAndTriedAgain)
