@@ -3,6 +3,16 @@
 // MQTT through mosquitto_pub and mosquitto_sub.
 #include "boardprocess.h"
 
+#include "app/frmmain.h"
+#include "bridge/mosquittoclient.h"
+#include "device/qtseriallink.h"
+#include "support/scriptedprompts.h"
+
+#include <QComboBox>
+#include <QDir>
+#include <QLabel>
+#include <QPushButton>
+
 #include <QFile>
 #include <QFileInfo>
 #include <QElapsedTimer>
@@ -303,6 +313,75 @@ TEST(BridgeE2E, CliWriteDroppedByTheAclFails)
                           site.dir.filePath("book.ini")});
     EXPECT_EQ(r.exit, 5);
     EXPECT_LT(r.ms, 25000);
+}
+
+// Two windows (offscreen) on the bridge's board: what one does the other sees.
+struct NetworkWindow {
+    NetworkWindow(Site &site, const QString &name) : link(site.dir.path())
+    {
+        QDir(site.dir.path()).mkpath(name);
+        w = std::make_unique<Frmmain>(FrmmainSetup{site.dir.filePath(name), Variant::Standard, &link, &prompts, {},
+                                                   [](const MqttSettings &s) -> std::unique_ptr<MqttClient> {
+                                                       return std::make_unique<MosquittoClient>(s, [](const QString &) {});
+                                                   }});
+        QString why;
+        const auto settings = ClientSettings(QStringLiteral("mqtt://127.0.0.1:%1").arg(site.port), {}, {}, name, &why);
+        w->openNetworkBoard({*settings, "k", "e2e"});
+    }
+    bool lampsKnown() const { return w->lampColour(0) != kLampGrey; }
+    QtSerialLink link;
+    ScriptedPrompts prompts;
+    std::unique_ptr<Frmmain> w;
+};
+
+TEST(BridgeE2E, WindowsOnANetworkBoard)
+{
+    Site site;
+    ASSERT_TRUE(site.saw("k/e2e/availability online"));
+    NetworkWindow a(site, "a"), b(site, "b");
+    ASSERT_TRUE(WaitFor([&] { return a.lampsKnown() && b.lampsKnown(); }, 10000));
+    EXPECT_EQ(std::tuple(a.w->SBNet->text(), a.w->CmbCom->isEnabled(), a.w->CmbID->isEnabled()),
+              std::tuple(QString("网络：e2e@127.0.0.1"), false, false));
+
+    // A relay switched in one window lights the lamp in the other.
+    a.w->SSTab2_Click(2);
+    a.w->CmdIn->click();
+    EXPECT_TRUE(WaitFor([&] { return b.w->lampColour(2) == kLampGreen; }, 5000));
+
+    // A channel written from one window.
+    const auto daily = [](int channel, int number) {
+        auto e = std::make_shared<Clsdata>();
+        e->nRoute = int16_t(channel), e->nNo = int16_t(number), e->bIsEveryDay = true;
+        e->nStartHour = int16_t(number % 24), e->nStartMin = int16_t(number % 60);
+        return e;
+    };
+    a.w->book().append(daily(1, 7));
+    a.w->SSTab2_Click(0);
+    a.w->CmdDown->click();
+    EXPECT_TRUE(WaitFor([&] { return a.prompts.messages.contains("写入成功！"); }, 10000)) << a.prompts.messages.join('|').toStdString();
+
+    // A long write from the other: this window's transfer commands wait, panel 2 says why; 停止 ends it.
+    for (int n = 1; n <= 255; ++n)
+        b.w->book().append(daily(2, n));
+    b.w->SSTab2_Click(1);
+    b.w->CmdDown->click();
+    EXPECT_TRUE(WaitFor([&] { return a.w->statusText(2).startsWith("其他位置正在写入第2路"); }, 10000));
+    EXPECT_EQ(std::pair(a.w->CmdDown->isEnabled(), a.w->CmdUpLoadAll->isEnabled()), std::pair(false, false));
+    b.w->CmdStop->click();
+    EXPECT_TRUE(WaitFor([&] { return b.prompts.messages.filter("已停止（写入停在第2路").size() == 1; }, 10000))
+        << b.prompts.messages.join('|').toStdString();
+    EXPECT_TRUE(WaitFor([&] { return a.w->CmdDown->isEnabled(); }, 5000));
+
+    // The broker gone: the lamps grey and panel 1 says so; back, they come back.
+    site.broker.kill();
+    site.broker.waitForFinished();
+    EXPECT_TRUE(WaitFor([&] { return !a.lampsKnown() && a.w->statusText(1).startsWith("与代理服务器的连接中断"); }, 5000));
+    site.startBroker();
+    EXPECT_TRUE(WaitFor([&] { return a.lampsKnown(); }, 20000));
+
+    // 关闭 leaves the board: the port selector is back.
+    a.w->CmdOpen->click();
+    EXPECT_EQ(std::tuple(a.w->SBNet->isVisible(), a.w->CmbCom->isEnabled(), a.lampsKnown()), std::tuple(false, true, false));
 }
 
 TEST(BridgeE2E, WrongPasswordIsLoggedOnceAndTriedAgain)
