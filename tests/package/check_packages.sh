@@ -19,9 +19,9 @@ while IFS='|' read -r pkg files needs; do
         esac
     done
 done <<'TABLE'
-kelmora|./usr/bin/kelmora ./usr/bin/kelmora-compat ./usr/libexec/kelmora/kelmora-pdf ./usr/share/applications/kelmora.desktop ./usr/share/icons/hicolor/128x128/apps/kelmora.png ./usr/share/icons/hicolor/256x256/apps/kelmora.png ./usr/share/icons/hicolor/48x48/apps/kelmora.png ./usr/share/icons/hicolor/scalable/apps/kelmora.svg ./usr/share/man/man1/kelmora-compat.1.gz ./usr/share/man/man1/kelmora.1.gz |libqt6widgets6 libqt6printsupport6 libqt6serialport6 qt6-qpa-plugins !libmosquitto
+kelmora|./usr/bin/kelmora ./usr/bin/kelmora-compat ./usr/libexec/kelmora/kelmora-pdf ./usr/share/applications/kelmora.desktop ./usr/share/icons/hicolor/128x128/apps/kelmora.png ./usr/share/icons/hicolor/256x256/apps/kelmora.png ./usr/share/icons/hicolor/48x48/apps/kelmora.png ./usr/share/icons/hicolor/scalable/apps/kelmora.svg ./usr/share/man/man1/kelmora-compat.1.gz ./usr/share/man/man1/kelmora.1.gz |libqt6widgets6 libqt6printsupport6 libqt6serialport6 qt6-qpa-plugins libmosquitto1
 kelmora-bridge|./etc/kelmora/bridge.ini ./usr/bin/kelmora-bridge ./usr/lib/systemd/system/kelmora-bridge.service ./usr/share/man/man1/kelmora-bridge.1.gz |libqt6core6 libqt6serialport6 libmosquitto1 !libqt6gui !libqt6widgets !qt6-qpa
-kelmora-cli|./usr/bin/kelmora-cli ./usr/share/man/man1/kelmora-cli.1.gz |libqt6core6 libqt6serialport6 !libqt6gui !libqt6widgets !qt6-qpa !libmosquitto
+kelmora-cli|./usr/bin/kelmora-cli ./usr/share/man/man1/kelmora-cli.1.gz |libqt6core6 libqt6serialport6 libmosquitto1 !libqt6gui !libqt6widgets !qt6-qpa
 kelmora-tools|./usr/bin/kelmora-board ./usr/share/man/man1/kelmora-board.1.gz |libqt6core6 !libqt6serialport !libqt6gui !libmosquitto
 TABLE
 
