@@ -5,6 +5,7 @@
 #include <QAction>
 #include <QBrush>
 #include <QComboBox>
+#include <QEvent>
 #include <QFileDialog>
 #include <QFontDatabase>
 #include <QHBoxLayout>
@@ -256,13 +257,27 @@ void FrameLogWindow::updateNote()
 
 void AddFrameLogTool(Frmmain &window, FrameLog &log, LogFileDialog &dialog)
 {
+    window.setFrameSink([&log](const FrameRecord &r) { log.recorded(r); });
     window.toolsMenu()->addSeparator();
     QAction *action = window.toolsMenu()->addAction(QStringLiteral("通信记录"));
     action->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_L));
     QObject::connect(action, &QAction::triggered, &window, [&window, &log, &dialog] {
         QWidget *shown = window.findChild<QWidget *>(QStringLiteral("FrameLogWindow"), Qt::FindDirectChildrenOnly);
-        if (!shown)
+        if (!shown) {
             shown = new FrameLogWindow(log, dialog, &window);
+            // A network board's frames come from its bridge while the log is open.
+            struct Visibility final : QObject {
+                Frmmain &w;
+                explicit Visibility(Frmmain &window, QObject *parent) : QObject(parent), w(window) {}
+                bool eventFilter(QObject *, QEvent *e) override
+                {
+                    if (e->type() == QEvent::Show || e->type() == QEvent::Hide)
+                        w.setFramesWanted(e->type() == QEvent::Show);
+                    return false;
+                }
+            };
+            shown->installEventFilter(new Visibility(window, shown));
+        }
         shown->show();
         shown->raise();
         shown->activateWindow();

@@ -6,6 +6,7 @@
 #include "app/scandialog.h"
 #include "app/scheduletools.h"
 #include "app/verifytools.h"
+#include "bridge/topics.h"
 #include "device/clockdrift.h"
 #include "device/portnames.h"
 #include "editor/dialog.h"
@@ -660,6 +661,11 @@ bool Frmmain::openNetworkBoard(const NetworkChoice &choice)
         if (names.size() == kChannelCount)
             showTabNames(names);
     });
+    m_net->board->setFrameObserver([this](const QJsonObject &o) {
+        if (const auto r = FrameFromPayload(o); r && m_frameSink)
+            m_frameSink(*r);
+    });
+    m_net->board->watchFrames(m_framesWanted);
     m_driver = m_net->board.get();
     SBNet->setText(QStringLiteral("网络：") + choice.label());
     SBNet->setVisible(true);
@@ -672,6 +678,13 @@ bool Frmmain::openNetworkBoard(const NetworkChoice &choice)
     m_net->board->start();
     Timer2.start();
     return true;
+}
+
+void Frmmain::setFramesWanted(bool wanted)
+{
+    m_framesWanted = wanted;
+    if (m_net)
+        m_net->board->watchFrames(wanted);
 }
 
 void Frmmain::leaveNetworkBoard()

@@ -8,6 +8,7 @@
 #include "device/clockdrift.h"
 #include "device/engine.h"
 #include "device/engineview.h"
+#include "device/framelog.h"
 #include "device/seriallink.h"
 #include "storage/notestore.h"
 
@@ -59,6 +60,10 @@ public:
     // address selectors wait, panel "网络：…" names it, and 关闭 leaves it. False without makeMqtt.
     bool openNetworkBoard(const NetworkChoice &choice);
     NetworkBoard *networkBoard() const;
+    // Where the network board's frames go (the frame log), and whether they are wanted (通信记录 is open):
+    // the bridge sends them while they are, the watch renewed.
+    void setFrameSink(std::function<void(const FrameRecord &)> sink) { m_frameSink = std::move(sink); }
+    void setFramesWanted(bool wanted);
     // A client of the broker, made as the setup says; null when the window has none.
     std::unique_ptr<MqttClient> newMqttClient(const MqttSettings &settings) const
     {
@@ -205,6 +210,8 @@ private:
     struct Network;
     std::unique_ptr<Network> m_net; // the network board while it is open
     BoardDriver *m_driver = &m_engine;
+    std::function<void(const FrameRecord &)> m_frameSink;
+    bool m_framesWanted = false;
     void leaveNetworkBoard();
     void showTabNames(const QStringList &names);
 };

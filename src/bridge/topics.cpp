@@ -241,3 +241,23 @@ QByteArray FramePayload(const FrameRecord &r)
         {QStringLiteral("fault"), r.fault}};
     return QJsonDocument(o).toJson(QJsonDocument::Compact);
 }
+
+std::optional<FrameRecord> FrameFromPayload(const QJsonObject &o)
+{
+    const QByteArray bytes = QByteArray::fromHex(o.value(QStringLiteral("hex")).toString().toLatin1());
+    const QString direction = o.value(QStringLiteral("direction")).toString();
+    const QDateTime at = QDateTime::fromString(o.value(QStringLiteral("time")).toString(), Qt::ISODateWithMs);
+    if (bytes.isEmpty() || bytes.size() > kFrameSize || !at.isValid() ||
+        (direction != QStringLiteral("发送") && direction != QStringLiteral("接收")))
+        return std::nullopt;
+    FrameRecord r;
+    r.atMs = at.toMSecsSinceEpoch();
+    r.length = uint8_t(bytes.size());
+    std::copy(bytes.cbegin(), bytes.cend(), r.bytes.begin());
+    r.direction = direction == QStringLiteral("发送") ? FrameDirection::Sent : FrameDirection::Received;
+    r.event = bytes.size() < kFrameSize ? RecordEvent::Stray : RecordEvent::Frame;
+    if (const QJsonValue gap = o.value(QStringLiteral("gap_ms")); gap.isDouble())
+        r.gapMs = int32_t(gap.toInt());
+    r.fault = o.value(QStringLiteral("fault")).toBool();
+    return r;
+}

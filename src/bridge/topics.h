@@ -11,6 +11,7 @@
 
 #include <QByteArray>
 #include <QDateTime>
+#include <QJsonObject>
 #include <QJsonValue>
 #include <QList>
 #include <QString>
@@ -82,6 +83,9 @@ QByteArray TransferPayload(const std::optional<TransferState> &t);
 
 // B/frames: one frame log record.
 QByteArray FramePayload(const FrameRecord &r);
+// And back, for a client's own frame log: empty for a payload that is no frame (or a given-up
+// request, which names no bytes).
+std::optional<FrameRecord> FrameFromPayload(const QJsonObject &o);
 
 // {"board_time":"2026-12-07T10:00:00","drift_seconds":12}; null drift for a clock that is no time.
 QByteArray ClockPayload(const QDateTime &board, std::optional<qint64> drift);

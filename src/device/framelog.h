@@ -70,6 +70,8 @@ public:
     void sent(const Frame &frame);
     void received(const Frame &frame);
     void stray(const QByteArray &bytes);
+    // A record made elsewhere (the bridge's frames of a network board), as it is.
+    void recorded(const FrameRecord &record) { add(record); }
     // Empties the rows; what the line is waiting for stays known.
     void clear();
 

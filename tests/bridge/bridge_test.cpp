@@ -5,6 +5,7 @@
 
 #include "support/fakes.h"
 
+#include <QJsonDocument>
 #include <QRegularExpression>
 
 #include <gtest/gtest.h>
@@ -301,10 +302,15 @@ TEST(Bridge, TellsItsTransfersAndStopsOneAndWatchesFramesOnRequest)
     h.tick(4);
     const QStringList frames = h.mqtt.take().filter("/frames ");
     EXPECT_FALSE(frames.isEmpty());
-    for (const QString &f : frames)
+    for (const QString &f : frames) {
         EXPECT_TRUE(f.startsWith("kelmora/b2/frames {") && f.contains(QRegularExpression(R"("hex":"(66|22) 02 )")) &&
                     f.endsWith("(not retained)"))
             << f.toStdString();
+        // A client's frame log takes the record back as the bridge logged it.
+        const QByteArray payload = f.section(' ', 1).chopped(int(strlen(" (not retained)"))).toUtf8();
+        const auto record = FrameFromPayload(QJsonDocument::fromJson(payload).object());
+        EXPECT_EQ(record ? FramePayload(*record) : QByteArray(), payload);
+    }
     h.tick(4);
     EXPECT_EQ(h.mqtt.take().filter("/frames ").size(), 0);
 }
