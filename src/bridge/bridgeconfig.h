@@ -23,6 +23,8 @@ struct MqttSettings {
     QString discoveryPrefix = QStringLiteral("homeassistant");
     // A client of the bridge's (the window, kelmora-cli): no session kept while it is away.
     bool cleanSession = false;
+    // MQTT 5 where the broker speaks it (refusals come back with reason codes), else 3.1.1.
+    bool mqtt5 = false;
     bool operator==(const MqttSettings &) const = default;
 };
 

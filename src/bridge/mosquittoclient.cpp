@@ -1,6 +1,7 @@
 #include "bridge/mosquittoclient.h"
 
 #include <mosquitto.h>
+#include <mqtt_protocol.h>
 
 #include <cerrno>
 #include <cstring>
@@ -36,6 +37,10 @@ MosquittoClient::MosquittoClient(const MqttSettings &settings, std::function<voi
     mosquitto_connect_callback_set(m_mosq, &MosquittoClient::OnConnect);
     mosquitto_disconnect_callback_set(m_mosq, &MosquittoClient::OnDisconnect);
     mosquitto_message_callback_set(m_mosq, &MosquittoClient::OnMessage);
+    if (settings.mqtt5) {
+        m_v5 = mosquitto_int_option(m_mosq, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V5) == MOSQ_ERR_SUCCESS;
+        mosquitto_publish_v5_callback_set(m_mosq, &MosquittoClient::OnPublish);
+    }
     if (!settings.username.isEmpty())
         mosquitto_username_pw_set(m_mosq, settings.username.toUtf8().constData(),
                                   settings.password.isEmpty() ? nullptr : settings.password.toUtf8().constData());
@@ -173,8 +178,11 @@ void MosquittoClient::publish(const QString &topic, const QByteArray &payload, b
 {
     if (!m_connected)
         return;
-    mosquitto_publish(m_mosq, nullptr, topic.toUtf8().constData(), int(payload.size()), payload.constData(), 1,
-                      retain);
+    int mid = 0;
+    if (mosquitto_publish(m_mosq, &mid, topic.toUtf8().constData(), int(payload.size()), payload.constData(), 1,
+                          retain) == MOSQ_ERR_SUCCESS &&
+        m_v5)
+        m_inFlight.insert(mid, topic);
     updateWrite();
 }
 
@@ -203,11 +211,23 @@ void MosquittoClient::disconnectNow()
 void MosquittoClient::OnConnect(mosquitto *, void *obj, int rc)
 {
     auto *self = static_cast<MosquittoClient *>(obj);
-    if (rc != 0) {
-        // Refused by the broker (e.g. a wrong password): said once, then tried again with back-off.
-        self->lost(QStringLiteral("refused by the broker: %1").arg(QString::fromUtf8(mosquitto_connack_string(rc))));
+    // A broker that speaks only MQTT 3.1.1 refuses a version-5 connect: 3.1.1 then, at once.
+    if (self->m_v5 && (rc == 1 || rc == MQTT_RC_UNSUPPORTED_PROTOCOL_VERSION)) {
+        self->m_v5 = false;
+        mosquitto_int_option(self->m_mosq, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
+        if (self->m_log)
+            self->m_log(QStringLiteral("broker: MQTT 5 refused, speaking MQTT 3.1.1 (refusals come back unexplained)"));
+        self->lost(QStringLiteral("MQTT 5 not spoken"));
+        self->m_retry.start(0);
         return;
     }
+    if (rc != 0) {
+        // Refused by the broker (e.g. a wrong password): said once, then tried again with back-off.
+        self->lost(QStringLiteral("refused by the broker: %1")
+                       .arg(QString::fromUtf8(self->m_v5 ? mosquitto_reason_string(rc) : mosquitto_connack_string(rc))));
+        return;
+    }
+    self->m_inFlight.clear();
     self->m_connected = true;
     self->m_everConnected = true;
     self->m_attempts = 0;
@@ -223,6 +243,14 @@ void MosquittoClient::OnDisconnect(mosquitto *, void *obj, int rc)
     auto *self = static_cast<MosquittoClient *>(obj);
     if (rc != 0)
         self->lost(QStringLiteral("connection lost"));
+}
+
+void MosquittoClient::OnPublish(mosquitto *, void *obj, int mid, int reason, const mqtt5__property *)
+{
+    auto *self = static_cast<MosquittoClient *>(obj);
+    const QString topic = self->m_inFlight.take(mid);
+    if (reason >= 0x80 && !topic.isEmpty() && self->m_handlers.refused)
+        self->m_handlers.refused(topic, QString::fromUtf8(mosquitto_reason_string(reason)));
 }
 
 void MosquittoClient::OnLog(mosquitto *, void *obj, int level, const char *text)

@@ -6,6 +6,7 @@
 #include "bridge/mqttclient.h"
 
 #include <QElapsedTimer>
+#include <QMap>
 #include <QObject>
 #include <QSocketNotifier>
 #include <QTimer>
@@ -14,6 +15,7 @@
 
 struct mosquitto;
 struct mosquitto_message;
+struct mqtt5__property;
 
 class MosquittoClient final : public QObject, public MqttClient {
 public:
@@ -37,6 +39,7 @@ private:
     static void OnDisconnect(mosquitto *, void *self, int rc);
     static void OnMessage(mosquitto *, void *self, const mosquitto_message *message);
     static void OnLog(mosquitto *, void *self, int level, const char *text);
+    static void OnPublish(mosquitto *, void *self, int mid, int reason, const struct mqtt5__property *);
 
     void attempt();
     void watchSocket();
@@ -59,4 +62,6 @@ private:
     QStringList m_tlsReasons; // libmosquitto's errors since the last failure: TLS reasons
     TakeoverWatch m_takeover;
     QElapsedTimer m_uptime;
+    bool m_v5 = false;           // speaking MQTT 5 now
+    QMap<int, QString> m_inFlight; // MQTT 5: topics of QoS 1 messages not acknowledged yet, by message id
 };

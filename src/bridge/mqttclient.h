@@ -15,6 +15,8 @@ struct MqttHandlers {
     // `retained`: the broker kept it and hands it over on subscribing, not as it is published.
     // `payload` lives only during the call.
     std::function<void(const QString &topic, const QByteArray &payload, bool retained)> message;
+    // MQTT 5: the broker refused a message published on `topic` (its ACL), in its words ("Not authorized").
+    std::function<void(const QString &topic, const QString &reason)> refused;
 };
 
 class MqttClient {

@@ -69,6 +69,7 @@ std::optional<MqttSettings> ClientSettings(const QString &url, const QString &pa
     s.username = b->user;
     s.clientId = clientId;
     s.cleanSession = true;
+    s.mqtt5 = true;
     if (!passwordFile.isEmpty()) {
         QFile f(passwordFile);
         if (!f.open(QIODevice::ReadOnly)) {
@@ -132,7 +133,8 @@ NetworkBoard::NetworkBoard(EngineView &view, MqttClient &mqtt, ScheduleBook &boo
 void NetworkBoard::start()
 {
     m_mqtt.setHandlers({[this] { connected(); }, [this](const QString &why) { disconnected(why); },
-                        [this](const QString &t, const QByteArray &p, bool) { message(t, p); }});
+                        [this](const QString &t, const QByteArray &p, bool) { message(t, p); },
+                        [this](const QString &t, const QString &reason) { publishRefused(t, reason); }});
     showLamps();
     m_mqtt.start();
 }
@@ -497,6 +499,24 @@ void NetworkBoard::stop()
 }
 
 // ---------------------------------------------------------------- what the bridge answers
+
+void NetworkBoard::publishRefused(const QString &t, const QString &reason)
+{
+    const QString why = QStringLiteral("代理服务器拒绝了请求（%1）：%2").arg(t, reason);
+    if (m_transfer && t == m_transfer->topic) {
+        endTransfer(false, why);
+    } else if (m_clockSet && t == m_clockSet->topic) {
+        m_clockSet.reset();
+        refuse(why, true);
+    } else if (const auto it = std::find_if(m_relays.begin(), m_relays.end(),
+                                            [&](const RelayPending &r) { return r.topic == t; });
+               it != m_relays.end()) {
+        m_relays.erase(it);
+        refuse(why, false);
+    } else if (t.endsWith(QStringLiteral("/transfer/stop"))) {
+        refuse(why, true);
+    }
+}
 
 void NetworkBoard::transferState(const QJsonObject &o)
 {

@@ -151,6 +151,7 @@ private:
     void disconnected(const QString &why);
     void message(const QString &topic, const QByteArray &payload);
     void result(const QJsonObject &o);
+    void publishRefused(const QString &topic, const QString &reason);
     void transferState(const QJsonObject &o);
     void endTransfer(bool ok, const QString &error);
     void reachabilityChanged();

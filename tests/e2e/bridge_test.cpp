@@ -312,7 +312,7 @@ TEST(BridgeE2E, CliWriteDroppedByTheAclFails)
                           site.dir.filePath("viewer.pw"), "--board", "e2e", "--base-topic", "k", "write",
                           site.dir.filePath("book.ini")});
     EXPECT_EQ(r.exit, 5);
-    EXPECT_LT(r.ms, 25000);
+    EXPECT_LT(r.ms, 25000); // at once under MQTT 5, which mosquitto 2 speaks; 15 s without a word under 3.1.1
 }
 
 // Two windows (offscreen) on the bridge's board: what one does the other sees.
