@@ -211,14 +211,14 @@ TEST(NetworkBoard, ClockRelaysAndOtherClients)
     n.result(true);
     EXPECT_EQ(n.view.messages, QStringList{kClockSet});
 
-    n.board.switchRelay(4, true);
-    EXPECT_EQ(n.lastTopic(), "k/b1/relay/4/set");
+    n.board.switchRelay(16, true);
+    EXPECT_EQ(n.lastTopic(), "k/b1/relay/16/set");
     EXPECT_EQ(n.mqtt.sent.last().second, "ON");
     EXPECT_TRUE(n.board.relayCommandPending());
-    n.bridge("result", R"({"request":"k/b1/relay/4/set","ok":false,"error":"第4路未按命令吸合","payload":"ON"})");
+    n.bridge("result", R"({"request":"k/b1/relay/16/set","ok":false,"error":"第16路未按命令吸合","payload":"ON"})");
     EXPECT_FALSE(n.board.relayCommandPending());
-    EXPECT_EQ(n.view.activity, "第4路未按命令吸合");
-    EXPECT_EQ(n.view.refused.last(), "第4路未按命令吸合");
+    EXPECT_EQ(n.view.activity, "第16路未按命令吸合");
+    EXPECT_EQ(n.view.refused.last(), "第16路未按命令吸合");
     n.board.switchRelay(0, false);
     EXPECT_EQ(n.mqtt.sent.size(), 18); // one request a relay
 
@@ -241,6 +241,31 @@ TEST(NetworkBoard, ClockRelaysAndOtherClients)
     EXPECT_EQ(n.view.progressMax, 4);
     EXPECT_EQ(n.view.progressValue, 2);
     EXPECT_TRUE(n.view.note.startsWith("写入 2/4，剩余约1分15秒"));
+}
+
+TEST(NetworkBoard, FramesWhileWatched)
+{
+    Net n;
+    n.online();
+    QStringList seen;
+    n.board.setFrameObserver([&](const QJsonObject &o) { seen << o.value("hex").toString(); });
+    const auto frame = [&](const char *hex) { n.bridge("frames", QStringLiteral(R"({"hex":"%1"})").arg(hex).toUtf8()); };
+    frame("66");
+    n.board.watchFrames(true);
+    EXPECT_TRUE(n.mqtt.subscribed.contains("k/b1/frames"));
+    n.wait(200);
+    EXPECT_EQ(std::pair(n.lastTopic(), n.last().value("seconds").toInt()), std::pair(QString("k/b1/frames/watch"), 60));
+    frame("22");
+    n.bridge("frames/watch", R"({"seconds":60})"); // another client's request: no frame
+    const qsizetype sent = n.mqtt.sent.size();
+    n.wait((kFrameWatchSeconds - 10) * 1000 - 400);
+    EXPECT_EQ(n.mqtt.sent.size(), sent);
+    n.wait(400); // renewed before the bridge's watch runs out
+    EXPECT_EQ(n.mqtt.sent.size(), sent + 1);
+    n.board.watchFrames(false);
+    frame("77");
+    EXPECT_EQ(seen, QStringList{"22"});
+    EXPECT_FALSE(n.mqtt.subscribed.contains("k/b1/frames"));
 }
 
 TEST(NetworkBoard, BrokerUrlsAndDirectory)
