@@ -22,8 +22,6 @@
 #include <QTemporaryDir>
 
 #include <mosquitto.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -43,26 +41,6 @@ void Need(bool held, const char *what)
         throw TimedOut(what);
 }
 
-int FreePort()
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    ::bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a);
-    ::getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len);
-    ::close(fd);
-    return ntohs(a.sin_port);
-}
-
-void Write(const QString &path, const QString &text)
-{
-    QFile f(path);
-    f.open(QIODevice::WriteOnly);
-    f.write(text.toUtf8());
-}
-
 QString Ini(int port, const QString &line, int boards)
 {
     QString ini = QStringLiteral("[mqtt]\nhost=127.0.0.1\nport=%1\nbase_topic=k\n").arg(port);
@@ -80,13 +58,13 @@ void Latency(int commands)
 {
     QTemporaryDir dir;
     const int port = FreePort();
-    Write(dir.filePath("m.conf"), QStringLiteral("listener %1 127.0.0.1\nallow_anonymous true\n").arg(port));
+    WriteText(dir.filePath("m.conf"), QStringLiteral("listener %1 127.0.0.1\nallow_anonymous true\n").arg(port));
     QProcess broker;
     broker.start("/usr/sbin/mosquitto", {"-c", dir.filePath("m.conf")});
     Need(broker.waitForStarted(10000), "mosquitto to start");
     BoardProcess board(dir.path(), 95);
     Need(board.started, "kelmora-board to start");
-    Write(dir.filePath("b.ini"), Ini(port, dir.filePath("Com95"), 1));
+    WriteText(dir.filePath("b.ini"), Ini(port, dir.filePath("Com95"), 1));
     WaitFor([] { return false; }, 300);
     QProcess bridge;
     bridge.start(KELMORA_BRIDGE, {"--config", dir.filePath("b.ini")});
@@ -286,14 +264,14 @@ void Idle(int seconds)
 {
     QTemporaryDir dir;
     const int port = FreePort();
-    Write(dir.filePath("m.conf"), QStringLiteral("listener %1 127.0.0.1\nallow_anonymous true\n").arg(port));
+    WriteText(dir.filePath("m.conf"), QStringLiteral("listener %1 127.0.0.1\nallow_anonymous true\n").arg(port));
     QProcess broker;
     broker.start("/usr/sbin/mosquitto", {"-c", dir.filePath("m.conf")});
     QStringList options;
     for (int a = 1; a <= 8; ++a)
         options << "--address" << QString::number(a);
     BoardProcess board(dir.path(), 93, options);
-    Write(dir.filePath("b.ini"), Ini(port, dir.filePath("Com93"), 8));
+    WriteText(dir.filePath("b.ini"), Ini(port, dir.filePath("Com93"), 8));
     QProcess bridge;
     bridge.start(KELMORA_BRIDGE, {"--config", dir.filePath("b.ini")});
     Need(bridge.waitForStarted(10000), "kelmora-bridge to start");

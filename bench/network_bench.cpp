@@ -20,8 +20,6 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -29,26 +27,6 @@
 #include <memory>
 
 namespace {
-
-int FreePort()
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    ::bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a);
-    ::getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len);
-    ::close(fd);
-    return ntohs(a.sin_port);
-}
-
-void Write(const QString &path, const QString &text)
-{
-    QFile f(path);
-    f.open(QIODevice::WriteOnly);
-    f.write(text.toUtf8());
-}
 
 struct Window {
     Window(const QString &folder, QtSerialLink &link)
@@ -115,11 +93,11 @@ int main(int argc, char **argv)
 
     // Through the broker, the bridge holding another board.
     const int port = FreePort();
-    Write(dir.filePath("m.conf"), QStringLiteral("listener %1 127.0.0.1\nallow_anonymous true\n").arg(port));
+    WriteText(dir.filePath("m.conf"), QStringLiteral("listener %1 127.0.0.1\nallow_anonymous true\n").arg(port));
     QProcess broker;
     broker.start("/usr/sbin/mosquitto", {"-c", dir.filePath("m.conf")});
     BoardProcess held(dir.path(), 92);
-    Write(dir.filePath("b.ini"), QStringLiteral("[mqtt]\nhost=127.0.0.1\nport=%1\nbase_topic=k\n[board.b1]\nport=%2\n")
+    WriteText(dir.filePath("b.ini"), QStringLiteral("[mqtt]\nhost=127.0.0.1\nport=%1\nbase_topic=k\n[board.b1]\nport=%2\n")
                                      .arg(port)
                                      .arg(dir.filePath("Com92")));
     QProcess bridge;
