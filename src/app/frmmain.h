@@ -43,7 +43,7 @@ struct FrmmainSetup {
     DeviceEngine::Clock clock; // empty: the computer's clock
     // Makes the broker's client for a network board (libmosquitto in the program, a fake in tests);
     // empty: the window has no network boards.
-    std::function<std::unique_ptr<MqttClient>(const MqttSettings &)> makeMqtt;
+    std::function<std::unique_ptr<MqttClient>(const MqttSettings &)> makeMqtt = {};
 };
 
 
