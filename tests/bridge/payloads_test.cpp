@@ -324,15 +324,11 @@ TEST(Topics, RoutesRequestsAndRefusals)
     }
 }
 
-TEST(Topics, ClockPayloadWithAndWithoutDrift)
+TEST(Topics, FilterMatchesAsTheBrokerDoesAndClockPayloadWithAndWithoutDrift)
 {
     const QDateTime t(QDate(2026, 12, 7), QTime(10, 0));
     EXPECT_EQ(ClockPayload(t, -12), R"({"board_time":"2026-12-07T10:00:00","drift_seconds":-12})");
     EXPECT_EQ(ClockPayload(t, std::nullopt), R"({"board_time":"2026-12-07T10:00:00","drift_seconds":null})");
-}
-
-TEST(Topics, FilterMatchesAsTheBrokerDoes)
-{
     const struct {
         const char *filter, *topic;
         bool matches;

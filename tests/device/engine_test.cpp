@@ -359,19 +359,6 @@ TEST(EnginePacing, EachFrameGoesAGuardAfterTheLastAnswerAndALostOneAtItsDeadline
     }
 }
 
-TEST(EngineClock, SetRepeatsUntilAcknowledged)
-{
-    Harness h;
-    h.board.ackClock = false;
-    h.engine.CmdSetTime();
-    h.tick(4);
-    EXPECT_EQ(std::pair(h.codesSince(0), h.last()), std::pair(QList<int>{3, 3, 3, 3}, SetClockFrame(1, kMoment)));
-    h.board.ackClock = true;
-    h.tick();
-    h.engine.MSCommDown_OnComm(SealedReply(wire::kSetClock)); // a second acknowledgement is no second success
-    EXPECT_EQ(h.view.messages, QStringList{"设置成功！"});
-}
-
 TEST(EngineManual, FramesCarryCommandedStatesAndTheBoardsOwn)
 {
     Harness h;
@@ -389,7 +376,7 @@ TEST(EngineManual, FramesCarryCommandedStatesAndTheBoardsOwn)
     EXPECT_EQ(h.last(), Relays(0xFF, 0x7F));
 }
 
-TEST(EngineManual, CommandAfterATransferOrClockSetWaitsForTwoFreshReplies)
+TEST(EngineManual, ClockSetRepeatsUntilAcknowledgedAndACommandAfterItOrATransferWaitsForTwoFreshReplies)
 {
     for (bool clockSet : {false, true}) {
         Harness h;
@@ -402,9 +389,12 @@ TEST(EngineManual, CommandAfterATransferOrClockSetWaitsForTwoFreshReplies)
         h.board.ackClock = true;
         const auto from = h.link.written.size();
         h.tick(6);
+        h.engine.MSCommDown_OnComm(SealedReply(wire::kSetClock)); // a second acknowledgement is no second success
         const QList<Frame> sent = h.link.written.mid(from);
-        EXPECT_EQ(std::tuple(sent.contains(Relays(0x0A)), sent.contains(Relays(0x02)), h.board.relays1),
-                  std::tuple(false, true, uint8_t(0x02)))
+        EXPECT_EQ(std::tuple(sent.contains(Relays(0x0A)), sent.contains(Relays(0x02)), h.board.relays1,
+                             h.link.written.count(SetClockFrame(1, kMoment)), h.view.messages),
+                  std::tuple(false, true, uint8_t(0x02), clockSet ? 4 : 0,
+                             QStringList(clockSet ? "设置成功！" : "写入成功！")))
             << clockSet;
     }
 }

@@ -41,17 +41,13 @@ TEST(PortNames, PermissionHintSaysWhetherAGroupCanHelp)
     using P = QFileDevice;
     const QFileDevice::Permissions rw0600 = P::ReadOwner | P::WriteOwner | P::ReadUser | P::WriteUser;
     const QFileDevice::Permissions rw0660 = rw0600 | P::ReadGroup | P::WriteGroup;
+    const QString group = "无权限：/dev/ttyS0 属于 dialout 组，请将用户加入该组后重新登录",
+                  onlyUser = "无权限：/dev/ttyS0 只有 %1 用户可以打开，加入用户组也无济于事，请由管理员更改其权限";
     const std::tuple<const char *, NodeAccess, QString> cases[] = {
-        {"group may read and write",
-         {"root", "dialout", rw0660},
-         "无权限：/dev/ttyS0 属于 dialout 组，请将用户加入该组后重新登录"},
-        {"root only (0600)",
-         {"root", "root", rw0600},
-         "无权限：/dev/ttyS0 只有 root 用户可以打开，加入用户组也无济于事，请由管理员更改其权限"},
-        {"group may only read",
-         {"uucp", "uucp", rw0600 | P::ReadGroup},
-         "无权限：/dev/ttyS0 只有 uucp 用户可以打开，加入用户组也无济于事，请由管理员更改其权限"},
-        {"owner not known", {"", "", {}}, "无权限：/dev/ttyS0 属于 dialout 组，请将用户加入该组后重新登录"},
+        {"group may read and write", {"root", "dialout", rw0660}, group},
+        {"root only (0600)", {"root", "root", rw0600}, onlyUser.arg("root")},
+        {"group may only read", {"uucp", "uucp", rw0600 | P::ReadGroup}, onlyUser.arg("uucp")},
+        {"owner not known", {"", "", {}}, group},
     };
     for (const auto &[name, access, expected] : cases)
         EXPECT_EQ(PermissionHint("/dev/ttyS0", access), expected) << name;
