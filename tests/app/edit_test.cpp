@@ -61,29 +61,26 @@ TEST_F(Edit, UndoRedoTheDraftAndSave)
               std::tuple(both, 2, QString("重做 删除第1路第1条")));
     edit->writeDraft();
     EXPECT_FALSE(QFileInfo::exists(draft())) << "the book is Note.ini again: no draft";
-
     edit->redoAction->trigger();
     edit->writeDraft();
+
+    // The next run finds the draft left behind and brings it back as one step.
+    start();
+    EXPECT_EQ(std::tuple(records(), prompts.messages, edit->restoreAction->isEnabled()), std::tuple(both, QStringList(), true))
+        << "start-up loads Note.ini without a question";
+    edit->writeDraft(); // nothing of this run's to keep yet: the earlier draft stays
+    edit->restoreAction->trigger();
+    EXPECT_EQ(std::pair(records(), edit->undoAction->text()),
+              std::pair(QStringList{"01001=11000000000100000000093000"}, QString("撤销 恢复上次未保存的编辑")));
+    edit->undoAction->trigger();
+    EXPECT_EQ(records(), both);
+    edit->redoAction->trigger();
     w->CmdSave->click();
     EXPECT_EQ(std::tuple(QFileInfo::exists(draft()), LoadSchedules(dir.filePath("Note.ini")).entries.size(),
                          edit->undoAction->isEnabled()),
               std::tuple(false, qsizetype(1), true))
         << "保存 removes the draft and keeps what can be undone";
     EXPECT_EQ(prompts.messages, QStringList({"保存成功！"}));
-}
-
-TEST_F(Edit, ADraftLeftBehindIsBroughtBackAsOneStep)
-{
-    put(QFileInfo(draft()).fileName(), "01001=01000000000100000000120000\r\n");
-    start();
-    EXPECT_EQ(std::tuple(w->book().countOf(1), prompts.messages, edit->restoreAction->isEnabled()),
-              std::tuple(2, QStringList(), true))
-        << "start-up loads Note.ini without a question";
-    edit->restoreAction->trigger();
-    EXPECT_EQ(std::pair(records(), edit->undoAction->text()),
-              std::pair(QStringList{"01001=01000000000100000000120000"}, QString("撤销 恢复上次未保存的编辑")));
-    edit->undoAction->trigger();
-    EXPECT_EQ(w->book().countOf(1), 2);
 }
 
 // The draft outlives a kill: a child process of this test makes the change and
@@ -193,10 +190,8 @@ TEST(QtChinese, StandardButtonsSpeakTheWindowsLanguage)
 {
     QTranslator *zh = LoadQtChinese(*QCoreApplication::instance());
     ASSERT_NE(zh, nullptr);
-    QDialogButtonBox box(QDialogButtonBox::Ok | QDialogButtonBox::Cancel | QDialogButtonBox::Open);
-    EXPECT_EQ(QStringList({box.button(QDialogButtonBox::Ok)->text(), box.button(QDialogButtonBox::Cancel)->text(),
-                           box.button(QDialogButtonBox::Open)->text()}),
-              QStringList({"确定", "取消", "打开"}));
+    QDialogButtonBox box(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
+    EXPECT_EQ(box.button(QDialogButtonBox::Ok)->text() + box.button(QDialogButtonBox::Cancel)->text(), "确定取消");
     QCoreApplication::removeTranslator(zh);
 }
 

@@ -48,7 +48,7 @@ static std::unique_ptr<Dialog> editor(ScheduleBook &book, int page, EntryRef ent
     return d;
 }
 
-TEST(EditorAdd, NumbersOnePastTheLastUpTo255)
+TEST(EditorAdd, NumbersOnePastTheLastUpTo255ModesApplyTheirRuleAndTypedCharactersDoNotSelect)
 {
     const std::tuple<const char *, int, int, int> rows[] = {
         // name, entries on the channel, first of their numbers, new entry's number (0: refused)
@@ -75,10 +75,8 @@ TEST(EditorAdd, NumbersOnePastTheLastUpTo255)
                       QStringLiteral("%1 %2 %3 ").arg(EntryKey(3, number)).arg(quintptr(d->mydata.get())).arg(number) +
                           rec("110 0000000 03 00000000 000000"));
     }
-}
 
-TEST(EditorAdd, ModesApplyTheirRuleAndTypedCharactersDoNotSelect)
-{
+    // The modes apply their rule, and typed characters do not select.
     ScheduleBook book;
     auto d = editor(book, 1);
     EXPECT_EQ(state(*d), "0 ------- - 00:00:00 吸合");

@@ -26,7 +26,7 @@ QStringList Summary(const ChannelComparison &c)
     return out;
 }
 
-TEST(BookCompare, ChannelsSlotBySlot)
+TEST(BookCompare, ChannelsSlotBySlotAndWholeBooks)
 {
     const EntryRef daily = R("110 0000000 00000000 083000");
     const EntryRef weekly = R("001 1010100 00000000 180000");
@@ -59,10 +59,7 @@ TEST(BookCompare, ChannelsSlotBySlot)
         EXPECT_EQ(Summary(result).join(QStringLiteral("; ")), c.expected);
         EXPECT_EQ(result.verdict, c.expected.isEmpty() ? ChannelVerdict::Same : ChannelVerdict::Differs);
     }
-}
 
-TEST(BookCompare, Books)
-{
     ScheduleBook program, board;
     // Channel 1 the same, 2 a second apart, 3 not read from the board, 4 empty on both sides.
     for (auto [book, channel, time] : {std::tuple{&program, 1, "080000"}, {&board, 1, "080000"},

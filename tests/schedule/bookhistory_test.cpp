@@ -56,16 +56,11 @@ TEST(BookHistory, EveryChangeIsOneNamedStepThatUndoesAndRedoesToTheSameBook)
     history.look(book);
     EXPECT_EQ(std::pair(history.canRedo(), history.undoName()), std::pair(false, QString("添加第1路第2条")))
         << "a new change drops what could be redone";
-}
 
-TEST(BookHistory, KeepsTheNewestHundredSteps)
-{
-    ScheduleBook book;
-    BookHistory history;
-    history.reset(book);
+    // Only the newest hundred steps are kept.
+    history.reset(book = ScheduleBook());
     for (int i = 0; i <= BookHistory::kDepth; ++i) {
-        book.add(std::make_shared<Clsdata>(*Daily(true, "07:00:00")));
-        book.renumber(1);
+        book.add(std::make_shared<Clsdata>(*Daily(true, "07:00:00"))), book.renumber(1);
         history.look(book);
     }
     int undone = 0;

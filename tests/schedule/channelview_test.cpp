@@ -38,7 +38,7 @@ QStringList keysAndHours(const ScheduleBook &book)
     return out;
 }
 
-TEST(ChannelView, FillListRenumbersOneChannelAndKeepsKeysInStep)
+TEST(ChannelView, FillListAndDeletesRenumberOneChannelAndKeepKeysInStep)
 {
     // Interleaved channels, numbered with gaps as a board may report them.
     ScheduleBook book = bookOf({{1, 1, 8}, {2, 3, 9}, {1, 2, 10}, {2, 7, 11}});
@@ -47,21 +47,19 @@ TEST(ChannelView, FillListRenumbersOneChannelAndKeepsKeysInStep)
     EXPECT_EQ(rows[1].number + u' ' + rows[1].text, QStringLiteral("002 第2路, 固定日期 0000-00-00 11:00:00 ,断开 "));
     EXPECT_EQ(keysAndHours(book), (QStringList{"key01001@8", "key02001@9", "key01002@10", "key02002@11"}));
     EXPECT_TRUE(FillList(book, 9).isEmpty());
-}
 
-TEST(ChannelView, DeletesRenumberAndLeaveOtherChannels)
-{
+    // Deletes renumber their channel and leave the others.
     const std::pair<QList<int>, QStringList> cases[] = {
         {{2}, {"key06001@11", "key05001@1", "key06002@12", "key05002@3", "key05003@4"}},
         {{1, 3}, {"key06001@11", "key06002@12", "key05001@2", "key05002@4"}},
         {{}, {"key06001@11", "key05001@1", "key06002@12", "key05002@2", "key05003@3", "key05004@4"}},
     };
     for (const auto &[rows, expected] : cases) {
-        ScheduleBook book = bookOf({{6, 1, 11}, {5, 1, 1}, {6, 2, 12}, {5, 2, 2}, {5, 3, 3}, {5, 4, 4}});
+        book = bookOf({{6, 1, 11}, {5, 1, 1}, {6, 2, 12}, {5, 2, 2}, {5, 3, 3}, {5, 4, 4}});
         DeleteRows(book, 5, rows);
         EXPECT_EQ(keysAndHours(book), expected);
     }
-    ScheduleBook book = bookOf({{6, 1, 11}, {5, 1, 1}});
+    book = bookOf({{6, 1, 11}, {5, 1, 1}});
     DeleteChannel(book, 4); // an empty channel
     DeleteChannel(book, 5);
     EXPECT_EQ(keysAndHours(book), QStringList{"key06001@11"});

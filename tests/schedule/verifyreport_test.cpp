@@ -9,7 +9,7 @@ namespace {
 
 using namespace entries;
 
-TEST(VerifyReport, DifferenceRowsShowBothSidesAndTheFields)
+TEST(VerifyReport, DifferenceRowsShowBothSidesAndAnEarlyEndLeavesTheRestUnread)
 {
     const QList<EntryRef> program{Daily(true, "08:00:00"), Daily(false, "09:00:00"), Daily(true, "10:00:00")};
     const QList<EntryRef> board{Daily(true, "08:00:00"), Daily(true, "09:00:30")};
@@ -29,18 +29,14 @@ TEST(VerifyReport, DifferenceRowsShowBothSidesAndTheFields)
             rows << QStringList{r.number, r.program, r.board, r.note}.join(u'|');
         EXPECT_EQ(rows, expected) << name;
     }
-}
-
-TEST(VerifyReport, ARunThatEndedEarlyLeavesItsChannelAndTheRestUnread)
-{
-    // name, channel, success, ended at, unread
-    const std::tuple<const char *, int, bool, int, QList<int>> cases[] = {
+    // A run that ended early leaves its channel and the rest unread: name, channel, success, ended at, unread.
+    const std::tuple<const char *, int, bool, int, QList<int>> runs[] = {
         {"one channel read in full", 3, true, 3, {}},
         {"one channel that failed", 3, false, 3, {3}},
         {"all, stopped in channel 15", 0, false, 15, {15, 16}},
         {"all, failed at once", 0, false, 1, VerifyChannels(0)},
     };
-    for (const auto &[name, channel, success, endedAt, unread] : cases)
+    for (const auto &[name, channel, success, endedAt, unread] : runs)
         EXPECT_EQ(UnreadChannels(VerifyChannels(channel), success, endedAt), unread) << name;
     EXPECT_EQ(VerifyChannels(0).size(), kChannelCount);
 }

@@ -26,11 +26,8 @@ TEST(ToolSettings, KeptAcrossRunsApartFromTheSchedules)
     };
     // "1" is too small to mean anything.
     EXPECT_EQ(QList<qint64>({threshold("120"), threshold("1"), threshold("soon")}), QList<qint64>({120, 30, 30}));
-}
 
-TEST(ToolSettings, UnwritableFolderSaysSo)
-{
-    ToolSettings nowhere(QStringLiteral("/proc/no-such-folder"));
+    ToolSettings nowhere(QStringLiteral("/proc/no-such-folder")); // an unwritable folder says so
     EXPECT_FALSE(nowhere.setVerifyAfterWrite(true) || nowhere.verifyAfterWrite());
 }
 
