@@ -53,7 +53,7 @@ test-asan: deps
 test-fuzz: deps
 	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	  -DKELMORA_FUZZ=ON -DKELMORA_BUILD_TESTS=OFF
-	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target fuzz_ini fuzz_record fuzz_replies fuzz_mqtt
+	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target fuzz_ini fuzz_record fuzz_replies fuzz_mqtt fuzz_network
 	cd $(FUZZ_BUILD) && ctest --output-on-failure --timeout 300 -R '^fuzz_'
 
 # A long fault soak: make soak SOAK_SECONDS=900
