@@ -18,18 +18,6 @@
 #include <cstdlib>
 
 namespace {
-struct Client final : MqttClient {
-    void setHandlers(MqttHandlers h) override { handlers = std::move(h); }
-    void setWill(const QString &, const QByteArray &) override {}
-    void start() override {}
-    bool isConnected() const override { return true; }
-    void publish(const QString &t, const QByteArray &p, bool) override { last = {t, p}; }
-    void subscribe(const QString &) override {}
-    void unsubscribe(const QString &) override {}
-    MqttHandlers handlers;
-    QPair<QString, QByteArray> last;
-};
-
 const char *const kTopics[] = {"k/b/availability", "k/b/info",     "k/b/relay/%1", "k/b/clock",
                                "k/b/schedule/%1",  "k/b/transfer", "k/b/result",   "k/b/frames",
                                "k/_bridge/br/availability"};
@@ -52,12 +40,14 @@ QStringList Records(const ScheduleBook &book)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     RecordingView view;
-    Client mqtt;
+    ScriptedMqtt mqtt;
+    mqtt.connected = true;
     ScheduleBook book;
     QDateTime now(QDate(2026, 12, 8), QTime(10, 0));
     NetworkBoard board(view, mqtt, book, "k", "b", "fuzz", [&] { return now; });
     board.start();
     mqtt.handlers.connected();
+    const auto lastTopic = [&] { return mqtt.sent.isEmpty() ? QString() : mqtt.sent.last().first; };
     board.watchFrames(true);
     for (size_t i = 0; i < size;) {
         const uint8_t control = data[i++];
@@ -85,8 +75,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
                                               .toUtf8(),
                                           false);
             mqtt.handlers.message("k/b/result",
-                                  QJsonDocument(QJsonObject{{"request", mqtt.last.first},
-                                                            {"id", QJsonDocument::fromJson(mqtt.last.second)["id"]},
+                                  QJsonDocument(QJsonObject{{"request", lastTopic()},
+                                                            {"id", QJsonDocument::fromJson(mqtt.sent.isEmpty() ? QByteArray() : mqtt.sent.last().second)["id"]},
                                                             {"ok", bool(channel & 1)},
                                                             {"error", channel & 2 ? "已停止 (第3路第5条)" : ""}})
                                       .toJson(),
@@ -115,7 +105,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             mqtt.handlers.connected();
             break;
         case 10:
-            mqtt.handlers.refused(mqtt.last.first, "Not authorized");
+            mqtt.handlers.refused(lastTopic(), "Not authorized");
             break;
         default:
             now = now.addMSecs(200 * (channel + 1) * (channel + 1));

@@ -162,6 +162,8 @@ void MosquittoClient::lost(QString why)
                                     ? why + QStringLiteral(", taken over by another client with client_id ") +
                                           m_settings.clientId
                                     : why);
+    if (!was && m_handlers.attemptFailed)
+        m_handlers.attemptFailed(why);
     if (!was && why != m_lastError && m_log)
         m_log(QStringLiteral("broker: cannot connect to %1:%2: %3").arg(m_settings.host).arg(m_settings.port).arg(why));
     m_lastError = why;

@@ -17,6 +17,8 @@ struct MqttHandlers {
     std::function<void(const QString &topic, const QByteArray &payload, bool retained)> message;
     // MQTT 5: the broker refused a message published on `topic` (its ACL), in its words ("Not authorized").
     std::function<void(const QString &topic, const QString &reason)> refused;
+    // An attempt to connect failed (refused, or no broker there); it is tried again.
+    std::function<void(const QString &why)> attemptFailed;
 };
 
 class MqttClient {

@@ -134,7 +134,11 @@ void NetworkBoard::start()
 {
     m_mqtt.setHandlers({[this] { connected(); }, [this](const QString &why) { disconnected(why); },
                         [this](const QString &t, const QByteArray &p, bool) { message(t, p); },
-                        [this](const QString &t, const QString &reason) { publishRefused(t, reason); }});
+                        [this](const QString &t, const QString &reason) { publishRefused(t, reason); },
+                        [this](const QString &why) {
+                            if (!m_everConnected)
+                                disconnected(why);
+                        }});
     showLamps();
     m_mqtt.start();
 }

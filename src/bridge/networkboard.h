@@ -113,6 +113,7 @@ public:
     QString unreachable() const;
     // The broker could not be reached (or refused us) before ever connecting; its reason.
     const QString &brokerFailure() const { return m_brokerFailure; }
+    bool brokerConnected() const { return m_connected; }
     // Connected, the board online under a running bridge, and its relay states known.
     bool ready() const;
     // B/info as the bridge published it; empty before it came.

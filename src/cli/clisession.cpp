@@ -139,10 +139,11 @@ bool CliSession::openBroker()
     // The broker answers or refuses within its connect time-out; the board's state follows at once.
     m_session.runUntil([this] { return m_network->ready() || !m_network->brokerFailure().isEmpty(); },
                        kBrokerTicks);
-    if (m_network->brokerFailure().isEmpty())
+    if (m_network->brokerConnected())
         return true; // a board that is unknown or offline is exit 4, from the command's wait
-    fail(CliExit::PortFailed, QStringLiteral("cannot reach the broker %1: %2").arg(m_request.broker,
-                                                                                    m_network->brokerFailure()));
+    const QString why = m_network->brokerFailure();
+    fail(CliExit::PortFailed, QStringLiteral("cannot reach the broker %1: %2")
+                                  .arg(m_request.broker, why.isEmpty() ? QStringLiteral("no answer") : why));
     return false;
 }
 
@@ -170,23 +171,13 @@ bool CliSession::boardAgrees()
 
 bool CliSession::readBoardInto(int channel)
 {
-    m_session.resetResult();
     return m_session.driver().startVerifyRead(channel, m_board) && runTransfer();
 }
 
 bool CliSession::runTransfer()
 {
     // Ctrl+C stops the transfer as 停止 does, and its end is still reported.
-    bool stopAsked = false;
-    const bool succeeded = m_session.runUntil(
-        [&] {
-            if (interrupted && !stopAsked && m_session.driver().transferActive()) {
-                stopAsked = true;
-                m_session.driver().stop();
-            }
-            return m_session.result().has_value();
-        },
-        kTransferTicks) && m_session.result()->success;
+    const bool succeeded = m_session.runTransfer(kTransferTicks, [] { return interrupted != 0; });
     progressLine(QString());
     return succeeded;
 }
@@ -197,12 +188,12 @@ QString CliSession::transferFailure(const QString &text) const
         return m_session.linkLost();
     if (!m_session.refused().isEmpty())
         return m_session.refused(); // the bridge's words, where included
-    if (const auto &r = m_session.result(); r && r->stopped)
-        return r->channel > 0 ? QStringLiteral("已停止 (第%1路第%2条)").arg(r->channel).arg(r->number)
-                              : QStringLiteral("已停止");
     const std::optional<TransferResult> &result = m_session.result();
+    const QString what = result && result->stopped ? QStringLiteral("已停止") : text;
     if (result && !result->success && result->channel > 0)
-        return QStringLiteral("%1 (第%2路第%3条)").arg(text).arg(result->channel).arg(result->number);
+        return QStringLiteral("%1 (第%2路第%3条)").arg(what).arg(result->channel).arg(result->number);
+    if (result && result->stopped)
+        return what;
     return text;
 }
 
@@ -309,7 +300,6 @@ int CliSession::writeBoard()
 {
     if (!boardAnswers())
         return int(CliExit::NoAnswer);
-    m_session.resetResult();
     m_session.driver().write(m_request.channel);
     if (!runTransfer())
         return fail(CliExit::TransferFailed, transferFailure(kWriteFailed));

@@ -156,10 +156,19 @@ bool HeadlessSession::runUntil(const std::function<bool()> &done, int maxTicks)
     return ok;
 }
 
-bool HeadlessSession::runTransfer(int maxTicks)
+bool HeadlessSession::runTransfer(int maxTicks, const std::function<bool()> &stopWhen)
 {
     m_result.reset();
-    const bool ended = runUntil([this] { return m_result.has_value(); }, maxTicks);
+    bool stopped = false;
+    const bool ended = runUntil(
+        [&] {
+            if (stopWhen && !stopped && m_driver->transferActive() && stopWhen()) {
+                stopped = true;
+                m_driver->stop();
+            }
+            return m_result.has_value();
+        },
+        maxTicks);
     return ended && m_result->success;
 }
 

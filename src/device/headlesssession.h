@@ -56,8 +56,9 @@ public:
     // Runs the event loop, ticking, until `done` holds (true) or `maxTicks`
     // passed or the link was lost (false).
     bool runUntil(const std::function<bool()> &done, int maxTicks);
-    // Runs the transfer just started to its end; true when it succeeded.
-    bool runTransfer(int maxTicks = 16 * 256 * 8);
+    // Runs the transfer just started to its end; true when it succeeded. Once `stopWhen` holds
+    // (Ctrl+C), the transfer is stopped as 停止 does, and its end is still waited for.
+    bool runTransfer(int maxTicks = 16 * 256 * 8, const std::function<bool()> &stopWhen = {});
 
     // Who runs the paced steps: by default a precise single-shot timer; tests
     // and owners of a shared line take the request and call pacedStep() themselves.

@@ -11,20 +11,6 @@
 
 namespace {
 
-struct ScriptedMqtt final : MqttClient {
-    void setHandlers(MqttHandlers h) override { handlers = std::move(h); }
-    void setWill(const QString &, const QByteArray &) override {}
-    void start() override {}
-    bool isConnected() const override { return connected; }
-    void publish(const QString &t, const QByteArray &p, bool) override { sent << qMakePair(t, p); }
-    void subscribe(const QString &f) override { subscribed << f; }
-    void unsubscribe(const QString &f) override { subscribed.removeAll(f); }
-    MqttHandlers handlers;
-    bool connected = false;
-    QList<QPair<QString, QByteArray>> sent;
-    QStringList subscribed;
-};
-
 struct Net {
     explicit Net(bool connect = true)
     {
@@ -101,7 +87,7 @@ TEST(NetworkBoard, ReachabilityAndLamps)
         EXPECT_TRUE(n.mqtt.subscribed.contains("k/b1/relay/+"));
     }
     Net never(false);
-    never.mqtt.handlers.disconnected("connection refused");
+    never.mqtt.handlers.attemptFailed("connection refused");
     EXPECT_EQ(never.board.brokerFailure(), "connection refused");
 }
 

@@ -1,6 +1,7 @@
 // Fakes for driving the engine and the window without a port, a board or a screen.
 #pragma once
 
+#include "bridge/mqttclient.h"
 #include "device/boarddriver.h"
 #include "device/engineview.h"
 #include "device/seriallink.h"
@@ -106,6 +107,22 @@ public:
     QList<QList<int>> notFollowed;
     QStringList refused;
     QList<TransferResult> ended;
+};
+
+// An MQTT client whose broker is the test: it records what goes out, and the test calls
+// the handlers for what comes in.
+struct ScriptedMqtt final : MqttClient {
+    void setHandlers(MqttHandlers h) override { handlers = std::move(h); }
+    void setWill(const QString &, const QByteArray &) override {}
+    void start() override {}
+    bool isConnected() const override { return connected; }
+    void publish(const QString &t, const QByteArray &p, bool) override { sent << qMakePair(t, p); }
+    void subscribe(const QString &f) override { subscribed << f; }
+    void unsubscribe(const QString &f) override { subscribed.removeAll(f); }
+    MqttHandlers handlers;
+    bool connected = false;
+    QList<QPair<QString, QByteArray>> sent;
+    QStringList subscribed;
 };
 
 // A board that answers the way the real one does, with switches for the faults tests need.
