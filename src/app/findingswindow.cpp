@@ -59,10 +59,5 @@ void FindingsWindow::setFindings(const QList<Finding> &findings)
 
 QString FindingsWindow::summary() const
 {
-    const int problems = ProblemCount(m_findings);
-    const int notes = int(m_findings.size()) - problems;
-    QString text = problems > 0 ? FindingsSummary(problems) : QStringLiteral("未发现问题");
-    if (notes > 0)
-        text += QStringLiteral("，另有%1条提示").arg(notes);
-    return text;
+    return CheckSummary(m_findings);
 }

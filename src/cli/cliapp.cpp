@@ -113,7 +113,7 @@ int RunKelmoraCli(int argc, char **argv, const PdfPainter &paint)
         mqtt.disconnectNow();
         return exit;
     }
-    if (request.port.isEmpty() && request.command != CliCommand::Convert) {
+    if (request.port.isEmpty() && !FilesOnly(request.command)) {
         const int exit = usage(QStringLiteral("no --port given"));
         ListPorts(err, folder);
         return exit;

@@ -25,6 +25,8 @@ Commands:
                                (a silent address is asked N times, default 2)
   convert IN OUT               a schedule book from one file into another, by their
                                endings: .ini (Note.ini), .csv, .json (needs no --port)
+  check FILE [--channel N]     the schedule check of 工具 › 检查 on a file: one line a
+                               finding; exit 1 when it finds a problem (needs no --port)
   boards                       with --broker: the boards kelmora-bridge offers there
                                (ID, name, online, bridge)
 
@@ -44,11 +46,11 @@ Options:
   -h, --help         this text
   --version          the program's version
 
-Exit codes: 0 success, 1 verify found differences, 2 usage error (a bad
-input file included), 3 port (or broker) could not be opened, 4 board did not
-answer (through the broker: unknown, offline, or no result in time),
-5 transfer failed, relays did not follow a relay command, or the output
-file could not be written.
+Exit codes: 0 success, 1 verify found differences or check found a problem,
+2 usage error (a bad input file included), 3 port (or broker) could not be
+opened, 4 board did not answer (through the broker: unknown, offline, or no
+result in time), 5 transfer failed, relays did not follow a relay command, or
+the output file could not be written.
 )");
 
 std::optional<int> number(const QString &text, int lo, int hi)
@@ -160,8 +162,11 @@ CliParse ParseCliArguments(const QStringList &args)
         r.file = p.value(output);
         if (misuse.isEmpty() && r.file.isEmpty())
             misuse = QStringLiteral("read needs -o FILE");
-    } else if (command == QLatin1String("write") || command == QLatin1String("verify")) {
-        r.command = command == QLatin1String("write") ? CliCommand::Write : CliCommand::Verify;
+    } else if (command == QLatin1String("write") || command == QLatin1String("verify") ||
+               command == QLatin1String("check")) {
+        r.command = command == QLatin1String("write")    ? CliCommand::Write
+                    : command == QLatin1String("verify") ? CliCommand::Verify
+                                                         : CliCommand::Check;
         misuse = only({&channel});
         if (pos.isEmpty())
             return fail(QStringLiteral("%1 needs a schedule file").arg(command));
@@ -224,7 +229,7 @@ CliParse ParseCliArguments(const QStringList &args)
         if (r.command == CliCommand::Scan)
             misuse = QStringLiteral("scan means nothing through the broker: kelmora-bridge owns the line "
                                     "(run it where the line is, with the bridge stopped)");
-        else if (r.command != CliCommand::Boards && r.command != CliCommand::Convert && r.board.isEmpty())
+        else if (r.command != CliCommand::Boards && !FilesOnly(r.command) && r.board.isEmpty())
             misuse = QStringLiteral("--broker needs --board ID (kelmora-cli --broker URL boards lists them)");
         else if (QString why; !ParseBrokerUrl(r.broker, &why))
             misuse = why;

@@ -17,7 +17,7 @@ enum class CliExit : int {
     TransferFailed = 5,
 };
 
-enum class CliCommand { Status, Read, Write, Verify, Clock, Relay, Scan, Convert, Boards };
+enum class CliCommand { Status, Read, Write, Verify, Clock, Relay, Scan, Convert, Check, Boards };
 
 struct CliRequest {
     CliCommand command = CliCommand::Status;
@@ -28,7 +28,7 @@ struct CliRequest {
     bool quiet = false;
     QString trace;   // --trace: the frame log's lines go here ("-": stderr)
     int channel = 0; // 0: all channels
-    QString file;    // write/verify: the schedule file; read: -o FILE; convert: IN
+    QString file;    // write/verify/check: the schedule file; read: -o FILE; convert: IN
     QString target;  // convert: OUT
     bool setClock = false;
     std::optional<int> setIfDrift; // seconds
@@ -52,6 +52,12 @@ struct CliParse {
     bool version = false;
     QString helpText;
 };
+
+// Commands on files alone: no port, no board.
+inline bool FilesOnly(CliCommand c)
+{
+    return c == CliCommand::Convert || c == CliCommand::Check;
+}
 
 // `args` without the program name.
 CliParse ParseCliArguments(const QStringList &args);

@@ -5,6 +5,7 @@
 #include "device/clockdrift.h"
 #include "protocol/replies.h"
 #include "schedule/bookcompare.h"
+#include "schedule/check.h"
 #include "storage/notestore.h"
 
 #include <QCoreApplication>
@@ -79,6 +80,8 @@ int CliSession::run()
 {
     if (m_request.command == CliCommand::Convert) // files only: no port
         return convert();
+    if (m_request.command == CliCommand::Check)
+        return check();
     if (m_request.command == CliCommand::Boards)
         return boards();
     // A schedule file is checked before the port is touched: a file Open would
@@ -108,6 +111,7 @@ int CliSession::run()
     case CliCommand::Scan:
         return scan();
     case CliCommand::Convert:
+    case CliCommand::Check:
     case CliCommand::Boards:
         break;
     }
@@ -460,7 +464,12 @@ int CliSession::boards()
                                  loop.quit();
                              }
                          },
-                         [&](const QString &t, const QByteArray &p, bool) { directory.take(t, p); }});
+                         [&](const QString &t, const QByteArray &p, bool) { directory.take(t, p); },
+                         {},
+                         [&](const QString &why) { // refused, or nobody there: no use waiting
+                             failure = why;
+                             loop.quit();
+                         }});
     QTimer::singleShot(kBrokerTicks * int(kTickInterval.count()), &loop, &QEventLoop::quit);
     m_mqtt->start();
     loop.exec();
@@ -490,4 +499,32 @@ int CliSession::convert()
         return fail(r.exit, r.error);
     const QJsonObject o{{QStringLiteral("file"), m_request.target}, {QStringLiteral("entries"), r.entries}};
     return finish(CliExit::Ok, o, {QStringLiteral("%1 entries written to %2").arg(r.entries).arg(m_request.target)});
+}
+
+int CliSession::check()
+{
+    ScheduleBook book;
+    if (const QString why = ReadBookFile(m_request.file, book); !why.isEmpty())
+        return fail(CliExit::Usage, why);
+    QList<Finding> findings = CheckBook(book, m_session.engine().now());
+    if (m_request.channel)
+        findings.removeIf([this](const Finding &f) { return f.channel != m_request.channel; });
+    // As 工具 › 检查 lists them: channel and entry, the entry, what is wrong; notes marked.
+    QJsonArray list;
+    QStringList lines;
+    for (const Finding &f : findings) {
+        list.append(QJsonObject{{QStringLiteral("channel"), f.channel},
+                                {QStringLiteral("number"), f.number},
+                                {QStringLiteral("problem"), !f.informational()},
+                                {QStringLiteral("entry"), f.entryText.trimmed()},
+                                {QStringLiteral("message"), f.message}});
+        lines << QStringLiteral("第%1路第%2条\t%3\t%4")
+                     .arg(f.channel)
+                     .arg(f.number)
+                     .arg(f.entryText.trimmed(), (f.informational() ? QStringLiteral("（提示）") : QString()) + f.message);
+    }
+    lines << CheckSummary(findings);
+    const int problems = ProblemCount(findings);
+    return finish(problems ? CliExit::Differs : CliExit::Ok,
+                  {{QStringLiteral("problems"), problems}, {QStringLiteral("findings"), list}}, lines);
 }

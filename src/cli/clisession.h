@@ -52,6 +52,7 @@ private:
     int relay();
     int scan();
     int convert();
+    int check();
     int boards();
 
     bool openBroker();

@@ -52,15 +52,27 @@ QString readBook(const QString &path, Layout layout, ScheduleBook &book)
 
 } // namespace
 
+QString ReadBookFile(const QString &path, ScheduleBook &book)
+{
+    const Layout layout = layoutOf(path);
+    if (layout == Layout::Pdf || layout == Layout::Other)
+        return QStringLiteral("cannot read '%1': %2").arg(path, kLayouts);
+    ScheduleBook read;
+    const QString why = readBook(path, layout, read);
+    if (why.isEmpty())
+        book = read;
+    return why;
+}
+
 ConvertResult ConvertBook(const QString &in, const QString &out, const PdfPainter &paint)
 {
-    const Layout from = layoutOf(in), to = layoutOf(out);
-    if (from == Layout::Pdf || from == Layout::Other)
+    const Layout to = layoutOf(out);
+    if (const Layout from = layoutOf(in); from == Layout::Pdf || from == Layout::Other)
         return {CliExit::Usage, QStringLiteral("cannot read '%1': %2").arg(in, kLayouts)};
     if (to == Layout::Other)
         return {CliExit::Usage, QStringLiteral("cannot write '%1': %2").arg(out, kLayouts)};
     ScheduleBook book;
-    if (const QString why = readBook(in, from, book); !why.isEmpty())
+    if (const QString why = ReadBookFile(in, book); !why.isEmpty())
         return {CliExit::Usage, why};
     if (to == Layout::Pdf) {
         if (!paint)

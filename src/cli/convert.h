@@ -22,5 +22,9 @@ struct ConvertResult {
 // Qt's GUI side, which kelmora-cli does without: kelmora-pdf, the same program linked with it, has one.
 using PdfPainter = std::function<QString(const QString &out, const ScheduleBook &book, const QString &title)>;
 
+// Reads the book in `path` by its ending (.ini, .csv, .json); returns why it cannot, in 打开's
+// words for Note.ini's layout, and leaves `book` as it was then.
+QString ReadBookFile(const QString &path, ScheduleBook &book);
+
 // A .pdf `out` needs `paint`.
 ConvertResult ConvertBook(const QString &in, const QString &out, const PdfPainter &paint = {});

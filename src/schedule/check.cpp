@@ -199,6 +199,16 @@ QString FindingsSummary(int problems)
     return QStringLiteral("检查发现%1处问题").arg(problems);
 }
 
+QString CheckSummary(const QList<Finding> &findings)
+{
+    const int problems = ProblemCount(findings);
+    const int notes = int(findings.size()) - problems;
+    QString text = problems > 0 ? FindingsSummary(problems) : QStringLiteral("未发现问题");
+    if (notes > 0)
+        text += QStringLiteral("，另有%1条提示").arg(notes);
+    return text;
+}
+
 QString FindingsPanelText(const QList<Finding> &findings)
 {
     const int problems = ProblemCount(findings);

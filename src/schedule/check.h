@@ -32,6 +32,8 @@ QList<Finding> CheckBook(const ScheduleBook &book, const QDateTime &now);
 int ProblemCount(const QList<Finding> &findings);
 // "检查发现N处问题"
 QString FindingsSummary(int problems);
+// The whole result in a line: "检查发现N处问题" or "未发现问题", then "，另有M条提示" for notes.
+QString CheckSummary(const QList<Finding> &findings);
 // What the findings panel says after the check a write runs: the summary, or
 // nothing (the panel hidden) when there are only notes or nothing at all.
 QString FindingsPanelText(const QList<Finding> &findings);

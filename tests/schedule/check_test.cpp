@@ -80,8 +80,10 @@ TEST(Check, FindingsPerChannel)
         const QList<Finding> found = CheckBook(Book(list, 4), kNow);
         EXPECT_EQ(Kinds(found), expected);
         const int problems = int(found.size() - expected.count(QStringLiteral("IgnoredFields")));
-        EXPECT_EQ(std::pair(ProblemCount(found), FindingsPanelText(found)),
-                  std::pair(problems, problems ? QStringLiteral("检查发现%1处问题").arg(problems) : QString()));
+        const QString summary = problems ? QStringLiteral("检查发现%1处问题").arg(problems) : QString();
+        const QString notes = problems == found.size() ? QString() : QStringLiteral("，另有1条提示");
+        EXPECT_EQ(std::tuple(ProblemCount(found), FindingsPanelText(found), CheckSummary(found)),
+                  std::tuple(problems, summary, (problems ? summary : QStringLiteral("未发现问题")) + notes));
         for (const Finding &f : found)
             EXPECT_TRUE(f.channel == 4 && f.entryText.startsWith(QStringLiteral("第4路")));
     }
