@@ -27,6 +27,9 @@ Commands:
                                endings: .ini (Note.ini), .csv, .json (needs no --port)
   check FILE [--channel N]     the schedule check of 工具 › 检查 on a file: one line a
                                finding; exit 1 when it finds a problem (needs no --port)
+  plan FILE [--channel N] [--start YYYY-MM-DD] [--days N]
+                               when the board will switch each relay by FILE's entries,
+                               from a day (default today) for N days (default 7)
   boards                       with --broker: the boards kelmora-bridge offers there
                                (ID, name, online, bridge)
 
@@ -83,6 +86,8 @@ CliParse ParseCliArguments(const QStringList &args)
     const QCommandLineOption from(QStringLiteral("from"), {}, QStringLiteral("A"), QStringLiteral("0"));
     const QCommandLineOption to(QStringLiteral("to"), {}, QStringLiteral("B"), QStringLiteral("255"));
     const QCommandLineOption tries(QStringLiteral("tries"), {}, QStringLiteral("N"), QStringLiteral("2"));
+    const QCommandLineOption start(QStringLiteral("start"), {}, QStringLiteral("YYYY-MM-DD"));
+    const QCommandLineOption days(QStringLiteral("days"), {}, QStringLiteral("N"), QStringLiteral("7"));
     const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
     const QCommandLineOption version(QStringLiteral("version"));
     const QCommandLineOption trace(QStringLiteral("trace"), {}, QStringLiteral("FILE"));
@@ -91,8 +96,8 @@ CliParse ParseCliArguments(const QStringList &args)
     const QCommandLineOption baseTopic(QStringLiteral("base-topic"), {}, QStringLiteral("T"), QStringLiteral("kelmora"));
     const QCommandLineOption passwordFile(QStringLiteral("password-file"), {}, QStringLiteral("FILE"));
     const QCommandLineOption tlsCa(QStringLiteral("tls-ca"), {}, QStringLiteral("FILE"));
-    p.addOptions({port, address, compat, json, quiet, channel, output, set, setIfDrift, from, to, tries, help, version,
-                  trace, broker, board, baseTopic, passwordFile, tlsCa});
+    p.addOptions({port, address, compat, json, quiet, channel, output, set, setIfDrift, from, to, tries, start, days, help,
+                  version, trace, broker, board, baseTopic, passwordFile, tlsCa});
 
     const auto fail = [&out](const QString &why) {
         out.request.reset();
@@ -140,7 +145,7 @@ CliParse ParseCliArguments(const QStringList &args)
         return fail(QStringLiteral("no command given (try --help)"));
     const QString command = pos.takeFirst();
     const auto only = [&](std::initializer_list<const QCommandLineOption *> allowed) -> QString {
-        for (const QCommandLineOption *o : {&channel, &output, &set, &setIfDrift, &from, &to, &tries})
+        for (const QCommandLineOption *o : {&channel, &output, &set, &setIfDrift, &from, &to, &tries, &start, &days})
             if (p.isSet(*o) && std::find(allowed.begin(), allowed.end(), o) == allowed.end())
                 return QStringLiteral("--%1 does not go with %2").arg(o->names().last(), command);
         return {};
@@ -210,6 +215,19 @@ CliParse ParseCliArguments(const QStringList &args)
         if (!n)
             return fail(QStringLiteral("--tries takes a number from 1 to 10"));
         r.scanTries = *n;
+    } else if (command == QLatin1String("plan")) {
+        r.command = CliCommand::Plan;
+        misuse = only({&channel, &start, &days});
+        if (pos.isEmpty())
+            return fail(QStringLiteral("plan needs a schedule file"));
+        r.file = pos.takeFirst();
+        if (p.isSet(start) &&
+            !(r.planStart = QDate::fromString(p.value(start), QStringLiteral("yyyy-MM-dd"))).isValid())
+            return fail(QStringLiteral("--start takes a date such as 2026-12-07"));
+        const auto n = number(p.value(days), 1, 366);
+        if (!n)
+            return fail(QStringLiteral("--days takes a number from 1 to 366"));
+        r.planDays = *n;
     } else if (command == QLatin1String("boards")) {
         r.command = CliCommand::Boards;
         misuse = only({});

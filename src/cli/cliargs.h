@@ -2,6 +2,7 @@
 // the caller prints the usage error or the help text and exits.
 #pragma once
 
+#include <QDate>
 #include <QString>
 #include <QStringList>
 
@@ -17,7 +18,7 @@ enum class CliExit : int {
     TransferFailed = 5,
 };
 
-enum class CliCommand { Status, Read, Write, Verify, Clock, Relay, Scan, Convert, Check, Boards };
+enum class CliCommand { Status, Read, Write, Verify, Clock, Relay, Scan, Convert, Check, Plan, Boards };
 
 struct CliRequest {
     CliCommand command = CliCommand::Status;
@@ -36,6 +37,8 @@ struct CliRequest {
     bool relayOn = false;
     int scanFrom = 0, scanTo = 255;
     int scanTries = 2; // times a silent address is asked
+    QDate planStart;   // invalid: today
+    int planDays = 7;
     // A board behind the broker instead of --port: mqtt[s]://[user@]host[:port], and its ID.
     QString broker;
     QString board;
@@ -56,7 +59,7 @@ struct CliParse {
 // Commands on files alone: no port, no board.
 inline bool FilesOnly(CliCommand c)
 {
-    return c == CliCommand::Convert || c == CliCommand::Check;
+    return c == CliCommand::Convert || c == CliCommand::Check || c == CliCommand::Plan;
 }
 
 // `args` without the program name.

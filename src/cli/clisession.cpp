@@ -6,6 +6,7 @@
 #include "protocol/replies.h"
 #include "schedule/bookcompare.h"
 #include "schedule/check.h"
+#include "schedule/timeline.h"
 #include "storage/notestore.h"
 
 #include <QCoreApplication>
@@ -82,6 +83,8 @@ int CliSession::run()
         return convert();
     if (m_request.command == CliCommand::Check)
         return check();
+    if (m_request.command == CliCommand::Plan)
+        return plan();
     if (m_request.command == CliCommand::Boards)
         return boards();
     // A schedule file is checked before the port is touched: a file Open would
@@ -112,6 +115,7 @@ int CliSession::run()
         return scan();
     case CliCommand::Convert:
     case CliCommand::Check:
+    case CliCommand::Plan:
     case CliCommand::Boards:
         break;
     }
@@ -527,4 +531,58 @@ int CliSession::check()
     const int problems = ProblemCount(findings);
     return finish(problems ? CliExit::Differs : CliExit::Ok,
                   {{QStringLiteral("problems"), problems}, {QStringLiteral("findings"), list}}, lines);
+}
+
+int CliSession::plan()
+{
+    ScheduleBook book;
+    if (const QString why = ReadBookFile(m_request.file, book); !why.isEmpty())
+        return fail(CliExit::Usage, why);
+    const QDate start = m_request.planStart.isValid() ? m_request.planStart : m_session.engine().now().date();
+    const WallSecs from = ToWall(start), to = from + m_request.planDays * kSecsPerDay;
+    const auto time = [](WallSecs at) { return FromWall(at).toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")); };
+    const auto words = [](RelayState s) {
+        return s == RelayState::On ? QStringLiteral("吸合") : s == RelayState::Off ? QStringLiteral("断开") : QStringLiteral("未知");
+    };
+    // Each channel's state as the span begins (set by an earlier firing), then every firing
+    // of every channel in time order; at one second the board applies them in book order.
+    QStringList head;
+    QList<std::pair<WallSecs, QString>> firings;
+    QJsonArray channels;
+    for (int ch = 1; ch <= kChannelCount; ++ch) {
+        const ChannelTimeline t = Timeline(book, ch, from, to);
+        const StateSpan &first = t.spans.first();
+        if ((m_request.channel && ch != m_request.channel) || (!m_request.channel && book.countOf(ch) == 0))
+            continue;
+        head << QStringLiteral("%1\t第%2路\t%3\t%4")
+                    .arg(time(from))
+                    .arg(ch)
+                    .arg(words(first.state),
+                         first.number ? QStringLiteral("第%1条（此前执行）").arg(first.number) : QString());
+        QJsonArray points;
+        for (const SwitchPoint &p : t.points) {
+            points.append(QJsonObject{{QStringLiteral("at"), FromWall(p.at).toString(Qt::ISODate).left(19)},
+                                      {QStringLiteral("on"), p.on},
+                                      {QStringLiteral("number"), p.number}});
+            firings.append({p.at, QStringLiteral("%1\t第%2路\t%3\t第%4条")
+                                      .arg(time(p.at))
+                                      .arg(ch)
+                                      .arg(p.on ? QStringLiteral("吸合") : QStringLiteral("断开"))
+                                      .arg(p.number)});
+        }
+        channels.append(QJsonObject{
+            {QStringLiteral("channel"), ch},
+            {QStringLiteral("start"), first.state == RelayState::Unknown ? QJsonValue()
+                                                                         : QJsonValue(first.state == RelayState::On)},
+            {QStringLiteral("firings"), points}});
+    }
+    std::stable_sort(firings.begin(), firings.end(), [](const auto &a, const auto &b) { return a.first < b.first; });
+    QStringList lines = head;
+    for (const auto &f : firings)
+        lines << f.second;
+    return finish(CliExit::Ok,
+                  {{QStringLiteral("from"), start.toString(Qt::ISODate)},
+                   {QStringLiteral("days"), m_request.planDays},
+                   {QStringLiteral("channels"), channels}},
+                  lines);
 }

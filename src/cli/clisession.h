@@ -53,6 +53,7 @@ private:
     int scan();
     int convert();
     int check();
+    int plan();
     int boards();
 
     bool openBroker();
