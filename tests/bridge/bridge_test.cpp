@@ -129,8 +129,6 @@ TEST(Bridge, RelayCommandWaitsForKnownStatesAndChangesOnlyItsRelay)
     h.send("kelmora/b1/relay/3/set", "on");
     h.tick();
     EXPECT_EQ(h.links[0]->written, QList<Frame>({RelayFrame(1, 16, 0, 0, 0)})) << "one reply is not enough to command";
-    EXPECT_EQ(std::tuple(h.mqtt.retained["kelmora/b1/relay/1"], h.mqtt.retained["kelmora/b1/relay/3"]),
-              std::tuple("ON", "OFF"));
     h.tick(3);
     QList<Frame> commands = h.links[0]->written;
     commands.removeAll(RelayFrame(1, 16, 0, 0, 0));
@@ -216,7 +214,6 @@ TEST(Bridge, AWriteSendsOnlyWhatDiffersFromWhatTheBoardHoldsWhileThatIsKnown)
     const QStringList results = h.mqtt.results();
     EXPECT_EQ(std::pair(results.filter(R"("ok":true)").size(), results.value(0)),
               std::pair(qsizetype(7), QString(R"(kelmora/b1/result {"error":"entry 1 has an unknown action \"bad\"","ok":false,"request":"kelmora/b1/schedule/2/set"} (not retained))")));
-    EXPECT_EQ(h.mqtt.retained["kelmora/b2/schedule/2"], sent) << "published as written";
 
     h.boards[1].slots.erase(h.boards[1].slots.begin()); // changed behind the bridge's back: a read finds it
     h.send("kelmora/b1/schedule/get", R"({"channel":2,"id":"g"})");
@@ -236,22 +233,12 @@ TEST(Bridge, AWriteSendsOnlyWhatDiffersFromWhatTheBoardHoldsWhileThatIsKnown)
     EXPECT_EQ(set("b1", {1, 9, 4, 7}), kFrameAttempts);
     h.boards[1].ackWrite = [](int) { return true; };
     EXPECT_EQ(set("b1", {1, 9, 4, 7}), 5);
-    h.mqtt.retained.remove("kelmora/b1/schedule/16");
-    h.send("kelmora/b1/schedule/get", "{}");
-    h.tick(20);
-    EXPECT_TRUE(h.mqtt.retained.contains("kelmora/b1/schedule/16")) << "all channels read";
 }
 
 TEST(Bridge, TellsItsTransfersAndStopsOneAndWatchesFramesOnRequest)
 {
     Harness h("[board.b1]\nport=Com1\nname=Boiler\n[board.b2]\nport=Com1\naddress=2\nvariant=compat\n");
     h.tick(3);
-    const QByteArray info = h.mqtt.retained["kelmora/b2/info"];
-    EXPECT_EQ(info.left(info.indexOf(R"(,"version")")),
-              R"({"address":2,"bridge":"kelmora-bridge","channels":["","","","","","","","","","","","","","","",""],)"
-              R"("name":"b2","port":"Com1","variant":"compat")");
-    EXPECT_EQ(h.mqtt.retained["kelmora/b1/transfer"], R"({"kind":"none"})");
-
     // Channels 1 and 3 as one transfer: told as it goes, at most every 500 ms, and its end at once.
     h.slow << 1; // one frame a tick
     h.mqtt.take();
@@ -289,14 +276,12 @@ TEST(Bridge, TellsItsTransfersAndStopsOneAndWatchesFramesOnRequest)
     h.tick(4);
     const QStringList frames = h.mqtt.take().filter("/frames ");
     EXPECT_FALSE(frames.isEmpty());
-    for (const QString &f : frames) {
-        EXPECT_TRUE(f.startsWith("kelmora/b2/frames {") && f.contains(QRegularExpression(R"("hex":"(66|22) 02 )")) &&
-                    f.endsWith("(not retained)"))
-            << f.toStdString();
-        // A client's frame log takes the record back as the bridge logged it.
+    for (const QString &f : frames) { // a client's frame log takes the record back as the bridge logged it
         const QByteArray payload = f.section(' ', 1).chopped(int(strlen(" (not retained)"))).toUtf8();
         const auto record = FrameFromPayload(QJsonDocument::fromJson(payload).object());
-        EXPECT_EQ(record ? FramePayload(*record) : QByteArray(), payload);
+        EXPECT_TRUE(f.startsWith("kelmora/b2/frames {") && f.contains(QRegularExpression(R"("hex":"(66|22) 02 )")) &&
+                    f.endsWith("(not retained)") && record && FramePayload(*record) == payload)
+            << f.toStdString();
     }
     h.tick(4);
     EXPECT_EQ(h.mqtt.take().filter("/frames ").size(), 0);
@@ -398,14 +383,11 @@ TEST(Bridge, RemovedBoardLeavesNothingRetained)
             if (h.mqtt.retained.value(it.key()) == it.value())
                 left << it.key();
         EXPECT_EQ(std::tuple(left.filter("old").size(), left.filter("was").size(),
-                             h.logLines.filter("another client uses client_id").size()),
-                  std::tuple(row.oldLeft, row.wasLeft, row.warned))
+                             h.logLines.filter("another client uses client_id").size(),
+                             h.mqtt.subscribed.filter(QRegularExpression("old|was")).size(),
+                             h.mqtt.retained.value("kelmora/b1/relay/1") + h.mqtt.retained.value("kelmora/b1/relay/4/set")),
+                  std::tuple(row.oldLeft, row.wasLeft, row.warned, 0, "ONON"))
             << row.behaviour << ": " << left.join(' ').toStdString();
-        EXPECT_EQ(h.mqtt.subscribed.filter(QRegularExpression("old|was")), QStringList()) << row.behaviour;
-        EXPECT_EQ(
-            std::pair(h.mqtt.retained.value("kelmora/b1/relay/1"), h.mqtt.retained.value("kelmora/b1/relay/4/set")),
-            std::pair(QByteArray("ON"), QByteArray("ON")))
-            << row.behaviour;
     }
 }
 

@@ -68,7 +68,6 @@ TEST(BridgeConfig, RefusesWithFileAndLine)
         {"ID of 33", "[board.aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa]\n", "b.ini:1: invalid board ID"},
         {"duplicate ID", "[board.a]\nport=Com1\n[board.a]\nport=Com2\n", "b.ini:3: section [board.a] given twice"},
         {"address 256", "[board.a]\nport=Com1\naddress=256\n", "b.ini:3: address must be 0-255"},
-        {"address -1", "[board.a]\nport=Com1\naddress=-1\n", "b.ini:3: address must be 0-255"},
         {"same port and address", "[board.a]\nport=Com1\naddress=2\n\n[board.b]\nport=Com1\naddress=2\n",
          "b.ini:5: board b has the port and address of the board on line 1"},
         {"unreadable password", "[mqtt]\n\npassword_file=nope\n[board.a]\nport=Com1\n",
@@ -136,7 +135,6 @@ TEST(BridgeConfig, LoadsReadmeExampleWithItsFilesBesideIt)
     ASSERT_TRUE(readme.open(QIODevice::ReadOnly));
     const QString text = QString::fromUtf8(readme.readAll());
     const qsizetype from = text.indexOf("```\n[mqtt]\n") + 4, to = text.indexOf("```", from);
-    ASSERT_GT(from, 4);
     QTemporaryDir dir;
     const auto write = [&](const QString &name, const QString &content) {
         QFile f(dir.filePath(name));
@@ -184,9 +182,8 @@ TEST(BridgeConfig, LoadsReadmeExampleWithItsFilesBesideIt)
         const QStringList w = ServiceCredentialWarnings(row.config, mqtt);
         EXPECT_TRUE(*row.warning ? w.size() == 1 && w[0].contains(row.warning) : w.isEmpty()) << row.passwordFile;
     }
-    ASSERT_TRUE(write("tty", "") && QFile::link(dir.filePath("tty"), dir.filePath("Com5")));
-    ASSERT_TRUE(
-        write("two.ini", "[board.a]\nport = com5\n[board.b]\nport = " + dir.filePath("tty") + "\naddress = 2\n"));
+    ASSERT_TRUE(write("tty", "") && QFile::link(dir.filePath("tty"), dir.filePath("Com5")) &&
+                write("two.ini", "[board.a]\nport = com5\n[board.b]\nport = " + dir.filePath("tty") + "\naddress = 2\n"));
     EXPECT_TRUE(LoadBridgeConfig(dir.filePath("two.ini"))
                     .error.endsWith("is the device of port com5 of the board on line 1; give it one name"));
 }
@@ -197,7 +194,6 @@ TEST(ScheduleJson, EveryModeRoundTripsInBookOrder)
                             R"({"action":"off","mode":"daily","time":"00:00:59"},)"
                             R"({"action":"on","date":"2099-12-31","mode":"date","time":"23:59:00"}]})";
     const ScheduleParse p = ParseScheduleJson(text, 7);
-    ASSERT_EQ(p.error, QString());
     QList<EntryRef> refs;
     QStringList records;
     for (const Clsdata &e : p.entries) {
@@ -281,25 +277,22 @@ TEST(Topics, RoutesRequestsAndRefusals)
         {"book set", "k/b1/schedule/set", R"({"id":1,"by":"op@pc","channels":{"3":[)" + week + R"(],"1":[]}})",
          "b1 4 0 0 1 0 [1,3] op@pc"},
         {"book set, sixteen full channels", "k/b1/schedule/set",
-         R"({"channels":{"1":[)" + QByteArrayList(255, week).join(',') + "]," +
-             [&] {
-                 QByteArrayList more;
-                 for (int ch = 2; ch <= 16; ++ch)
-                     more << '"' + QByteArray::number(ch) + "\":[" + QByteArrayList(255, week).join(',') + ']';
-                 return more.join(',');
-             }() + "}}",
+         [&] {
+             QByteArrayList all;
+             for (int ch = 1; ch <= 16; ++ch)
+                 all << '"' + QByteArray::number(ch) + "\":[" + QByteArrayList(255, week).join(',') + ']';
+             return R"({"channels":{)" + all.join(',') + "}}";
+         }(),
          "b1 4 0 0 4080"},
         {"book set, 1.1 MB", "k/b1/schedule/set", QByteArray(1100000, ' ') + "{}", "payload of 1100002 bytes, more than the 1048576"},
         {"book set, unknown field", "k/b1/schedule/set", R"({"channels":{},"x":1})", "a book is a JSON object with \"channels\""},
         {"book set, no channel", "k/b1/schedule/set", R"({"channels":{}})", "no channel to write"},
         {"by not a string", "k/b1/clock/set", R"({"by":5})", "\"by\" must be a string"},
         {"stop", "k/b1/transfer/stop", "", "b1 5"},
-        {"stop with by", "k/b1/transfer/stop", R"({"by":"x"})", "b1 5 0 0 0 0 [] x"},
         {"stop, text", "k/b1/transfer/stop", "now", "payload must be empty or an object"},
         {"watch", "k/b1/frames/watch", R"({"seconds":300})", "b1 6 0 0 0 300"},
         {"watch 301 s", "k/b1/frames/watch", R"({"seconds":301})", "payload must be {\"seconds\":N}, N 1-300"},
         {"watch half a second", "k/b1/frames/watch", R"({"seconds":0.5})", "payload must be"},
-        {"watch, unknown field", "k/b1/frames/watch", R"({"seconds":5,"all":1})", "unknown field \"all\""},
         {"our own state", "k/b1/relay/3", "ON", "-"},
         {"unknown board", "k/b3/relay/3/set", "ON", "-"},
         {"other base", "kx/b1/relay/3/set", "ON", "-"},
@@ -394,8 +387,6 @@ TEST(Discovery, ConfigsUseDocumentedKeysOnlyAndCarryWhatWePromise)
          R"("availability":[{"topic":"site/_bridge/Plant.Room/availability"},{"topic":"site/z0-9/availability"}],)"
          R"("device":{"identifiers":["kelmora_z0-9"],"name":"Plant","suggested_area":"锅炉房","sw_version":"compat",)"
          R"("via_device":"kelmora-bridge_Plant.Room"}})"},
-        {3, "homeassistant/switch/kelmora_z0-9/relay4/config",
-         R"({"name":"灯4","default_entity_id":"switch.kelmora_z0_9_relay4"})"},
         {16, "homeassistant/sensor/kelmora_z0-9/drift/config",
          R"({"default_entity_id":"sensor.kelmora_z0_9_drift","entity_category":"diagnostic","state_class":"measurement",)"
          R"("device_class":"duration","unit_of_measurement":"s","state_topic":"site/z0-9/clock",)"

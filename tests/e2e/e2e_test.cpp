@@ -5,8 +5,6 @@
 #include "device/qtseriallink.h"
 
 #include "boardprocess.h"
-#include "support/fakes.h"
-#include "support/files.h"
 #include "support/scriptedprompts.h"
 
 #include <QComboBox>
@@ -51,11 +49,6 @@ struct Session {
         return WaitFor([&] { return lamps() == QLatin1String(want); });
     }
     QString drift() const { return w->SBDrift->text(); }
-    QByteArray savedFile()
-    {
-        w->CmdSave->click();
-        return readBytes(w->store().notePath());
-    }
 
     QTemporaryDir dir;
     BoardProcess board;
@@ -86,29 +79,6 @@ TEST(EndToEnd, LampsCommandsAndTheClockOverALineThatSplitsReplies)
     EXPECT_TRUE(WaitFor([&] { return s.drift() == QStringLiteral("设备时钟准确"); })) << s.drift().toStdString();
     EXPECT_EQ(std::pair(s.w->SBDrift->styleSheet(), s.prompts.messages),
               std::pair(QString(), QStringList{"设置成功！"}));
-}
-
-TEST(EndToEnd, SlowBoardIsServedAtItsOwnPaceAndReadBackGivesTheSameBookAndFile)
-{
-    // Each answer takes the line's 46 ms and 100 ms of the board's own.
-    Session s(87, {QStringLiteral("--answer-ms"), QStringLiteral("100")});
-    for (const char *record :
-         {"11000000000100000000083000", "00110101000100000000180530", "10000000000120130428060000"})
-        AddEntries(s.w->book(), 1, record);
-    AddEntries(s.w->book(), 5, "10100000010500000000070000", 12);
-    AddEntries(s.w->book(), 16, "01000000001600000000235959");
-    const QStringList before = ChannelRecords(s.w->book());
-    const QByteArray file = s.savedFile();
-    ASSERT_FALSE(file.isEmpty());
-    ASSERT_TRUE(s.open());
-    s.w->CmdDownAll->click();
-    ASSERT_TRUE(s.waitMessage(QStringLiteral("写入成功！")));
-    EXPECT_TRUE(s.w->CmdStop->isHidden());
-    s.w->CmdUpLoadAll->click();
-    ASSERT_TRUE(s.waitMessage(QStringLiteral("读取成功！")));
-    EXPECT_EQ(std::tuple(ChannelRecords(s.w->book()), int(s.w->nPage()), s.w->rowCount()), std::tuple(before, 1, 3));
-    s.w->CmdOpen->click();
-    EXPECT_EQ(s.savedFile(), file);
 }
 
 } // namespace
