@@ -175,9 +175,14 @@ TEST(Cli, RefusalsComeBeforeThePortAndAsJsonWhenAskedAndASilentBoardEndsInBounde
         EXPECT_TRUE(r.exit == exit && r["exit"] == exit && r["error"].toString().startsWith(error) && r.ms < 30000)
             << args.toStdString() << r.out.constData();
     }
-    // convert needs no port; a PDF without a display: every channel, read back as text.
-    const QString pdf = File(dir, "book.pdf");
-    EXPECT_EQ(Cli({"convert", File(dir, "book.ini", kSchedules), pdf}).exit, 0);
+    // convert, check and plan need no port; a PDF without a display: every channel, read back as text.
+    const QString pdf = File(dir, "book.pdf"), book = File(dir, "book.ini", kSchedules);
+    EXPECT_EQ(Cli({"convert", book, pdf}).exit, 0);
+    const CliRun check = Cli({"--json", "check", book}); // channel 3 is pulled in, never released
+    EXPECT_EQ(std::pair(check.exit, check["problems"]), std::pair(1, QJsonValue(1))) << check.out.constData();
+    EXPECT_EQ(Cli({"plan", book, "--channel", "3", "--start", "2026-12-07", "--days", "5"}).out,
+              "2026-12-07 00:00:00\t第3路\t吸合\t第1条（此前执行）\n2026-12-07 07:30:00\t第3路\t吸合\t第1条\n"
+              "2026-12-09 07:30:00\t第3路\t吸合\t第1条\n2026-12-11 07:30:00\t第3路\t吸合\t第1条\n");
     QProcess text;
     text.start("pdftotext", {pdf, "-"});
     EXPECT_TRUE(text.waitForFinished(30000) && QString::fromUtf8(text.readAllStandardOutput()).contains("第16路"));
