@@ -23,34 +23,18 @@ public:
     }
     QString saveFileName(QWidget *) override { return savePath; }
     QString openFileName(QWidget *) override { return openPath; }
-    void runEditor(Dialog &dialog) override
-    {
-        if (editor)
-            editor(dialog);
-        else
-            dialog.confirm();
-    }
+    void runEditor(Dialog &dialog) override { editor ? editor(dialog) : void(dialog.confirm()); }
 
     QList<int> reportChannels(QWidget *, int) override { return reportChoice; }
-    bool choosePrinter(QWidget *, QPrinter &printer) override;
+    bool choosePrinter(QWidget *, QPrinter &) override { return false; }
     QString pdfFileName(QWidget *) override { return pdfPath; }
     QString csvFileName(QWidget *, bool) override { return csvPath; }
 
     QStringList messages, questions;
     bool confirmAnswer = true;
     QString savePath, openPath;
-    QList<int> reportChoice; // empty: the choice is cancelled
-    QString pdfPath, printPath; // printPath: the "printer" prints into this PDF; empty: cancelled
-    QString csvPath;
+    QList<int> reportChoice;  // empty: the choice is cancelled
+    QString pdfPath, csvPath; // empty: cancelled
     std::function<void(Dialog &)> editor;
     std::function<void(const QString &)> onMessage; // while the box is open
 };
-
-#include <QPrinter>
-
-inline bool ScriptedPrompts::choosePrinter(QWidget *, QPrinter &printer)
-{
-    printer.setOutputFormat(QPrinter::PdfFormat);
-    printer.setOutputFileName(printPath);
-    return !printPath.isEmpty();
-}
