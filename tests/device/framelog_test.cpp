@@ -81,6 +81,7 @@ TEST(FrameLog, FilterByDirectionKindAndText)
         {"received only", {false, true, KindFilter::All, {}}, {false, true, false}},
         {"reads", {true, true, KindFilter::Read, {}}, {true, false, true}},
         {"clock", {true, true, KindFilter::Clock, {}}, {false, true, false}},
+        {"faults: another reply leaves the read owed", {true, true, KindFilter::Faults, {}}, {false, false, true}},
         {"words", {true, true, KindFilter::All, "第4路"}, {true, false, true}},
         {"bytes, case ignored", {true, true, KindFilter::All, ",c ,0"}, {true, false, true}},
     };
