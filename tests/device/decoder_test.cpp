@@ -75,7 +75,6 @@ TEST(Decoder, BoardClockIsAPlainWallClockAcrossTheSummerTimeChanges)
         {"into the hour the computer skips", "2026-03-29T00:59:00Z", 16, {26, 3, 29, 1, 1, 59, 0}, -3600, 0},
         {"a 读时 reading inside that hour", "2026-03-29T01:30:00Z", 4, {26, 3, 29, 1, 2, 30, 0}, -3600, 0},
         {"the repeated hour, second time, no weekday", "2026-10-25T01:59:00Z", 16, {26, 10, 25, 0, 2, 59, 12}, 12, 0},
-        {"weekday set to Monday on a Wednesday", "2026-12-09T11:00:00Z", 16, {26, 12, 9, 2, 12, 0, 0}, 0, 5},
         {"year 00 with 2100's Friday", "2100-01-01T00:00:00Z", 16, {0, 1, 1, 6, 1, 0, 0}, std::nullopt, 6},
         {"a day that does not exist", "2026-02-28T11:00:00Z", 16, {26, 2, 30, 2, 12, 0, 0}, std::nullopt, 0},
     };
@@ -109,11 +108,7 @@ TEST(Decoder, EntryRepliesBecomeEntriesOrAreDropped)
         {"weekly mask 1 is Sunday", {{6, 2}, {10, 1}}, "10100000010100000000000000"},
         {"action 0 pulls in", {{14, 0}}, "11000000000100000000000000"},
         {"channel 0", {{4, 0}}, ""},
-        {"channel 200", {{4, 200}}, ""},
-        {"number 0", {{5, 0}}, ""},
         {"hour 99", {{11, 99}}, ""},
-        {"month 13", {{6, 3}, {8, 13}, {9, 1}}, ""},
-        {"year past 2099", {{6, 3}, {7, 100}, {8, 1}, {9, 1}}, ""},
     };
     for (const auto &[name, changed, record] : cases) {
         Decoder d;
@@ -128,8 +123,6 @@ TEST(Decoder, EntryRepliesBecomeEntriesOrAreDropped)
     }
 
     Decoder d;
-    d.feed({{4, 1}, {5, 1}, {6, 0}}, 2);
-    EXPECT_TRUE(d.engine.bReadEnd && d.engine.bReadReply);
     d.feed({{4, 1}, {5, 1}, {6, 1}, {11, 1}}, 2);
     d.feed({{4, 1}, {5, 1}, {6, 1}, {11, 2}}, 2); // the same number again keeps the first
     EXPECT_EQ(ChannelRecords(d.book), QStringList{"key01001=11000000000100000000010000"});

@@ -11,7 +11,6 @@ namespace {
 TEST(PortNames, LinksFirstThenDeviceFamilies)
 {
     QTemporaryDir folder;
-    ASSERT_TRUE(folder.isValid());
     auto in = [&](const char *name) { return folder.filePath(QLatin1String(name)); };
     for (auto [target, name] : {std::pair{".", "Com5"}, {".", "Com99"}, {"gone", "Com6"}, {"gone", "Com98"}})
         ASSERT_TRUE(QFile::link(in(target), in(name)));
@@ -20,7 +19,6 @@ TEST(PortNames, LinksFirstThenDeviceFamilies)
         {"link for a links-only port", 99, in("Com99")},
         {"dangling link is no fall-through to the device", 6, in("Com6")},
         {"dangling link on a links-only port", 98, in("Com98")},
-        {"links-only port without a link", 97, ""},
         {"first serial port", 1, "/dev/ttyS0"},
         {"last serial port", 32, "/dev/ttyS31"},
         {"first USB adapter", 33, "/dev/ttyUSB0"},

@@ -18,6 +18,7 @@
 #include <array>
 #include <functional>
 #include <optional>
+#include <vector>
 
 #include "schedule/schedulebook.h"
 
@@ -52,6 +53,16 @@ public:
     QList<Frame> written;
 };
 
+// Records what a link hands on.
+struct RecordingListener final : LinkListener {
+    void onFrame(const Frame &f) override { frames.push_back(f); }
+    void onLinkFailed(const QString &why) override { failures << why; }
+    void onStrayBytes(const QByteArray &bytes) override { stray += bytes; }
+    std::vector<Frame> frames;
+    QByteArray stray; // what discardInput threw away unread
+    QStringList failures;
+};
+
 // Records every effect the engine has on the window.
 class RecordingView final : public EngineView {
 public:
@@ -71,11 +82,7 @@ public:
         if (onMessage)
             onMessage(text);
     }
-    bool ask(const QString &text) override
-    {
-        questions << text;
-        return answer;
-    }
+    bool ask(const QString &text) override { return questions << text, answer; }
     void startClockClearTimer() override { ++clockClears; }
     bool schedulePacedStep(std::chrono::milliseconds after) override
     {
