@@ -23,6 +23,7 @@ TEST(CliArgs, AcceptsEachCommandWithItsOptions)
         {"--port Com3 relay all OFF", CliCommand::Relay, 0, 1, 0, false, false, ""},
         {"status --port /dev/ttyUSB0 --address 255", CliCommand::Status, 0, 255, 0, false, false, ""},
         {"convert book.ini book.csv", CliCommand::Convert, 0, 1, 0, false, false, "book.ini"}, // no port needed
+        {"check book.csv --channel 4", CliCommand::Check, 4, 1, 0, false, false, "book.csv"},
     };
     for (const auto &[line, command, channel, address, relay, relayOn, set, file] : rows) {
         SCOPED_TRACE(line);
@@ -37,6 +38,9 @@ TEST(CliArgs, AcceptsEachCommandWithItsOptions)
     EXPECT_EQ(std::tuple(scan.request->scanFrom, scan.request->scanTo, scan.request->port, scan.request->scanTries),
               std::tuple(3, 9, QString(), 2));
     EXPECT_EQ(ParseCliArguments(Args("scan --tries 10")).request->scanTries, 10);
+    const CliParse plan = ParseCliArguments(Args("plan b.ini --start 2026-02-28 --days 366"));
+    ASSERT_TRUE(plan.request);
+    EXPECT_EQ(std::pair(plan.request->planStart, plan.request->planDays), std::pair(QDate(2026, 2, 28), 366));
 }
 
 TEST(CliArgs, RefusesWhatAScriptGotWrong)
@@ -45,7 +49,8 @@ TEST(CliArgs, RefusesWhatAScriptGotWrong)
         "", "frob", "status extra", "--address x status", "read --channel 1", "read --channel 17 -o f", "write",
         "status --channel 2", "relay 3", "relay 0 on", "relay 3 half", "scan --from 9 --to 3", "scan --tries 0",
         "status --tries 3", "clock --set-if-drift soon", "clock --set-if-drift=-1", "read --channel 0 -o f",
-        "--bogus --json status", "convert a.ini", "convert a.ini b.csv --channel 2"};
+        "--bogus --json status", "convert a.ini", "convert a.ini b.csv --channel 2", "check", "plan b.ini --days 0",
+        "plan b.ini --days 367", "plan b.ini --start 2026-02-29", "check b.ini --days 2"};
     for (const char *line : lines) {
         SCOPED_TRACE(line);
         const CliParse p = ParseCliArguments(Args(line));
