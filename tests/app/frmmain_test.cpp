@@ -325,7 +325,8 @@ TEST_F(Tools, MenuItemsOpenOnTheCurrentChannelAndCopyRefusesPast255AndAsksBefore
     tools->pictureAction->trigger();
     PictureWindow *picture = tools->picture();
     ASSERT_TRUE(picture && picture->isVisible());
-    EXPECT_EQ(std::pair(picture->channel(), picture->monday()), std::pair(3, QDate(2026, 12, 7)));
+    picture->findChild<QPushButton *>("WeekForward")->click();
+    EXPECT_EQ(std::pair(picture->channel(), picture->monday()), std::pair(3, QDate(2026, 12, 14)));
     // An edit in the main window reaches the open picture: channel 3 emptied, all unknown.
     EXPECT_EQ(picture->weekChart()->rows().first().line.spans.first().state, RelayState::On);
     w->CmdDelAll->click();
@@ -378,6 +379,9 @@ TEST_F(Tools, WriteShowsTheFindingsPanelUntilTheBookChanges)
     EXPECT_EQ(std::tuple(w->engine().bWriting, panel->isVisibleTo(&*w), panel->text(),
                          prompts.questions + prompts.messages, tools->copyAction->isEnabled()),
               std::tuple(true, true, QStringLiteral("检查发现1处问题"), QStringList(), false));
+    QMouseEvent click(QEvent::MouseButtonRelease, QPointF(2, 2), QPointF(2, 2), Qt::LeftButton, Qt::LeftButton, {});
+    QApplication::sendEvent(panel, &click); // the panel opens the findings
+    EXPECT_TRUE(tools->findings() && tools->findings()->isVisible());
     w->engine().bWriting = false;
     w->CmdOpen->click(); // closed: editing again
     w->SSTab2_Click(0);
