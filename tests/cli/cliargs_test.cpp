@@ -48,9 +48,9 @@ TEST(CliArgs, RefusesWhatAScriptGotWrong)
     const char *const lines[] = {
         "", "frob", "status extra", "--address x status", "read --channel 1", "read --channel 17 -o f", "write",
         "status --channel 2", "relay 3", "relay 0 on", "relay 3 half", "scan --from 9 --to 3", "scan --tries 0",
-        "status --tries 3", "clock --set-if-drift soon", "clock --set-if-drift=-1", "read --channel 0 -o f",
-        "--bogus --json status", "convert a.ini", "convert a.ini b.csv --channel 2", "check", "plan b.ini --days 0",
-        "plan b.ini --days 367", "plan b.ini --start 2026-02-29", "check b.ini --days 2"};
+        "scan --tries 11", "status --tries 3", "clock --set-if-drift soon", "clock --set-if-drift=-1",
+        "read --channel 0 -o f", "--bogus --json status", "convert a.ini", "convert a.ini b.csv --channel 2", "check",
+        "plan b.ini --days 0", "plan b.ini --days 367", "plan b.ini --start 2026-02-29", "check b.ini --days 2"};
     for (const char *line : lines) {
         SCOPED_TRACE(line);
         const CliParse p = ParseCliArguments(Args(line));
