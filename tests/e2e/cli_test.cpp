@@ -183,6 +183,12 @@ TEST(Cli, RefusalsComeBeforeThePortAndAsJsonWhenAskedAndASilentBoardEndsInBounde
     EXPECT_EQ(Cli({"plan", book, "--channel", "3", "--start", "2026-12-07", "--days", "5"}).out,
               "2026-12-07 00:00:00\t第3路\t吸合\t第1条（此前执行）\n2026-12-07 07:30:00\t第3路\t吸合\t第1条\n"
               "2026-12-09 07:30:00\t第3路\t吸合\t第1条\n2026-12-11 07:30:00\t第3路\t吸合\t第1条\n");
+    EXPECT_EQ(Cli({"--json", "plan", book, "--start", "2026-12-07", "--days", "1"}).out, // channels with entries
+              R"({"channels":[{"channel":1,"firings":[{"at":"2026-12-07T08:00:00","number":1,"on":true},)"
+              R"({"at":"2026-12-07T18:00:00","number":2,"on":false}],"start":false},{"channel":3,"firings":)"
+              R"([{"at":"2026-12-07T07:30:00","number":1,"on":true}],"start":true}],"days":1,"from":"2026-12-07"})"
+              "\n");
+    EXPECT_TRUE(Cli({"plan", book, "--channel", "16"}).out.endsWith("\t第16路\t未知\t\n"));
     QProcess text;
     text.start("pdftotext", {pdf, "-"});
     EXPECT_TRUE(text.waitForFinished(30000) && QString::fromUtf8(text.readAllStandardOutput()).contains("第16路"));
