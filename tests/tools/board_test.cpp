@@ -115,7 +115,6 @@ TEST(Board, Scenarios)
         {"and keeps its rate once set", {set(28, 10, 22, 38)}, 1000, "", clock, sundayClock, fast},
         {"tampered entry is a minute later", {write}, 0, "", readIt, altered, tamper},
         {"a repeated write does not undo it", {write, write, blank2, write}, 0, "", readIt, stored, tamper},
-        {"repeats before the next request", {write, write, write}, 0, "", readIt, altered, tamper},
         {"another entry is left alone", {write, Daily(2, 2, 7, 0, 0)}, 0, "", readIt, stored, {.tamper = Tamper{2, 2}}},
         {"a blank slot stays blank", {BlankEntryFrame(1, 2, 1)}, 0, "", readIt, SealedReply(2, {2, 1}), tamper},
     };
@@ -142,10 +141,8 @@ TEST(Board, DropsRepeatWithTheSeed)
             pattern += board.feed(ToBytes(RelayFrame(1, 16, 0, 0, 0))).empty() ? '-' : '+';
         return pattern;
     };
-    const QString first = answered(7);
-    EXPECT_EQ(answered(7), first) << "same seed, same drops";
-    EXPECT_NE(answered(8), first) << "another seed, other drops";
-    EXPECT_TRUE(first.count('+') > 50 && first.count('+') < 150) << first.toStdString();
+    const QString first = answered(7); // the same drops again, other drops with another seed, about half
+    EXPECT_TRUE(answered(7) == first && answered(8) != first && first.count('+') > 50 && first.count('+') < 150);
 }
 
 TEST(Board, LineTime)
