@@ -115,6 +115,7 @@ TEST(Board, Scenarios)
         {"and keeps its rate once set", {set(28, 10, 22, 38)}, 1000, "", clock, sundayClock, fast},
         {"tampered entry is a minute later", {write}, 0, "", readIt, altered, tamper},
         {"a repeated write does not undo it", {write, write, blank2, write}, 0, "", readIt, stored, tamper},
+        {"repeats before the next request", {write, write, write}, 0, "", readIt, altered, tamper},
         {"another entry is left alone", {write, Daily(2, 2, 7, 0, 0)}, 0, "", readIt, stored, {.tamper = Tamper{2, 2}}},
         {"a blank slot stays blank", {BlankEntryFrame(1, 2, 1)}, 0, "", readIt, SealedReply(2, {2, 1}), tamper},
     };
