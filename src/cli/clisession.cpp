@@ -540,49 +540,48 @@ int CliSession::plan()
         return fail(CliExit::Usage, why);
     const QDate start = m_request.planStart.isValid() ? m_request.planStart : m_session.engine().now().date();
     const WallSecs from = ToWall(start), to = from + m_request.planDays * kSecsPerDay;
-    const auto time = [](WallSecs at) { return FromWall(at).toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")); };
-    const auto words = [](RelayState s) {
-        return s == RelayState::On ? QStringLiteral("吸合") : s == RelayState::Off ? QStringLiteral("断开") : QStringLiteral("未知");
-    };
-    // Each channel's state as the span begins (set by an earlier firing), then every firing
-    // of every channel in time order; at one second the board applies them in book order.
-    QStringList head;
-    QList<std::pair<WallSecs, QString>> firings;
-    QJsonArray channels;
-    for (int ch = 1; ch <= kChannelCount; ++ch) {
-        const ChannelTimeline t = Timeline(book, ch, from, to);
-        const StateSpan &first = t.spans.first();
-        if ((m_request.channel && ch != m_request.channel) || (!m_request.channel && book.countOf(ch) == 0))
-            continue;
-        head << QStringLiteral("%1\t第%2路\t%3\t%4")
-                    .arg(time(from))
-                    .arg(ch)
-                    .arg(words(first.state),
-                         first.number ? QStringLiteral("第%1条（此前执行）").arg(first.number) : QString());
-        QJsonArray points;
-        for (const SwitchPoint &p : t.points) {
-            points.append(QJsonObject{{QStringLiteral("at"), FromWall(p.at).toString(Qt::ISODate).left(19)},
-                                      {QStringLiteral("on"), p.on},
-                                      {QStringLiteral("number"), p.number}});
-            firings.append({p.at, QStringLiteral("%1\t第%2路\t%3\t第%4条")
-                                      .arg(time(p.at))
-                                      .arg(ch)
-                                      .arg(p.on ? QStringLiteral("吸合") : QStringLiteral("断开"))
-                                      .arg(p.number)});
+    QList<int> channels;
+    for (int ch = 1; ch <= kChannelCount; ++ch)
+        if (m_request.channel ? ch == m_request.channel : book.countOf(ch) > 0)
+            channels << ch;
+    const auto time = [](WallSecs at, const char *format) { return FromWall(at).toString(QLatin1String(format)); };
+    // A year of a full book is one and a half million firings: they are written as they are
+    // found, a channel at a time for JSON and a day at a time for text, never all held at once.
+    QTextStream &out = m_output.out;
+    if (m_request.json) {
+        out << "{\"channels\":[";
+        for (int ch : channels) {
+            const ChannelTimeline t = Timeline(book, ch, from, to);
+            out << (ch == channels.first() ? "" : ",") << "{\"channel\":" << ch << ",\"firings\":[";
+            for (qsizetype i = 0; i < t.points.size(); ++i)
+                out << (i ? "," : "") << "{\"at\":\"" << time(t.points[i].at, "yyyy-MM-ddThh:mm:ss")
+                    << "\",\"number\":" << t.points[i].number << ",\"on\":" << (t.points[i].on ? "true" : "false") << '}';
+            const RelayState s = t.spans.first().state;
+            out << "],\"start\":" << (s == RelayState::Unknown ? "null" : s == RelayState::On ? "true" : "false") << '}';
         }
-        channels.append(QJsonObject{
-            {QStringLiteral("channel"), ch},
-            {QStringLiteral("start"), first.state == RelayState::Unknown ? QJsonValue()
-                                                                         : QJsonValue(first.state == RelayState::On)},
-            {QStringLiteral("firings"), points}});
+        out << "],\"days\":" << m_request.planDays << ",\"from\":\"" << start.toString(Qt::ISODate) << "\"}\n";
+    } else if (!m_request.quiet) {
+        const auto words = [](bool on) { return on ? QStringLiteral("吸合") : QStringLiteral("断开"); };
+        // Each channel's state as the span begins (set by an earlier firing), then every firing
+        // of every channel in time order; at one second the board applies them in book order.
+        for (int ch : channels) {
+            const StateSpan first = StateAt(book.channel(ch), from);
+            out << time(from, "yyyy-MM-dd hh:mm:ss") << "\t第" << ch << "路\t"
+                << (first.state == RelayState::Unknown ? QStringLiteral("未知") : words(first.state == RelayState::On))
+                << '\t' << (first.number ? QStringLiteral("第%1条（此前执行）").arg(first.number) : QString()) << '\n';
+        }
+        for (WallSecs day = from; day < to; day += kSecsPerDay) {
+            QList<std::pair<SwitchPoint, int>> firings;
+            for (int ch : channels)
+                for (const SwitchPoint &p : Firings(book.channel(ch), day, day + kSecsPerDay))
+                    firings.append({p, ch});
+            std::stable_sort(firings.begin(), firings.end(),
+                             [](const auto &a, const auto &b) { return a.first.at < b.first.at; });
+            for (const auto &[p, ch] : firings)
+                out << time(p.at, "yyyy-MM-dd hh:mm:ss") << "\t第" << ch << "路\t" << words(p.on) << "\t第" << p.number
+                    << "条\n";
+        }
     }
-    std::stable_sort(firings.begin(), firings.end(), [](const auto &a, const auto &b) { return a.first < b.first; });
-    QStringList lines = head;
-    for (const auto &f : firings)
-        lines << f.second;
-    return finish(CliExit::Ok,
-                  {{QStringLiteral("from"), start.toString(Qt::ISODate)},
-                   {QStringLiteral("days"), m_request.planDays},
-                   {QStringLiteral("channels"), channels}},
-                  lines);
+    out.flush();
+    return int(CliExit::Ok);
 }
