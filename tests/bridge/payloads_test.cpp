@@ -77,6 +77,7 @@ TEST(BridgeConfig, RefusesWithFileAndLine)
         {"empty base", "[mqtt]\nbase_topic= ;none\n", "b.ini:2: base_topic is empty"},
         {"empty client ID", "[mqtt]\nclient_id=\n", "b.ini:2: client_id is empty"},
         {"/ in client ID", "[mqtt]\nclient_id=a/b\n", "b.ini:2: client_id must be one topic level, without / + #"},
+        {"+ in client ID", "[mqtt]\nclient_id=x+y\n", "b.ini:2: client_id must be one topic level, without / + #"},
         {"tab in client ID", "[mqtt]\nclient_id=a\tb\n", "b.ini:2: client_id holds a control character"},
         {"non-character", "[mqtt]\nclient_id=a\uFFFE\n", "b.ini:2: client_id holds a control character"},
         {"missing tls_ca", "[mqtt]\ntls_ca = /nonexistent/ca.pem\n", "b.ini:2: cannot read tls_ca /nonexistent/ca.pem"},

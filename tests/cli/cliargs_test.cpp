@@ -1,7 +1,9 @@
-// kelmora-cli's command line: what is accepted, and the one-line usage errors.
+// kelmora-cli's command line: what is accepted, and the one-line usage errors;
+// and a run of one command against a fake board.
 #include "cli/cliargs.h"
+#include "cli/clisession.h"
 
-#include "support/printers.h"
+#include "support/fakes.h"
 
 #include <gtest/gtest.h>
 
@@ -58,6 +60,32 @@ TEST(CliArgs, RefusesWhatAScriptGotWrong)
         EXPECT_EQ(p.json, QByteArray(line).contains("--json")); // the refusal is printed as JSON then
     }
     EXPECT_TRUE(ParseCliArguments(Args("--help")).help);
+}
+
+TEST(CliSession, NamesTheRelaysABoardDidNotSwitchAndHowTheyStayed)
+{
+    // The board answers a relay command as a status request: its relays stay as they were.
+    // the line, relays 1-8 on the board, error
+    const std::tuple<const char *, uint8_t, const char *> rows[] = {
+        {"--port Com3 relay 3 on", 0, "relay 3 did not switch on as commanded"},
+        {"--port Com3 relay 2 off", 0b1010, "relay 2 did not switch off as commanded"},
+    };
+    for (const auto &[line, relays, error] : rows) {
+        FakeLink link;
+        FakeBoard board;
+        board.relays1 = relays;
+        QString out, err;
+        QTextStream outStream(&out), errStream(&err);
+        CliSession cli(*ParseCliArguments(Args(line)).request, link,
+                       [&link] { return link.opened = true, OpenResult{}; }, {outStream, errStream});
+        BoardOnLoop loop(link, board, [&link] { dynamic_cast<HeadlessSession &>(*link.listener).tick(); });
+        loop.answer = [&board](Frame f) {
+            if (f[2] == wire::kStatus)
+                f[4] = f[5] = 0;
+            return board.answer(f);
+        };
+        EXPECT_EQ(std::pair(cli.run(), err), std::pair(5, QStringLiteral("kelmora-cli: %1\n").arg(error))) << line;
+    }
 }
 
 } // namespace
