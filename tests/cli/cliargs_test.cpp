@@ -64,27 +64,19 @@ TEST(CliArgs, RefusesWhatAScriptGotWrong)
 
 TEST(CliSession, NamesTheRelaysABoardDidNotSwitchAndHowTheyStayed)
 {
-    // The board answers a relay command as a status request: its relays stay as they were.
-    // the line, relays 1-8 on the board, error
-    const std::tuple<const char *, uint8_t, const char *> rows[] = {
-        {"--port Com3 relay 3 on", 0, "relay 3 did not switch on as commanded"},
-        {"--port Com3 relay 2 off", 0b1010, "relay 2 did not switch off as commanded"},
-    };
-    for (const auto &[line, relays, error] : rows) {
+    // The board answers a relay command as a status request (bytes 4-5 cleared): its relays stay as they were.
+    for (const auto &[line, relays, error] : {std::tuple("relay 3 on", 0, "relay 3 did not switch on"),
+                                              std::tuple("relay 2 off", 0b1010, "relay 2 did not switch off")}) {
         FakeLink link;
         FakeBoard board;
-        board.relays1 = relays;
+        board.relays1 = uint8_t(relays);
         QString out, err;
         QTextStream outStream(&out), errStream(&err);
-        CliSession cli(*ParseCliArguments(Args(line)).request, link,
+        CliSession cli(*ParseCliArguments(Args("--port Com3") + Args(line)).request, link,
                        [&link] { return link.opened = true, OpenResult{}; }, {outStream, errStream});
         BoardOnLoop loop(link, board, [&link] { dynamic_cast<HeadlessSession &>(*link.listener).tick(); });
-        loop.answer = [&board](Frame f) {
-            if (f[2] == wire::kStatus)
-                f[4] = f[5] = 0;
-            return board.answer(f);
-        };
-        EXPECT_EQ(std::pair(cli.run(), err), std::pair(5, QStringLiteral("kelmora-cli: %1\n").arg(error))) << line;
+        loop.answer = [&board](Frame f) { return f[2] == wire::kStatus ? (f[4] = f[5] = 0, f) : f, board.answer(f); };
+        EXPECT_EQ(std::pair(cli.run(), err), std::pair(5, QStringLiteral("kelmora-cli: %1 as commanded\n").arg(error)));
     }
 }
 

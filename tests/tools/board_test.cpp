@@ -133,19 +133,6 @@ TEST(Board, Scenarios)
     }
 }
 
-TEST(Board, DropsRepeatWithTheSeed)
-{
-    auto answered = [](uint32_t seed) {
-        BoardSim board({.faults = {.dropPercent = 50, .seed = seed}}, kSunday);
-        QString pattern;
-        for (int i = 0; i < 200; ++i)
-            pattern += board.feed(ToBytes(RelayFrame(1, 16, 0, 0, 0))).empty() ? '-' : '+';
-        return pattern;
-    };
-    const QString first = answered(7); // the same drops again, other drops with another seed, about half
-    EXPECT_TRUE(answered(7) == first && answered(8) != first && first.count('+') > 50 && first.count('+') < 150);
-}
-
 TEST(Board, LineTime)
 {
     const QByteArray frame(22, 'x');
